@@ -1,0 +1,168 @@
+#include "registermirror.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+std::atomic<int16_t> registerMirror[kMirrorCells];
+
+std::atomic<int32_t> pollMode{0};
+std::atomic<int32_t> pollPeriod{1000};
+std::atomic<uint8_t> linkOp{0};
+std::atomic<uint8_t> funcCode{0};
+std::atomic<uint16_t> startAddr{0};
+std::atomic<uint8_t> regCount{0};
+std::atomic<uint8_t> readPending{0};
+std::atomic<uint8_t> writePending{0};
+std::atomic<uint8_t> writeListCount{0};
+std::atomic<uint8_t> faultWalk{0};
+std::atomic<uint8_t> faultCount{0};
+std::atomic<uint8_t> faultIndex{0};
+std::atomic<int32_t> respTimeout{100};
+std::atomic<uint8_t> portEnabled{0};
+std::atomic<uint8_t> linkRunning{0};
+std::atomic<uint8_t> deviceAddr{0};
+
+uint8_t paramEdited[kParamCount] = {};
+uint32_t refreshPeriod = 1000;
+
+namespace {
+
+std::mutex payloadLock;
+StagedWrite staged;
+WriteListEntry writeList[kWriteListEntries];
+
+std::mutex statusLock;
+char statusText[kStatusTextSize] = "Idle";
+std::atomic<uint32_t> statusGeneration{0};
+
+} // namespace
+
+int16_t mirrorCell(int index)
+{
+    if (index < 0 || index >= kMirrorCells)
+        return 0;
+    return registerMirror[index].load(std::memory_order_relaxed);
+}
+
+void copyMirror(int first, int n, int16_t *out)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = mirrorCell(first + i);
+}
+
+int landRegisters(int block, const uint8_t *data, int count)
+{
+    if (block < 0 || block >= kMirrorBlocks || count <= 0)
+        return 0;
+    const int n = std::min(count, kBlockSize);
+    std::atomic<int16_t> *cells = registerMirror + block * kBlockSize;
+    for (int i = 0; i < n; ++i) {
+        const auto word = static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
+        cells[i].store(static_cast<int16_t>(word), std::memory_order_relaxed);
+    }
+    return n;
+}
+
+void setMirrorCell(int index, int16_t value)
+{
+    if (index >= 0 && index < kMirrorCells)
+        registerMirror[index].store(value, std::memory_order_relaxed);
+}
+
+void clearMirror()
+{
+    for (auto &cell : registerMirror)
+        cell.store(0, std::memory_order_relaxed);
+}
+
+void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_t *data,
+                       int dataLen)
+{
+    count = static_cast<uint8_t>(std::min<int>(count, kWriteDataSize / 2));
+    {
+        std::lock_guard<std::mutex> guard(payloadLock);
+        staged.func = func;
+        staged.start = start;
+        staged.count = count;
+        std::memset(staged.data, 0, sizeof staged.data);
+        if (data && dataLen > 0)
+            std::memcpy(staged.data, data, static_cast<size_t>(std::min(dataLen, kWriteDataSize)));
+    }
+    writePending.store(1, std::memory_order_release);
+    linkOp.store(1, std::memory_order_release);
+}
+
+StagedWrite takeStagedWrite()
+{
+    std::lock_guard<std::mutex> guard(payloadLock);
+    return staged;
+}
+
+void queueWriteList(const WriteListEntry *entries, int n, uint8_t op)
+{
+    n = std::max(0, std::min(n, kWriteListEntries));
+    {
+        std::lock_guard<std::mutex> guard(payloadLock);
+        for (int i = 0; i < n; ++i) {
+            writeList[i] = entries[i];
+            writeList[i].count = std::min<uint8_t>(writeList[i].count, kWriteListMaxRegs);
+        }
+        writeListCount.store(static_cast<uint8_t>(n), std::memory_order_relaxed);
+    }
+    linkOp.store(op, std::memory_order_release);
+}
+
+int takeWriteList(WriteListEntry *out)
+{
+    std::lock_guard<std::mutex> guard(payloadLock);
+    const int n = std::min<int>(writeListCount.load(std::memory_order_relaxed), kWriteListEntries);
+    std::copy(writeList, writeList + n, out);
+    return n;
+}
+
+void setStatusText(const char *text)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    std::memset(statusText, 0, sizeof statusText);
+    if (text)
+        std::strncpy(statusText, text, kStatusTextSize - 1);
+    statusGeneration.fetch_add(1, std::memory_order_release);
+}
+
+int readStatusText(char *out)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    const size_t len = strnlen(statusText, kStatusTextSize - 1);
+    std::memcpy(out, statusText, len);
+    out[len] = '\0';
+    return static_cast<int>(len);
+}
+
+uint32_t statusTextGeneration() { return statusGeneration.load(std::memory_order_acquire); }
+
+void resetLinkState()
+{
+    pollMode = 0;
+    pollPeriod = 1000;
+    linkOp = 0;
+    funcCode = 0;
+    startAddr = 0;
+    regCount = 0;
+    readPending = 0;
+    writePending = 0;
+    faultWalk = 0;
+    faultCount = 0;
+    faultIndex = 0;
+    respTimeout = 100;
+    {
+        std::lock_guard<std::mutex> guard(payloadLock);
+        staged = StagedWrite{};
+        for (auto &entry : writeList)
+            entry = WriteListEntry{};
+        writeListCount = 0;
+    }
+    std::memset(paramEdited, 0, sizeof paramEdited);
+    refreshPeriod = 1000;
+    setStatusText("Idle");
+}

@@ -1,0 +1,110 @@
+#pragma once
+// The register mirror: the last value read for every register of blocks 0-91, and the
+// shared link state through which the GUI thread hands work to the link worker.
+//
+// Cross-thread rules: every flag and word is a std::atomic. Payloads (a staged write, a
+// write list) are filled under a small lock and released by the flag stored after them;
+// the worker takes a copy of a payload under the same lock before it uses it, so a later
+// staging can never change a frame that is being sent.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+constexpr int kMirrorBlocks = 92;
+constexpr int kBlockSize = 100;
+constexpr int kMirrorCells = kMirrorBlocks * kBlockSize;
+
+// ---------------------------------------------------------------------------------------------
+// Register mirror (9200 signed 16-bit cells, index = block * 100 + register).
+// Written only by the link worker; relaxed atomics make each cell's access well defined, and a
+// page that copies a block while it is rewritten may see old and new cells side by side.
+extern std::atomic<int16_t> registerMirror[kMirrorCells];
+
+// Value of one cell; 0 for an index outside the mirror.
+int16_t mirrorCell(int index);
+inline int16_t mirrorCell(int block, int reg) { return mirrorCell(block * kBlockSize + reg); }
+// Copies cells [first, first + n) into out (cells outside the mirror read as 0).
+void copyMirror(int first, int n, int16_t *out);
+// Stores count big-endian words from data into block's cells 0..count-1. Words that would
+// fall outside the block are not stored. Returns the number of cells written.
+int landRegisters(int block, const uint8_t *data, int count);
+// Test helper and simulator reset: sets one cell.
+void setMirrorCell(int index, int16_t value);
+// Sets every cell to 0 (start-up state; used by tests).
+void clearMirror();
+
+// ---------------------------------------------------------------------------------------------
+// Shared link state.
+extern std::atomic<int32_t> pollMode;     // 0 Home, 1 Data, 2 Settings, 3 Fault, 4 Pack
+extern std::atomic<int32_t> pollPeriod;   // ms
+extern std::atomic<uint8_t> linkOp;       // 0 poll, 1 staged write, 2 list to addr, 3 list to all
+extern std::atomic<uint8_t> funcCode;     // function code of the request in progress (worker)
+extern std::atomic<uint16_t> startAddr;   // address field of the request in progress (worker)
+extern std::atomic<uint8_t> regCount;     // register count of the request in progress (worker)
+extern std::atomic<uint8_t> readPending;
+extern std::atomic<uint8_t> writePending;
+extern std::atomic<uint8_t> writeListCount;
+extern std::atomic<uint8_t> faultWalk;
+extern std::atomic<uint8_t> faultCount;
+extern std::atomic<uint8_t> faultIndex;
+extern std::atomic<int32_t> respTimeout;  // ms per attempt
+extern std::atomic<uint8_t> portEnabled;
+extern std::atomic<uint8_t> linkRunning;
+extern std::atomic<uint8_t> deviceAddr;   // the controller's address in every frame
+
+// Parameters edited by the operator since they were last queued (GUI thread only).
+constexpr int kParamCount = 85;
+extern uint8_t paramEdited[kParamCount];
+
+// Page pass period of the refresh cycle (GUI thread only).
+extern uint32_t refreshPeriod;
+
+// ---------------------------------------------------------------------------------------------
+// Staged single write (linkOp 1).
+constexpr int kWriteDataSize = 256;
+struct StagedWrite {
+    uint8_t func = 16;
+    uint16_t start = 0;
+    uint8_t count = 0;
+    uint8_t data[kWriteDataSize] = {};
+};
+// GUI: stores the payload, then sets writePending = 1 and linkOp = 1 (in that order).
+// count is clamped so that count * 2 bytes fit the data buffer.
+void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_t *data,
+                       int dataLen);
+// Worker: copies the staged payload.
+StagedWrite takeStagedWrite();
+
+// ---------------------------------------------------------------------------------------------
+// Write list (linkOp 2 and 3).
+constexpr int kWriteListEntries = 85;
+constexpr int kWriteListDataSize = 51;
+constexpr int kWriteListMaxRegs = 25;
+struct WriteListEntry {
+    uint16_t reg = 0;
+    uint8_t count = 0;                      // 1..25
+    uint8_t data[kWriteListDataSize] = {};  // count * 2 bytes, wire order
+};
+static_assert(sizeof(WriteListEntry) == 54, "write list entry is 54 bytes");
+// GUI: stores entries[0..n) and writeListCount = n, then linkOp = op (2 or 3).
+// n is clamped to 85 and each entry's count to 25.
+void queueWriteList(const WriteListEntry *entries, int n, uint8_t op);
+// Worker: copies the queued list into out (room for 85 entries); returns the entry count.
+int takeWriteList(WriteListEntry *out);
+
+// ---------------------------------------------------------------------------------------------
+// Status text: zero-terminated 8-bit text of at most 127 bytes.
+constexpr int kStatusTextSize = 128;
+void setStatusText(const char *text);
+// Copies the current text (up to its first zero byte) into out, zero-terminated; returns its
+// length. out must hold kStatusTextSize bytes.
+int readStatusText(char *out);
+// Counts every setStatusText call; lets the GUI skip repainting an unchanged status.
+uint32_t statusTextGeneration();
+
+// ---------------------------------------------------------------------------------------------
+// Resets the shared link state to its start-up values ("Idle", pollPeriod 1000, respTimeout
+// 100, faultCount/faultIndex/writeListCount 0, paramEdited cleared, refreshPeriod 1000, ...).
+// Does not touch the mirror, deviceAddr or linkRunning/portEnabled.
+void resetLinkState();

@@ -1,0 +1,32 @@
+#pragma once
+// The serial settings record: written by the settings window, read by the link worker when it
+// opens the port. The device address lives with the shared link state (deviceAddr) because the
+// worker changes it during a write-to-every-address run.
+
+#include <QString>
+
+#include <cstdint>
+
+struct SerialSettings {
+    QString comName;        // full port entry text: "name:description"
+    int32_t baudRate = 0;   // 9600 or 115200; 0 until configured
+    uint8_t dataBits = 0;   // 5..8; 0 until configured
+    float stopBits = 0.0f;  // 1.0, 1.5, 2.0; 0.0 until configured
+    uint8_t checkBit = 0;   // 0 None, 1 Odd, 2 Even
+    bool comConfigured = false;
+};
+
+// Thread-safe copy of the record (the worker reads it when it opens the port).
+SerialSettings serialSettings();
+void setSerialSettings(const SerialSettings &settings);
+void setComConfigured(bool configured);
+bool comConfigured();
+
+// Number of serial ports seen at the last port-list refresh (GUI thread only).
+extern uint8_t knownPortCount;
+
+// Extra port entries appended after the enumerated ports ("path:description"), for ports the
+// operating system does not list: pseudo-terminals, socat links, the built-in simulator (which
+// is put first). GUI thread only.
+void addExtraPort(const QString &path, const QString &description, bool first = false);
+QStringList extraPortEntries();
