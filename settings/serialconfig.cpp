@@ -1,0 +1,135 @@
+#include "serialconfig.h"
+#include "ui_serialconfig.h"
+
+#include "registermirror.h"
+#include "serialsettings.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSerialPortInfo>
+
+serialConfig::serialConfig(QWidget *parent) : QWidget(parent), ui(new Ui::serialConfig)
+{
+    ui->setupUi(this);
+    const auto buttons = findChildren<QPushButton *>();
+    for (QPushButton *button : buttons)
+        connect(button, &QPushButton::clicked, this, &serialConfig::slotSerialConfigBtnClicked);
+    setComConfigured(false);
+    // Turning the mouse wheel over a combo box must never change the line settings.
+    const auto combos = findChildren<QComboBox *>();
+    for (QComboBox *combo : combos)
+        combo->installEventFilter(this);
+}
+
+serialConfig::~serialConfig() { delete ui; }
+
+void serialConfig::refreshPortList()
+{
+    QStringList entries;
+    const QStringList extras = extraPortEntries();
+    // The built-in simulator's entry is registered first and listed before the system's ports;
+    // ports given on the command line follow them.
+    QStringList leading, trailing;
+    for (const QString &entry : extras) {
+        if (entry.endsWith(QLatin1String(":Simulated controller")))
+            leading << entry;
+        else
+            trailing << entry;
+    }
+    entries << leading;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        entries << info.portName() + QLatin1Char(':') + info.description();
+    entries << trailing;
+
+    if (entries.size() == knownPortCount)
+        return;
+    ui->com_name_cbox->clear();
+    for (const QString &entry : entries)
+        ui->com_name_cbox->addItem(entry);
+    knownPortCount = static_cast<uint8_t>(entries.size());
+}
+
+void serialConfig::showAlreadyComConfig()
+{
+    const SerialSettings s = serialSettings();
+    if (!s.comConfigured)
+        return;
+    ui->com_name_cbox->setCurrentText(s.comName);
+    ui->buad_cbox->setCurrentText(QString::number(s.baudRate));
+    ui->data_bit_cbox->setCurrentText(QString::number(s.dataBits));
+    ui->stop_bit_cbox->setCurrentText(QString::number(static_cast<double>(s.stopBits), 'g', 6));
+    switch (s.checkBit) {
+    case 0:
+        ui->check_bit_cbox->setCurrentText(QStringLiteral("None"));
+        break;
+    case 1:
+        ui->check_bit_cbox->setCurrentText(QStringLiteral("Odd"));
+        break;
+    case 2:
+        ui->check_bit_cbox->setCurrentText(QStringLiteral("Even"));
+        break;
+    default:
+        break;
+    }
+}
+
+void serialConfig::slotSerialConfigBtnClicked()
+{
+    QObject *from = sender();
+    if (from == ui->com_set_btn) {
+        SerialSettings s = serialSettings();
+        s.comName = ui->com_name_cbox->currentText();
+
+        const QString baud = ui->buad_cbox->currentText();
+        if (baud == QLatin1String("9600"))
+            s.baudRate = 9600;
+        else if (baud == QLatin1String("115200"))
+            s.baudRate = 115200;
+
+        const QString data = ui->data_bit_cbox->currentText();
+        if (data == QLatin1String("5") || data == QLatin1String("6") ||
+            data == QLatin1String("7") || data == QLatin1String("8"))
+            s.dataBits = static_cast<uint8_t>(data.toInt());
+
+        const QString stop = ui->stop_bit_cbox->currentText();
+        if (stop == QLatin1String("1"))
+            s.stopBits = 1.0f;
+        else if (stop == QLatin1String("1.5"))
+            s.stopBits = 1.5f;
+        else if (stop == QLatin1String("2"))
+            s.stopBits = 2.0f;
+
+        const QString parity = ui->check_bit_cbox->currentText();
+        if (parity == QLatin1String("None"))
+            s.checkBit = 0;
+        else if (parity == QLatin1String("Odd"))
+            s.checkBit = 1;
+        else if (parity == QLatin1String("Even"))
+            s.checkBit = 2;
+
+        s.comConfigured = true;
+        setSerialSettings(s);
+        // Text that is no decimal number gives 0; the address keeps its low 8 bits.
+        deviceAddr.store(static_cast<uint8_t>(ui->device_addr_text->toPlainText().toInt() & 0xFF));
+
+        QMessageBox box(QMessageBox::Information, tr("tips"), tr("Suessful"), QMessageBox::Ok,
+                        this);
+        box.exec();
+        close();
+    } else if (from == ui->com_exit_btn) {
+        close();
+    }
+}
+
+bool serialConfig::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Wheel && qobject_cast<QComboBox *>(watched) &&
+        watched->parent() == this) {
+        event->ignore();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}

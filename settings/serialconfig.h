@@ -1,0 +1,37 @@
+#pragma once
+// The serial settings window: the operator picks the port, the line parameters and the device
+// address, and "Setting" stores them in the serial settings record. The window never opens a
+// port itself; the link worker reads the record when it opens one.
+
+#include <QWidget>
+
+namespace Ui {
+class serialConfig;
+}
+
+class serialConfig : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit serialConfig(QWidget *parent = nullptr);
+    ~serialConfig() override;
+
+    // Refills the port list from the system's serial ports (and the extra entries given on the
+    // command line) when their number has changed since the last refresh.
+    void refreshPortList();
+
+    Ui::serialConfig *form() const { return ui; }
+
+public slots:
+    // Re-selects the stored settings, once they have been set at least once.
+    void showAlreadyComConfig();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void slotSerialConfigBtnClicked();
+
+private:
+    Ui::serialConfig *ui = nullptr;
+};
