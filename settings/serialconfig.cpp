@@ -27,22 +27,13 @@ serialConfig::~serialConfig() { delete ui; }
 
 void serialConfig::refreshPortList()
 {
-    QStringList entries;
-    const QStringList extras = extraPortEntries();
-    // The built-in simulator's entry is registered first and listed before the system's ports;
-    // ports given on the command line follow them.
-    QStringList leading, trailing;
-    for (const QString &entry : extras) {
-        if (entry.endsWith(QLatin1String(":Simulated controller")))
-            leading << entry;
-        else
-            trailing << entry;
-    }
-    entries << leading;
+    // Ports the system cannot list (the built-in simulator first, then ports named on the
+    // command line) are offered beside the enumerated ones.
+    QStringList entries = leadingPortEntries();
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)
         entries << info.portName() + QLatin1Char(':') + info.description();
-    entries << trailing;
+    entries << extraPortEntries();
 
     if (entries.size() == knownPortCount)
         return;

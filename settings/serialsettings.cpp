@@ -9,6 +9,7 @@ uint8_t knownPortCount = 0;
 namespace {
 QMutex recordLock;
 SerialSettings record;
+QStringList leadingPorts;
 QStringList extraPorts;
 } // namespace
 
@@ -40,9 +41,17 @@ void addExtraPort(const QString &path, const QString &description, bool first)
 {
     const QString entry = path + QLatin1Char(':') + description;
     if (first)
-        extraPorts.prepend(entry);
+        leadingPorts.append(entry);
     else
         extraPorts.append(entry);
 }
 
+QStringList leadingPortEntries() { return leadingPorts; }
+
 QStringList extraPortEntries() { return extraPorts; }
+
+void clearExtraPorts()
+{
+    leadingPorts.clear();
+    extraPorts.clear();
+}

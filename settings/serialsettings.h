@@ -29,4 +29,7 @@ extern uint8_t knownPortCount;
 // operating system does not list: pseudo-terminals, socat links, the built-in simulator (which
 // is put first). GUI thread only.
 void addExtraPort(const QString &path, const QString &description, bool first = false);
+// Entries to list before the system's ports, and after them.
+QStringList leadingPortEntries();
 QStringList extraPortEntries();
+void clearExtraPorts();

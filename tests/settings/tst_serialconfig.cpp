@@ -1,0 +1,222 @@
+#include "serialconfig.h"
+
+#include "registermirror.h"
+#include "serialsettings.h"
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QTextEdit>
+#include <QTimer>
+#include <QWheelEvent>
+#include <QtTest>
+
+namespace {
+
+// Presses the button of the next modal message box and records its title and text.
+struct BoxAnswer {
+    QString title, text;
+};
+void answerNextBox(BoxAnswer *seen)
+{
+    QTimer::singleShot(0, [seen] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box) {
+            answerNextBox(seen);
+            return;
+        }
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+}
+
+} // namespace
+
+class tst_SerialConfig : public QObject
+{
+    Q_OBJECT
+
+    serialConfig *dlg = nullptr;
+    int systemPorts = 0;
+
+    template <typename T> T *w(const char *name) { return dlg->findChild<T *>(name); }
+
+    void pressSetting(BoxAnswer *seen)
+    {
+        answerNextBox(seen);
+        w<QPushButton>("com_set_btn")->click();
+    }
+
+private slots:
+    void init()
+    {
+        clearExtraPorts();
+        knownPortCount = 0;
+        setSerialSettings(SerialSettings{});
+        deviceAddr = 0;
+        systemPorts = QSerialPortInfo::availablePorts().size();
+        dlg = new serialConfig;
+    }
+    void cleanup()
+    {
+        delete dlg;
+        dlg = nullptr;
+    }
+
+    void formLayout()
+    {
+        QCOMPARE(dlg->windowTitle(), QStringLiteral("Serial Config"));
+        QCOMPARE(dlg->size(), QSize(663, 496));
+        QCOMPARE(w<QComboBox>("buad_cbox")->geometry(), QRect(205, 75, 256, 51));
+        QCOMPARE(w<QPushButton>("com_exit_btn")->geometry(), QRect(395, 425, 156, 56));
+        QCOMPARE(w<QTextEdit>("device_addr_text")->toPlainText(), QStringLiteral("1"));
+        QCOMPARE(w<QComboBox>("data_bit_cbox")->currentText(), QStringLiteral("8"));
+        QCOMPARE(w<QComboBox>("check_bit_cbox")->count(), 3);
+        QStringList names;
+        for (QObject *child : dlg->children())
+            if (child->isWidgetType())
+                names << child->objectName();
+        QCOMPARE(names, (QStringList{"com_set_btn", "com_exit_btn", "device_addr_text", "buad_cbox",
+                                     "stop_bit_label", "check_bit_label", "com_name_cbox",
+                                     "data_bit_label", "device_addr_label", "com_name_label",
+                                     "data_bit_cbox", "stop_bit_cbox", "check_bit_cbox",
+                                     "baud_label"}));
+    }
+
+    void portListFollowsTheCountOnly()
+    {
+        addExtraPort("/dev/pts/90", "First");
+        addExtraPort("/dev/pts/91", "Second");
+        dlg->refreshPortList();
+        auto *combo = w<QComboBox>("com_name_cbox");
+        QCOMPARE(combo->count(), systemPorts + 2);
+        QCOMPARE(combo->itemText(systemPorts), QStringLiteral("/dev/pts/90:First"));
+        QCOMPARE(combo->itemText(systemPorts + 1), QStringLiteral("/dev/pts/91:Second"));
+
+        // Same count again: the list and its selection stay as they were.
+        combo->setCurrentIndex(systemPorts + 1);
+        dlg->refreshPortList();
+        QCOMPARE(combo->currentIndex(), systemPorts + 1);
+
+        // One adapter replaced by another (same count): the old list is kept.
+        clearExtraPorts();
+        addExtraPort("/dev/pts/90", "First");
+        addExtraPort("/dev/pts/92", "Third");
+        dlg->refreshPortList();
+        QCOMPARE(combo->itemText(systemPorts + 1), QStringLiteral("/dev/pts/91:Second"));
+
+        // One unplugged: the list is rebuilt.
+        clearExtraPorts();
+        addExtraPort("/dev/pts/90", "First");
+        dlg->refreshPortList();
+        QCOMPARE(combo->count(), systemPorts + 1);
+        QCOMPARE(combo->currentIndex(), 0);
+    }
+
+    void simulatorIsListedFirst()
+    {
+        addExtraPort("/dev/pts/93", "Serial port");
+        addExtraPort("/dev/pts/94", "Simulated controller", true);
+        dlg->refreshPortList();
+        auto *combo = w<QComboBox>("com_name_cbox");
+        QCOMPARE(combo->itemText(0), QStringLiteral("/dev/pts/94:Simulated controller"));
+        QCOMPARE(combo->itemText(combo->count() - 1), QStringLiteral("/dev/pts/93:Serial port"));
+    }
+
+    void settingWithDefaults()
+    {
+        addExtraPort("/dev/pts/95", "Only", true);
+        dlg->refreshPortList();
+        dlg->show();
+        BoxAnswer seen;
+        pressSetting(&seen);
+        QCOMPARE(seen.title, QStringLiteral("tips"));
+        QCOMPARE(seen.text, QStringLiteral("Suessful"));
+        const SerialSettings s = serialSettings();
+        QCOMPARE(s.comName, QStringLiteral("/dev/pts/95:Only"));
+        QCOMPARE(s.baudRate, 9600);
+        QCOMPARE(int(s.dataBits), 8);
+        QCOMPARE(s.stopBits, 1.0f);
+        QCOMPARE(int(s.checkBit), 0);
+        QVERIFY(s.comConfigured);
+        QCOMPARE(int(deviceAddr), 1);
+        QVERIFY(!dlg->isVisible());
+    }
+
+    void reselectsStoredSettings()
+    {
+        // Before any "Setting", re-selection does nothing.
+        w<QComboBox>("buad_cbox")->setCurrentText("115200");
+        dlg->showAlreadyComConfig();
+        QCOMPARE(w<QComboBox>("buad_cbox")->currentText(), QStringLiteral("115200"));
+        w<QComboBox>("buad_cbox")->setCurrentText("9600");
+
+        w<QComboBox>("buad_cbox")->setCurrentText("115200");
+        w<QComboBox>("data_bit_cbox")->setCurrentText("7");
+        w<QComboBox>("stop_bit_cbox")->setCurrentText("1.5");
+        w<QComboBox>("check_bit_cbox")->setCurrentText("Even");
+        w<QTextEdit>("device_addr_text")->setPlainText("12");
+        BoxAnswer seen;
+        pressSetting(&seen);
+        QCOMPARE(serialSettings().stopBits, 1.5f);
+        QCOMPARE(int(serialSettings().checkBit), 2);
+
+        // Change everything, leave with Exit: nothing stored, re-selection restores.
+        w<QComboBox>("buad_cbox")->setCurrentText("9600");
+        w<QComboBox>("data_bit_cbox")->setCurrentText("5");
+        w<QComboBox>("stop_bit_cbox")->setCurrentText("2");
+        w<QComboBox>("check_bit_cbox")->setCurrentText("Odd");
+        w<QTextEdit>("device_addr_text")->setPlainText("99");
+        w<QPushButton>("com_exit_btn")->click();
+        QCOMPARE(serialSettings().baudRate, 115200);
+        QCOMPARE(int(deviceAddr), 12);
+
+        dlg->showAlreadyComConfig();
+        QCOMPARE(w<QComboBox>("buad_cbox")->currentText(), QStringLiteral("115200"));
+        QCOMPARE(w<QComboBox>("data_bit_cbox")->currentText(), QStringLiteral("7"));
+        QCOMPARE(w<QComboBox>("stop_bit_cbox")->currentText(), QStringLiteral("1.5"));
+        QCOMPARE(w<QComboBox>("check_bit_cbox")->currentText(), QStringLiteral("Even"));
+        // The address field keeps what was last typed.
+        QCOMPARE(w<QTextEdit>("device_addr_text")->toPlainText(), QStringLiteral("99"));
+    }
+
+    void deviceAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("decimal") << "7" << 7;
+        QTest::newRow("three hundred wraps to 44") << "300" << 44;
+        QTest::newRow("not a number") << "abc" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void deviceAddress()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, stored);
+        deviceAddr = 200;
+        w<QTextEdit>("device_addr_text")->setPlainText(typed);
+        BoxAnswer seen;
+        pressSetting(&seen);
+        QCOMPARE(int(deviceAddr), stored);
+    }
+
+    void wheelNeverChangesASelection()
+    {
+        dlg->show();
+        const auto combos = dlg->findChildren<QComboBox *>();
+        QCOMPARE(combos.size(), 5);
+        auto *baud = w<QComboBox>("buad_cbox");
+        for (int delta : {-120, 120, -120}) {
+            QWheelEvent wheel(QPointF(10, 10), baud->mapToGlobal(QPoint(10, 10)), QPoint(),
+                              QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QApplication::sendEvent(baud, &wheel);
+            QCOMPARE(baud->currentIndex(), 0);
+        }
+    }
+};
+
+QTEST_MAIN(tst_SerialConfig)
+#include "tst_serialconfig.moc"
