@@ -1,0 +1,484 @@
+// Parameter encodings, staging of single writes and the one-click list. Expected register bytes
+// are worked out by hand from the values written beside each row.
+
+#include "paramtable.h"
+#include "registermirror.h"
+#include "stagewrite.h"
+#include "writelist.h"
+
+#include <QPlainTextEdit>
+#include <QWidget>
+#include <QtTest>
+
+#include <atomic>
+#include <cstring>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+
+namespace {
+
+QByteArray stagedBytes()
+{
+    const StagedWrite w = takeStagedWrite();
+    return QByteArray(reinterpret_cast<const char *>(w.data), w.count * 2);
+}
+
+QByteArray entryBytes(const WriteListEntry &e)
+{
+    return QByteArray(reinterpret_cast<const char *>(e.data), e.count * 2);
+}
+
+// A sentinel request, so that a rejected staging can be seen to leave it in place.
+void stageSentinel()
+{
+    const uint16_t word = 0xBEEF;
+    stageWrite(&word, 999, 1, kDataWord);
+    linkOp = 0;
+    writePending = 0;
+}
+
+QPlainTextEdit *field(QWidget *parent, int n)
+{
+    auto *edit = new QPlainTextEdit(parent);
+    edit->setObjectName(QStringLiteral("W_Addr%1_text").arg(n));
+    return edit;
+}
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void paramTableHoles();
+    void nameParsing_data();
+    void nameParsing();
+
+    void dataKinds_data();
+    void dataKinds();
+    void stagingReleasesRequest();
+    void secondStagingReplacesFirst();
+
+    void singleWrite_data();
+    void singleWrite();
+    void singleWriteRejected_data();
+    void singleWriteRejected();
+    void command();
+
+    void listEntry_data();
+    void listEntry();
+    void listEntryNotQueued_data();
+    void listEntryNotQueued();
+
+    void listFollowsFieldOrder();
+    void secondPressQueuesNothing();
+    void singleWriteLeavesFlagSet();
+    void untrackedFieldsAboveLimit();
+    void everyTrackedParameterQueued();
+    void rebuiltListNeverSeenHalfWritten();
+};
+
+void TestCommands::initTestCase()
+{
+    // A zone with daylight saving: the controller's clock must accept the hour the host skips.
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+}
+
+void TestCommands::init() { resetLinkState(); }
+
+void TestCommands::paramTableHoles()
+{
+    int count = 0;
+    paramTable(&count);
+    QCOMPARE(count, 102); // 1..108 without 92, 93, 98, 99, 101, 105
+    for (int n : {0, 92, 93, 98, 99, 101, 105, 109})
+        QVERIFY2(!paramInfo(n), qPrintable(QString::number(n)));
+    for (int n : {1, 40, 74, 81, 84, 91, 94, 97, 100, 102, 104, 106, 108})
+        QVERIFY2(paramInfo(n) && paramInfo(n)->number == n, qPrintable(QString::number(n)));
+}
+
+void TestCommands::nameParsing_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("n");
+    QTest::newRow("edit field") << "W_Addr24_text" << 24;
+    QTest::newRow("three digits") << "W_Addr108_text" << 108;
+    QTest::newRow("button is no field") << "W_Addr24_btn" << 0;
+    QTest::newRow("prefix is case-sensitive") << "w_addr24_text" << 0;
+    QTest::newRow("suffix is case-sensitive") << "W_Addr24_Text" << 0;
+    QTest::newRow("empty middle") << "W_Addr_text" << 0;
+    QTest::newRow("middle no number") << "W_AddrX_text" << 0;
+    QTest::newRow("read field") << "R_Addr2Num0_text" << 0;
+    QTest::newRow("backup read field") << "R_Addr2Num0_backup_text" << 0;
+    QTest::newRow("too short") << "W_Addr" << 0;
+}
+
+void TestCommands::nameParsing()
+{
+    QFETCH(QString, name);
+    QFETCH(int, n);
+    QCOMPARE(paramNumberFromName(name), n);
+}
+
+void TestCommands::dataKinds_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("input");    // native bytes the data pointer points at
+    QTest::addColumn<QByteArray>("expected"); // first bytes of writeData; the rest must be 0
+
+    const uint16_t words[3] = {0x1234, 0xABCD, 0x0001};
+    const QByteArray wordBytes(reinterpret_cast<const char *>(words), sizeof words);
+    const uint32_t dword = 0x12345678;
+    const QByteArray dwordBytes(reinterpret_cast<const char *>(&dword), sizeof dword);
+
+    QTest::newRow("byte goes to the low byte") << 1 << 1 << QByteArray("\xAB", 1)
+                                               << QByteArray::fromHex("00ab");
+    QTest::newRow("word high byte first") << 2 << 1 << wordBytes << QByteArray::fromHex("1234");
+    QTest::newRow("words, none for count 0") << 3 << 0 << wordBytes << QByteArray();
+    QTest::newRow("words, one") << 3 << 1 << wordBytes << QByteArray::fromHex("1234");
+    QTest::newRow("words, three") << 3 << 3 << wordBytes << QByteArray::fromHex("1234abcd0001");
+    QTest::newRow("32-bit value high word first") << 4 << 2 << dwordBytes
+                                                  << QByteArray::fromHex("12345678");
+    QTest::newRow("raw bytes unchanged") << 5 << 2 << QByteArray("ABCDEF")
+                                         << QByteArray("ABCD");
+    QTest::newRow("unknown kind writes nothing") << 7 << 1 << wordBytes << QByteArray();
+}
+
+void TestCommands::dataKinds()
+{
+    QFETCH(int, kind);
+    QFETCH(int, count);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, expected);
+
+    uint8_t out[kWriteDataSize];
+    std::memset(out, 0x5A, sizeof out); // must be cleared whatever was there
+    fillWriteData(out, input.constData(), static_cast<uint8_t>(count), static_cast<uint8_t>(kind));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(out), expected.size()), expected);
+    for (int i = expected.size(); i < kWriteDataSize; ++i)
+        QVERIFY2(out[i] == 0, qPrintable(QStringLiteral("byte %1").arg(i)));
+}
+
+void TestCommands::stagingReleasesRequest()
+{
+    uint8_t out[kWriteDataSize];
+    fillWriteData(out, nullptr, 4, kDataRaw);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(out), 8), QByteArray(8, '\0'));
+
+    QCOMPARE(int(linkOp), 0);
+    const uint16_t value = 100;
+    stageWrite(&value, 5, 1, kDataWords);
+    QCOMPARE(int(writePending), 1);
+    QCOMPARE(int(linkOp), 1);
+    const StagedWrite w = takeStagedWrite();
+    QCOMPARE(int(w.func), 16);
+    QCOMPARE(int(w.start), 5);
+    QCOMPARE(int(w.count), 1);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(w.data), 4), QByteArray::fromHex("00640000"));
+}
+
+void TestCommands::secondStagingReplacesFirst()
+{
+    QVERIFY(stageParamWrite(79, QStringLiteral("ABCDEF")));
+    QVERIFY(stageParamWrite(24, QStringLiteral("1")));
+    const StagedWrite w = takeStagedWrite();
+    QCOMPARE(int(w.start), 24);
+    QCOMPARE(int(w.count), 1);
+    // Nothing of the longer first request is left behind the second one's data.
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(w.data), 6), QByteArray::fromHex("03e800000000"));
+}
+
+void TestCommands::singleWrite_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected"); // register count = size / 2
+
+    QTest::newRow("milli 3.65 -> 3650") << 24 << "3.65" << QByteArray::fromHex("0e42");
+    QTest::newRow("milli 70 -> 70000 keeps low 16 bits") << 38 << "70" << QByteArray::fromHex("1170");
+    QTest::newRow("milli -0.0005 rounds away from zero") << 30 << "-0.0005" << QByteArray::fromHex("ffff");
+    QTest::newRow("milli infinity is no number") << 24 << "inf" << QByteArray::fromHex("0000");
+    QTest::newRow("milli overflow is no number") << 24 << "1e400" << QByteArray::fromHex("0000");
+    QTest::newRow("deci 0.25 -> 3") << 41 << "0.25" << QByteArray::fromHex("0003");
+    QTest::newRow("deci -0.25 -> -3") << 41 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("deci 4.1 -> 41") << 53 << "4.1" << QByteArray::fromHex("0029");
+    QTest::newRow("deci page 2 1.5 -> 15") << 96 << "1.5" << QByteArray::fromHex("000f");
+    QTest::newRow("int -1") << 1 << "-1" << QByteArray::fromHex("ffff");
+    QTest::newRow("int 70000 keeps low 16 bits") << 1 << "70000" << QByteArray::fromHex("1170");
+    QTest::newRow("int letters -> 0") << 1 << "abc" << QByteArray::fromHex("0000");
+    QTest::newRow("int beyond int range -> 0") << 2 << "99999999999" << QByteArray::fromHex("0000");
+    QTest::newRow("int typed line break ignored") << 5 << " 100\n" << QByteArray::fromHex("0064");
+    QTest::newRow("int single-word kind 88") << 88 << "513" << QByteArray::fromHex("0201");
+    QTest::newRow("int host id 84") << 84 << "2" << QByteArray::fromHex("0002");
+    QTest::newRow("int page 1 108") << 108 << "3400" << QByteArray::fromHex("0d48");
+    QTest::newRow("half 7 -> 3") << 40 << "7" << QByteArray::fromHex("0003");
+    QTest::newRow("half -7 -> -3") << 40 << "-7" << QByteArray::fromHex("fffd");
+    QTest::newRow("text ABCDEFG cut to 3 registers") << 79 << "ABCDEFG"
+                                                     << QByteArray::fromHex("414243444546");
+    QTest::newRow("text A padded with zeros") << 79 << "A" << QByteArray::fromHex("410000000000");
+    QTest::newRow("text UTF-8 bytes") << 80 << QString::fromUtf8("\u00b0C")
+                                      << QByteArray::fromHex("c2b04300000000000000");
+    QTest::newRow("text 12 registers full") << 77 << "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWX");
+    QTest::newRow("date and time") << 74 << "2024-03-05 07:08:09"
+                                   << QByteArray::fromHex("001800030005000700080009");
+    QTest::newRow("date before 2000") << 74 << "1999-12-31 23:59:59"
+                                      << QByteArray::fromHex("ffff000c001f0017003b003b");
+    QTest::newRow("date in the host's daylight-saving gap") << 74 << "2024-03-31 02:30:00"
+                                      << QByteArray::fromHex("00180003001f0002001e0000");
+    QTest::newRow("date with typed line break") << 74 << "2024-03-05 07:08:09\n"
+                                                << QByteArray::fromHex("001800030005000700080009");
+}
+
+void TestCommands::singleWrite()
+{
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+
+    QVERIFY(stageParamWrite(n, text));
+    const StagedWrite w = takeStagedWrite();
+    QCOMPARE(int(w.func), 16);
+    QCOMPARE(int(w.start), n);
+    QCOMPARE(int(w.count), expected.size() / 2);
+    QCOMPARE(stagedBytes(), expected);
+    QCOMPARE(int(w.data[expected.size()]), 0);
+    QCOMPARE(int(writePending), 1);
+    QCOMPARE(int(linkOp), 1);
+}
+
+void TestCommands::singleWriteRejected_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no 30 February") << 74 << "2024-02-30 10:00:00";
+    QTest::newRow("date without time") << 74 << "2024-03-05";
+    QTest::newRow("hour 25") << 74 << "2024-03-05 25:00:00";
+    QTest::newRow("slashes") << 74 << "2024/03/05 07:08:09";
+    QTest::newRow("empty date") << 74 << "";
+    QTest::newRow("command has no field") << 81 << "1";
+    QTest::newRow("no parameter 92") << 92 << "1";
+    QTest::newRow("no parameter 0") << 0 << "1";
+    QTest::newRow("no parameter 109") << 109 << "1";
+}
+
+void TestCommands::singleWriteRejected()
+{
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    stageSentinel();
+    QVERIFY(!stageParamWrite(n, text));
+    QCOMPARE(int(takeStagedWrite().start), 999);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writePending), 0);
+}
+
+void TestCommands::command()
+{
+    stageCommand(81);
+    const StagedWrite w = takeStagedWrite();
+    QCOMPARE(int(w.start), 81);
+    QCOMPARE(int(w.count), 1);
+    QCOMPARE(stagedBytes(), QByteArray::fromHex("0001"));
+    QCOMPARE(int(linkOp), 1);
+}
+
+void TestCommands::listEntry_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::newRow("milli 3.65 -> 3650") << 24 << "3.65" << QByteArray::fromHex("0e42");
+    QTest::newRow("deci 0.25 truncates to 2") << 41 << "0.25" << QByteArray::fromHex("0002");
+    QTest::newRow("deci 4.1 single precision -> 40") << 41 << "4.1" << QByteArray::fromHex("0028");
+    QTest::newRow("deci -0.25 truncates to -2") << 57 << "-0.25" << QByteArray::fromHex("fffe");
+    QTest::newRow("milli letters -> 0") << 24 << "abc" << QByteArray::fromHex("0000");
+    QTest::newRow("milli infinity -> 0") << 24 << "inf" << QByteArray::fromHex("0000");
+    QTest::newRow("int 70000 low 16 bits") << 1 << "70000" << QByteArray::fromHex("1170");
+    QTest::newRow("int 76") << 76 << "-2" << QByteArray::fromHex("fffe");
+    QTest::newRow("half 7 -> 3 for 40") << 40 << "7" << QByteArray::fromHex("0003");
+    QTest::newRow("int host id 84") << 84 << "7" << QByteArray::fromHex("0007");
+    QTest::newRow("date and time six registers") << 74 << "2024-03-05 07:08:09"
+                                                 << QByteArray::fromHex("001800030005000700080009");
+    QTest::newRow("text ABCDEFG in three registers") << 79 << "ABCDEFG"
+                                                     << QByteArray::fromHex("414243444546");
+    QTest::newRow("text 73 in ten registers") << 73 << "SN01"
+                                              << QByteArray("SN01").append(16, '\0');
+    QTest::newRow("text 75 cut to 22 bytes") << 75 << "0123456789ABCDEFGHIJKLMNOP"
+                                             << QByteArray("0123456789ABCDEFGHIJKL");
+}
+
+void TestCommands::listEntry()
+{
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+
+    WriteListEntry e;
+    std::memset(e.data, 0x5A, sizeof e.data);
+    QVERIFY(encodeListEntry(n, text, &e));
+    QCOMPARE(int(e.reg), n);
+    QCOMPARE(int(e.count), expected.size() / 2);
+    QCOMPARE(entryBytes(e), expected);
+}
+
+void TestCommands::listEntryNotQueued_data()
+{
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("invalid date") << 74 << "2024-02-30 10:00:00";
+    QTest::newRow("above 84") << 85 << "1";
+    QTest::newRow("command") << 82 << "1";
+    QTest::newRow("no parameter") << 0 << "1";
+}
+
+void TestCommands::listEntryNotQueued()
+{
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    WriteListEntry e;
+    QVERIFY(!encodeListEntry(n, text, &e));
+}
+
+void TestCommands::listFollowsFieldOrder()
+{
+    // Two pages, each with fields in creation order; 8 is created before 3.
+    QWidget window;
+    auto *page1 = new QWidget(&window);
+    auto *f8 = field(page1, 8);
+    auto *f3 = field(page1, 3);
+    auto *page2 = new QWidget(&window);
+    auto *f24 = field(page2, 24);
+    connectEditTracking(&window);
+
+    f24->setPlainText(QStringLiteral("3.65"));
+    f3->setPlainText(QStringLiteral("30"));
+    f8->setPlainText(QStringLiteral("80"));
+
+    QCOMPARE(queueOneClickSetup(&window, 2), 3);
+    QCOMPARE(int(linkOp), 2);
+    WriteListEntry list[kWriteListEntries];
+    QCOMPARE(takeWriteList(list), 3);
+    QCOMPARE(int(list[0].reg), 8);
+    QCOMPARE(entryBytes(list[0]), QByteArray::fromHex("0050"));
+    QCOMPARE(int(list[1].reg), 3);
+    QCOMPARE(entryBytes(list[1]), QByteArray::fromHex("001e"));
+    QCOMPARE(int(list[2].reg), 24);
+    QCOMPARE(entryBytes(list[2]), QByteArray::fromHex("0e42"));
+}
+
+void TestCommands::secondPressQueuesNothing()
+{
+    QWidget window;
+    auto *f3 = field(&window, 3);
+    connectEditTracking(&window);
+    f3->setPlainText(QStringLiteral("1"));
+    QCOMPARE(queueOneClickSetup(&window, 3), 1);
+    QCOMPARE(int(linkOp), 3);
+    QCOMPARE(int(writeListCount), 1);
+
+    linkOp = 0; // the worker has taken it
+    QCOMPARE(queueOneClickSetup(&window, 3), 0);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(paramEdited[3]), 0);
+}
+
+void TestCommands::singleWriteLeavesFlagSet()
+{
+    QWidget window;
+    auto *f5 = field(&window, 5);
+    connectEditTracking(&window);
+    f5->setPlainText(QStringLiteral("100"));
+    QVERIFY(stageParamWrite(5, f5->toPlainText()));
+    QCOMPARE(int(paramEdited[5]), 1);
+    QCOMPARE(queueOneClickSetup(&window, 2), 1);
+}
+
+void TestCommands::untrackedFieldsAboveLimit()
+{
+    QWidget window;
+    auto *f85 = field(&window, 85);
+    auto *f108 = field(&window, 108);
+    auto *other = new QPlainTextEdit(&window);
+    other->setObjectName(QStringLiteral("needReadFaultCnt_text"));
+    connectEditTracking(&window);
+    f85->setPlainText(QStringLiteral("1"));
+    f108->setPlainText(QStringLiteral("1"));
+    other->setPlainText(QStringLiteral("1"));
+    for (int n = 0; n < kParamCount; ++n)
+        QCOMPARE(int(paramEdited[n]), 0);
+    QCOMPARE(queueOneClickSetup(&window, 2), 0);
+    QCOMPARE(int(linkOp), 0);
+}
+
+void TestCommands::everyTrackedParameterQueued()
+{
+    QWidget window;
+    QList<QPlainTextEdit *> fields;
+    for (int n = 84; n >= 1; --n)
+        if (n < 81 || n > 83)
+            fields << field(&window, n);
+    connectEditTracking(&window);
+    for (QPlainTextEdit *f : fields)
+        f->setPlainText(QStringLiteral("2024-03-05 07:08:09"));
+    WriteListEntry list[kWriteListEntries];
+    QCOMPARE(buildWriteList(&window, list), 81);
+    QCOMPARE(int(list[0].reg), 84);
+    QCOMPARE(int(list[80].reg), 1);
+    for (int n = 1; n <= 84; ++n)
+        QCOMPARE(int(paramEdited[n]), 0);
+}
+
+void TestCommands::rebuiltListNeverSeenHalfWritten()
+{
+    // The worker takes its copy of the list while the operator rebuilds it. Every copy must be
+    // one whole build: all entries carry the same value, and their number is the one that build
+    // queued (value % 3 + 1).
+    QWidget window;
+    QPlainTextEdit *fields[3] = {field(&window, 1), field(&window, 2), field(&window, 3)};
+    connectEditTracking(&window);
+
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> taken{0};
+    std::thread worker([&] {
+        WriteListEntry copy[kWriteListEntries];
+        while (!done.load(std::memory_order_acquire)) {
+            std::this_thread::yield();
+            if (linkOp.load(std::memory_order_acquire) != 2)
+                continue;
+            const int n = takeWriteList(copy);
+            if (n == 0)
+                continue;
+            const int value = (copy[0].data[0] << 8) | copy[0].data[1];
+            bool whole = n == value % 3 + 1;
+            for (int i = 1; i < n; ++i)
+                whole = whole && copy[i].data[0] == copy[0].data[0] &&
+                        copy[i].data[1] == copy[0].data[1];
+            if (!whole)
+                torn.fetch_add(1);
+            taken.fetch_add(1);
+        }
+    });
+    for (int value = 1; value <= 3000; ++value) {
+        const int k = value % 3 + 1;
+        for (int i = 0; i < k; ++i)
+            fields[i]->setPlainText(QString::number(value));
+        QCOMPARE(queueOneClickSetup(&window, 2), k);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(taken.load() > 0, 5000);
+    done.store(true, std::memory_order_release);
+    worker.join();
+    QCOMPARE(torn.load(), 0);
+}
+
+QTEST_MAIN(TestCommands)
+#include "tst_commands.moc"
