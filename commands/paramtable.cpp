@@ -53,8 +53,7 @@ constexpr Range kRanges[] = {
 
 constexpr int kParamNumberMax = 108;
 
-uint8_t dataKindFor(int n, E encoding)
-{
+uint8_t dataKindFor(int n, E encoding) {
     switch (encoding) {
     case E::Text:
         return 5;
@@ -71,8 +70,7 @@ struct Table {
     ParamInfo ordered[kParamNumberMax] = {};
     int count = 0;
 
-    Table()
-    {
+    Table() {
         for (const Range &r : kRanges) {
             for (int n = r.first; n <= r.last; ++n) {
                 ParamInfo info;
@@ -88,46 +86,40 @@ struct Table {
     }
 };
 
-const Table &table()
-{
+const Table &table() {
     static const Table t;
     return t;
 }
 
 // Low 16 bits (two's complement) of a finite integral double, exact for any magnitude.
-uint16_t low16(double integral)
-{
+uint16_t low16(double integral) {
     double m = std::fmod(integral, 65536.0);
     if (m < 0)
         m += 65536.0;
     return static_cast<uint16_t>(static_cast<uint32_t>(m));
 }
 
-void putWord(uint8_t *out, uint16_t word)
-{
+void putWord(uint8_t *out, uint16_t word) {
     out[0] = static_cast<uint8_t>(word >> 8);
     out[1] = static_cast<uint8_t>(word & 0xFF);
 }
 
 } // namespace
 
-const ParamInfo *paramInfo(int n)
-{
+const ParamInfo *paramInfo(int n) {
     if (n < 1 || n > kParamNumberMax)
         return nullptr;
     const ParamInfo &info = table().byNumber[n];
     return info.number == n ? &info : nullptr;
 }
 
-const ParamInfo *paramTable(int *n)
-{
+const ParamInfo *paramTable(int *n) {
     if (n)
         *n = table().count;
     return table().ordered;
 }
 
-int paramNumberFromName(const QString &objectName)
-{
+int paramNumberFromName(const QString &objectName) {
     static const QString prefix = QStringLiteral("W_Addr");
     static const QString suffix = QStringLiteral("_text");
     if (objectName.size() < prefix.size() + suffix.size() ||
@@ -135,24 +127,21 @@ int paramNumberFromName(const QString &objectName)
         !objectName.endsWith(suffix, Qt::CaseSensitive))
         return 0;
     bool ok = false;
-    const int n =
-        objectName.mid(prefix.size(), objectName.size() - prefix.size() - suffix.size()).toInt(&ok, 10);
+    const int n = objectName.mid(prefix.size(), objectName.size() - prefix.size() - suffix.size())
+                      .toInt(&ok, 10);
     return ok ? n : 0;
 }
 
-uint16_t intWord(const QString &text)
-{
+uint16_t intWord(const QString &text) {
     // Text that is no number (or does not fit an int) gives 0.
     return static_cast<uint16_t>(text.toInt(nullptr, 10));
 }
 
-uint16_t halfIntWord(const QString &text)
-{
+uint16_t halfIntWord(const QString &text) {
     return static_cast<uint16_t>(text.toInt(nullptr, 10) / 2);
 }
 
-uint16_t roundedScaledWord(const QString &text, double factor)
-{
+uint16_t roundedScaledWord(const QString &text, double factor) {
     // toDouble accepts "inf" and "nan" and overflows to infinity; none of them is a value a
     // register can take, so they count as no number.
     const double value = text.toDouble();
@@ -164,8 +153,7 @@ uint16_t roundedScaledWord(const QString &text, double factor)
     return low16(std::round(product));
 }
 
-uint16_t truncatedScaledWord(const QString &text, double factor)
-{
+uint16_t truncatedScaledWord(const QString &text, double factor) {
     const float value = text.toFloat();
     if (!std::isfinite(value))
         return 0;
@@ -175,16 +163,14 @@ uint16_t truncatedScaledWord(const QString &text, double factor)
     return low16(std::trunc(product));
 }
 
-void textBytes(const QString &text, int regs, uint8_t *out)
-{
+void textBytes(const QString &text, int regs, uint8_t *out) {
     const int size = regs * 2;
     std::memset(out, 0, static_cast<size_t>(size));
     const QByteArray utf8 = text.toUtf8();
     std::memcpy(out, utf8.constData(), static_cast<size_t>(std::min(size, utf8.size())));
 }
 
-bool dateTimeWords(const QString &text, uint16_t out[6])
-{
+bool dateTimeWords(const QString &text, uint16_t out[6]) {
     // The controller's clock has no time zone: the text is checked as a calendar date and a time
     // of day, so an hour that the host's zone skips for daylight saving is still accepted. The
     // line break an operator may type after the value is not part of it.
@@ -205,8 +191,7 @@ bool dateTimeWords(const QString &text, uint16_t out[6])
     return true;
 }
 
-bool encodeSingleWrite(int n, const QString &text, ParamWriteData *out)
-{
+bool encodeSingleWrite(int n, const QString &text, ParamWriteData *out) {
     const ParamInfo *info = paramInfo(n);
     if (!info || info->encoding == ParamEncoding::Command)
         return false;
@@ -241,8 +226,7 @@ bool encodeSingleWrite(int n, const QString &text, ParamWriteData *out)
     return true;
 }
 
-bool encodeListEntry(int n, const QString &text, WriteListEntry *out)
-{
+bool encodeListEntry(int n, const QString &text, WriteListEntry *out) {
     const ParamInfo *info = paramInfo(n);
     if (!info || n > kTrackedParamMax || info->encoding == ParamEncoding::Command)
         return false;

@@ -7,16 +7,14 @@
 
 namespace {
 
-void putWord(uint8_t *out, uint16_t word)
-{
+void putWord(uint8_t *out, uint16_t word) {
     out[0] = static_cast<uint8_t>(word >> 8);
     out[1] = static_cast<uint8_t>(word & 0xFF);
 }
 
 } // namespace
 
-void fillWriteData(uint8_t *out, const void *data, uint8_t count, uint8_t kind)
-{
+void fillWriteData(uint8_t *out, const void *data, uint8_t count, uint8_t kind) {
     std::memset(out, 0, kWriteDataSize);
     if (!data)
         return;
@@ -49,15 +47,13 @@ void fillWriteData(uint8_t *out, const void *data, uint8_t count, uint8_t kind)
     }
 }
 
-void stageWrite(const void *data, uint16_t start, uint8_t count, uint8_t kind)
-{
+void stageWrite(const void *data, uint16_t start, uint8_t count, uint8_t kind) {
     uint8_t bytes[kWriteDataSize];
     fillWriteData(bytes, data, count, kind);
     stageWriteRequest(16, start, count, bytes, kWriteDataSize);
 }
 
-bool stageParamWrite(int n, const QString &text)
-{
+bool stageParamWrite(int n, const QString &text) {
     ParamWriteData w;
     if (!encodeSingleWrite(n, text, &w))
         return false;
@@ -68,8 +64,7 @@ bool stageParamWrite(int n, const QString &text)
     return true;
 }
 
-void stageCommand(uint16_t reg)
-{
+void stageCommand(uint16_t reg) {
     const uint8_t one = 1;
     stageWrite(&one, reg, 1, kDataByte);
 }

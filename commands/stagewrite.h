@@ -10,11 +10,11 @@
 
 // How stageWrite reads its data pointer.
 enum WriteDataKind : uint8_t {
-    kDataByte = 1,   // one byte: the register reads 0x00nn
-    kDataWord = 2,   // one uint16_t
-    kDataWords = 3,  // count uint16_t values (none for count 0)
-    kDataDword = 4,  // one uint32_t over two registers, high word first
-    kDataRaw = 5,    // count * 2 bytes in wire order (nothing for a null pointer)
+    kDataByte = 1,  // one byte: the register reads 0x00nn
+    kDataWord = 2,  // one uint16_t
+    kDataWords = 3, // count uint16_t values (none for count 0)
+    kDataDword = 4, // one uint32_t over two registers, high word first
+    kDataRaw = 5,   // count * 2 bytes in wire order (nothing for a null pointer)
 };
 
 // Fills out (kWriteDataSize bytes, cleared first) with the register data of a write of count

@@ -5,8 +5,7 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
-void connectEditTracking(QWidget *window)
-{
+void connectEditTracking(QWidget *window) {
     const auto fields = window->findChildren<QPlainTextEdit *>();
     for (QPlainTextEdit *field : fields) {
         const int n = paramNumberFromName(field->objectName());
@@ -16,8 +15,7 @@ void connectEditTracking(QWidget *window)
     }
 }
 
-int buildWriteList(QWidget *window, WriteListEntry *entries)
-{
+int buildWriteList(QWidget *window, WriteListEntry *entries) {
     int count = 0;
     // findChildren searches depth-first, each parent's children in creation order.
     const auto fields = window->findChildren<QPlainTextEdit *>();
@@ -36,8 +34,7 @@ int buildWriteList(QWidget *window, WriteListEntry *entries)
     return count;
 }
 
-int queueOneClickSetup(QWidget *window, uint8_t op)
-{
+int queueOneClickSetup(QWidget *window, uint8_t op) {
     WriteListEntry entries[kWriteListEntries];
     const int n = buildWriteList(window, entries);
     if (n > 0)

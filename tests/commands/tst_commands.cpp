@@ -11,35 +11,31 @@
 #include <QtTest>
 
 #include <atomic>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <thread>
 
 namespace {
 
-QByteArray stagedBytes()
-{
+QByteArray stagedBytes() {
     const StagedWrite w = takeStagedWrite();
     return QByteArray(reinterpret_cast<const char *>(w.data), w.count * 2);
 }
 
-QByteArray entryBytes(const WriteListEntry &e)
-{
+QByteArray entryBytes(const WriteListEntry &e) {
     return QByteArray(reinterpret_cast<const char *>(e.data), e.count * 2);
 }
 
 // A sentinel request, so that a rejected staging can be seen to leave it in place.
-void stageSentinel()
-{
+void stageSentinel() {
     const uint16_t word = 0xBEEF;
     stageWrite(&word, 999, 1, kDataWord);
     linkOp = 0;
     writePending = 0;
 }
 
-QPlainTextEdit *field(QWidget *parent, int n)
-{
+QPlainTextEdit *field(QWidget *parent, int n) {
     auto *edit = new QPlainTextEdit(parent);
     edit->setObjectName(QStringLiteral("W_Addr%1_text").arg(n));
     return edit;
@@ -47,8 +43,7 @@ QPlainTextEdit *field(QWidget *parent, int n)
 
 } // namespace
 
-class TestCommands : public QObject
-{
+class TestCommands : public QObject {
     Q_OBJECT
 
 private slots:
@@ -83,17 +78,17 @@ private slots:
     void rebuiltListNeverSeenHalfWritten();
 };
 
-void TestCommands::initTestCase()
-{
+void TestCommands::initTestCase() {
     // A zone with daylight saving: the controller's clock must accept the hour the host skips.
     qputenv("TZ", "Europe/Berlin");
     tzset();
 }
 
-void TestCommands::init() { resetLinkState(); }
+void TestCommands::init() {
+    resetLinkState();
+}
 
-void TestCommands::paramTableHoles()
-{
+void TestCommands::paramTableHoles() {
     int count = 0;
     paramTable(&count);
     QCOMPARE(count, 102); // 1..108 without 92, 93, 98, 99, 101, 105
@@ -103,8 +98,7 @@ void TestCommands::paramTableHoles()
         QVERIFY2(paramInfo(n) && paramInfo(n)->number == n, qPrintable(QString::number(n)));
 }
 
-void TestCommands::nameParsing_data()
-{
+void TestCommands::nameParsing_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("n");
     QTest::newRow("edit field") << "W_Addr24_text" << 24;
@@ -119,15 +113,13 @@ void TestCommands::nameParsing_data()
     QTest::newRow("too short") << "W_Addr" << 0;
 }
 
-void TestCommands::nameParsing()
-{
+void TestCommands::nameParsing() {
     QFETCH(QString, name);
     QFETCH(int, n);
     QCOMPARE(paramNumberFromName(name), n);
 }
 
-void TestCommands::dataKinds_data()
-{
+void TestCommands::dataKinds_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("count");
     QTest::addColumn<QByteArray>("input");    // native bytes the data pointer points at
@@ -138,21 +130,19 @@ void TestCommands::dataKinds_data()
     const uint32_t dword = 0x12345678;
     const QByteArray dwordBytes(reinterpret_cast<const char *>(&dword), sizeof dword);
 
-    QTest::newRow("byte goes to the low byte") << 1 << 1 << QByteArray("\xAB", 1)
-                                               << QByteArray::fromHex("00ab");
+    QTest::newRow("byte goes to the low byte")
+        << 1 << 1 << QByteArray("\xAB", 1) << QByteArray::fromHex("00ab");
     QTest::newRow("word high byte first") << 2 << 1 << wordBytes << QByteArray::fromHex("1234");
     QTest::newRow("words, none for count 0") << 3 << 0 << wordBytes << QByteArray();
     QTest::newRow("words, one") << 3 << 1 << wordBytes << QByteArray::fromHex("1234");
     QTest::newRow("words, three") << 3 << 3 << wordBytes << QByteArray::fromHex("1234abcd0001");
-    QTest::newRow("32-bit value high word first") << 4 << 2 << dwordBytes
-                                                  << QByteArray::fromHex("12345678");
-    QTest::newRow("raw bytes unchanged") << 5 << 2 << QByteArray("ABCDEF")
-                                         << QByteArray("ABCD");
+    QTest::newRow("32-bit value high word first")
+        << 4 << 2 << dwordBytes << QByteArray::fromHex("12345678");
+    QTest::newRow("raw bytes unchanged") << 5 << 2 << QByteArray("ABCDEF") << QByteArray("ABCD");
     QTest::newRow("unknown kind writes nothing") << 7 << 1 << wordBytes << QByteArray();
 }
 
-void TestCommands::dataKinds()
-{
+void TestCommands::dataKinds() {
     QFETCH(int, kind);
     QFETCH(int, count);
     QFETCH(QByteArray, input);
@@ -166,8 +156,7 @@ void TestCommands::dataKinds()
         QVERIFY2(out[i] == 0, qPrintable(QStringLiteral("byte %1").arg(i)));
 }
 
-void TestCommands::stagingReleasesRequest()
-{
+void TestCommands::stagingReleasesRequest() {
     uint8_t out[kWriteDataSize];
     fillWriteData(out, nullptr, 4, kDataRaw);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(out), 8), QByteArray(8, '\0'));
@@ -181,29 +170,31 @@ void TestCommands::stagingReleasesRequest()
     QCOMPARE(int(w.func), 16);
     QCOMPARE(int(w.start), 5);
     QCOMPARE(int(w.count), 1);
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(w.data), 4), QByteArray::fromHex("00640000"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(w.data), 4),
+             QByteArray::fromHex("00640000"));
 }
 
-void TestCommands::secondStagingReplacesFirst()
-{
+void TestCommands::secondStagingReplacesFirst() {
     QVERIFY(stageParamWrite(79, QStringLiteral("ABCDEF")));
     QVERIFY(stageParamWrite(24, QStringLiteral("1")));
     const StagedWrite w = takeStagedWrite();
     QCOMPARE(int(w.start), 24);
     QCOMPARE(int(w.count), 1);
     // Nothing of the longer first request is left behind the second one's data.
-    QCOMPARE(QByteArray(reinterpret_cast<const char *>(w.data), 6), QByteArray::fromHex("03e800000000"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(w.data), 6),
+             QByteArray::fromHex("03e800000000"));
 }
 
-void TestCommands::singleWrite_data()
-{
+void TestCommands::singleWrite_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("expected"); // register count = size / 2
 
     QTest::newRow("milli 3.65 -> 3650") << 24 << "3.65" << QByteArray::fromHex("0e42");
-    QTest::newRow("milli 70 -> 70000 keeps low 16 bits") << 38 << "70" << QByteArray::fromHex("1170");
-    QTest::newRow("milli -0.0005 rounds away from zero") << 30 << "-0.0005" << QByteArray::fromHex("ffff");
+    QTest::newRow("milli 70 -> 70000 keeps low 16 bits")
+        << 38 << "70" << QByteArray::fromHex("1170");
+    QTest::newRow("milli -0.0005 rounds away from zero")
+        << 30 << "-0.0005" << QByteArray::fromHex("ffff");
     QTest::newRow("milli infinity is no number") << 24 << "inf" << QByteArray::fromHex("0000");
     QTest::newRow("milli overflow is no number") << 24 << "1e400" << QByteArray::fromHex("0000");
     QTest::newRow("deci 0.25 -> 3") << 41 << "0.25" << QByteArray::fromHex("0003");
@@ -220,25 +211,24 @@ void TestCommands::singleWrite_data()
     QTest::newRow("int page 1 108") << 108 << "3400" << QByteArray::fromHex("0d48");
     QTest::newRow("half 7 -> 3") << 40 << "7" << QByteArray::fromHex("0003");
     QTest::newRow("half -7 -> -3") << 40 << "-7" << QByteArray::fromHex("fffd");
-    QTest::newRow("text ABCDEFG cut to 3 registers") << 79 << "ABCDEFG"
-                                                     << QByteArray::fromHex("414243444546");
+    QTest::newRow("text ABCDEFG cut to 3 registers")
+        << 79 << "ABCDEFG" << QByteArray::fromHex("414243444546");
     QTest::newRow("text A padded with zeros") << 79 << "A" << QByteArray::fromHex("410000000000");
-    QTest::newRow("text UTF-8 bytes") << 80 << QString::fromUtf8("\u00b0C")
-                                      << QByteArray::fromHex("c2b04300000000000000");
-    QTest::newRow("text 12 registers full") << 77 << "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                            << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWX");
-    QTest::newRow("date and time") << 74 << "2024-03-05 07:08:09"
-                                   << QByteArray::fromHex("001800030005000700080009");
-    QTest::newRow("date before 2000") << 74 << "1999-12-31 23:59:59"
-                                      << QByteArray::fromHex("ffff000c001f0017003b003b");
-    QTest::newRow("date in the host's daylight-saving gap") << 74 << "2024-03-31 02:30:00"
-                                      << QByteArray::fromHex("00180003001f0002001e0000");
+    QTest::newRow("text UTF-8 bytes")
+        << 80 << QString::fromUtf8("\u00b0C") << QByteArray::fromHex("c2b04300000000000000");
+    QTest::newRow("text 12 registers full")
+        << 77 << "ABCDEFGHIJKLMNOPQRSTUVWXYZ" << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWX");
+    QTest::newRow("date and time")
+        << 74 << "2024-03-05 07:08:09" << QByteArray::fromHex("001800030005000700080009");
+    QTest::newRow("date before 2000")
+        << 74 << "1999-12-31 23:59:59" << QByteArray::fromHex("ffff000c001f0017003b003b");
+    QTest::newRow("date in the host's daylight-saving gap")
+        << 74 << "2024-03-31 02:30:00" << QByteArray::fromHex("00180003001f0002001e0000");
     QTest::newRow("date with typed line break") << 74 << "2024-03-05 07:08:09\n"
                                                 << QByteArray::fromHex("001800030005000700080009");
 }
 
-void TestCommands::singleWrite()
-{
+void TestCommands::singleWrite() {
     QFETCH(int, n);
     QFETCH(QString, text);
     QFETCH(QByteArray, expected);
@@ -254,8 +244,7 @@ void TestCommands::singleWrite()
     QCOMPARE(int(linkOp), 1);
 }
 
-void TestCommands::singleWriteRejected_data()
-{
+void TestCommands::singleWriteRejected_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("text");
     QTest::newRow("no 30 February") << 74 << "2024-02-30 10:00:00";
@@ -269,8 +258,7 @@ void TestCommands::singleWriteRejected_data()
     QTest::newRow("no parameter 109") << 109 << "1";
 }
 
-void TestCommands::singleWriteRejected()
-{
+void TestCommands::singleWriteRejected() {
     QFETCH(int, n);
     QFETCH(QString, text);
     stageSentinel();
@@ -280,8 +268,7 @@ void TestCommands::singleWriteRejected()
     QCOMPARE(int(writePending), 0);
 }
 
-void TestCommands::command()
-{
+void TestCommands::command() {
     stageCommand(81);
     const StagedWrite w = takeStagedWrite();
     QCOMPARE(int(w.start), 81);
@@ -290,8 +277,7 @@ void TestCommands::command()
     QCOMPARE(int(linkOp), 1);
 }
 
-void TestCommands::listEntry_data()
-{
+void TestCommands::listEntry_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("expected");
@@ -306,18 +292,17 @@ void TestCommands::listEntry_data()
     QTest::newRow("int 76") << 76 << "-2" << QByteArray::fromHex("fffe");
     QTest::newRow("half 7 -> 3 for 40") << 40 << "7" << QByteArray::fromHex("0003");
     QTest::newRow("int host id 84") << 84 << "7" << QByteArray::fromHex("0007");
-    QTest::newRow("date and time six registers") << 74 << "2024-03-05 07:08:09"
-                                                 << QByteArray::fromHex("001800030005000700080009");
-    QTest::newRow("text ABCDEFG in three registers") << 79 << "ABCDEFG"
-                                                     << QByteArray::fromHex("414243444546");
-    QTest::newRow("text 73 in ten registers") << 73 << "SN01"
-                                              << QByteArray("SN01").append(16, '\0');
-    QTest::newRow("text 75 cut to 22 bytes") << 75 << "0123456789ABCDEFGHIJKLMNOP"
-                                             << QByteArray("0123456789ABCDEFGHIJKL");
+    QTest::newRow("date and time six registers")
+        << 74 << "2024-03-05 07:08:09" << QByteArray::fromHex("001800030005000700080009");
+    QTest::newRow("text ABCDEFG in three registers")
+        << 79 << "ABCDEFG" << QByteArray::fromHex("414243444546");
+    QTest::newRow("text 73 in ten registers")
+        << 73 << "SN01" << QByteArray("SN01").append(16, '\0');
+    QTest::newRow("text 75 cut to 22 bytes")
+        << 75 << "0123456789ABCDEFGHIJKLMNOP" << QByteArray("0123456789ABCDEFGHIJKL");
 }
 
-void TestCommands::listEntry()
-{
+void TestCommands::listEntry() {
     QFETCH(int, n);
     QFETCH(QString, text);
     QFETCH(QByteArray, expected);
@@ -330,8 +315,7 @@ void TestCommands::listEntry()
     QCOMPARE(entryBytes(e), expected);
 }
 
-void TestCommands::listEntryNotQueued_data()
-{
+void TestCommands::listEntryNotQueued_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("text");
     QTest::newRow("invalid date") << 74 << "2024-02-30 10:00:00";
@@ -340,16 +324,14 @@ void TestCommands::listEntryNotQueued_data()
     QTest::newRow("no parameter") << 0 << "1";
 }
 
-void TestCommands::listEntryNotQueued()
-{
+void TestCommands::listEntryNotQueued() {
     QFETCH(int, n);
     QFETCH(QString, text);
     WriteListEntry e;
     QVERIFY(!encodeListEntry(n, text, &e));
 }
 
-void TestCommands::listFollowsFieldOrder()
-{
+void TestCommands::listFollowsFieldOrder() {
     // Two pages, each with fields in creation order; 8 is created before 3.
     QWidget window;
     auto *page1 = new QWidget(&window);
@@ -375,8 +357,7 @@ void TestCommands::listFollowsFieldOrder()
     QCOMPARE(entryBytes(list[2]), QByteArray::fromHex("0e42"));
 }
 
-void TestCommands::secondPressQueuesNothing()
-{
+void TestCommands::secondPressQueuesNothing() {
     QWidget window;
     auto *f3 = field(&window, 3);
     connectEditTracking(&window);
@@ -391,8 +372,7 @@ void TestCommands::secondPressQueuesNothing()
     QCOMPARE(int(paramEdited[3]), 0);
 }
 
-void TestCommands::singleWriteLeavesFlagSet()
-{
+void TestCommands::singleWriteLeavesFlagSet() {
     QWidget window;
     auto *f5 = field(&window, 5);
     connectEditTracking(&window);
@@ -402,8 +382,7 @@ void TestCommands::singleWriteLeavesFlagSet()
     QCOMPARE(queueOneClickSetup(&window, 2), 1);
 }
 
-void TestCommands::untrackedFieldsAboveLimit()
-{
+void TestCommands::untrackedFieldsAboveLimit() {
     QWidget window;
     auto *f85 = field(&window, 85);
     auto *f108 = field(&window, 108);
@@ -419,8 +398,7 @@ void TestCommands::untrackedFieldsAboveLimit()
     QCOMPARE(int(linkOp), 0);
 }
 
-void TestCommands::everyTrackedParameterQueued()
-{
+void TestCommands::everyTrackedParameterQueued() {
     QWidget window;
     QList<QPlainTextEdit *> fields;
     for (int n = 84; n >= 1; --n)
@@ -437,8 +415,7 @@ void TestCommands::everyTrackedParameterQueued()
         QCOMPARE(int(paramEdited[n]), 0);
 }
 
-void TestCommands::rebuiltListNeverSeenHalfWritten()
-{
+void TestCommands::rebuiltListNeverSeenHalfWritten() {
     // The worker takes its copy of the list while the operator rebuilds it. Every copy must be
     // one whole build: all entries carry the same value, and their number is the one that build
     // queued (value % 3 + 1).
