@@ -1,0 +1,117 @@
+#pragma once
+// The link worker: the thread that owns the serial port and performs every transaction with
+// the battery management controller. It opens the port on Connect, runs one loop step about
+// every millisecond and in each step does at most what the shared link state asks for: one
+// read chosen by the poll plan, one staged write, or a run over the write list. Transactions
+// are synchronous inside the worker: send, wait for a complete frame or a time-out (three
+// attempts), check, store.
+
+#include "framecodec.h"
+#include "registermirror.h"
+
+#include <QByteArray>
+#include <QLoggingCategory>
+#include <QSerialPort>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcLink)       // vaduz.link: port open/close, failures
+Q_DECLARE_LOGGING_CATEGORY(lcLinkFrames) // vaduz.link.frames: a SEND:/RECV: line per frame
+
+class QEventLoop;
+
+// Counters of the transactions performed, readable from any thread (diagnostics, tests and
+// benchmarks).
+struct LinkStats {
+    quint64 readsOk = 0;
+    quint64 readsFailed = 0;
+    quint64 writesOk = 0;
+    quint64 writesFailed = 0;
+    quint64 requestsSent = 0;   // every attempt counts
+    quint64 lastReadMicros = 0; // request sent to registers landed, last successful read
+    quint64 readMicrosTotal = 0;
+    quint64 portOpens = 0;
+    quint64 portLosses = 0;
+};
+
+class Battert_Stack_Thread : public QThread
+{
+    Q_OBJECT
+public:
+    explicit Battert_Stack_Thread(QObject *parent = nullptr);
+    // Stops the link (see stopLink) before the object goes away.
+    ~Battert_Stack_Thread() override;
+
+    // Connect: the link runs and wants the port open; starts the thread if it is not running.
+    void startLink();
+    // Disconnect: clears portEnabled and linkRunning, ends the wait in progress and joins the
+    // thread. A run over the write list stops between transactions, so this returns within
+    // about one transaction.
+    void stopLink();
+
+    LinkStats stats() const;
+
+    // Period of the open retries while the port cannot be opened.
+    static constexpr uint32_t kOpenRetryTicks = 1000;
+    // How long "Setting Successful" is held after a successful write.
+    static constexpr uint32_t kStatusHoldTicks = 1500;
+
+signals:
+    void frameReceived();
+
+public slots:
+    void handleReadyRead();
+
+protected:
+    void run() override;
+
+private:
+    void openOrClosePort(bool wantOpen);
+    void applyPortSettings();
+    void loopStep();
+    int sendAndWait(const uint8_t *bytes, int length, int timeout, QByteArray &accumulator);
+    int readTransaction(uint8_t function, uint16_t start, uint8_t count);
+    int writeTransaction(uint8_t function, uint16_t start, uint8_t count);
+    void stagedWriteTransaction();
+    void writeListTransaction();
+    void writeListToAllTransaction();
+    // Writes list entries [0, n) to the current deviceAddr; false when the link was stopped
+    // before the last one.
+    bool runWriteListEntries(int n);
+    void finishLinkOp(uint8_t op);
+    void handlePortError(QSerialPort::SerialPortError error);
+    bool responseMatchesRequest() const;
+    void discardInput();
+
+    std::unique_ptr<QSerialPort> port;
+    QByteArray rxAccum;
+
+    // Worker-thread state.
+    bool frameDone = false;
+    bool frameFailed = false; // the bytes received can no longer form a frame that fits
+    bool portLost = false;    // the port reported a resource error (device gone)
+    bool openFailed = false;
+    bool openRetryArmed = false;
+    int32_t lastPollMode = -1;
+    int32_t lastLinkOp = -1;
+    uint32_t pollTimer = 0;
+    bool statusHold = false;
+    uint32_t statusTimer = 0;
+    uint32_t openRetryTimer = 0;
+    QEventLoop *waitLoop = nullptr;
+    uint8_t writeData[kWriteDataSize] = {};
+    WriteListEntry listCopy[kWriteListEntries];
+
+    std::atomic<quint64> readsOk{0};
+    std::atomic<quint64> readsFailed{0};
+    std::atomic<quint64> writesOk{0};
+    std::atomic<quint64> writesFailed{0};
+    std::atomic<quint64> requestsSent{0};
+    std::atomic<quint64> lastReadMicros{0};
+    std::atomic<quint64> readMicrosTotal{0};
+    std::atomic<quint64> portOpens{0};
+    std::atomic<quint64> portLosses{0};
+};

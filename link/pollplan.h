@@ -1,0 +1,50 @@
+#pragma once
+// The poll plan: which register block the link reads next for the page on screen. Each page
+// (pollMode) has its own fixed cycle of block reads, one read per poll period. The plan only
+// fills the request fields of the shared link state (funcCode, startAddr, regCount,
+// readPending); the link worker performs the read.
+
+#include <cstdint>
+
+#include <atomic>
+
+// Position of each cyclic plan. Advanced by the link worker, reset on entry into its mode and
+// by resetPollPlan() at start-up.
+extern std::atomic<uint8_t> dataToggle;   // mode 1: 0 block 1 is next, 1 block 0 is next
+extern std::atomic<uint8_t> settingsStep; // mode 2: position 0-7 in the Settings cycle
+extern std::atomic<uint8_t> packStep;     // mode 4: position 0-15 in the Pack cycle
+
+constexpr int kFunctionRead = 4;
+constexpr int kFunctionWrite = 16;
+
+constexpr int kModeHome = 0;
+constexpr int kModeData = 1;
+constexpr int kModeSettings = 2;
+constexpr int kModeFault = 3;
+constexpr int kModePack = 4;
+
+constexpr int kFaultRecordFirstBlock = 22;
+constexpr int kFaultRecordLastBlock = 85;
+constexpr int kFaultRecordRegs = 32;
+constexpr int kWalkPeriod = 300;
+
+struct PlanRead {
+    uint8_t block;
+    uint8_t count;
+};
+// The Settings page reads these blocks in turn.
+constexpr int kSettingsCycleLength = 8;
+extern const PlanRead kSettingsCycle[kSettingsCycleLength];
+
+// Puts every plan position back to its start (the window calls this once at start-up).
+void resetPollPlan();
+
+// Mode entry, done by the worker when pollMode changes: sets pollPeriod to the mode's period
+// (500 ms, 200 ms for Pack) and resets that mode's position. Unknown modes change nothing.
+void enterPollMode(int mode);
+
+// One pass of the plan for mode: sets readPending (1 when a read is due, 0 for a pass without
+// a read), funcCode, startAddr and regCount, and advances the mode's position. A fault-record
+// walk in progress (faultWalk) replaces the Fault page's own read and ends itself once every
+// record has been read.
+void pollPlan(int mode);
