@@ -20,8 +20,7 @@ constexpr int kAttempts = 3;
 constexpr int kReadHeaderBytes = 3; // address, function, byte count
 constexpr int kCrcBytes = 2;
 
-void logFrame(const char *direction, const uint8_t *bytes, int length)
-{
+void logFrame(const char *direction, const uint8_t *bytes, int length) {
     if (!lcLinkFrames().isDebugEnabled())
         return;
     const QByteArray hex =
@@ -30,8 +29,7 @@ void logFrame(const char *direction, const uint8_t *bytes, int length)
 }
 
 // Sets the status text unless it already reads so, so the window repaints only on a change.
-void showStatus(const char *text)
-{
+void showStatus(const char *text) {
     char current[kStatusTextSize];
     readStatusText(current);
     if (std::strcmp(current, text) != 0)
@@ -42,18 +40,18 @@ void showStatus(const char *text)
 
 Battert_Stack_Thread::Battert_Stack_Thread(QObject *parent) : QThread(parent) {}
 
-Battert_Stack_Thread::~Battert_Stack_Thread() { stopLink(); }
+Battert_Stack_Thread::~Battert_Stack_Thread() {
+    stopLink();
+}
 
-void Battert_Stack_Thread::startLink()
-{
+void Battert_Stack_Thread::startLink() {
     linkRunning.store(1, std::memory_order_release);
     portEnabled.store(1, std::memory_order_release);
     if (!isRunning())
         start();
 }
 
-void Battert_Stack_Thread::stopLink()
-{
+void Battert_Stack_Thread::stopLink() {
     portEnabled.store(0, std::memory_order_release);
     linkRunning.store(0, std::memory_order_release);
     // quit() also ends a transaction's local wait; the transaction then sees linkRunning
@@ -62,8 +60,7 @@ void Battert_Stack_Thread::stopLink()
     wait();
 }
 
-LinkStats Battert_Stack_Thread::stats() const
-{
+LinkStats Battert_Stack_Thread::stats() const {
     LinkStats s;
     s.readsOk = readsOk.load();
     s.readsFailed = readsFailed.load();
@@ -77,15 +74,14 @@ LinkStats Battert_Stack_Thread::stats() const
     return s;
 }
 
-void Battert_Stack_Thread::run()
-{
+void Battert_Stack_Thread::run() {
     port = std::make_unique<QSerialPort>();
     // The port lives in this thread while the thread object lives in the GUI thread: both
     // handlers must run here, inside the wait of the transaction in progress.
     connect(port.get(), &QSerialPort::readyRead, this, &Battert_Stack_Thread::handleReadyRead,
             Qt::DirectConnection);
-    connect(port.get(), &QSerialPort::errorOccurred, this,
-            &Battert_Stack_Thread::handlePortError, Qt::DirectConnection);
+    connect(port.get(), &QSerialPort::errorOccurred, this, &Battert_Stack_Thread::handlePortError,
+            Qt::DirectConnection);
     rxAccum.clear();
     openFailed = false;
     openRetryArmed = false;
@@ -116,8 +112,7 @@ void Battert_Stack_Thread::run()
     port.reset();
 }
 
-void Battert_Stack_Thread::openOrClosePort(bool wantOpen)
-{
+void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
     if (!port)
         return;
     if (wantOpen && !port->isOpen()) {
@@ -147,8 +142,7 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen)
     }
 }
 
-void Battert_Stack_Thread::applyPortSettings()
-{
+void Battert_Stack_Thread::applyPortSettings() {
     const SerialSettings settings = serialSettings();
     port->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
 
@@ -191,8 +185,7 @@ void Battert_Stack_Thread::applyPortSettings()
     port->setPortName(settings.comName.split(QLatin1Char(':')).first());
 }
 
-void Battert_Stack_Thread::loopStep()
-{
+void Battert_Stack_Thread::loopStep() {
     const int32_t op = linkOp.load(std::memory_order_acquire);
     if (op != lastLinkOp) {
         lastLinkOp = op;
@@ -236,15 +229,13 @@ void Battert_Stack_Thread::loopStep()
     }
 }
 
-void Battert_Stack_Thread::discardInput()
-{
+void Battert_Stack_Thread::discardInput() {
     port->clear(QSerialPort::Input);
     rxAccum.clear();
 }
 
 int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int timeout,
-                                      QByteArray &accumulator)
-{
+                                      QByteArray &accumulator) {
     if (!port || !port->isOpen())
         return -1;
     // One accumulator for all attempts: a slow answer to attempt 1 completes attempt 2.
@@ -292,8 +283,7 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
     return -1;
 }
 
-void Battert_Stack_Thread::handleReadyRead()
-{
+void Battert_Stack_Thread::handleReadyRead() {
     if (!port)
         return;
     rxAccum.append(port->readAll());
@@ -327,8 +317,7 @@ void Battert_Stack_Thread::handleReadyRead()
     rxAccum.clear();
 }
 
-void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error)
-{
+void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
     switch (error) {
     case QSerialPort::NoError:
         return;
@@ -352,15 +341,13 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error)
     }
 }
 
-bool Battert_Stack_Thread::responseMatchesRequest() const
-{
+bool Battert_Stack_Thread::responseMatchesRequest() const {
     // The response must come from the address and carry the function of the request that was
     // sent (txBuf still holds it), even if deviceAddr changed while the request was in flight.
     return checkResponseFor(rxBuf, rxLen, txBuf[0], txBuf[1]) == 0;
 }
 
-int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint8_t count)
-{
+int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint8_t count) {
     readPending.store(0, std::memory_order_release);
     discardInput();
     resetFrameBuffers();
@@ -389,9 +376,9 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
         result = 0;
     } else {
         if (rxLen > 0)
-            qCDebug(lcLink).noquote() << "Read of block" << start << "rejected:"
-                                      << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen)
-                                             .toHex(' ');
+            qCDebug(lcLink).noquote()
+                << "Read of block" << start << "rejected:"
+                << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen).toHex(' ');
         readsFailed.fetch_add(1);
     }
 
@@ -400,8 +387,7 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
     return result;
 }
 
-int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uint8_t count)
-{
+int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uint8_t count) {
     discardInput();
     buildWriteFrame(writeData, function, start, count);
 
@@ -414,9 +400,9 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
         result = 0;
     } else {
         if (rxLen > 0)
-            qCDebug(lcLink).noquote() << "Write of register" << start << "rejected:"
-                                      << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen)
-                                             .toHex(' ');
+            qCDebug(lcLink).noquote()
+                << "Write of register" << start << "rejected:"
+                << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen).toHex(' ');
         writesFailed.fetch_add(1);
     }
 
@@ -425,8 +411,7 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
     return result;
 }
 
-void Battert_Stack_Thread::finishLinkOp(uint8_t op)
-{
+void Battert_Stack_Thread::finishLinkOp(uint8_t op) {
     // Back to polling, unless the window has meanwhile asked for something else.
     uint8_t expected = op;
     linkOp.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
@@ -436,8 +421,7 @@ void Battert_Stack_Thread::finishLinkOp(uint8_t op)
         linkOp.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
 }
 
-void Battert_Stack_Thread::stagedWriteTransaction()
-{
+void Battert_Stack_Thread::stagedWriteTransaction() {
     // Taking the flag and then the payload: a staging made after this point raises the flag
     // again and is performed by a later step.
     if (writePending.exchange(0, std::memory_order_acq_rel) == 1) {
@@ -451,8 +435,7 @@ void Battert_Stack_Thread::stagedWriteTransaction()
     finishLinkOp(1);
 }
 
-bool Battert_Stack_Thread::runWriteListEntries(int n)
-{
+bool Battert_Stack_Thread::runWriteListEntries(int n) {
     for (int i = 0; i < n; ++i) {
         if (!linkRunning.load(std::memory_order_acquire))
             return false;
@@ -468,8 +451,7 @@ bool Battert_Stack_Thread::runWriteListEntries(int n)
     return true;
 }
 
-void Battert_Stack_Thread::writeListTransaction()
-{
+void Battert_Stack_Thread::writeListTransaction() {
     const int n = takeWriteList(listCopy);
     if (!runWriteListEntries(n))
         qCDebug(lcLink) << "Write list run stopped by disconnect";
@@ -477,8 +459,7 @@ void Battert_Stack_Thread::writeListTransaction()
     finishLinkOp(2);
 }
 
-void Battert_Stack_Thread::writeListToAllTransaction()
-{
+void Battert_Stack_Thread::writeListToAllTransaction() {
     // The number of devices on the bus is the low byte of the Home block's register 17.
     const int devices = mirrorCell(2, 17) & 0xFF;
     const uint8_t savedAddr = deviceAddr.load();

@@ -37,8 +37,7 @@ struct LinkStats {
     quint64 portLosses = 0;
 };
 
-class Battert_Stack_Thread : public QThread
-{
+class Battert_Stack_Thread : public QThread {
     Q_OBJECT
 public:
     explicit Battert_Stack_Thread(QObject *parent = nullptr);

@@ -22,23 +22,20 @@ constexpr int kPackRegs = 92;
 constexpr int kNormalPeriod = 500;
 constexpr int kPackPeriod = 200;
 
-void request(int block, int count)
-{
+void request(int block, int count) {
     startAddr.store(static_cast<uint16_t>(block));
     regCount.store(static_cast<uint8_t>(count));
 }
 
 } // namespace
 
-void resetPollPlan()
-{
+void resetPollPlan() {
     dataToggle.store(0);
     settingsStep.store(0);
     packStep.store(0);
 }
 
-void enterPollMode(int mode)
-{
+void enterPollMode(int mode) {
     switch (mode) {
     case kModeHome:
     case kModeFault:
@@ -61,8 +58,7 @@ void enterPollMode(int mode)
     }
 }
 
-void pollPlan(int mode)
-{
+void pollPlan(int mode) {
     readPending.store(1);
     funcCode.store(kFunctionRead);
 

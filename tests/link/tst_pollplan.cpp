@@ -11,16 +11,14 @@
 namespace {
 
 // One pass as text: "block/count", or "-" for a pass without a read.
-QString pass(int mode)
-{
+QString pass(int mode) {
     pollPlan(mode);
     if (readPending.load() == 0)
         return QStringLiteral("-");
     return QStringLiteral("%1/%2").arg(startAddr.load()).arg(regCount.load());
 }
 
-QString passes(int mode, int n)
-{
+QString passes(int mode, int n) {
     QStringList out;
     for (int i = 0; i < n; ++i)
         out << pass(mode);
@@ -29,12 +27,10 @@ QString passes(int mode, int n)
 
 } // namespace
 
-class TestPollPlan : public QObject
-{
+class TestPollPlan : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
+    void init() {
         resetLinkState();
         resetPollPlan();
     }
@@ -51,8 +47,7 @@ private slots:
     void unknownModeReadsNothing();
 };
 
-void TestPollPlan::cycle_data()
-{
+void TestPollPlan::cycle_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("expected");
 
@@ -67,8 +62,7 @@ void TestPollPlan::cycle_data()
            "21/92 - 7/92 8/92";
 }
 
-void TestPollPlan::cycle()
-{
+void TestPollPlan::cycle() {
     QFETCH(int, mode);
     QFETCH(QString, expected);
     enterPollMode(mode);
@@ -76,8 +70,7 @@ void TestPollPlan::cycle()
     QCOMPARE(passes(mode, n), expected);
 }
 
-void TestPollPlan::everyReadUsesFunction4()
-{
+void TestPollPlan::everyReadUsesFunction4() {
     for (int mode = 0; mode <= 4; ++mode) {
         enterPollMode(mode);
         for (int i = 0; i < 17; ++i) {
@@ -88,8 +81,7 @@ void TestPollPlan::everyReadUsesFunction4()
     }
 }
 
-void TestPollPlan::modeEntry_data()
-{
+void TestPollPlan::modeEntry_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<int>("period");
     QTest::addColumn<QString>("afterReentry"); // the first passes after leaving and re-entering
@@ -101,8 +93,7 @@ void TestPollPlan::modeEntry_data()
     QTest::newRow("pack 200 ms, starts again at block 7") << 4 << 200 << "7/92 8/92";
 }
 
-void TestPollPlan::modeEntry()
-{
+void TestPollPlan::modeEntry() {
     QFETCH(int, mode);
     QFETCH(int, period);
     QFETCH(QString, afterReentry);
@@ -117,21 +108,20 @@ void TestPollPlan::modeEntry()
     QCOMPARE(passes(mode, afterReentry.split(QLatin1Char(' ')).size()), afterReentry);
 }
 
-void TestPollPlan::walkReadsRecords_data()
-{
+void TestPollPlan::walkReadsRecords_data() {
     QTest::addColumn<int>("records");
     QTest::addColumn<QString>("failing"); // record indexes whose first read fails
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("one record reads 22 and 23 then ends")
-        << 1 << "" << "22/32 23/32 - 6/5 6/5";
+    QTest::newRow("one record reads 22 and 23 then ends") << 1 << ""
+                                                          << "22/32 23/32 - 6/5 6/5";
     QTest::newRow("a failed record is asked for again") << 2 << "1"
                                                         << "22/32 23/32 23/32 24/32 - 6/5";
-    QTest::newRow("63 records end at block 85") << 63 << "" << "";
+    QTest::newRow("63 records end at block 85") << 63 << ""
+                                                << "";
 }
 
-void TestPollPlan::walkReadsRecords()
-{
+void TestPollPlan::walkReadsRecords() {
     QFETCH(int, records);
     QFETCH(QString, failing);
     QFETCH(QString, expected);
@@ -175,8 +165,7 @@ void TestPollPlan::walkReadsRecords()
     QCOMPARE(int(pollPeriod.load()), 500);
 }
 
-void TestPollPlan::walkPausesOnOtherPage()
-{
+void TestPollPlan::walkPausesOnOtherPage() {
     enterPollMode(3);
     faultCount.store(5);
     faultIndex.store(2);
@@ -193,8 +182,7 @@ void TestPollPlan::walkPausesOnOtherPage()
     QCOMPARE(pass(3), QStringLiteral("24/32"));
 }
 
-void TestPollPlan::walkPastLastRecordBlockEnds()
-{
+void TestPollPlan::walkPastLastRecordBlockEnds() {
     // A count beyond the 64 record blocks must not send the walk into blocks past 85.
     enterPollMode(3);
     faultCount.store(200);
@@ -207,8 +195,7 @@ void TestPollPlan::walkPastLastRecordBlockEnds()
     QCOMPARE(pass(3), QStringLiteral("6/5"));
 }
 
-void TestPollPlan::unknownModeReadsNothing()
-{
+void TestPollPlan::unknownModeReadsNothing() {
     pollPeriod.store(777);
     startAddr.store(24);
     enterPollMode(7);
