@@ -5,26 +5,14 @@
 // This header is the contract the link tests and the application use; sim/ owns it.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
+#include "simfaults.h"
+
 #include <cstdint>
 #include <memory>
-
-// Misbehaviour on request. All off by default.
-struct SimFaults {
-    int delayMs = 0;         // wait this long before answering
-    bool silent = false;     // never answer
-    int dropEvery = 0;       // k > 0: stay silent on every k-th request
-    bool corruptCrc = false; // flip the CRC of every answer
-    bool strayByte = false;  // send one extra byte before each answer
-    int splitPieces = 0;     // > 1: send each answer in this many pieces ...
-    int splitGapMs = 0;      //      ... with this gap between them
-    int wrongAddr = 0;       // > 0: answer from this address instead of the asked one
-    bool exception = false;  // answer with an exception response (function | 0x80, code 2)
-    int shortBy = 0;         // > 0: read answers carry this many registers fewer than asked
-    int oversizeTo = 0;      // > 0: read answers carry this many registers (CRC-correct)
-};
 
 struct SimRequest {
     QByteArray frame;        // the request bytes as received
@@ -34,11 +22,16 @@ struct SimRequest {
 class PtySimulator
 {
 public:
+    static constexpr int kMaxLoggedRequests = 10000;
+
     PtySimulator();
     ~PtySimulator(); // stops the thread and closes the pseudo-terminal
 
     // Opens a new pseudo-terminal pair and starts answering on it. False on failure.
     bool start();
+    // Answers on an existing serial device or pty slave instead (vaduz-sim --device); the line
+    // is set to raw mode at baud when it is a terminal. False on failure.
+    bool startOnDevice(const QString &devicePath, int baud = 9600);
     void stop();
     bool isRunning() const;
     // The slave path to open as a serial port, e.g. /dev/pts/5.
@@ -49,6 +42,9 @@ public:
     void setAddress(uint8_t addr);
     void setAnswerAll(bool all);
     void setDeviceCount(uint8_t n); // reported in cell 2:17 (low byte)
+    // A request that reaches this controller but cannot be served (unknown function, block
+    // out of range, malformed write) gets an exception response (default) or silence.
+    void setBadRequestReply(bool exception);
 
     void setFaults(const SimFaults &faults);
     SimFaults faults() const;
@@ -60,8 +56,13 @@ public:
     void setFrozen(bool frozen);
     // Controller reboot: every block back to zero (then live values resume unless frozen).
     void resetRegisters();
+    // The controller's clock (set by writing the date-time parameter 74..79).
+    QDateTime clock() const;
+    // Last raw value written to register n by function 16 (0 if never written).
+    uint16_t writtenRegister(int n) const;
 
-    // Every complete request received (valid CRC or not), in order; and clearing it.
+    // Every complete request received (valid CRC or not), in order; and clearing it. The log
+    // keeps the latest kMaxLoggedRequests.
     QList<SimRequest> requests() const;
     void clearRequests();
     // Counters: requests received, answers sent.

@@ -1,0 +1,184 @@
+// vaduz-sim: the simulated battery management controller on a new pseudo-terminal or on an
+// existing serial device, until SIGINT or SIGTERM.
+
+#include "ptysimulator.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <pthread.h>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: vaduz-sim (--pty | --device PATH) [options]\n"
+    "\n"
+    "Plays the battery management controller's side of the serial protocol.\n"
+    "\n"
+    "  --pty             create a pseudo-terminal and print its path on stdout\n"
+    "  --device PATH     answer on an existing serial device or pty slave\n"
+    "  --baud N          line speed for --device (default 9600)\n"
+    "  --address N       answer to this address only (1-247, default 1)\n"
+    "  --all             answer to every address 1..device count\n"
+    "  --devices N       device count reported in cell 2:17 (1-247, default 1)\n"
+    "  --bad-silent      stay silent on unknown functions and out-of-range requests\n"
+    "                    (default: exception response)\n"
+    "  --frozen          keep the live values still\n"
+    "  --verbose         print every request and answer on stderr\n"
+    "Misbehaviour:\n"
+    "  --delay MS        wait before each answer\n"
+    "  --silent          never answer\n"
+    "  --drop-every K    drop every K-th answer\n"
+    "  --corrupt-crc     corrupt the CRC of every answer\n"
+    "  --stray-byte      send one extra byte before each answer\n"
+    "  --split N         send each answer in N pieces ...\n"
+    "  --split-gap MS    ... with this gap between them\n"
+    "  --wrong-addr A    answer from address A\n"
+    "  --exception       answer every request with an exception (code 2)\n"
+    "  --short-by K      read answers carry K registers fewer than asked\n"
+    "  --oversize-to N   read answers carry N registers\n"
+    "  --help            show this text\n";
+
+bool parseInt(const char *text, int lo, int hi, int *out)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi)
+        return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+int usageError(const char *what)
+{
+    std::fprintf(stderr, "vaduz-sim: %s\n\n%s", what, kUsage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // The signals are taken by sigwait below; block them before any thread starts.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication app(argc, argv); // for QString's local 8-bit conversions and logging
+
+    bool usePty = false;
+    QString device;
+    int baud = 9600, address = 1, devices = 1;
+    bool all = false, badSilent = false, frozen = false, verbose = false;
+    SimFaults faults;
+
+    struct IntOption {
+        const char *name;
+        int lo, hi;
+        int *target;
+    };
+    const IntOption intOptions[] = {
+        {"--baud", 50, 4000000, &baud},
+        {"--address", 1, 247, &address},
+        {"--devices", 1, 247, &devices},
+        {"--delay", 0, 600000, &faults.delayMs},
+        {"--drop-every", 1, 1000000, &faults.dropEvery},
+        {"--split", 1, 255, &faults.splitPieces},
+        {"--split-gap", 0, 600000, &faults.splitGapMs},
+        {"--wrong-addr", 1, 255, &faults.wrongAddr},
+        {"--short-by", 1, 100, &faults.shortBy},
+        {"--oversize-to", 1, 125, &faults.oversizeTo},
+    };
+    struct FlagOption {
+        const char *name;
+        bool *target;
+    };
+    const FlagOption flagOptions[] = {
+        {"--pty", &usePty},         {"--all", &all},
+        {"--bad-silent", &badSilent}, {"--frozen", &frozen},
+        {"--verbose", &verbose},    {"--silent", &faults.silent},
+        {"--corrupt-crc", &faults.corruptCrc}, {"--stray-byte", &faults.strayByte},
+        {"--exception", &faults.exception},
+    };
+
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        bool known = false;
+        for (const FlagOption &f : flagOptions) {
+            if (std::strcmp(arg, f.name) == 0) {
+                *f.target = true;
+                known = true;
+            }
+        }
+        for (const IntOption &o : intOptions) {
+            if (std::strcmp(arg, o.name) != 0)
+                continue;
+            known = true;
+            if (i + 1 >= argc || !parseInt(argv[i + 1], o.lo, o.hi, o.target)) {
+                const QByteArray msg = QStringLiteral("%1 needs a number from %2 to %3")
+                                           .arg(QLatin1String(o.name))
+                                           .arg(o.lo)
+                                           .arg(o.hi)
+                                           .toLocal8Bit();
+                return usageError(msg.constData());
+            }
+            ++i;
+        }
+        if (!known && std::strcmp(arg, "--device") == 0) {
+            if (i + 1 >= argc)
+                return usageError("--device needs a path");
+            device = QString::fromLocal8Bit(argv[++i]);
+            known = true;
+        }
+        if (!known) {
+            const QByteArray msg = QByteArray("unknown option ") + arg;
+            return usageError(msg.constData());
+        }
+    }
+    if (usePty == !device.isEmpty())
+        return usageError("give exactly one of --pty and --device PATH");
+
+    if (verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("vaduz.sim.debug=true"));
+
+    PtySimulator sim;
+    sim.setAddress(static_cast<uint8_t>(address));
+    sim.setDeviceCount(static_cast<uint8_t>(devices));
+    sim.setAnswerAll(all);
+    sim.setBadRequestReply(!badSilent);
+    sim.setFrozen(frozen);
+    sim.setFaults(faults);
+
+    const bool ok = usePty ? sim.start() : sim.startOnDevice(device, baud);
+    if (!ok) {
+        std::fprintf(stderr, "vaduz-sim: cannot open %s: %s\n",
+                     usePty ? "a pseudo-terminal" : device.toLocal8Bit().constData(),
+                     std::strerror(errno));
+        return 1;
+    }
+    std::printf("%s\n", sim.slavePath().toLocal8Bit().constData());
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    sim.stop();
+    if (verbose)
+        std::fprintf(stderr, "vaduz-sim: %d requests, %d answers\n", sim.requestCount(),
+                     sim.answerCount());
+    return 0;
+}

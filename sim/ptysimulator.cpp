@@ -1,0 +1,410 @@
+#include "ptysimulator.h"
+
+#include "simcontroller.h"
+#include "simframer.h"
+
+#include <QLoggingCategory>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcSim, "vaduz.sim", QtInfoMsg)
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kModelStepMs = 100;   // live model update period
+constexpr int kIdlePollMs = 50;     // poll timeout when nothing is due
+constexpr int kHangupPauseMs = 20;  // back-off while the line has no other end
+
+// One piece of an answer waiting for its time.
+struct Outgoing {
+    Clock::time_point due;
+    QByteArray bytes;
+    bool lastPiece = false;
+};
+
+speed_t speedFor(int baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B9600;
+    }
+}
+
+bool makeRaw(int fd, int baud)
+{
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0)
+        return false;
+    cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (baud > 0) {
+        cfsetispeed(&tio, speedFor(baud));
+        cfsetospeed(&tio, speedFor(baud));
+    }
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+struct PtySimulator::Impl {
+    // Guarded by mutex: the controller, the faults, the request log and the path.
+    mutable std::mutex mutex;
+    SimController controller;
+    SimFaults faults;
+    QList<SimRequest> log;
+    QString path;
+
+    std::atomic<bool> running{false};
+    std::atomic<int> requests{0};
+    std::atomic<int> answers{0};
+    std::atomic<int> dropCounter{0};
+
+    // Owned by the thread while it runs; set up and torn down by start/stop.
+    int ioFd = -1;     // master side of the pty, or the serial device
+    int holdFd = -1;   // our own slave descriptor, keeps the pty alive between opens
+    int wakeRead = -1; // self-pipe that ends the thread's poll()
+    int wakeWrite = -1;
+    std::thread thread;
+    Clock::time_point started;
+
+    bool startOn(int fd, int hold, const QString &where);
+    void run();
+    void handleFrame(const QByteArray &frame);
+    void sendDue(std::deque<Outgoing> &out);
+    std::deque<Outgoing> pending; // thread only
+};
+
+bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        ::close(fd);
+        if (hold >= 0)
+            ::close(hold);
+        return false;
+    }
+    ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+    ioFd = fd;
+    holdFd = hold;
+    wakeRead = pipeFds[0];
+    wakeWrite = pipeFds[1];
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        path = where;
+    }
+    started = Clock::now();
+    running = true;
+    thread = std::thread([this] { run(); });
+    return true;
+}
+
+void PtySimulator::Impl::run()
+{
+    SimFramer framer;
+    auto lastModel = Clock::now();
+    uint8_t buf[512];
+    while (running.load(std::memory_order_acquire)) {
+        const auto now = Clock::now();
+        // Advance the live model with the time that really passed.
+        const auto sinceModel =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - lastModel).count();
+        if (sinceModel >= kModelStepMs) {
+            std::lock_guard<std::mutex> lock(mutex);
+            controller.advance(static_cast<int>(sinceModel));
+            lastModel = now;
+        }
+
+        int timeout = kIdlePollMs;
+        const auto toMs = [&now](Clock::time_point t) {
+            const auto ms =
+                std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
+            return static_cast<int>(std::max<long long>(0, ms));
+        };
+        if (!pending.empty())
+            timeout = std::min(timeout, toMs(pending.front().due));
+        if (framer.hasBytes())
+            timeout = std::min(timeout, toMs(framer.gapDeadline()));
+
+        pollfd fds[2] = {{ioFd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
+        const int rc = ::poll(fds, 2, timeout);
+        if (rc < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents & POLLIN) {
+            char drain[16];
+            while (::read(wakeRead, drain, sizeof drain) > 0) {
+            }
+        }
+        if (!running.load(std::memory_order_acquire))
+            break;
+
+        if (rc > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const ssize_t n = ::read(ioFd, buf, sizeof buf);
+            if (n > 0) {
+                for (const QByteArray &frame :
+                     framer.feed(buf, static_cast<int>(n), Clock::now()))
+                    handleFrame(frame);
+            } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                // No other end at the moment (EIO on a master whose slave is closed,
+                // end of file on a device): wait a little instead of spinning.
+                ::poll(fds + 1, 1, kHangupPauseMs);
+            }
+        }
+        for (const QByteArray &frame : framer.expire(Clock::now()))
+            handleFrame(frame);
+        sendDue(pending);
+    }
+}
+
+void PtySimulator::Impl::handleFrame(const QByteArray &frame)
+{
+    const auto now = Clock::now();
+    QByteArray answer;
+    SimFaults f;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        SimRequest r;
+        r.frame = frame;
+        r.msSinceStart =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count();
+        log.append(r);
+        if (log.size() > kMaxLoggedRequests)
+            log.removeFirst();
+        f = faults;
+        if (!f.silent)
+            answer = controller.respond(frame);
+    }
+    requests.fetch_add(1, std::memory_order_release);
+    qCDebug(lcSim) << "request" << frame.toHex(' ') << "answer" << answer.toHex(' ');
+    if (answer.isEmpty())
+        return;
+    if (f.dropEvery > 0 && (dropCounter.fetch_add(1) + 1) % f.dropEvery == 0)
+        return;
+
+    auto due = now + std::chrono::milliseconds(std::max(0, f.delayMs));
+    const int pieces = std::min(std::max(1, f.splitPieces), answer.size());
+    const int size = answer.size() / pieces;
+    for (int i = 0; i < pieces; ++i) {
+        const int from = i * size;
+        const int len = i == pieces - 1 ? answer.size() - from : size;
+        pending.push_back({due, answer.mid(from, len), i == pieces - 1});
+        due += std::chrono::milliseconds(std::max(0, f.splitGapMs));
+    }
+}
+
+void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out)
+{
+    const auto now = Clock::now();
+    while (!out.empty() && out.front().due <= now) {
+        const Outgoing &o = out.front();
+        const char *p = o.bytes.constData();
+        int left = o.bytes.size();
+        // Non-blocking: if nobody drains the line and its buffer is full, the rest is lost,
+        // as it would be on a real wire.
+        while (left > 0) {
+            const ssize_t n = ::write(ioFd, p, static_cast<size_t>(left));
+            if (n > 0) {
+                p += n;
+                left -= static_cast<int>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                qCDebug(lcSim) << "answer bytes lost:" << left << std::strerror(errno);
+                break;
+            }
+        }
+        if (o.lastPiece)
+            answers.fetch_add(1, std::memory_order_release);
+        out.pop_front();
+    }
+}
+
+// ------------------------------------------------------------------------------------------
+
+PtySimulator::PtySimulator() : d(std::make_unique<Impl>()) {}
+
+PtySimulator::~PtySimulator() { stop(); }
+
+bool PtySimulator::start()
+{
+    if (isRunning())
+        return true;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0)
+        return false;
+    char name[128] = {};
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0
+        || ::ptsname_r(master, name, sizeof name) != 0) {
+        ::close(master);
+        return false;
+    }
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    // Our own slave descriptor: raw mode for the line, and the pty stays usable while the
+    // program closes and reopens the port.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0 || !makeRaw(slave, 0)) {
+        if (slave >= 0)
+            ::close(slave);
+        ::close(master);
+        return false;
+    }
+    return d->startOn(master, slave, QString::fromLocal8Bit(name));
+}
+
+bool PtySimulator::startOnDevice(const QString &devicePath, int baud)
+{
+    if (isRunning())
+        return false;
+    const QByteArray p = devicePath.toLocal8Bit();
+    const int fd = ::open(p.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (::isatty(fd))
+        makeRaw(fd, baud);
+    return d->startOn(fd, -1, devicePath);
+}
+
+void PtySimulator::stop()
+{
+    if (!d->thread.joinable())
+        return;
+    d->running.store(false, std::memory_order_release);
+    const char wake = 1;
+    (void)!::write(d->wakeWrite, &wake, 1);
+    d->thread.join();
+    d->pending.clear();
+    closeFd(d->ioFd);
+    closeFd(d->holdFd);
+    closeFd(d->wakeRead);
+    closeFd(d->wakeWrite);
+}
+
+bool PtySimulator::isRunning() const { return d->running.load(std::memory_order_acquire); }
+
+QString PtySimulator::slavePath() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->path;
+}
+
+void PtySimulator::setAddress(uint8_t addr)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setAddress(addr);
+}
+
+void PtySimulator::setAnswerAll(bool all)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setAnswerAll(all);
+}
+
+void PtySimulator::setDeviceCount(uint8_t n)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setDeviceCount(n);
+}
+
+void PtySimulator::setBadRequestReply(bool exception)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setBadRequestReply(exception ? SimController::BadRequestReply::Exception
+                                               : SimController::BadRequestReply::Silence);
+}
+
+void PtySimulator::setFaults(const SimFaults &faults)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->faults = faults;
+    d->controller.setFaults(faults);
+    d->dropCounter = 0;
+}
+
+SimFaults PtySimulator::faults() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->faults;
+}
+
+int16_t PtySimulator::reg(int block, int reg) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->controller.reg(block, reg);
+}
+
+void PtySimulator::setReg(int block, int reg, int16_t value)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setReg(block, reg, value);
+}
+
+void PtySimulator::setFrozen(bool frozen)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setFrozen(frozen);
+}
+
+void PtySimulator::resetRegisters()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.resetRegisters();
+}
+
+QDateTime PtySimulator::clock() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->controller.clock();
+}
+
+uint16_t PtySimulator::writtenRegister(int n) const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->controller.writtenRegister(n);
+}
+
+QList<SimRequest> PtySimulator::requests() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->log;
+}
+
+void PtySimulator::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->log.clear();
+}
+
+int PtySimulator::requestCount() const { return d->requests.load(std::memory_order_acquire); }
+
+int PtySimulator::answerCount() const { return d->answers.load(std::memory_order_acquire); }

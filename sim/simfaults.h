@@ -1,0 +1,17 @@
+#pragma once
+// Misbehaviour of the simulated controller, switched on by tests and by vaduz-sim options.
+
+// Misbehaviour on request. All off by default.
+struct SimFaults {
+    int delayMs = 0;         // wait this long before answering
+    bool silent = false;     // never answer
+    int dropEvery = 0;       // k > 0: stay silent on every k-th request
+    bool corruptCrc = false; // flip the CRC of every answer
+    bool strayByte = false;  // send one extra byte before each answer
+    int splitPieces = 0;     // > 1: send each answer in this many pieces ...
+    int splitGapMs = 0;      //      ... with this gap between them
+    int wrongAddr = 0;       // > 0: answer from this address instead of the asked one
+    bool exception = false;  // answer with an exception response (function | 0x80, code 2)
+    int shortBy = 0;         // > 0: read answers carry this many registers fewer than asked
+    int oversizeTo = 0;      // > 0: read answers carry this many registers (CRC-correct)
+};
