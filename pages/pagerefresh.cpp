@@ -1,0 +1,292 @@
+#include "pagerefresh.h"
+
+#include "registermirror.h"
+#include "systick.h"
+
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTableWidgetItem>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcPages, "vaduz.pages")
+
+namespace {
+
+constexpr int kTabCount = 5;
+constexpr int kCentred = Qt::AlignHCenter | Qt::AlignVCenter; // 0x84
+
+const char *const kShownIcon[kTabCount] = {":/images/HOME.png", ":/images/Data.png",
+                                           ":/images/Settings.png", ":/images/Fault.png",
+                                           ":/images/PACk.png"};
+const char *const kDeepIcon[kTabCount] = {":/images/HOME_Deep.png", ":/images/Data_Deep.png",
+                                          ":/images/Settings_Deep.png", ":/images/Fault_Deep.png",
+                                          ":/images/PACK_Deep.png"};
+
+const QString kTableStyle =
+    QStringLiteral("background-color:transparent;border:none;color: white;");
+const QString kHeaderStyle =
+    QStringLiteral("QHeaderView::section{background-color:transparent;color: white;}");
+
+void styleTable(QTableWidget *table, QLabel *corner, const char *cornerImage) {
+    if (table) {
+        table->setStyleSheet(kTableStyle);
+        table->horizontalHeader()->setStyleSheet(kHeaderStyle);
+        table->verticalHeader()->setStyleSheet(kHeaderStyle);
+    }
+    if (corner)
+        corner->setStyleSheet(QStringLiteral("background-image: url(%1);").arg(cornerImage));
+}
+
+// The format of each column of a record table (column c shows word c), nullptr past the table.
+template <int N> struct ColumnFormats {
+    const FieldFormat *format[N] = {};
+    explicit ColumnFormats(const FieldGroup &group) {
+        for (int i = 0; i < group.count; ++i) {
+            const FieldRange &r = group.ranges[i];
+            for (int c = r.first; c <= r.last && c < N; ++c)
+                format[c] = &r.format;
+        }
+    }
+};
+
+const ColumnFormats<kRackWords> &rackFormats() {
+    static const ColumnFormats<kRackWords> formats(rackColumns);
+    return formats;
+}
+
+const ColumnFormats<kPackWords> &packFormats() {
+    static const ColumnFormats<kPackWords> formats(packColumns);
+    return formats;
+}
+
+} // namespace
+
+PageRefresh::PageRefresh(QWidget *window) : m_window(window) {
+    auto find = [this](auto *&member, const char *name) {
+        using T = std::remove_pointer_t<std::remove_reference_t<decltype(member)>>;
+        member = m_window ? m_window->findChild<T *>(QLatin1String(name)) : nullptr;
+        if (!member)
+            m_missing << QLatin1String(name);
+    };
+    find(m_tabs, "tabWidget");
+    find(m_rackTable, "Rack_tableWidget");
+    find(m_packTable, "PACK_tableWidget");
+    find(m_faultTable, "Fault_tableWidget");
+    find(m_rackCorner, "RackTableBackLabel");
+    find(m_faultCorner, "FaultTableBackLabel");
+    find(m_packCorner, "PackTableBackLabel");
+    find(m_progress, "Fault_progressBar");
+    find(m_timeLabel, "timeTips_label");
+    find(m_addrLabel, "devaddrText_label");
+
+    m_home = bind(homeFields);
+    m_dataSummary = bind(dataSummaryFields);
+    for (int g = 0; g < kSettingsGroupCount; ++g)
+        m_settings[g] = bind(settingsGroups[g]);
+
+    for (int i = 0; i < kTabCount; ++i) {
+        m_shownIcon[i] = QIcon(QLatin1String(kShownIcon[i]));
+        m_deepIcon[i] = QIcon(QLatin1String(kDeepIcon[i]));
+    }
+    QColor alarm;
+    alarm.setRgb(104, 16, 21, 255);
+    m_alarmBrush = QBrush(alarm, Qt::SolidPattern);
+    m_clearBrush = QBrush(QColor(Qt::transparent), Qt::SolidPattern);
+
+    if (!m_missing.isEmpty())
+        qCWarning(lcPages) << "widgets not found on the form, left unpainted:" << m_missing;
+}
+
+PageRefresh::BoundGroup PageRefresh::bind(const FieldGroup &group) {
+    BoundGroup bound;
+    for (int i = 0; i < group.count; ++i) {
+        const FieldRange &r = group.ranges[i];
+        for (int cell = r.first; cell <= r.last; ++cell) {
+            BoundField f{&r.format, cell, {nullptr, nullptr}};
+            const QString name = readFieldName(group.block, cell);
+            f.widgets[0] = m_window ? m_window->findChild<QPlainTextEdit *>(name) : nullptr;
+            if (!f.widgets[0])
+                m_missing << name;
+            if (r.alsoShownIn) {
+                f.widgets[1] =
+                    m_window ? m_window->findChild<QPlainTextEdit *>(QLatin1String(r.alsoShownIn))
+                             : nullptr;
+                if (!f.widgets[1])
+                    m_missing << QLatin1String(r.alsoShownIn);
+            }
+            bound.append(f);
+        }
+    }
+    return bound;
+}
+
+void PageRefresh::slotRefeshParaTimer() {
+    m_currentTab = m_tabs ? m_tabs->currentIndex() : -1;
+    if (m_currentTab != m_lastTab) {
+        m_lastTab = m_currentTab;
+        applyTabLook(m_currentTab);
+    }
+    pollMode.store(m_tabs ? m_tabs->currentIndex() : -1, std::memory_order_release);
+
+    // Periodic gate: the next pass is measured from this one.
+    if (timerExpired(&m_refreshGate, refreshPeriod) != 0)
+        return;
+    pagePass();
+}
+
+void PageRefresh::applyTabLook(int shown) {
+    if (!m_tabs)
+        return;
+    for (int i = 0; i < kTabCount && i < m_tabs->count(); ++i) {
+        const bool isShown = (i == shown);
+        if (isShown) {
+            if (i == 1)
+                styleTable(m_rackTable, m_rackCorner, ":/images/cornerBackGround.png");
+            else if (i == 3)
+                styleTable(m_faultTable, m_faultCorner, ":/images/corner_FaultBackGround.png");
+            else if (i == 4)
+                styleTable(m_packTable, m_packCorner, ":/images/corner_PackBackGround.png");
+        }
+        m_tabs->setTabIcon(i, isShown ? m_shownIcon[i] : m_deepIcon[i]);
+    }
+}
+
+void PageRefresh::pagePass() {
+    if (m_tabs)
+        m_currentTab = m_tabs->currentIndex();
+    takeDisplaySnapshot();
+
+    switch (m_currentTab) {
+    case 0:
+        refreshHome();
+        break;
+    case 1:
+        refreshDataSummary();
+        refreshRackTable();
+        break;
+    case 2:
+        for (int g = 0; g < kSettingsGroupCount; ++g)
+            refreshSettingsGroup(g);
+        break;
+    case 3:
+        refreshFaultBits();
+        break;
+    case 4:
+        refreshPackTable();
+        break;
+    default:
+        break;
+    }
+    refreshFaultProgress();
+
+    if (m_timeLabel)
+        m_timeLabel->setText(
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+    if (m_addrLabel)
+        m_addrLabel->setText(QString::number(deviceAddr.load(std::memory_order_acquire)));
+}
+
+void PageRefresh::paintGroup(const BoundGroup &fields, const SnapshotRecord &record) {
+    for (const BoundField &f : fields) {
+        const QString text = formatField(*f.format, record, f.cell);
+        for (QPlainTextEdit *w : f.widgets) {
+            // Re-setting an equal text would only drop the operator's selection in the field.
+            if (w && w->toPlainText() != text)
+                w->setPlainText(text);
+        }
+    }
+}
+
+void PageRefresh::paintBlock(const BoundGroup &fields, int block) {
+    if (const auto record = blockRecord(displaySnapshot, block))
+        paintGroup(fields, *record);
+}
+
+void PageRefresh::refreshHome() {
+    paintBlock(m_home, homeFields.block);
+}
+
+void PageRefresh::refreshDataSummary() {
+    paintBlock(m_dataSummary, dataSummaryFields.block);
+}
+
+void PageRefresh::refreshSettingsGroup(int index) {
+    if (index >= 0 && index < kSettingsGroupCount)
+        paintBlock(m_settings[index], settingsGroups[index].block);
+}
+
+void PageRefresh::setCellText(QTableWidget *table, int row, int column, const QString &text) {
+    // setItem outside the table would neither store nor delete the item.
+    if (row >= table->rowCount() || column >= table->columnCount())
+        return;
+    if (m_tableWrite == TableWrite::UpdateItems) {
+        if (QTableWidgetItem *item = table->item(row, column)) {
+            if (item->text() != text)
+                item->setText(text);
+            if (item->data(Qt::TextAlignmentRole).toInt() != kCentred)
+                item->setData(Qt::TextAlignmentRole, kCentred);
+            return;
+        }
+    }
+    auto *item = new QTableWidgetItem(text);
+    item->setData(Qt::TextAlignmentRole, kCentred);
+    table->setItem(row, column, item);
+}
+
+void PageRefresh::refreshRackTable() {
+    if (!m_rackTable)
+        return;
+    const auto &formats = rackFormats();
+    for (int r = 0; r < kRackCount; ++r) {
+        const WordRecord part(displaySnapshot.summary + kStackWords + kRackWords * r, kRackWords);
+        for (int c = 0; c < kRackWords; ++c)
+            setCellText(m_rackTable, r, c, formatField(*formats.format[c], part, c));
+    }
+}
+
+void PageRefresh::refreshPackTable() {
+    if (!m_packTable)
+        return;
+    const int columns = std::min(m_packTable->columnCount(), kPackWords);
+    if (m_packTable->rowCount() < kPackCount)
+        m_packTable->setRowCount(kPackCount);
+    const auto &formats = packFormats();
+    for (int k = 0; k < kPackCount; ++k) {
+        const WordRecord record(displaySnapshot.pack[k], kPackWords);
+        for (int c = 0; c < columns; ++c)
+            setCellText(m_packTable, k, c, formatField(*formats.format[c], record, c));
+    }
+}
+
+void PageRefresh::refreshFaultBits() {
+    if (!m_faultTable)
+        return;
+    uint16_t words[4];
+    for (int k = 0; k < 4; ++k)
+        words[k] = static_cast<uint16_t>(displaySnapshot.faultBits[k]);
+    for (const FaultBit &bit : faultBitMap) {
+        QTableWidgetItem *item = m_faultTable->item(bit.row, bit.column);
+        if (!item)
+            continue; // the form creates all 64 legend items
+        item->setData(Qt::BackgroundRole,
+                      (words[bit.word] & bit.mask) ? m_alarmBrush : m_clearBrush);
+    }
+}
+
+void PageRefresh::refreshFaultProgress() {
+    const unsigned count = faultCount.load(std::memory_order_acquire);
+    if (count == 0 || !m_progress)
+        return;
+    const double ratio = static_cast<double>(faultIndex.load(std::memory_order_acquire)) / count;
+    const int value = std::clamp(static_cast<int>(ratio * 100), 0, 100);
+    m_progress->setValue(value);
+    const QString shown = QString::number(std::min(ratio, 1.0) * 100, 'f', 1);
+    m_progress->setFormat(QStringLiteral("%1%").arg(shown));
+}

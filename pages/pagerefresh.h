@@ -1,0 +1,91 @@
+#pragma once
+// The main window's page refresh. Every 10 ms it follows the shown tab (icons, table styles,
+// the link's poll mode); at most once per refreshPeriod it takes the display snapshot and
+// repaints the shown page, the fault-reading progress bar, the clock and the device address.
+
+#include "fieldtables.h"
+
+#include <QBrush>
+#include <QIcon>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QTabWidget;
+class QTableWidget;
+class QWidget;
+
+class PageRefresh {
+public:
+    // Binds to the widgets of the main form below `window`, found by object name.
+    explicit PageRefresh(QWidget *window);
+
+    // One call of the 10 ms refresh timer.
+    void slotRefeshParaTimer();
+
+    // The page pass alone, without the gate: snapshot, shown page, progress, clock, address.
+    void pagePass();
+
+    // How the table refreshers write a cell: ReplaceItems puts a new item into every cell on
+    // every pass; UpdateItems changes the text of the cell's existing item when it differs
+    // (same picture, no item churn). UpdateItems is the default; see bench/pages.
+    enum class TableWrite { ReplaceItems, UpdateItems };
+    void setTableWrite(TableWrite mode) { m_tableWrite = mode; }
+
+    // The page refreshers, each reading only the display snapshot.
+    void refreshHome();
+    void refreshDataSummary();
+    void refreshRackTable();
+    void refreshSettingsGroup(int index); // 0..7 in the order of settingsGroups
+    void refreshFaultBits();
+    void refreshFaultProgress();
+    void refreshPackTable();
+
+    // Read fields named in the field tables that the form does not have.
+    QStringList missingWidgets() const { return m_missing; }
+
+private:
+    struct BoundField {
+        const FieldFormat *format;
+        int cell;
+        QPlainTextEdit *widgets[2];
+    };
+    using BoundGroup = QVector<BoundField>;
+
+    BoundGroup bind(const FieldGroup &group);
+    void applyTabLook(int shown);
+    void paintGroup(const BoundGroup &fields, const SnapshotRecord &record);
+    void paintBlock(const BoundGroup &fields, int block);
+    void setCellText(QTableWidget *table, int row, int column, const QString &text);
+
+    QWidget *m_window;
+    QTabWidget *m_tabs = nullptr;
+    QTableWidget *m_rackTable = nullptr;
+    QTableWidget *m_packTable = nullptr;
+    QTableWidget *m_faultTable = nullptr;
+    QLabel *m_rackCorner = nullptr;
+    QLabel *m_faultCorner = nullptr;
+    QLabel *m_packCorner = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QLabel *m_timeLabel = nullptr;
+    QLabel *m_addrLabel = nullptr;
+
+    BoundGroup m_home;
+    BoundGroup m_dataSummary;
+    BoundGroup m_settings[kSettingsGroupCount];
+    QStringList m_missing;
+
+    QIcon m_shownIcon[5];
+    QIcon m_deepIcon[5];
+    QBrush m_alarmBrush;
+    QBrush m_clearBrush;
+
+    int m_currentTab = 0;
+    int m_lastTab = -1;
+    uint32_t m_refreshGate = 0;
+    TableWrite m_tableWrite = TableWrite::UpdateItems;
+};

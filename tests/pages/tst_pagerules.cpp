@@ -1,0 +1,235 @@
+// The formatting rules and the display snapshot's transformations, without widgets.
+
+#include "displaysnapshot.h"
+#include "fieldformat.h"
+#include "fieldtables.h"
+#include "registermirror.h"
+
+#include <QSet>
+#include <QtTest>
+
+using Cells = QVector<QPair<int, int>>; // mirror index, 16-bit value
+Q_DECLARE_METATYPE(Cells)
+
+namespace {
+
+void loadMirror(const Cells &cells) {
+    clearMirror();
+    for (const auto &c : cells)
+        setMirrorCell(c.first, static_cast<int16_t>(static_cast<uint16_t>(c.second)));
+}
+
+// Two characters per cell, high byte first; a string of odd length ends with a 0 low byte.
+Cells textCells(int firstIndex, const QByteArray &text) {
+    Cells cells;
+    for (int i = 0; i < text.size(); i += 2) {
+        const int hi = static_cast<uint8_t>(text[i]);
+        const int lo = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
+        cells.append({firstIndex + i / 2, (hi << 8) | lo});
+    }
+    return cells;
+}
+
+} // namespace
+
+class tst_PageRules : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { clearMirror(); }
+
+    void rules_data();
+    void rules();
+    void enumerationFallbacks_data();
+    void enumerationFallbacks();
+    void snapshotTransforms_data();
+    void snapshotTransforms();
+    void deviceCountFollowsSnapshotNotMirror();
+    void faultBitMapCoversGridOnce();
+    void tablesAreAscendingAndDisjoint();
+};
+
+void tst_PageRules::rules_data() {
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<int>("cell");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("signed 0xFFFF is -1") << "signed" << 0xFFFF << "-1";
+    QTest::newRow("signed 0x8000 is -32768") << "signed" << 0x8000 << "-32768";
+    QTest::newRow("signed 0x7FFF") << "signed" << 0x7FFF << "32767";
+    QTest::newRow("unsigned 0xFFFF is 65535") << "unsigned" << 0xFFFF << "65535";
+    QTest::newRow("unsigned 0") << "unsigned" << 0 << "0";
+    QTest::newRow("hex 6699 lower case") << "hex" << 6699 << "1a2b";
+    QTest::newRow("hex 0 no leading zeros") << "hex" << 0 << "0";
+    QTest::newRow("hex 0x00A0") << "hex" << 0xA0 << "a0";
+    QTest::newRow("hex 0xFFFF") << "hex" << 0xFFFF << "ffff";
+    QTest::newRow("x0.1 signed 1234") << "s0.1" << 1234 << "123.4";
+    QTest::newRow("x0.1 signed -50") << "s0.1" << 0xFFCE << "-5.0";
+    QTest::newRow("x0.1 signed 0") << "s0.1" << 0 << "0.0";
+    QTest::newRow("x0.1 unsigned 0xFFFF") << "u0.1" << 0xFFFF << "6553.5";
+    QTest::newRow("x0.01 unsigned 1234") << "u0.01" << 1234 << "12.34";
+    QTest::newRow("x0.001 signed 3215") << "s0.001" << 3215 << "3.215";
+    QTest::newRow("x0.001 signed 0xFFFF") << "s0.001" << 0xFFFF << "-0.001";
+    QTest::newRow("x0.001 unsigned 0xFFFF") << "u0.001" << 0xFFFF << "65.535";
+    QTest::newRow("x0.001 unsigned 3650") << "u0.001" << 3650 << "3.650";
+    QTest::newRow("x0.001 unsigned 0") << "u0.001" << 0 << "0.000";
+}
+
+void tst_PageRules::rules() {
+    QFETCH(QString, rule);
+    QFETCH(int, cell);
+    QFETCH(QString, expected);
+    const auto w = static_cast<uint16_t>(cell);
+    QString text;
+    if (rule == "signed")
+        text = signedText(w);
+    else if (rule == "unsigned")
+        text = unsignedText(w);
+    else if (rule == "hex")
+        text = hexText(w);
+    else if (rule.startsWith('s'))
+        text = scaledText(static_cast<int16_t>(w), rule.size() - 3); // s0.1, s0.01, s0.001
+    else
+        text = scaledText(w, rule.size() - 3);
+    QCOMPARE(text, expected);
+}
+
+void tst_PageRules::enumerationFallbacks_data() {
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("system state 5") << "system" << 5 << "Discharging";
+    QTest::newRow("system state 6 is empty") << "system" << 6 << "";
+    QTest::newRow("system state 0xFFFF is empty") << "system" << 0xFFFF << "";
+    QTest::newRow("charge state 3") << "charge" << 3 << "Fault";
+    QTest::newRow("charge state 4 is empty") << "charge" << 4 << "";
+    QTest::newRow("relay 0 disconnect") << "relay" << 0 << "Disconnect";
+    QTest::newRow("relay 1 connect") << "relay" << 1 << "Connect";
+    QTest::newRow("relay 2 connect") << "relay" << 2 << "Connect";
+    QTest::newRow("relay 0xFFFF connect") << "relay" << 0xFFFF << "Connect";
+}
+
+void tst_PageRules::enumerationFallbacks() {
+    QFETCH(QString, table);
+    QFETCH(int, value);
+    QFETCH(QString, expected);
+    const EnumTable &t = table == "system"   ? systemStateTable
+                         : table == "charge" ? chargeStateTable
+                                             : relayStateTable;
+    QCOMPARE(enumText(t, static_cast<uint16_t>(value)), expected);
+}
+
+void tst_PageRules::snapshotTransforms_data() {
+    QTest::addColumn<Cells>("cells");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<int>("cell");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("32-bit high cell first") << Cells{{241, 1}, {242, 0}} << 2 << 41 << "6553.6";
+    QTest::newRow("32-bit low cell only") << Cells{{243, 0}, {244, 1}} << 2 << 43 << "0.1";
+    QTest::newRow("32-bit all ones, no scaling")
+        << Cells{{249, 0xFFFF}, {250, 0xFFFF}} << 2 << 49 << "4294967295";
+    QTest::newRow("32-bit neighbour does not leak")
+        << Cells{{245, 0}, {246, 7}, {247, 0xFFFF}} << 2 << 45 << "0.7";
+    QTest::newRow("string of 20 characters whole")
+        << textCells(263, "ABCDEFGHIJKLMNOPQRST") << 2 << 63 << "ABCDEFGHIJKLMNOPQRST";
+    QTest::newRow("string stops at its own end")
+        << (textCells(273, "0123456789abcdefghij") + textCells(283, "XY")) << 2 << 73
+        << "0123456789abcdefghij";
+    QTest::newRow("string first register 0 is empty")
+        << (Cells{{283, 0}} + textCells(284, "later")) << 2 << 83 << "";
+    QTest::newRow("string ends at NUL in a low byte")
+        << (textCells(263, "ABC") + textCells(265, "DE")) << 2 << 63 << "ABC";
+    QTest::newRow("string Latin-1 byte")
+        << Cells{{263, 0xE9B0}} << 2 << 63 << QString::fromLatin1("\xe9\xb0");
+    QTest::newRow("device info 24 characters whole")
+        << textCells(8615, "SN-0123456789-ABCDEFGHIJ") << 86 << 15 << "SN-0123456789-ABCDEFGHIJ";
+    QTest::newRow("device info 21 characters end in 86:25")
+        << textCells(8615, "SN-0123456789-ABCDEFG") << 86 << 15 << "SN-0123456789-ABCDEFG";
+    QTest::newRow("device info 22 characters in 86:1")
+        << textCells(8601, "0123456789012345678901") << 86 << 1 << "0123456789012345678901";
+    QTest::newRow("device info 4 characters in 86:13")
+        << (textCells(8613, "V1.2") + textCells(8615, "zz")) << 86 << 13 << "V1.2";
+    QTest::newRow("low byte 0x00FF is -1") << Cells{{8900, 0x00FF}} << 89 << 0 << "-1";
+    QTest::newRow("low byte 0x0105 is 5") << Cells{{8901, 0x0105}} << 89 << 1 << "5";
+    QTest::newRow("low byte 0xFF80 is -128") << Cells{{8901, 0xFF80}} << 89 << 1 << "-128";
+}
+
+void tst_PageRules::snapshotTransforms() {
+    QFETCH(Cells, cells);
+    QFETCH(int, block);
+    QFETCH(int, cell);
+    QFETCH(QString, expected);
+
+    loadMirror(cells);
+    DisplaySnapshot snapshot;
+    takeDisplaySnapshot(snapshot);
+    const auto record = blockRecord(snapshot, block);
+    QVERIFY(record);
+
+    const FieldGroup *group = block == 2 ? &homeFields : nullptr;
+    for (const FieldGroup &g : settingsGroups) {
+        if (g.block == block)
+            group = &g;
+    }
+    QVERIFY(group);
+    const FieldRange *range = nullptr;
+    for (int i = 0; i < group->count; ++i) {
+        if (group->ranges[i].first <= cell && cell <= group->ranges[i].last)
+            range = &group->ranges[i];
+    }
+    QVERIFY2(range, "no field starts at this cell");
+    QCOMPARE(formatField(range->format, *record, cell), expected);
+}
+
+void tst_PageRules::deviceCountFollowsSnapshotNotMirror() {
+    loadMirror({{217, 0x0203}});
+    takeDisplaySnapshot();
+    QCOMPARE(int(snapshotDeviceCount()), 3);
+    // The mirror moves on; the published count waits for the next snapshot.
+    setMirrorCell(217, 9);
+    QCOMPARE(int(snapshotDeviceCount()), 3);
+    takeDisplaySnapshot();
+    QCOMPARE(int(snapshotDeviceCount()), 9);
+}
+
+void tst_PageRules::faultBitMapCoversGridOnce() {
+    QSet<int> cells;
+    for (int i = 0; i < kFaultBits; ++i) {
+        const FaultBit &b = faultBitMap[i];
+        // Grouped by word, within the word by ascending mask.
+        QCOMPARE(int(b.word), i / 16);
+        QCOMPARE(int(b.mask), 1 << (i % 16));
+        cells.insert(b.row * 8 + b.column);
+    }
+    QCOMPARE(cells.size(), 64);
+    // Hand-worked corners: bit 8 of word 0 is row 1 column 0, bit 15 of word 3 row 7 column 7.
+    QCOMPARE(int(faultBitMap[8].row), 1);
+    QCOMPARE(int(faultBitMap[8].column), 0);
+    QCOMPARE(int(faultBitMap[63].row), 7);
+    QCOMPARE(int(faultBitMap[63].column), 7);
+    QCOMPARE(int(faultBitMap[36].row), 4);
+    QCOMPARE(int(faultBitMap[36].column), 4);
+}
+
+void tst_PageRules::tablesAreAscendingAndDisjoint() {
+    QVector<const FieldGroup *> groups{&homeFields, &dataSummaryFields, &rackColumns, &packColumns};
+    for (const FieldGroup &g : settingsGroups)
+        groups << &g;
+    for (const FieldGroup *g : groups) {
+        int next = 0;
+        for (int i = 0; i < g->count; ++i) {
+            const FieldRange &r = g->ranges[i];
+            QVERIFY2(r.first >= next && r.last >= r.first,
+                     qPrintable(QString("block %1 range %2").arg(g->block).arg(i)));
+            next = r.last + 1;
+        }
+    }
+    // Every rack and pack column has a rule.
+    QCOMPARE(rackColumns.ranges[rackColumns.count - 1].last, int16_t(8));
+    QCOMPARE(packColumns.ranges[packColumns.count - 1].last, int16_t(91));
+}
+
+QTEST_GUILESS_MAIN(tst_PageRules)
+#include "tst_pagerules.moc"
