@@ -93,7 +93,9 @@ XlsxSheetWriter::XlsxSheetWriter(const QString &path) : m_path(path) {
     // Create the temporary file now so that an unwritable folder is reported before any work.
     QFile probe(m_tempPath);
     if (!probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        const QString reason = probe.errorString();
+        const QString reason =
+            QStringLiteral("cannot create a file in %1: %2")
+                .arg(QDir::toNativeSeparators(dir.filePath()), probe.errorString());
         m_tempPath.clear();
         fail(reason);
         return;
