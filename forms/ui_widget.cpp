@@ -1,0 +1,487 @@
+#include "ui_widget.h"
+
+#include <QCoreApplication>
+#include <QFont>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QWidget>
+
+// The images live in this static library; a static library's resources must be registered
+// by hand before the first use.
+static void initFormResources() { Q_INIT_RESOURCE(vaduz_images); }
+
+namespace {
+
+const char kValueFieldStyle[] = "background-color:transparent;\n"
+                                "border:none;\n"
+                                "color:rgb(255,255,255);";
+
+const int kFaultLegendRows = 8;
+const int kFaultLegendCols = 8;
+
+// The fault legend: one row per fault byte, one column per bit.
+const char *const kFaultRowHeaders[kFaultLegendRows] = {
+    "Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89",      "Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level2 Fault\xEF\xBC\x88H\xEF\xBC\x89",        "Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level3 Protection1\xEF\xBC\x88H\xEF\xBC\x89",  "Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89",  "Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89",
+};
+
+const char *const kFaultLegend[kFaultLegendRows][kFaultLegendCols] = {
+    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
+     "CellVolt_Low", "CellVolt_Diff_High"},
+    {"Charge_OverCur", "Disharge_OverCur", "SOC_High", "SOC_Low", "InsuComm_Warning",
+     "TotVol\xEF\xBC\x9C" "200V", "TotVolDiff_High", "Reserved"},
+    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
+     "CellVolt_Low", "CellVolt_Diff_High"},
+    {"Charge_OverCur", "Disharge_OverCur", "Reserved", "Reserved", "Reserved", "Reserved",
+     "Reserved", "Reserved"},
+    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
+     "CellVolt_Low", "CellVolt_Diff_High"},
+    {"Charge_OverCur", "Disharge_OverCur", "ChargeCurr_HW", "DischargeCurr_HW", "Reserved",
+     "Reserved", "Reserved", "Reserved"},
+    {"EEpromRW_Fault", "Reserved", "Reserved", "Reserved", "CellOpen_Fault", "SPI_Fault",
+     "CAN1Commu_Fault", "CAN2Commu_Fault"},
+    {"PRelay_Fault", "NRelay_Fault", "HSP_BMS_LowVolt", "Insulation_Fault", "L4_TEMP_High",
+     "Reserved", "Reserved", "Reserved"},
+};
+
+const char *const kRackColumns[] = {"SOC",         "Total Voltage", "Total Current",
+                                    "Max Voltage", "Min Voltage",   "Max Temp",
+                                    "Min Temp",    "System State",  "Relay State"};
+
+const char *const kPackFirstColumns[] = {"Total Voltage",   "Max Voltage",     "Min Voltage",
+                                         "Min Voltage Num", "Max Voltage Num", "Max Temp",
+                                         "Min Temp",        "Max Temp Num",    "Min Temp Num"};
+
+QString tr(const char *text) { return QCoreApplication::translate("Widget", text); }
+
+QFont fontOf(const char *family, int pointSize)
+{
+    QFont f;
+    if (family)
+        f.setFamily(QString::fromLatin1(family));
+    if (pointSize > 0)
+        f.setPointSize(pointSize);
+    return f;
+}
+
+QFont arial() { return fontOf("Arial", -1); }
+QFont calibri(int pt) { return fontOf("Calibri", pt); }
+
+QLabel *makeLabel(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(x, y, w, h);
+    return l;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    auto *b = new QPushButton(parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(x, y, w, h);
+    return b;
+}
+
+QFrame *makeLine(QWidget *parent, const char *name, int x, int y, int w)
+{
+    auto *l = new QFrame(parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(x, y, w, 1);
+    l->setStyleSheet(QStringLiteral("background-color:rgb(211,17,27);"));
+    l->setFrameShape(QFrame::NoFrame);
+    return l;
+}
+
+QWidget *makePage(QWidget *parent, const char *name, const char *image)
+{
+    auto *p = new QWidget(parent);
+    p->setObjectName(QString::fromLatin1(name));
+    if (image)
+        p->setStyleSheet(QStringLiteral("#%1{background-image: url(:/images/%2);}")
+                             .arg(QLatin1String(name), QLatin1String(image)));
+    return p;
+}
+
+// Transparent table over the page artwork with its headers; the tab styles of the window
+// re-apply the transparency when the tab is shown.
+QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int cols, int rows)
+{
+    auto *t = new QTableWidget(parent);
+    t->setObjectName(QString::fromLatin1(name));
+    t->setGeometry(geometry);
+    t->setColumnCount(cols);
+    t->setRowCount(rows);
+    for (int c = 0; c < cols; ++c)
+        t->setHorizontalHeaderItem(c, new QTableWidgetItem);
+    for (int r = 0; r < rows; ++r)
+        t->setVerticalHeaderItem(r, new QTableWidgetItem);
+    return t;
+}
+
+} // namespace
+
+namespace Ui {
+
+void Widget::setupUi(QWidget *Widget)
+{
+    initFormResources();
+
+    if (Widget->objectName().isEmpty())
+        Widget->setObjectName(QStringLiteral("Widget"));
+    Widget->resize(1400, 900);
+
+    welcome_label = makeLabel(Widget, "welcome_label", 0, 0, 1006, 66);
+    welcome_label->setStyleSheet(QStringLiteral("background-image: url(:/images/BMS_heading.jpg);"));
+    welcome2_label = makeLabel(Widget, "welcome2_label", 905, 0, 496, 21);
+    welcome2_label->setStyleSheet(
+        QStringLiteral("background-image: url(:/images/BMS_heading2.png);"));
+
+    tabWidget = new QTabWidget(Widget);
+    tabWidget->setObjectName(QStringLiteral("tabWidget"));
+    tabWidget->setGeometry(-5, 15, 1408, 857);
+    tabWidget->setFont(arial());
+    tabWidget->setLayoutDirection(Qt::RightToLeft);
+    tabWidget->setAutoFillBackground(true);
+    tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab{width:80}\n"
+                                            "QTabBar::tab{height:50}\n"
+                                            "QTabBar::tab{border: none}"));
+    tabWidget->setTabPosition(QTabWidget::North);
+    tabWidget->setTabBarAutoHide(true);
+
+    // ---- Tab 0: Home ---------------------------------------------------------------------
+    Host_tabWidget = makePage(nullptr, "Host_tabWidget", "homeBackGround.jpg");
+    Host_tabWidget->setLayoutDirection(Qt::RightToLeft);
+    tabWidget->addTab(Host_tabWidget, QString());
+
+    // ---- Tab 1: Data ---------------------------------------------------------------------
+    Data_tabWidget = makePage(nullptr, "Data_tabWidget", "DataBackGround.jpg");
+    Data_tabWidget->setLayoutDirection(Qt::LeftToRight);
+    tabWidget->addTab(Data_tabWidget, QString());
+
+    // ---- Tab 2: Settings -----------------------------------------------------------------
+    Setting_tabWidget = makePage(nullptr, "Setting_tabWidget", nullptr);
+    stackedWidget = new QStackedWidget(Setting_tabWidget);
+    stackedWidget->setObjectName(QStringLiteral("stackedWidget"));
+    stackedWidget->setGeometry(2, 2, 1401, 801);
+    set_page = makePage(nullptr, "set_page", "SettingsBackGround.jpg");
+    stackedWidget->addWidget(set_page);
+    set_page_2 = makePage(nullptr, "set_page_2", "SettingsBackGround2.jpg");
+    stackedWidget->addWidget(set_page_2);
+    tabWidget->addTab(Setting_tabWidget, QString());
+
+    // ---- Tab 3: Fault --------------------------------------------------------------------
+    Fault_tabWidget = makePage(nullptr, "Fault_tabWidget", "FaultBackGround.jpg");
+    tabWidget->addTab(Fault_tabWidget, QString());
+
+    // ---- Tab 4: Pack ---------------------------------------------------------------------
+    Pack_tabWidget = makePage(nullptr, "Pack_tabWidget", "PackBackGround.jpg");
+    tabWidget->addTab(Pack_tabWidget, QString());
+
+    // The bound fields, page by page in field-map order.
+    createFields();
+
+    // Home: the "Host ID" row caption between its separator lines, and "Mean Temp".
+    label = makeLabel(Host_tabWidget, "label", 420, 524, 120, 22);
+    label->setFont(calibri(12));
+    label->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
+    line = makeLine(Host_tabWidget, "line", 420, 514, 400);
+    line_2 = makeLine(Host_tabWidget, "line_2", 420, 548, 400);
+    label_3 = makeLabel(Host_tabWidget, "label_3", 1166, 120, 88, 20);
+    label_3->setFont(calibri(12));
+    label_3->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
+
+    // Data: the rack table with its corner label on top.
+    Rack_tableWidget = makeTable(Data_tabWidget, "Rack_tableWidget", QRect(50, 238, 1311, 541),
+                                 9, 15);
+    Rack_tableWidget->setStyleSheet(QStringLiteral(
+        "border:none;\nQHeaderView::section{background-color:transparent;}"));
+    Rack_tableWidget->setCornerButtonEnabled(true);
+    Rack_tableWidget->setItem(0, 0, new QTableWidgetItem);
+    Rack_tableWidget->horizontalHeader()->setDefaultSectionSize(139);
+    Rack_tableWidget->horizontalHeader()->setMinimumSectionSize(25);
+    Rack_tableWidget->verticalHeader()->setDefaultSectionSize(34);
+    RackTableBackLabel = makeLabel(Data_tabWidget, "RackTableBackLabel", 48, 236, 63, 27);
+
+    // Settings, first page: the balancing rows' captions and the page arrow.
+    label_2 = makeLabel(set_page, "label_2", 928, 588, 160, 22);
+    label_5 = makeLabel(set_page, "label_5", 928, 616, 160, 22);
+    label_6 = makeLabel(set_page, "label_6", 928, 648, 160, 22);
+    for (QLabel *l : {label_2, label_5, label_6}) {
+        l->setFont(calibri(12));
+        l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
+    }
+    line_3 = makeLine(set_page, "line_3", 928, 578, 416);
+    line_6 = makeLine(set_page, "line_6", 928, 610, 416);
+    line_7 = makeLine(set_page, "line_7", 928, 676, 416);
+    next_page1 = makeButton(set_page, "next_page1", 1362, 778, 36, 21);
+    next_page2 = makeButton(set_page_2, "next_page2", 1364, 778, 36, 21);
+
+    // Fault: legend table, reading controls.
+    Fault_tableWidget = makeTable(Fault_tabWidget, "Fault_tableWidget", QRect(54, 130, 1295, 535),
+                                  kFaultLegendCols, kFaultLegendRows);
+    Fault_tableWidget->setFont(calibri(10));
+    Fault_tableWidget->setLayoutDirection(Qt::LeftToRight);
+    Fault_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Fault_tableWidget->horizontalHeader()->setDefaultSectionSize(142);
+    Fault_tableWidget->verticalHeader()->setDefaultSectionSize(63);
+    Fault_tableWidget->verticalHeader()->setMinimumSectionSize(25);
+    for (int r = 0; r < kFaultLegendRows; ++r) {
+        Fault_tableWidget->verticalHeaderItem(r)->setFont(calibri(12));
+        for (int c = 0; c < kFaultLegendCols; ++c)
+            Fault_tableWidget->setItem(r, c, new QTableWidgetItem);
+    }
+    FaultTableBackLabel = makeLabel(Fault_tabWidget, "FaultTableBackLabel", 54, 128, 156, 31);
+
+    Fault_progressBar = new QProgressBar(Fault_tabWidget);
+    Fault_progressBar->setObjectName(QStringLiteral("Fault_progressBar"));
+    Fault_progressBar->setGeometry(102, 716, 855, 23);
+    Fault_progressBar->setRange(0, 100);
+    Fault_progressBar->setValue(0);
+    Fault_progressBar->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Fault_progressBar->setOrientation(Qt::Horizontal);
+    Fault_progressBar->setLayoutDirection(Qt::RightToLeft);
+    Fault_progressBar->setInvertedAppearance(true);
+    Fault_progressBar->setStyleSheet(QStringLiteral(
+        "QProgressBar{height:22px; text-align:center; font-size:14px; color:black; "
+        "border-radius:11px; background:#FFFFFF;}"
+        "QProgressBar::chunk{border-radius:11px;background:qlineargradient(spread:pad,x1:0,"
+        "y1:0,x2:1,y2:0,stop:0 #f7333d,stop:1 #681015);}"));
+
+    needReadFaultCnt_text = new QPlainTextEdit(Fault_tabWidget);
+    needReadFaultCnt_text->setObjectName(QStringLiteral("needReadFaultCnt_text"));
+    needReadFaultCnt_text->setGeometry(978, 708, 53, 35);
+    needReadFaultCnt_text->setFont(calibri(14));
+    ReadingFault_btn = makeButton(Fault_tabWidget, "ReadingFault_btn", 1066, 706, 91, 37);
+    ExportFault_btn = makeButton(Fault_tabWidget, "ExportFault_btn", 1162, 706, 91, 37);
+
+    // Pack: the pack table with its corner label on top.
+    PACK_tableWidget = makeTable(Pack_tabWidget, "PACK_tableWidget", QRect(52, 46, 1309, 711),
+                                 92, 15);
+    PACK_tableWidget->setLayoutDirection(Qt::LeftToRight);
+    PACK_tableWidget->setItem(0, 0, new QTableWidgetItem);
+    PACK_tableWidget->horizontalHeader()->setDefaultSectionSize(120);
+    PACK_tableWidget->verticalHeader()->setDefaultSectionSize(44);
+    PACK_tableWidget->verticalHeader()->setMinimumSectionSize(25);
+    PackTableBackLabel = makeLabel(Pack_tabWidget, "PackTableBackLabel", 52, 40, 57, 35);
+
+    // ---- Footer --------------------------------------------------------------------------
+    one_key_set_btn = makeButton(Widget, "one_key_set_btn", 4, 868, 127, 31);
+    one_key_set_muti_batt_btn = makeButton(Widget, "one_key_set_muti_batt_btn", 150, 870, 187, 31);
+    timeTips_label = makeLabel(Widget, "timeTips_label", 348, 872, 225, 25);
+    timeTips_label->setFont(calibri(12));
+    status_label = makeLabel(Widget, "status_label", 582, 872, 54, 25);
+    statusText_label = makeLabel(Widget, "statusText_label", 650, 872, 155, 25);
+    devaddr_label = makeLabel(Widget, "devaddr_label", 820, 872, 54, 25);
+    devaddrText_label = makeLabel(Widget, "devaddrText_label", 886, 872, 61, 25);
+    devaddrText_label->setFont(calibri(12));
+    devaddrSetText = new QPlainTextEdit(Widget);
+    devaddrSetText->setObjectName(QStringLiteral("devaddrSetText"));
+    devaddrSetText->setGeometry(964, 872, 90, 30);
+    devaddrSetText->setFont(calibri(12));
+    devaddrSetText->setStyleSheet(QStringLiteral("background-color:transparent;\nborder:none;"));
+    devaddrSet_btn = makeButton(Widget, "devaddrSet_btn", 1078, 870, 101, 31);
+    com_set_btn = makeButton(Widget, "com_set_btn", 1205, 870, 101, 31);
+    com_open_close_btn = makeButton(Widget, "com_open_close_btn", 1300, 870, 101, 31);
+    for (QPushButton *b : {one_key_set_btn, one_key_set_muti_batt_btn, devaddrSet_btn, com_set_btn,
+                           com_open_close_btn}) {
+        b->setFont(arial());
+        b->setStyleSheet(QStringLiteral("border:none;"));
+    }
+
+    // Stacking: each one above all before it.
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             com_set_btn, com_open_close_btn, welcome2_label, tabWidget, timeTips_label,
+             status_label, statusText_label, welcome_label, devaddr_label, devaddrText_label,
+             devaddrSetText, devaddrSet_btn, one_key_set_btn, one_key_set_muti_batt_btn})
+        w->raise();
+
+    retranslateUi(Widget);
+
+    tabWidget->setCurrentIndex(0);
+    stackedWidget->setCurrentIndex(0);
+
+    QMetaObject::connectSlotsByName(Widget);
+}
+
+void Widget::createFields()
+{
+    const QString valueStyle = QString::fromLatin1(kValueFieldStyle);
+    const FieldDef *map = fieldMap();
+    for (std::size_t i = 0; i < fieldMapSize(); ++i) {
+        const FieldDef &f = map[i];
+        QWidget *page = pageWidget(f.page);
+        const QString name = QString::fromLatin1(f.name);
+        const bool calibriPage = f.page == FieldPage::Home || f.page == FieldPage::Data ||
+                                 f.block == 91 || (f.param >= 106 && f.param <= 108);
+        QWidget *w = nullptr;
+        if (f.isButton()) {
+            auto *b = new QPushButton(page);
+            switch (f.kind) {
+            case FieldKind::SetButton:
+                break; // an ordinary button; its text "Set" comes from retranslateUi
+            case FieldKind::Command:
+                b->setStyleSheet(QStringLiteral("border:none;"));
+                break;
+            default:
+                if (f.page == FieldPage::Home) {
+                    b->setFont(arial());
+                    b->setStyleSheet(QStringLiteral("border:none;"));
+                } else {
+                    b->setStyleSheet(valueStyle);
+                }
+                break;
+            }
+            w = b;
+        } else {
+            auto *t = new QPlainTextEdit(page);
+            t->setStyleSheet(valueStyle);
+            t->setFont(calibriPage ? calibri(12) : fontOf(nullptr, 12));
+            // Read fields on Home and Data cannot be typed into; the Settings pages keep
+            // theirs editable, like the parameter fields beside them.
+            if (f.kind == FieldKind::Read &&
+                (f.page == FieldPage::Home || f.page == FieldPage::Data))
+                t->setReadOnly(true);
+            w = t;
+        }
+        w->setObjectName(name);
+        w->setGeometry(f.rect());
+        if (name == QLatin1String("R_Addr2Num0_text")) {
+            w->setMinimumSize(90, 30);
+            w->setMaximumSize(90, 30);
+            w->setEnabled(true);
+        }
+        m_fields.insert(name, w);
+        m_fieldList.append(w);
+    }
+    W_Addr81_btn = writeButton(81);
+    W_Addr82_btn = writeButton(82);
+    W_Addr83_btn = writeButton(83);
+}
+
+void Widget::retranslateUi(QWidget *Widget)
+{
+    Widget->setWindowTitle(tr("Kelvane_VaduzV1.2"));
+
+    label->setText(tr("Host ID"));
+    label_3->setText(tr("Mean Temp"));
+    label_2->setText(tr("BalStartVolt(mV)"));
+    label_5->setText(tr("BalStartVoltDiff(mV)"));
+    label_6->setText(tr("BalStoptVoltDiff(mV)"));
+    next_page1->setText(tr("->"));
+    next_page2->setText(tr("->"));
+    ReadingFault_btn->setText(tr("Reading"));
+    ExportFault_btn->setText(tr("Export"));
+    one_key_set_btn->setText(tr("One-click setup"));
+    one_key_set_muti_batt_btn->setText(tr("One-click setup muti batt"));
+    timeTips_label->setText(QString());
+    status_label->setText(tr("Status:"));
+    statusText_label->setText(QString());
+    devaddr_label->setText(tr("Addr:"));
+    devaddrText_label->setText(QString());
+    devaddrSet_btn->setText(tr("SET ADDR"));
+    com_set_btn->setText(tr("COM SET"));
+    com_open_close_btn->setText(tr("Connect"));
+    for (int n : {84, 106, 107, 108})
+        if (QPushButton *b = writeButton(n))
+            b->setText(tr("Set"));
+
+    for (int i = 0; i < tabWidget->count(); ++i)
+        tabWidget->setTabText(i, QString());
+
+    for (int c = 0; c < 9; ++c)
+        Rack_tableWidget->horizontalHeaderItem(c)->setText(tr(kRackColumns[c]));
+    for (int r = 0; r < 15; ++r)
+        Rack_tableWidget->verticalHeaderItem(r)->setText(QStringLiteral("RACK%1").arg(r + 1));
+
+    for (int c = 0; c < 9; ++c)
+        PACK_tableWidget->horizontalHeaderItem(c)->setText(tr(kPackFirstColumns[c]));
+    for (int k = 1; k <= 52; ++k)
+        PACK_tableWidget->horizontalHeaderItem(8 + k)->setText(QStringLiteral("Cell %1(V)").arg(k));
+    for (int k = 1; k <= 22; ++k)
+        PACK_tableWidget->horizontalHeaderItem(60 + k)->setText(
+            QStringLiteral("Temp %1(\u2103)").arg(k));
+    for (int k = 1; k <= 4; ++k)
+        PACK_tableWidget->horizontalHeaderItem(82 + k)->setText(
+            QStringLiteral("ValveTemp.%1(\u2103)").arg(k));
+    for (int k = 1; k <= 4; ++k)
+        PACK_tableWidget->horizontalHeaderItem(86 + k)->setText(
+            QStringLiteral("BalanceState%1").arg(k));
+    PACK_tableWidget->horizontalHeaderItem(91)->setText(tr("BMU Fault"));
+    for (int r = 0; r < 15; ++r)
+        PACK_tableWidget->verticalHeaderItem(r)->setText(QStringLiteral("PACK%1").arg(r + 1));
+
+    for (int c = 0; c < kFaultLegendCols; ++c)
+        Fault_tableWidget->horizontalHeaderItem(c)->setText(QStringLiteral("Bit%1").arg(c));
+    for (int r = 0; r < kFaultLegendRows; ++r) {
+        Fault_tableWidget->verticalHeaderItem(r)->setText(tr(kFaultRowHeaders[r]));
+        for (int c = 0; c < kFaultLegendCols; ++c)
+            Fault_tableWidget->item(r, c)->setText(tr(kFaultLegend[r][c]));
+    }
+
+    // Empty the Home and Data fields and the entry fields; the other Settings fields keep
+    // whatever they show.
+    const FieldDef *map = fieldMap();
+    for (std::size_t i = 0; i < fieldMapSize(); ++i) {
+        if (map[i].isButton())
+            continue;
+        if (map[i].page == FieldPage::Home || map[i].page == FieldPage::Data)
+            static_cast<QPlainTextEdit *>(m_fieldList.at(int(i)))->setPlainText(QString());
+    }
+    needReadFaultCnt_text->setPlainText(QString());
+    devaddrSetText->setPlainText(QString());
+    for (const char *name : {"R_Addr4Num6_text", "R_Addr4Num13_text", "R_Addr91Num0_text",
+                             "R_Addr91Num1_text", "R_Addr91Num2_text", "W_Addr106_text",
+                             "W_Addr107_text", "W_Addr108_text"})
+        if (QPlainTextEdit *t = textField(QString::fromLatin1(name)))
+            t->setPlainText(QString());
+}
+
+QPlainTextEdit *Widget::textField(const QString &name) const
+{
+    return qobject_cast<QPlainTextEdit *>(m_fields.value(name));
+}
+
+QPlainTextEdit *Widget::readField(int block, int index) const
+{
+    return textField(QStringLiteral("R_Addr%1Num%2_text").arg(block).arg(index));
+}
+
+QPlainTextEdit *Widget::editField(int param) const
+{
+    return textField(QStringLiteral("W_Addr%1_text").arg(param));
+}
+
+QPushButton *Widget::writeButton(int param) const
+{
+    return qobject_cast<QPushButton *>(m_fields.value(QStringLiteral("W_Addr%1_btn").arg(param)));
+}
+
+QPlainTextEdit *Widget::hostIdBackupField() const
+{
+    return textField(QStringLiteral("R_Addr2Num0_backup_text"));
+}
+
+QWidget *Widget::pageWidget(FieldPage page) const
+{
+    switch (page) {
+    case FieldPage::Home: return Host_tabWidget;
+    case FieldPage::Data: return Data_tabWidget;
+    case FieldPage::SetPage1: return set_page;
+    case FieldPage::SetPage2: return set_page_2;
+    case FieldPage::Fault: return Fault_tabWidget;
+    }
+    return nullptr;
+}
+
+} // namespace Ui

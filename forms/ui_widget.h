@@ -1,0 +1,120 @@
+#pragma once
+// The main form. Written by hand instead of by a form compiler because most of it is data:
+// the register-bound fields come from the field map (fieldmap.h) and one loop creates them.
+// The named widgets that are not fields are public members under their object names; the
+// fields are found by name (field(), readField(), editField(), writeButton()) or with
+// findChild<QPlainTextEdit *>("R_Addr2Num0_text").
+
+#include "fieldmap.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QTabWidget;
+class QTableWidget;
+class QWidget;
+
+namespace Ui {
+
+class Widget
+{
+public:
+    // Window heading.
+    QLabel *welcome_label = nullptr;
+    QLabel *welcome2_label = nullptr;
+
+    QTabWidget *tabWidget = nullptr;
+
+    // Tab 0, Home.
+    QWidget *Host_tabWidget = nullptr;
+    QLabel *label = nullptr;   // "Host ID"
+    QFrame *line = nullptr;
+    QFrame *line_2 = nullptr;
+    QLabel *label_3 = nullptr; // "Mean Temp"
+
+    // Tab 1, Data.
+    QWidget *Data_tabWidget = nullptr;
+    QTableWidget *Rack_tableWidget = nullptr;
+    QLabel *RackTableBackLabel = nullptr;
+
+    // Tab 2, Settings: two stacked pages.
+    QWidget *Setting_tabWidget = nullptr;
+    QStackedWidget *stackedWidget = nullptr;
+    QWidget *set_page = nullptr;
+    QLabel *label_2 = nullptr; // "BalStartVolt(mV)"
+    QLabel *label_5 = nullptr; // "BalStartVoltDiff(mV)"
+    QLabel *label_6 = nullptr; // "BalStoptVoltDiff(mV)"
+    QFrame *line_3 = nullptr;
+    QFrame *line_6 = nullptr;
+    QFrame *line_7 = nullptr;
+    QPushButton *next_page1 = nullptr;
+    QWidget *set_page_2 = nullptr;
+    QPushButton *next_page2 = nullptr;
+
+    // Tab 3, Fault.
+    QWidget *Fault_tabWidget = nullptr;
+    QTableWidget *Fault_tableWidget = nullptr;
+    QLabel *FaultTableBackLabel = nullptr;
+    QProgressBar *Fault_progressBar = nullptr;
+    QPlainTextEdit *needReadFaultCnt_text = nullptr;
+    QPushButton *ReadingFault_btn = nullptr;
+    QPushButton *ExportFault_btn = nullptr;
+    // The three one-shot command buttons (also in the field map).
+    QPushButton *W_Addr81_btn = nullptr; // restore factory settings
+    QPushButton *W_Addr82_btn = nullptr; // forced relay close
+    QPushButton *W_Addr83_btn = nullptr; // system shutdown
+
+    // Tab 4, Pack.
+    QWidget *Pack_tabWidget = nullptr;
+    QTableWidget *PACK_tableWidget = nullptr;
+    QLabel *PackTableBackLabel = nullptr;
+
+    // Footer.
+    QPushButton *one_key_set_btn = nullptr;
+    QPushButton *one_key_set_muti_batt_btn = nullptr;
+    QLabel *timeTips_label = nullptr;
+    QLabel *status_label = nullptr;
+    QLabel *statusText_label = nullptr;
+    QLabel *devaddr_label = nullptr;
+    QLabel *devaddrText_label = nullptr;
+    QPlainTextEdit *devaddrSetText = nullptr;
+    QPushButton *devaddrSet_btn = nullptr;
+    QPushButton *com_set_btn = nullptr;
+    QPushButton *com_open_close_btn = nullptr;
+
+    // Builds the whole widget tree on Widget (1400 x 900), then retranslateUi, tab 0, page 0.
+    void setupUi(QWidget *Widget);
+    // Window title, button and label texts, table headers and legend; empties the Home and
+    // Data fields, the two footer/fault entry fields and eight Settings fields.
+    void retranslateUi(QWidget *Widget);
+
+    // ---- Field lookup (valid after setupUi) -------------------------------------------------
+    // The read/edit field or button with this object name, or nullptr.
+    QWidget *field(const QString &name) const { return m_fields.value(name); }
+    QPlainTextEdit *textField(const QString &name) const;
+    // R_Addr<block>Num<index>_text, W_Addr<n>_text, W_Addr<n>_btn; nullptr when not on the form.
+    QPlainTextEdit *readField(int block, int index) const;
+    QPlainTextEdit *editField(int param) const;
+    QPushButton *writeButton(int param) const;
+    // R_Addr2Num0_backup_text, the second read field of cell 2.0 in the "Host ID" row.
+    QPlainTextEdit *hostIdBackupField() const;
+    // Every field widget in field-map (creation) order; fieldWidgets()[i] belongs to fieldMap()[i].
+    const QList<QWidget *> &fieldWidgets() const { return m_fieldList; }
+    // The page widget that holds the fields of a field-map page.
+    QWidget *pageWidget(FieldPage page) const;
+
+private:
+    void createFields();
+
+    QHash<QString, QWidget *> m_fields;
+    QList<QWidget *> m_fieldList;
+};
+
+} // namespace Ui
