@@ -332,17 +332,36 @@ QByteArray SimController::handleWrite(uint8_t addr, const uint8_t *req, int len,
 
 bool SimController::applyWrite(int start, const uint16_t *words, int count)
 {
-    // The clock takes its six registers as one value: a write that touches them must leave a
-    // real date and time, or it is refused as a whole.
-    const int clockFirst = std::max(start, kClockParam);
-    const int clockLast = std::min(start + count, kClockParam + 6);
+    // Walks the written registers field by field: a text parameter takes as many registers
+    // as its field has, the date-time parameter its six, anything else one; the rest of a
+    // longer write goes on to the following register numbers.
+    struct Piece {
+        int n;
+        int first;
+        int take;
+    };
+    Piece pieces[kMaxWriteRegs];
+    int pieceCount = 0;
+    for (int i = 0; i < count;) {
+        const int n = start + i;
+        const ParamCell *p = paramCell(n);
+        const int width = p ? p->width : 1;
+        const int take = std::min(width, count - i);
+        pieces[pieceCount++] = {n, i, take};
+        i += take;
+    }
+
+    // The clock takes its registers as one value: a write must leave a real date and time,
+    // or it is refused as a whole.
     QDateTime newClock;
-    if (clockFirst < clockLast) {
+    for (int k = 0; k < pieceCount; ++k) {
+        if (pieces[k].n != kClockParam)
+            continue;
         const QDateTime now = clock();
         int f[6] = {now.date().year() - 2000, now.date().month(),  now.date().day(),
                     now.time().hour(),        now.time().minute(), now.time().second()};
-        for (int r = clockFirst; r < clockLast; ++r)
-            f[r - kClockParam] = words[r - start];
+        for (int j = 0; j < pieces[k].take; ++j)
+            f[j] = words[pieces[k].first + j];
         const QDate date(2000 + f[0], f[1], f[2]);
         const QTime time(f[3], f[4], f[5]);
         if (f[0] > 99 || !date.isValid() || !time.isValid())
@@ -352,23 +371,16 @@ bool SimController::applyWrite(int start, const uint16_t *words, int count)
 
     for (int i = 0; i < count; ++i)
         written_[static_cast<size_t>(start + i)] = words[i];
-
-    int i = 0;
-    while (i < count) {
-        const int n = start + i;
-        const ParamCell *p = paramCell(n);
-        if (n == kClockParam) {
-            i += std::min(6, count - i);
-        } else if (p && p->width > 1) {
-            // A text parameter takes as many registers as it has; the rest of a longer write
-            // goes on to the following register numbers.
-            const int take = std::min<int>(p->width, count - i);
-            for (int k = 0; k < take; ++k)
-                setCell(p->block, p->reg + k, words[i + k]);
-            i += take;
+    for (int k = 0; k < pieceCount; ++k) {
+        const Piece &piece = pieces[k];
+        const ParamCell *p = paramCell(piece.n);
+        if (piece.n == kClockParam)
+            continue;
+        if (p && p->width > 1) {
+            for (int j = 0; j < piece.take; ++j)
+                setCell(p->block, p->reg + j, words[piece.first + j]);
         } else {
-            applyParameter(n, words[i]);
-            ++i;
+            applyParameter(piece.n, words[piece.first]);
         }
     }
     if (newClock.isValid())
@@ -444,7 +456,7 @@ void SimController::advance(int ms)
     } else {
         current_ = 0.0;
     }
-    soc_ = std::min(100.0, std::max(0.0, soc_ + current_ * dt / 3600.0 / kCapacityAh * 100.0 * 20.0));
+    soc_ = std::min(100.0, std::max(0.0, soc_ + current_ * dt / 3600.0 / kCapacityAh * 100.0 * 4.0));
     const double energy = std::abs(current_) * 2570.0 * dt / 3600.0 / 1000.0 * 10.0; // 0.1 kWh
     if (current_ > 0)
         chargeKWh_ += energy;
