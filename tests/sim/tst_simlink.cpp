@@ -1,0 +1,403 @@
+// The simulated controller on a real pseudo-terminal, seen from an independent Modbus RTU
+// master (libmodbus): block reads, parameter writes and their read-back, the misbehaviour
+// switches, answer-all mode, reopening the port, and the stand-alone vaduz-sim process.
+
+#include "ptysimulator.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+#include <modbus.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+struct ModbusDeleter {
+    void operator()(modbus_t *ctx) const
+    {
+        modbus_close(ctx);
+        modbus_free(ctx);
+    }
+};
+using Master = std::unique_ptr<modbus_t, ModbusDeleter>;
+
+// A libmodbus RTU master on path. RS-232/485 mode and RTS ioctls do not apply to a pty, so
+// their failure is ignored.
+Master openMaster(const QString &path, int slave, int timeoutMs = 300)
+{
+    modbus_t *ctx = modbus_new_rtu(path.toLocal8Bit().constData(), 9600, 'N', 8, 1);
+    if (!ctx)
+        return nullptr;
+    Master m(ctx);
+    modbus_set_slave(ctx, slave);
+    modbus_set_response_timeout(ctx, 0, static_cast<uint32_t>(timeoutMs) * 1000);
+    if (modbus_connect(ctx) != 0)
+        return nullptr;
+    (void)modbus_rtu_set_serial_mode(ctx, MODBUS_RTU_RS232);
+    return m;
+}
+
+// The block-read counts of the poll plan, by block.
+int countOfBlock(int block)
+{
+    if (block <= 2)
+        return 100;
+    if (block == 3 || block == 4 || block == 89)
+        return 20;
+    if (block == 5)
+        return 15;
+    if (block == 6)
+        return 5;
+    if (block <= 21)
+        return 92;
+    if (block <= 85)
+        return 32;
+    if (block == 86 || block == 88)
+        return 50;
+    if (block == 90)
+        return 10;
+    if (block == 91)
+        return 3;
+    return 1;
+}
+
+} // namespace
+
+class TestSimLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void readBlock2();
+    void readEveryBlock();
+    void writeParameter_data();
+    void writeParameter();
+    void writeClock();
+    void requestLog();
+    void faults_data();
+    void faults();
+    void dropEvery();
+    void answerAll();
+    void reopenPort();
+    void stopIsPrompt();
+    void standaloneProcess();
+
+private:
+    std::unique_ptr<PtySimulator> sim;
+};
+
+void TestSimLink::init()
+{
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    QVERIFY(sim->isRunning());
+    QVERIFY(sim->slavePath().startsWith("/dev/pts/"));
+}
+
+void TestSimLink::cleanup() { sim.reset(); }
+
+void TestSimLink::readBlock2()
+{
+    Master m = openMaster(sim->slavePath(), 1);
+    QVERIFY(m);
+    uint16_t r[100] = {};
+    QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+    const auto s = [&](int i) { return static_cast<int16_t>(r[i]); };
+    QCOMPARE(s(0), int16_t(1));                   // host ID = own address
+    QVERIFY(s(1) >= 0 && s(1) <= 100);            // SOC
+    QVERIFY(s(4) >= 0 && s(4) <= 5);              // system state
+    QVERIFY(s(5) >= 0 && s(5) <= 3);              // charge state
+    QVERIFY(s(13) == 0 || s(13) == 1);            // relay
+    QCOMPARE(s(17), int16_t(1));                  // device count
+    QVERIFY(s(32) >= 3200 && s(32) <= 3400);      // max cell mV
+    QVERIFY(s(35) >= 3200 && s(35) <= s(32));     // min cell mV
+    QVERIFY(s(37) >= 15 && s(37) <= 35);          // max temperature
+    QVERIFY(s(39) >= 15 && s(39) <= s(37));
+    QVERIFY(r[63] >> 8 >= 0x20 && r[63] >> 8 < 0x7F); // serial number text
+    QVERIFY(r[83] >> 8 >= 0x20 && r[83] >> 8 < 0x7F); // software version text
+    const QDateTime clock = sim->clock();
+    QCOMPARE(int(s(93)) + 2000, clock.date().year());
+    QCOMPARE(int(s(94)), clock.date().month());
+    QVERIFY(s(96) >= 0 && s(96) <= 23 && s(97) >= 0 && s(97) <= 59 && s(98) >= 0 && s(98) <= 59);
+    QVERIFY(s(99) >= 15 && s(99) <= 35);          // mean temperature
+}
+
+void TestSimLink::readEveryBlock()
+{
+    sim->setFrozen(true);
+    Master m = openMaster(sim->slavePath(), 1);
+    QVERIFY(m);
+    uint16_t r[100] = {};
+    for (int block = 0; block < 92; ++block) {
+        const int count = countOfBlock(block);
+        QCOMPARE(modbus_read_input_registers(m.get(), block, count, r), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(static_cast<int16_t>(r[i]), sim->reg(block, i));
+    }
+    // Past the last block: an exception the master decodes.
+    QCOMPARE(modbus_read_input_registers(m.get(), 92, 1, r), -1);
+    QCOMPARE(errno, int(EMBXILADD));
+    // Unknown function: illegal function.
+    QCOMPARE(modbus_read_registers(m.get(), 0, 1, r), -1);
+    QCOMPARE(errno, int(EMBXILFUN));
+}
+
+void TestSimLink::writeParameter_data()
+{
+    QTest::addColumn<int>("param");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<int>("block");
+    QTest::addColumn<int>("reg");
+    QTest::newRow("24 -> 3.0") << 24 << QList<int>{3650 - 10} << 3 << 0;
+    QTest::newRow("41 negative -> 4.1") << 41 << QList<int>{0xFFFD} << 4 << 1;
+    QTest::newRow("1 -> 2.16") << 1 << QList<int>{12} << 2 << 16;
+    QTest::newRow("84 host id -> 2.0") << 84 << QList<int>{9} << 2 << 0;
+    QTest::newRow("107 -> 91.1") << 107 << QList<int>{44} << 91 << 1;
+    QTest::newRow("103 -> 90.8") << 103 << QList<int>{321} << 90 << 8;
+    QTest::newRow("77 text of 12 registers -> 86.15")
+        << 77 << QList<int>{0x6170, 0x6E2E, 0x6578, 0x616D, 0x706C, 0x652E, 0x636F, 0x6D00, 0, 0, 0, 0}
+        << 86 << 15;
+}
+
+void TestSimLink::writeParameter()
+{
+    QFETCH(int, param);
+    QFETCH(QList<int>, values);
+    QFETCH(int, block);
+    QFETCH(int, reg);
+    Master m = openMaster(sim->slavePath(), 1);
+    QVERIFY(m);
+    QVector<uint16_t> data;
+    for (int v : values)
+        data.append(static_cast<uint16_t>(v));
+    QCOMPARE(modbus_write_registers(m.get(), param, data.size(), data.constData()), data.size());
+    uint16_t r[100] = {};
+    QCOMPARE(modbus_read_input_registers(m.get(), block, reg + data.size(), r), reg + data.size());
+    for (int i = 0; i < data.size(); ++i)
+        QCOMPARE(r[reg + i], data.at(i));
+    // The bus address does not follow the host ID cell.
+    QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), 3);
+}
+
+void TestSimLink::writeClock()
+{
+    Master m = openMaster(sim->slavePath(), 1);
+    QVERIFY(m);
+    const uint16_t when[6] = {24, 3, 5, 7, 8, 9};
+    QCOMPARE(modbus_write_registers(m.get(), 74, 6, when), 6);
+    const QDateTime clock = sim->clock();
+    QVERIFY(clock >= QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9)));
+    QVERIFY(clock < QDateTime(QDate(2024, 3, 5), QTime(7, 8, 19)));
+    uint16_t r[100] = {};
+    QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+    QCOMPARE(r[93], uint16_t(24));
+    QCOMPARE(r[94], uint16_t(3));
+    QCOMPARE(r[95], uint16_t(5));
+    // An impossible date is refused with an exception and leaves the clock alone.
+    const uint16_t bad[6] = {24, 2, 30, 10, 0, 0};
+    QCOMPARE(modbus_write_registers(m.get(), 74, 6, bad), -1);
+    QCOMPARE(errno, int(EMBXILVAL));
+    QVERIFY(sim->clock() < QDateTime(QDate(2024, 3, 6), QTime(0, 0)));
+}
+
+void TestSimLink::requestLog()
+{
+    Master m = openMaster(sim->slavePath(), 1);
+    QVERIFY(m);
+    sim->clearRequests();
+    const int before = sim->requestCount();
+    uint16_t r[100] = {};
+    QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+    QTRY_COMPARE_WITH_TIMEOUT(sim->requestCount(), before + 1, 2000);
+    const QList<SimRequest> log = sim->requests();
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.first().frame.toHex(' '), QByteArray("01 04 00 02 00 64 50 21"));
+    QVERIFY(log.first().msSinceStart >= 0);
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() >= 1, 2000);
+}
+
+void TestSimLink::faults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("errorCode"); // 0: the read succeeds
+    QTest::newRow("silent -> timeout") << "silent" << int(ETIMEDOUT);
+    QTest::newRow("exception -> illegal address") << "exception" << int(EMBXILADD);
+    QTest::newRow("corrupt crc -> crc error") << "corruptCrc" << int(EMBBADCRC);
+    QTest::newRow("wrong address -> bad slave") << "wrongAddr" << int(EMBBADSLAVE);
+    QTest::newRow("short answer -> bad data") << "shortBy" << int(EMBBADDATA);
+    QTest::newRow("oversized answer -> bad data") << "oversize" << int(EMBBADDATA);
+    QTest::newRow("delay within the timeout -> fine") << "delay" << 0;
+    QTest::newRow("split with short gaps -> fine") << "split" << 0;
+    QTest::newRow("stray byte -> fails") << "strayByte" << -1;
+}
+
+void TestSimLink::faults()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, errorCode);
+    SimFaults f;
+    if (fault == "silent")
+        f.silent = true;
+    else if (fault == "exception")
+        f.exception = true;
+    else if (fault == "corruptCrc")
+        f.corruptCrc = true;
+    else if (fault == "wrongAddr")
+        f.wrongAddr = 7;
+    else if (fault == "shortBy")
+        f.shortBy = 3;
+    else if (fault == "oversize")
+        f.oversizeTo = 12;
+    else if (fault == "delay")
+        f.delayMs = 60;
+    else if (fault == "strayByte")
+        f.strayByte = true;
+    else if (fault == "split") {
+        f.splitPieces = 4;
+        f.splitGapMs = 15;
+    }
+    sim->setFaults(f);
+    QCOMPARE(sim->faults().silent, f.silent);
+    Master m = openMaster(sim->slavePath(), 1, 400);
+    QVERIFY(m);
+    uint16_t r[10] = {};
+    QElapsedTimer t;
+    t.start();
+    const int rc = modbus_read_input_registers(m.get(), 5, 10, r);
+    const int err = errno;
+    if (errorCode == 0) {
+        QCOMPARE(rc, 10);
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(static_cast<int16_t>(r[i]), sim->reg(5, i));
+        if (fault == "delay")
+            QVERIFY(t.elapsed() >= 55);
+        return;
+    }
+    QCOMPARE(rc, -1);
+    if (errorCode > 0)
+        QCOMPARE(err, errorCode);
+    // Everything back to normal: the next exchange works.
+    sim->setFaults(SimFaults());
+    modbus_flush(m.get());
+    QTRY_VERIFY_WITH_TIMEOUT(modbus_read_input_registers(m.get(), 5, 10, r) == 10, 3000);
+}
+
+void TestSimLink::dropEvery()
+{
+    SimFaults f;
+    f.dropEvery = 3;
+    sim->setFaults(f);
+    Master m = openMaster(sim->slavePath(), 1, 200);
+    QVERIFY(m);
+    uint16_t r[5] = {};
+    QList<int> results;
+    for (int i = 0; i < 6; ++i)
+        results.append(modbus_read_input_registers(m.get(), 6, 5, r));
+    QCOMPARE(results, (QList<int>{5, 5, -1, 5, 5, -1}));
+    QCOMPARE(sim->requestCount(), 6);
+    QTRY_COMPARE_WITH_TIMEOUT(sim->answerCount(), 4, 2000);
+}
+
+void TestSimLink::answerAll()
+{
+    sim->setDeviceCount(3);
+    sim->setAnswerAll(true);
+    uint16_t r[20] = {};
+    for (int slave = 1; slave <= 4; ++slave) {
+        Master m = openMaster(sim->slavePath(), slave, 200);
+        QVERIFY(m);
+        const int rc = modbus_read_input_registers(m.get(), 2, 20, r);
+        if (slave <= 3) {
+            QCOMPARE(rc, 20);
+            QCOMPARE(r[17], uint16_t(3));
+        } else {
+            QCOMPARE(rc, -1);
+            QCOMPARE(errno, int(ETIMEDOUT));
+        }
+    }
+    // Only address 2 once answer-all is off again.
+    sim->setAnswerAll(false);
+    sim->setAddress(2);
+    Master one = openMaster(sim->slavePath(), 1, 200);
+    QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), -1);
+    modbus_set_slave(one.get(), 2);
+    QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), 1);
+}
+
+void TestSimLink::reopenPort()
+{
+    uint16_t r[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        Master m = openMaster(sim->slavePath(), 1);
+        QVERIFY(m);
+        QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), 3);
+    }
+    QVERIFY(sim->isRunning());
+}
+
+void TestSimLink::stopIsPrompt()
+{
+    Master m = openMaster(sim->slavePath(), 1);
+    QVERIFY(m);
+    SimFaults f;
+    f.delayMs = 5000; // an answer still pending at stop
+    sim->setFaults(f);
+    uint16_t r[3] = {};
+    modbus_set_response_timeout(m.get(), 0, 50000);
+    QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), -1);
+    QElapsedTimer t;
+    t.start();
+    sim->stop();
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(!sim->isRunning());
+    sim->stop(); // twice is harmless
+    // And it can start again on a new pty.
+    QVERIFY(sim->start());
+    sim->setFaults(SimFaults());
+    Master again = openMaster(sim->slavePath(), 1);
+    QVERIFY(again);
+    QCOMPARE(modbus_read_input_registers(again.get(), 91, 3, r), 3);
+}
+
+void TestSimLink::standaloneProcess()
+{
+    sim.reset();
+    QProcess proc;
+    proc.start(QStringLiteral(VADUZ_SIM_BIN), {"--pty", "--address", "5", "--devices", "4"});
+    QVERIFY(proc.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(proc.canReadLine(), 5000);
+    const QString path = QString::fromLocal8Bit(proc.readLine()).trimmed();
+    QVERIFY2(path.startsWith("/dev/pts/"), qPrintable(path));
+    {
+        Master m = openMaster(path, 5, 1000);
+        QVERIFY(m);
+        uint16_t r[100] = {};
+        QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+        QCOMPARE(r[0], uint16_t(5));
+        QCOMPARE(r[17], uint16_t(4));
+        QVERIFY(r[1] <= 100);
+        QVERIFY(r[32] >= 3200 && r[32] <= 3400);
+        modbus_set_slave(m.get(), 1);
+        modbus_set_response_timeout(m.get(), 0, 200000);
+        QCOMPARE(modbus_read_input_registers(m.get(), 2, 1, r), -1);
+    }
+    proc.terminate(); // SIGTERM to this process by its id
+    QVERIFY(proc.waitForFinished(5000));
+    QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(proc.exitCode(), 0);
+
+    // Bad options are refused with a message and exit code 2.
+    QProcess bad;
+    bad.start(QStringLiteral(VADUZ_SIM_BIN), {"--pty", "--address", "300"});
+    QVERIFY(bad.waitForFinished(5000));
+    QCOMPARE(bad.exitCode(), 2);
+    QVERIFY(bad.readAllStandardError().contains("--address"));
+}
+
+QTEST_GUILESS_MAIN(TestSimLink)
+#include "tst_simlink.moc"
