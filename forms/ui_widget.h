@@ -7,19 +7,18 @@
 
 #include "fieldmap.h"
 
+#include <QFrame>
 #include <QHash>
+#include <QLabel>
 #include <QList>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QString>
-
-class QFrame;
-class QLabel;
-class QPlainTextEdit;
-class QProgressBar;
-class QPushButton;
-class QStackedWidget;
-class QTabWidget;
-class QTableWidget;
-class QWidget;
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QWidget>
 
 namespace Ui {
 

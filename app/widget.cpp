@@ -1,0 +1,197 @@
+#include "widget.h"
+#include "ui_widget.h"
+
+#include "battertstackthread.h"
+#include "pagerefresh.h"
+#include "registermirror.h"
+#include "serialconfig.h"
+#include "serialsettings.h"
+#include "systick.h"
+#include "writelist.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+
+namespace {
+
+const char kTableStyle[] = "background-color:transparent;border:none;color: white;";
+const char kHeaderStyle[] = "QHeaderView::section{background-color:transparent;color: white;}";
+const char kFaultButtonStyle[] = "QPushButton{background-color: rgb(247, 51, 61);border-radius:15;"
+                                 "padding:2px 4px;}QPushButton:pressed{background-color:rgb(104, "
+                                 "16, 21);}";
+
+// The tick runs from the first window's construction to the end of the application. One
+// thread serves the whole process: a second window (tests build many) must not make the
+// tick run twice as fast. Its parent is the application object, which stops and joins it
+// when it is destroyed (and aboutToQuit stops it earlier).
+QPointer<SysTimerThread> g_tickThread;
+
+SysTimerThread *tickThread()
+{
+    if (!g_tickThread)
+        g_tickThread = new SysTimerThread(QCoreApplication::instance());
+    return g_tickThread;
+}
+
+void styleTable(QTableWidget *table)
+{
+    table->setStyleSheet(QLatin1String(kTableStyle));
+    table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
+    table->verticalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
+}
+
+} // namespace
+
+Widget::Widget(QWidget *parent) : QWidget(parent)
+{
+    ui = new Ui::Widget;
+    ui->setupUi(this);
+
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        connect(button, &QPushButton::clicked, this, &Widget::slotmainBtnClicked);
+        button->setCursor(Qt::PointingHandCursor);
+    }
+
+    m_serialConfig = new serialConfig(nullptr);
+    m_worker = new Battert_Stack_Thread(this);
+    connect(this, SIGNAL(NeedToConfigCom()), m_serialConfig, SLOT(showAlreadyComConfig()));
+
+    m_refreshTimer = new QTimer(this);
+    connect(m_refreshTimer, &QTimer::timeout, this, &Widget::slotRefeshParaTimer);
+    m_statusTimer = new QTimer(this);
+    connect(m_statusTimer, &QTimer::timeout, this, &Widget::slotKelvaneComTimer);
+
+    SysTimerThread *ticker = tickThread();
+
+    const char *icons[] = {":/images/HOME_Deep.png", ":/images/Data_Deep.png",
+                           ":/images/Settings_Deep.png", ":/images/Fault_Deep.png",
+                           ":/images/PACK_Deep.png"};
+    for (int i = 0; i < 5; ++i)
+        ui->tabWidget->setTabIcon(i, QIcon(QLatin1String(icons[i])));
+    ui->tabWidget->setIconSize(QSize(80, 200));
+
+    styleTable(ui->Rack_tableWidget);
+    ui->RackTableBackLabel->setStyleSheet(
+        QStringLiteral("background-image: url(:/images/cornerBackGround.png);"));
+    styleTable(ui->PACK_tableWidget);
+    ui->PackTableBackLabel->setStyleSheet(
+        QStringLiteral("background-image: url(:/images/corner_PackBackGround.png);"));
+    styleTable(ui->Fault_tableWidget);
+    ui->FaultTableBackLabel->setStyleSheet(
+        QStringLiteral("background-image: url(:/images/corner_FaultBackGround.png);"));
+    ui->ReadingFault_btn->setStyleSheet(QLatin1String(kFaultButtonStyle));
+    ui->ExportFault_btn->setStyleSheet(QLatin1String(kFaultButtonStyle));
+
+    linkOp = 0;
+    m_confirmBox = nullptr;
+    resetLinkState();
+
+    connectEditTracking(this);
+
+    m_pageRefresh = std::make_unique<PageRefresh>(this);
+
+    ui->tabWidget->setCurrentIndex(0);
+    ui->stackedWidget->setCurrentIndex(0);
+
+    if (!ticker->isRunning())
+        ticker->start();
+    m_refreshTimer->start(10);
+    m_statusTimer->start(1);
+}
+
+Widget::~Widget()
+{
+    // The worker uses the shared state and the port until it has ended: stop and join it
+    // before anything else goes away.
+    if (m_worker && m_worker->isRunning())
+        m_worker->stopLink();
+    delete m_worker;
+    m_worker = nullptr;
+    delete m_serialConfig;
+    m_serialConfig = nullptr;
+    m_pageRefresh.reset();
+    delete ui;
+    ui = nullptr;
+    delete m_confirmBox;
+    m_confirmBox = nullptr;
+}
+
+void Widget::setConfirmationBox(QMessageBox *box)
+{
+    if (m_confirmBox == box)
+        return;
+    delete m_confirmBox;
+    m_confirmBox = box;
+}
+
+void Widget::slotmainBtnClicked()
+{
+    auto *button = qobject_cast<QPushButton *>(sender());
+    if (!button)
+        return;
+    interimButtonAction(button);
+}
+
+void Widget::slotRefeshParaTimer()
+{
+    m_pageRefresh->slotRefeshParaTimer();
+}
+
+void Widget::slotKelvaneComTimer()
+{
+    // Runs every millisecond: re-setting an unchanged text or style sheet would re-polish the
+    // label each time, so only a new status text reaches the label.
+    const uint32_t generation = statusTextGeneration();
+    if (m_statusShown && generation == m_statusGeneration)
+        return;
+    m_statusGeneration = generation;
+    char text[kStatusTextSize];
+    readStatusText(text);
+    const QString shown = QString::fromUtf8(text);
+    if (ui->statusText_label->text() != shown)
+        ui->statusText_label->setText(shown);
+    if (!m_statusShown) {
+        ui->statusText_label->setStyleSheet(tr("color:green;font-weight: bold;"));
+        m_statusShown = true;
+    }
+}
+
+int Widget::comGuard()
+{
+    if (comConfigured())
+        return 0;
+    QMessageBox::information(this, QStringLiteral("tips"), QStringLiteral("please config com"),
+                             QStringLiteral("OK"));
+    return -1;
+}
+
+void Widget::interimButtonAction(QPushButton *button)
+{
+    if (button == ui->com_set_btn) {
+        emit NeedToConfigCom();
+        m_serialConfig->refreshPortList();
+        m_serialConfig->show();
+    } else if (button == ui->com_open_close_btn) {
+        if (comGuard() != 0)
+            return;
+        if (!portEnabled.load(std::memory_order_acquire)) {
+            button->setText(tr("Disconnect"));
+            m_worker->startLink();
+        } else {
+            button->setText(tr("Connect"));
+            m_worker->stopLink();
+        }
+    } else if (button == ui->next_page1 || button == ui->next_page2) {
+        const int count = ui->stackedWidget->count();
+        const int step = button == ui->next_page1 ? 1 : -1;
+        m_settingsPage = (m_settingsPage + count + step) % count;
+        ui->stackedWidget->setCurrentIndex(m_settingsPage);
+    }
+}

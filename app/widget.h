@@ -1,0 +1,65 @@
+#pragma once
+// The main window: builds the form, wires every push button to one dispatcher slot, owns the
+// serial settings window and the link worker, and runs the two GUI timers (page refresh every
+// 10 ms, status text every 1 ms).
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+
+class Battert_Stack_Thread;
+class PageRefresh;
+class QMessageBox;
+class QPushButton;
+class QTimer;
+class serialConfig;
+
+namespace Ui {
+class Widget;
+}
+
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+    // For the dispatcher, the page refresh and the tests.
+    Ui::Widget *form() const { return ui; }
+    serialConfig *settingsDialog() const { return m_serialConfig; }
+    Battert_Stack_Thread *worker() const { return m_worker; }
+    QMessageBox *confirmationBox() const { return m_confirmBox; }
+    void setConfirmationBox(QMessageBox *box);
+    int settingsPageIndex() const { return m_settingsPage; }
+    void setSettingsPageIndex(int index) { m_settingsPage = index; }
+
+signals:
+    void NeedToConfigCom();
+
+private slots:
+    void slotmainBtnClicked();
+    void slotRefeshParaTimer();
+    void slotKelvaneComTimer();
+
+private:
+    // Until the operator commands land: COM SET, Connect/Disconnect and the page arrows.
+    void interimButtonAction(QPushButton *button);
+    int comGuard();
+
+    int m_currentTab = 0;
+    QMessageBox *m_confirmBox = nullptr;
+    Ui::Widget *ui = nullptr;
+    serialConfig *m_serialConfig = nullptr;
+    Battert_Stack_Thread *m_worker = nullptr;
+    QTimer *m_refreshTimer = nullptr;
+    QTimer *m_statusTimer = nullptr;
+    int m_settingsPage = 0;
+
+    std::unique_ptr<PageRefresh> m_pageRefresh;
+    // The status text last shown: its generation, and whether the label's style is applied.
+    uint32_t m_statusGeneration = 0;
+    bool m_statusShown = false;
+};
