@@ -34,7 +34,9 @@ void tipsBox(QWidget *parent, QMessageBox::Icon icon, const QString &text) {
 
 // The save dialog; an empty name when the operator cancels. The dialog itself adds the missing
 // suffix, so its overwrite confirmation is about the file that will really be written.
-QString askSavePath(QWidget *parent) {
+// Kept out of line: the dialog's file-system model fills itself from a thread of Qt's own, and
+// this frame is what the ThreadSanitizer suppressions name for Qt's uninstrumented internals.
+Q_NEVER_INLINE QString runSaveDialog(QWidget *parent) {
     QFileDialog dialog(parent, trWidget("Save"), QStringLiteral("."), QStringLiteral("*.xlsx"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -42,9 +44,14 @@ QString askSavePath(QWidget *parent) {
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty())
+    return files.isEmpty() ? QString() : files.first();
+}
+
+// The path to write, or an empty name when the operator cancelled.
+QString askSavePath(QWidget *parent) {
+    const QString chosen = runSaveDialog(parent);
+    if (chosen.isEmpty())
         return QString();
-    const QString chosen = files.first();
     const QString path = withXlsxSuffix(chosen);
     // A name with another suffix ("log.2025") gets ".xlsx" only here, after the dialog's own
     // confirmation: ask before replacing a file the operator was not asked about.
