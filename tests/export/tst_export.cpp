@@ -296,6 +296,7 @@ private slots:
     void unwritable();
     void failedWriteKeepsExistingFile();
     void successReplacesExistingFile();
+    void fullDiskKeepsExistingFile();
 
     void flow_data();
     void flow();
@@ -575,6 +576,54 @@ void TestExport::successReplacesExistingFile() {
     QCOMPARE(book.cells.value({2, 13}), QStringLiteral("-1.0"));
     QCOMPARE(QFileInfo(path).permissions(), mode);
     QCOMPARE(strayFiles(dir.path(), {QStringLiteral("faults.xlsx")}), QStringList());
+}
+
+// A disk that fills up while the workbook is written: needs a small tmpfs, so it runs only
+// where this process may mount one (root with mount rights), and is skipped elsewhere.
+void TestExport::fullDiskKeepsExistingFile() {
+    QTemporaryDir base;
+    QVERIFY(base.isValid());
+    const QString mountPoint = base.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(mountPoint));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"),
+                {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                 QStringLiteral("size=12k"), QStringLiteral("tmpfs"), mountPoint});
+    if (!mount.waitForFinished(10000) || mount.exitStatus() != QProcess::NormalExit ||
+        mount.exitCode() != 0)
+        QSKIP("no permission to mount a small tmpfs");
+    struct Unmount {
+        QString path;
+        ~Unmount() {
+            QProcess umount;
+            umount.start(QStringLiteral("umount"), {path});
+            umount.waitForFinished(10000);
+        }
+    } unmount{mountPoint};
+
+    const QString path = QDir(mountPoint).filePath(QStringLiteral("faults.xlsx"));
+    const QByteArray previous("previous workbook");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(previous);
+    }
+    // Words that vary, so the compressed sheet does not fit into the few free blocks.
+    for (int k = 0; k < kFaultRecordSlots; ++k) {
+        Words w(kFaultRecordWords);
+        for (int i = 0; i < kFaultRecordWords; ++i)
+            w[i] = (k * kFaultRecordWords + i) * 7919;
+        putRecord(k, w);
+    }
+    faultCount.store(63);
+
+    QString error;
+    QVERIFY(!writeFaultWorkbook(path, &error));
+    QVERIFY2(!error.trimmed().isEmpty(), "a failure needs a reason for the operator");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), previous);
+    QCOMPARE(strayFiles(mountPoint, {QStringLiteral("faults.xlsx")}), QStringList());
 }
 
 void TestExport::flow_data() {
