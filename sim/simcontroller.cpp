@@ -125,7 +125,8 @@ int clampInt(double v, int lo, int hi)
 
 SimController::SimController(uint32_t seed) : rng_(seed)
 {
-    clockMs_ = QDateTime::currentDateTime().toMSecsSinceEpoch();
+    const QDateTime now = QDateTime::currentDateTime();
+    clockMs_ = QDateTime(now.date(), now.time(), Qt::UTC).toMSecsSinceEpoch();
     std::uniform_int_distribution<int> cell(-12, 12), temp(-3, 3), rack(-20, 20);
     for (auto &pack : cellOffset_)
         for (auto &o : pack)
@@ -195,11 +196,20 @@ uint16_t SimController::writtenRegister(int n) const
     return n >= 0 && n < kParamRegs ? written_[static_cast<size_t>(n)] : 0;
 }
 
-QDateTime SimController::clock() const { return QDateTime::fromMSecsSinceEpoch(clockMs_); }
+QDateTime SimController::civilClock() const
+{
+    return QDateTime::fromMSecsSinceEpoch(clockMs_, Qt::UTC);
+}
+
+QDateTime SimController::clock() const
+{
+    const QDateTime civil = civilClock();
+    return QDateTime(civil.date(), civil.time());
+}
 
 void SimController::setClock(const QDateTime &when)
 {
-    clockMs_ = when.toMSecsSinceEpoch();
+    clockMs_ = QDateTime(when.date(), when.time(), Qt::UTC).toMSecsSinceEpoch();
     writeClockCells();
 }
 
@@ -357,7 +367,7 @@ bool SimController::applyWrite(int start, const uint16_t *words, int count)
     for (int k = 0; k < pieceCount; ++k) {
         if (pieces[k].n != kClockParam)
             continue;
-        const QDateTime now = clock();
+        const QDateTime now = civilClock();
         int f[6] = {now.date().year() - 2000, now.date().month(),  now.date().day(),
                     now.time().hour(),        now.time().minute(), now.time().second()};
         for (int j = 0; j < pieces[k].take; ++j)
@@ -366,7 +376,7 @@ bool SimController::applyWrite(int start, const uint16_t *words, int count)
         const QTime time(f[3], f[4], f[5]);
         if (f[0] > 99 || !date.isValid() || !time.isValid())
             return false;
-        newClock = QDateTime(date, time);
+        newClock = QDateTime(date, time, Qt::UTC);
     }
 
     for (int i = 0; i < count; ++i)
@@ -488,7 +498,7 @@ void SimController::writeStaticCells()
 
 void SimController::writeClockCells()
 {
-    const QDateTime t = clock();
+    const QDateTime t = civilClock();
     setCell(kClockBlock, kClockReg + 0, t.date().year() - 2000);
     setCell(kClockBlock, kClockReg + 1, t.date().month());
     setCell(kClockBlock, kClockReg + 2, t.date().day());
@@ -503,7 +513,7 @@ void SimController::writeFaultRecords()
     std::uniform_int_distribution<int> hours(2, 30), cellMv(3300, 3650), lowMv(2750, 3250),
         num(1, kPackCount), cellNum(1, kCellsPerPack), hot(30, 58), cold(-5, 20),
         cur(-1500, 1500), socDist(5, 99), faultBit(0, 15), insul(800, 5000);
-    QDateTime when = clock().addSecs(-3600);
+    QDateTime when = civilClock().addSecs(-3600);
     for (int k = 0; k < kFaultRecords; ++k) {
         const int b = 22 + k;
         when = when.addSecs(-3600 * hours(rng_) - 61 * k);

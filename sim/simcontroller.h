@@ -77,7 +77,8 @@ public:
     // Last raw value written to register n (0..255) by function 16; 0 if never written.
     uint16_t writtenRegister(int n) const;
 
-    // The controller's clock (local time, second resolution in the registers).
+    // The controller's clock: a wall-clock date and time without a time zone (started from the
+    // local time), second resolution in the registers. clock() returns it as local time.
     QDateTime clock() const;
     void setClock(const QDateTime &when);
 
@@ -86,6 +87,9 @@ public:
     int writesServed() const { return writesServed_; }
 
 private:
+    // The clock held as UTC, so that no time-zone lookup (not thread-safe in the C library)
+    // runs on the simulator's thread.
+    QDateTime civilClock() const;
     QByteArray exceptionAnswer(uint8_t addr, uint8_t func, uint8_t code) const;
     QByteArray badRequest(uint8_t addr, uint8_t func, uint8_t code) const;
     QByteArray finish(QByteArray answer) const;
@@ -117,7 +121,7 @@ private:
 
     // Live model.
     std::mt19937 rng_;
-    qint64 clockMs_ = 0;    // ms since the epoch, local-time clock
+    qint64 clockMs_ = 0;    // the clock's date and time as if it were UTC, in ms
     double modelSec_ = 0.0; // model time
     double soc_ = 62.0;     // %
     double current_ = 0.0;  // A, + charge, - discharge
