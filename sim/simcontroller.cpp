@@ -644,11 +644,11 @@ void SimController::updateLive()
     setCell(0, 22, minTPack);
     setCell(0, 23, stackMinT);
 
-    // Rack parts: 9 words each, racks 1..8 in block 0 from cell 24, racks 9..15 in block 1.
+    // Rack parts: 9 words each, racks 1..8 in block 0 cells 24..95, racks 9..15 in block 1 from
+    // cell 0 (block 0 cells 96..99 carry no rack).
     for (int r = 0; r < kRackCount; ++r) {
-        const int word = 24 + 9 * r;
-        const int b = word < kBlockRegs ? 0 : 1;
-        const int c0 = word < kBlockRegs ? word : word - kBlockRegs;
+        const int b = r < 8 ? 0 : 1;
+        const int c0 = r < 8 ? 24 + 9 * r : 9 * (r - 8);
         const int off = rackOffset_[r];
         setCell(b, c0 + 0, clampInt(soc_ + off / 10.0, 0, 100));
         setCell(b, c0 + 1, stackSum01V + off);

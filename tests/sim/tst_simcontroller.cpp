@@ -486,8 +486,7 @@ void TestSimController::liveModelStaysPlausible()
             QVERIFY(c.reg(7 + k, 1) >= c.reg(7 + k, 2)); // max >= min
         }
         for (int r = 0; r < SimController::kRackCount; ++r) {
-            const int w = 24 + 9 * r;
-            const int b = w / 100, i = w % 100;
+            const int b = r < 8 ? 0 : 1, i = r < 8 ? 24 + 9 * r : 9 * (r - 8);
             QVERIFY(c.reg(b, i) >= 0 && c.reg(b, i) <= 100);   // SOC
             QVERIFY(c.reg(b, i + 3) >= c.reg(b, i + 4));       // max >= min cell
             QVERIFY(c.reg(b, i + 7) >= 0 && c.reg(b, i + 7) <= 5);
