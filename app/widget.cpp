@@ -2,12 +2,12 @@
 #include "ui_widget.h"
 
 #include "battertstackthread.h"
+#include "commanddispatcher.h"
 #include "pagerefresh.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
 #include "systick.h"
-#include "writelist.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -62,6 +62,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     m_serialConfig = new serialConfig(nullptr);
     m_worker = new Battert_Stack_Thread(this);
     connect(this, SIGNAL(NeedToConfigCom()), m_serialConfig, SLOT(showAlreadyComConfig()));
+    m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_worker);
+    connect(m_dispatcher, &CommandDispatcher::needToConfigCom, this, &Widget::NeedToConfigCom);
 
     m_refreshTimer = new QTimer(this);
     connect(m_refreshTimer, &QTimer::timeout, this, &Widget::slotRefeshParaTimer);
@@ -90,10 +92,9 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     ui->ExportFault_btn->setStyleSheet(QLatin1String(kFaultButtonStyle));
 
     linkOp = 0;
-    m_confirmBox = nullptr;
     resetLinkState();
 
-    connectEditTracking(this);
+    m_dispatcher->connectEditTracking();
 
     m_pageRefresh = std::make_unique<PageRefresh>(this);
 
@@ -117,27 +118,18 @@ Widget::~Widget()
     delete m_serialConfig;
     m_serialConfig = nullptr;
     m_pageRefresh.reset();
+    // The dispatcher holds the form and the confirmation box: it goes before them.
+    delete m_dispatcher;
+    m_dispatcher = nullptr;
     delete ui;
     ui = nullptr;
-    delete m_confirmBox;
-    m_confirmBox = nullptr;
 }
 
-void Widget::setConfirmationBox(QMessageBox *box)
-{
-    if (m_confirmBox == box)
-        return;
-    delete m_confirmBox;
-    m_confirmBox = box;
-}
+QMessageBox *Widget::confirmationBox() const { return m_dispatcher->confirmationBox(); }
 
-void Widget::slotmainBtnClicked()
-{
-    auto *button = qobject_cast<QPushButton *>(sender());
-    if (!button)
-        return;
-    interimButtonAction(button);
-}
+int Widget::settingsPageIndex() const { return m_dispatcher->settingsPageIndex(); }
+
+void Widget::slotmainBtnClicked() { m_dispatcher->dispatch(sender()); }
 
 void Widget::slotRefeshParaTimer()
 {
@@ -160,38 +152,5 @@ void Widget::slotKelvaneComTimer()
     if (!m_statusShown) {
         ui->statusText_label->setStyleSheet(tr("color:green;font-weight: bold;"));
         m_statusShown = true;
-    }
-}
-
-int Widget::comGuard()
-{
-    if (comConfigured())
-        return 0;
-    QMessageBox::information(this, QStringLiteral("tips"), QStringLiteral("please config com"),
-                             QStringLiteral("OK"));
-    return -1;
-}
-
-void Widget::interimButtonAction(QPushButton *button)
-{
-    if (button == ui->com_set_btn) {
-        emit NeedToConfigCom();
-        m_serialConfig->refreshPortList();
-        m_serialConfig->show();
-    } else if (button == ui->com_open_close_btn) {
-        if (comGuard() != 0)
-            return;
-        if (!portEnabled.load(std::memory_order_acquire)) {
-            button->setText(tr("Disconnect"));
-            m_worker->startLink();
-        } else {
-            button->setText(tr("Connect"));
-            m_worker->stopLink();
-        }
-    } else if (button == ui->next_page1 || button == ui->next_page2) {
-        const int count = ui->stackedWidget->count();
-        const int step = button == ui->next_page1 ? 1 : -1;
-        m_settingsPage = (m_settingsPage + count + step) % count;
-        ui->stackedWidget->setCurrentIndex(m_settingsPage);
     }
 }

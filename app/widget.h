@@ -9,6 +9,7 @@
 #include <memory>
 
 class Battert_Stack_Thread;
+class CommandDispatcher;
 class PageRefresh;
 class QMessageBox;
 class QPushButton;
@@ -31,10 +32,11 @@ public:
     Ui::Widget *form() const { return ui; }
     serialConfig *settingsDialog() const { return m_serialConfig; }
     Battert_Stack_Thread *worker() const { return m_worker; }
-    QMessageBox *confirmationBox() const { return m_confirmBox; }
-    void setConfirmationBox(QMessageBox *box);
-    int settingsPageIndex() const { return m_settingsPage; }
-    void setSettingsPageIndex(int index) { m_settingsPage = index; }
+    CommandDispatcher *dispatcher() const { return m_dispatcher; }
+    // The last confirmation box of a one-shot command (kept by the dispatcher), and the
+    // settings page the arrow buttons have turned to.
+    QMessageBox *confirmationBox() const;
+    int settingsPageIndex() const;
 
 signals:
     void NeedToConfigCom();
@@ -45,18 +47,15 @@ private slots:
     void slotKelvaneComTimer();
 
 private:
-    // Until the operator commands land: COM SET, Connect/Disconnect and the page arrows.
-    void interimButtonAction(QPushButton *button);
-    int comGuard();
-
     int m_currentTab = 0;
-    QMessageBox *m_confirmBox = nullptr;
     Ui::Widget *ui = nullptr;
     serialConfig *m_serialConfig = nullptr;
     Battert_Stack_Thread *m_worker = nullptr;
     QTimer *m_refreshTimer = nullptr;
     QTimer *m_statusTimer = nullptr;
-    int m_settingsPage = 0;
+    // Performs every button's action; a child of the window, it also owns the confirmation box
+    // and the settings page index.
+    CommandDispatcher *m_dispatcher = nullptr;
 
     std::unique_ptr<PageRefresh> m_pageRefresh;
     // The status text last shown: its generation, and whether the label's style is applied.

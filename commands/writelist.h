@@ -4,20 +4,28 @@
 
 #include "registermirror.h"
 
+#include <QList>
+
 #include <cstdint>
 
+class QPlainTextEdit;
 class QWidget;
 
-// Marks parameter n (1..84) as edited whenever the text of its field W_Addr<n>_text changes.
-// Fields of parameters above 84 are not tracked. Call once, after the form is built.
-void connectEditTracking(QWidget *window);
+// The parameter edit fields (W_Addr<n>_text, 1 <= n <= 84) among widgets, in the given order.
+// Pass the form's widgets in creation order: a search of the widget tree is not enough, since
+// showing a page moves it to the end of its parent's children.
+QList<QPlainTextEdit *> trackedParamFields(const QList<QWidget *> &widgets);
 
-// Fills entries (room for kWriteListEntries) with the edited parameters of window, in the order
-// of a depth-first search of its fields (the form's creation order), at most 85. Clears the
-// edited flag of every parameter it takes. Returns the number of entries.
-int buildWriteList(QWidget *window, WriteListEntry *entries);
+// Marks parameter n as edited whenever the text of its field changes. Fields of parameters above
+// 84 are not tracked. Call once, after the form is built.
+void connectEditTracking(const QList<QPlainTextEdit *> &fields);
+
+// Fills entries (room for kWriteListEntries) with the edited parameters among fields, in their
+// order, at most 85. Clears the edited flag of every parameter it takes. Returns the number of
+// entries.
+int buildWriteList(const QList<QPlainTextEdit *> &fields, WriteListEntry *entries);
 
 // Builds the list and, when it holds at least one entry, hands it to the link worker with
 // linkOp = op (2: to the current device address, 3: to every address in turn). Returns the
 // number of entries queued; with none, linkOp is left as it was.
-int queueOneClickSetup(QWidget *window, uint8_t op);
+int queueOneClickSetup(const QList<QPlainTextEdit *> &fields, uint8_t op);

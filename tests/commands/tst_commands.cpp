@@ -332,20 +332,28 @@ void TestCommands::listEntryNotQueued() {
 }
 
 void TestCommands::listFollowsFieldOrder() {
-    // Two pages, each with fields in creation order; 8 is created before 3.
+    // Fields on two pages in creation order; 8 is created before 3. Read fields, buttons and
+    // other edits among them are no parameter fields.
     QWidget window;
     auto *page1 = new QWidget(&window);
     auto *f8 = field(page1, 8);
+    auto *readField = new QPlainTextEdit(page1);
+    readField->setObjectName(QStringLiteral("R_Addr2Num18_text"));
     auto *f3 = field(page1, 3);
     auto *page2 = new QWidget(&window);
     auto *f24 = field(page2, 24);
-    connectEditTracking(&window);
+    auto *button = new QWidget(page2);
+    button->setObjectName(QStringLiteral("W_Addr24_btn"));
+    const auto fields = trackedParamFields({page1, f8, readField, f3, page2, f24, button});
+    QCOMPARE(fields, (QList<QPlainTextEdit *>{f8, f3, f24}));
+    connectEditTracking(fields);
 
     f24->setPlainText(QStringLiteral("3.65"));
     f3->setPlainText(QStringLiteral("30"));
     f8->setPlainText(QStringLiteral("80"));
+    readField->setPlainText(QStringLiteral("1"));
 
-    QCOMPARE(queueOneClickSetup(&window, 2), 3);
+    QCOMPARE(queueOneClickSetup(fields, 2), 3);
     QCOMPARE(int(linkOp), 2);
     WriteListEntry list[kWriteListEntries];
     QCOMPARE(takeWriteList(list), 3);
@@ -360,14 +368,15 @@ void TestCommands::listFollowsFieldOrder() {
 void TestCommands::secondPressQueuesNothing() {
     QWidget window;
     auto *f3 = field(&window, 3);
-    connectEditTracking(&window);
+    const auto fields = trackedParamFields({f3});
+    connectEditTracking(fields);
     f3->setPlainText(QStringLiteral("1"));
-    QCOMPARE(queueOneClickSetup(&window, 3), 1);
+    QCOMPARE(queueOneClickSetup(fields, 3), 1);
     QCOMPARE(int(linkOp), 3);
     QCOMPARE(int(writeListCount), 1);
 
     linkOp = 0; // the worker has taken it
-    QCOMPARE(queueOneClickSetup(&window, 3), 0);
+    QCOMPARE(queueOneClickSetup(fields, 3), 0);
     QCOMPARE(int(linkOp), 0);
     QCOMPARE(int(paramEdited[3]), 0);
 }
@@ -375,11 +384,12 @@ void TestCommands::secondPressQueuesNothing() {
 void TestCommands::singleWriteLeavesFlagSet() {
     QWidget window;
     auto *f5 = field(&window, 5);
-    connectEditTracking(&window);
+    const auto fields = trackedParamFields({f5});
+    connectEditTracking(fields);
     f5->setPlainText(QStringLiteral("100"));
     QVERIFY(stageParamWrite(5, f5->toPlainText()));
     QCOMPARE(int(paramEdited[5]), 1);
-    QCOMPARE(queueOneClickSetup(&window, 2), 1);
+    QCOMPARE(queueOneClickSetup(fields, 2), 1);
 }
 
 void TestCommands::untrackedFieldsAboveLimit() {
@@ -388,27 +398,31 @@ void TestCommands::untrackedFieldsAboveLimit() {
     auto *f108 = field(&window, 108);
     auto *other = new QPlainTextEdit(&window);
     other->setObjectName(QStringLiteral("needReadFaultCnt_text"));
-    connectEditTracking(&window);
+    const auto fields = trackedParamFields({f85, f108, other});
+    QVERIFY(fields.isEmpty());
+    connectEditTracking({f85, f108, other});
     f85->setPlainText(QStringLiteral("1"));
     f108->setPlainText(QStringLiteral("1"));
     other->setPlainText(QStringLiteral("1"));
     for (int n = 0; n < kParamCount; ++n)
         QCOMPARE(int(paramEdited[n]), 0);
-    QCOMPARE(queueOneClickSetup(&window, 2), 0);
+    QCOMPARE(queueOneClickSetup({f85, f108, other}, 2), 0);
     QCOMPARE(int(linkOp), 0);
 }
 
 void TestCommands::everyTrackedParameterQueued() {
     QWidget window;
-    QList<QPlainTextEdit *> fields;
+    QList<QWidget *> widgets;
     for (int n = 84; n >= 1; --n)
         if (n < 81 || n > 83)
-            fields << field(&window, n);
-    connectEditTracking(&window);
+            widgets << field(&window, n);
+    const auto fields = trackedParamFields(widgets);
+    QCOMPARE(fields.size(), 81);
+    connectEditTracking(fields);
     for (QPlainTextEdit *f : fields)
         f->setPlainText(QStringLiteral("2024-03-05 07:08:09"));
     WriteListEntry list[kWriteListEntries];
-    QCOMPARE(buildWriteList(&window, list), 81);
+    QCOMPARE(buildWriteList(fields, list), 81);
     QCOMPARE(int(list[0].reg), 84);
     QCOMPARE(int(list[80].reg), 1);
     for (int n = 1; n <= 84; ++n)
@@ -421,7 +435,8 @@ void TestCommands::rebuiltListNeverSeenHalfWritten() {
     // queued (value % 3 + 1).
     QWidget window;
     QPlainTextEdit *fields[3] = {field(&window, 1), field(&window, 2), field(&window, 3)};
-    connectEditTracking(&window);
+    const auto tracked = trackedParamFields({fields[0], fields[1], fields[2]});
+    connectEditTracking(tracked);
 
     std::atomic<bool> done{false};
     std::atomic<int> torn{0};
@@ -449,7 +464,7 @@ void TestCommands::rebuiltListNeverSeenHalfWritten() {
         const int k = value % 3 + 1;
         for (int i = 0; i < k; ++i)
             fields[i]->setPlainText(QString::number(value));
-        QCOMPARE(queueOneClickSetup(&window, 2), k);
+        QCOMPARE(queueOneClickSetup(tracked, 2), k);
     }
     QTRY_VERIFY_WITH_TIMEOUT(taken.load() > 0, 5000);
     done.store(true, std::memory_order_release);

@@ -1,0 +1,239 @@
+#include "commanddispatcher.h"
+
+#include "ui_widget.h"
+
+#include "battertstackthread.h"
+#include "faultexport.h"
+#include "paramtable.h"
+#include "registermirror.h"
+#include "serialconfig.h"
+#include "serialsettings.h"
+#include "stagewrite.h"
+#include "writelist.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+
+namespace {
+
+// Operator-visible texts belong to the main window's translation context.
+QString trWidget(const char *text) {
+    return QCoreApplication::translate("Widget", text);
+}
+
+// Parameter number from a write button's object name "W_Addr<n>_btn"; 0 otherwise.
+int paramNumberFromButton(const QString &name) {
+    static const QString prefix = QStringLiteral("W_Addr");
+    static const QString suffix = QStringLiteral("_btn");
+    if (name.size() <= prefix.size() + suffix.size() || !name.startsWith(prefix) ||
+        !name.endsWith(suffix))
+        return 0;
+    bool ok = false;
+    const int n = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size()).toInt(&ok);
+    return ok ? n : 0;
+}
+
+struct CommandText {
+    int n;
+    const char *text;
+    const char *note;
+};
+
+constexpr CommandText kCommands[] = {
+    {81, QT_TRANSLATE_NOOP("Widget", "Restore Factory"),
+     QT_TRANSLATE_NOOP("Widget", "Note: The host ID will be changed to 1")},
+    {82, QT_TRANSLATE_NOOP("Widget", "Forced Relay Close"),
+     QT_TRANSLATE_NOOP("Widget", "Note:Relay forced closure")},
+    {83, QT_TRANSLATE_NOOP("Widget", "System ShutDown"),
+     QT_TRANSLATE_NOOP("Widget", "Note: The BPU switch will trip")},
+};
+
+const char kConfirmStyle[] = R"(
+    QMessageBox {
+        background-color: #1F1F1F;
+        border-radius: 14px;
+    }
+    QLabel {
+        color: #FFFFFF;
+    }
+    QMessageBox#qt_msgbox_icon {
+        color: #D3111B;
+    }
+    QPushButton {
+        background-color: #D3111B;
+        border: none;
+        border-radius: 6px;
+        padding: 8px 22px;
+        font-size:13px;
+        color:#FFFFFF;
+    }
+    QPushButton:hover {
+        background-color: #D3111B;
+    }
+    QPushButton:pressed {
+        background-color: #B8B8B8;
+    }
+)";
+
+} // namespace
+
+CommandDispatcher::CommandDispatcher(QWidget *window, Ui::Widget *ui, serialConfig *config,
+                                     Battert_Stack_Thread *worker)
+    : QObject(window), window(window), ui(ui), config(config), worker(worker) {
+    if (ui->stackedWidget)
+        settingsPage = ui->stackedWidget->currentIndex();
+    paramFields = trackedParamFields(ui->fieldWidgets());
+}
+
+CommandDispatcher::~CommandDispatcher() {
+    delete confirmBox;
+}
+
+QMessageBox *CommandDispatcher::confirmationBox() const {
+    return confirmBox.data();
+}
+
+void CommandDispatcher::connectEditTracking() {
+    ::connectEditTracking(paramFields);
+}
+
+void CommandDispatcher::dispatch(QObject *sender) {
+    auto *button = qobject_cast<QPushButton *>(sender);
+    if (!button)
+        return;
+
+    if (button == ui->com_set_btn) {
+        openComSettings();
+    } else if (button == ui->com_open_close_btn) {
+        connectOrDisconnect();
+    } else if (button == ui->one_key_set_btn) {
+        queueOneClickSetup(paramFields, 2);
+    } else if (button == ui->one_key_set_muti_batt_btn) {
+        queueOneClickSetup(paramFields, 3);
+    } else if (button == ui->ReadingFault_btn) {
+        startFaultReading();
+    } else if (button == ui->ExportFault_btn) {
+        exportFaultLog(window);
+    } else if (button == ui->next_page1) {
+        turnSettingsPage(+1);
+    } else if (button == ui->next_page2) {
+        turnSettingsPage(-1);
+    } else if (button == ui->devaddrSet_btn) {
+        setDeviceAddress();
+    } else {
+        const int n = paramNumberFromButton(button->objectName());
+        // Only the form's own write button of a known parameter.
+        const ParamInfo *info = paramInfo(n);
+        if (!info || ui->writeButton(n) != button)
+            return;
+        if (info->encoding == ParamEncoding::Command)
+            runCommand(n);
+        else
+            writeParameter(n);
+    }
+}
+
+int CommandDispatcher::comGuard() {
+    if (comConfigured())
+        return 0;
+    showTips(trWidget("please config com"), trWidget("OK"));
+    return -1;
+}
+
+void CommandDispatcher::showTips(const QString &text, const QString &buttonText) {
+    QMessageBox box(QMessageBox::Information, trWidget("tips"), text, QMessageBox::NoButton,
+                    window);
+    QPushButton *ok = box.addButton(buttonText, QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.exec();
+}
+
+bool CommandDispatcher::confirm(const QString &text, const QString &informativeText) {
+    delete confirmBox;
+    confirmBox = new QMessageBox(window);
+    QMessageBox *box = confirmBox;
+    box->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    box->setModal(true);
+    box->setIcon(QMessageBox::Warning);
+    box->setText(text);
+    box->setInformativeText(informativeText);
+    QPushButton *yes = box->addButton(trWidget("Yes"), QMessageBox::AcceptRole);
+    QPushButton *no = box->addButton(trWidget("No"), QMessageBox::RejectRole);
+    yes->setCursor(Qt::PointingHandCursor);
+    no->setCursor(Qt::PointingHandCursor);
+    box->setStyleSheet(QLatin1String(kConfirmStyle));
+    box->exec();
+    // The window may have been closed while the box was open.
+    return box == confirmBox && box->clickedButton() == yes;
+}
+
+void CommandDispatcher::openComSettings() {
+    emit needToConfigCom();
+    config->refreshPortList();
+    config->show();
+    config->raise();
+    config->activateWindow();
+}
+
+void CommandDispatcher::connectOrDisconnect() {
+    if (comGuard() != 0)
+        return;
+    if (!portEnabled.load(std::memory_order_acquire)) {
+        // The worker opens the port with the settings stored now.
+        worker->startLink();
+        ui->com_open_close_btn->setText(trWidget("Disconnect"));
+    } else {
+        // Blocks until the worker has closed the port and ended (at most about one
+        // transaction).
+        worker->stopLink();
+        ui->com_open_close_btn->setText(trWidget("Connect"));
+    }
+}
+
+void CommandDispatcher::startFaultReading() {
+    const int n = ui->needReadFaultCnt_text->toPlainText().toInt(nullptr, 10);
+    // Records 0..n are read from blocks 22 + k; 63 keeps the last one at block 85.
+    if (n <= 0 || n > 63) {
+        showTips(trWidget("error value,value 1-64"), trWidget("ok"));
+        return;
+    }
+    faultCount.store(static_cast<uint8_t>(n), std::memory_order_relaxed);
+    faultIndex.store(0, std::memory_order_relaxed);
+    faultWalk.store(1, std::memory_order_release);
+    pollPeriod.store(300, std::memory_order_release);
+}
+
+void CommandDispatcher::turnSettingsPage(int step) {
+    const int count = ui->stackedWidget->count();
+    if (count <= 0)
+        return;
+    settingsPage = (settingsPage + count + step) % count;
+    ui->stackedWidget->setCurrentIndex(settingsPage);
+}
+
+void CommandDispatcher::writeParameter(int n) {
+    QPlainTextEdit *field = ui->editField(n);
+    if (!field)
+        return;
+    if (!stageParamWrite(n, field->toPlainText()) && n == 74)
+        showTips(trWidget("The format is incorrect,correct format is yyyy-MM-dd hh:mm:ss"),
+                 trWidget("ok"));
+}
+
+void CommandDispatcher::runCommand(int n) {
+    for (const CommandText &command : kCommands) {
+        if (command.n != n)
+            continue;
+        if (confirm(trWidget(command.text), trWidget(command.note)))
+            stageCommand(static_cast<uint16_t>(n));
+        return;
+    }
+}
+
+void CommandDispatcher::setDeviceAddress() {
+    const int value = ui->devaddrSetText->toPlainText().toInt(nullptr, 10);
+    deviceAddr.store(static_cast<uint8_t>(value & 0xFF), std::memory_order_release);
+}

@@ -1,0 +1,67 @@
+#pragma once
+// The one button dispatcher of the main window: every push button of the form reaches
+// dispatch() with itself as sender. It never touches the serial port: it changes the shared
+// link state, which the link worker acts on at its next loop step.
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QMessageBox;
+class QPlainTextEdit;
+class QPushButton;
+class QWidget;
+class Battert_Stack_Thread;
+class serialConfig;
+namespace Ui {
+class Widget;
+}
+
+class CommandDispatcher : public QObject {
+    Q_OBJECT
+public:
+    // window is the main window (parent of every message box), ui its form. None is owned.
+    CommandDispatcher(QWidget *window, Ui::Widget *ui, serialConfig *config,
+                      Battert_Stack_Thread *worker);
+    ~CommandDispatcher() override;
+
+    // Performs the action of the pressed button; a sender that is no push button of the form,
+    // or a button without an action, does nothing.
+    void dispatch(QObject *sender);
+
+    // Marks parameters 1..84 as edited when the text of their field changes.
+    void connectEditTracking();
+
+    // The last confirmation box (at most one exists); null before the first.
+    QMessageBox *confirmationBox() const;
+    int settingsPageIndex() const { return settingsPage; }
+
+signals:
+    // COM SET: the settings window re-selects the stored settings.
+    void needToConfigCom();
+
+private:
+    // 0 when the serial settings have been applied; otherwise shows "please config com", -1.
+    int comGuard();
+    // Dark Yes/No box; true only when the operator pressed Yes.
+    bool confirm(const QString &text, const QString &informativeText);
+    void showTips(const QString &text, const QString &buttonText);
+
+    void openComSettings();
+    void connectOrDisconnect();
+    void startFaultReading();
+    void turnSettingsPage(int step);
+    void writeParameter(int n);
+    void runCommand(int n);
+    void setDeviceAddress();
+
+    QWidget *window = nullptr;
+    Ui::Widget *ui = nullptr;
+    serialConfig *config = nullptr;
+    Battert_Stack_Thread *worker = nullptr;
+    // Parameter fields 1..84 in the form's creation order: the one-click list's order.
+    QList<QPlainTextEdit *> paramFields;
+    QPointer<QMessageBox> confirmBox;
+    int settingsPage = 0;
+};

@@ -1,0 +1,582 @@
+// The button dispatcher driven through real clicks on the offscreen main form, with its message
+// boxes answered by the test, and end to end through the real link worker and the simulated
+// controller on a pseudo-terminal.
+
+#include "commanddispatcher.h"
+
+#include "ui_widget.h"
+
+#include "battertstackthread.h"
+#include "ptysimulator.h"
+#include "registermirror.h"
+#include "serialconfig.h"
+#include "serialsettings.h"
+#include "stagewrite.h"
+#include "systick.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// What a modal box showed, and which button the test pressed.
+struct BoxSeen {
+    bool seen = false;
+    QString className;
+    QString title;
+    QString text;
+    QString informativeText;
+    QStringList buttons;
+    Qt::WindowFlags flags;
+    QString styleSheet;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QPointer<QWidget> widget;
+};
+
+// Waits (inside the box's own event loop) for the next modal widget and answers it: a message
+// box by clicking the button with the given text, any other dialog by rejecting it.
+class BoxAnswerer : public QObject {
+public:
+    explicit BoxAnswerer(QObject *parent = nullptr) : QObject(parent) {
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+    }
+    void answer(const QString &buttonText) {
+        seen = BoxSeen{};
+        button = buttonText;
+        timer.start();
+    }
+    BoxSeen seen;
+
+private:
+    void poll() {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        timer.stop();
+        seen.seen = true;
+        seen.className = QString::fromLatin1(modal->metaObject()->className());
+        seen.title = modal->windowTitle();
+        seen.flags = modal->windowFlags();
+        seen.styleSheet = modal->styleSheet();
+        seen.widget = modal;
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            seen.text = box->text();
+            seen.informativeText = box->informativeText();
+            seen.icon = box->icon();
+            QAbstractButton *target = nullptr;
+            for (QAbstractButton *b : box->buttons()) {
+                seen.buttons << b->text();
+                if (b->text() == button)
+                    target = b;
+            }
+            if (target)
+                QTest::mouseClick(target, Qt::LeftButton);
+            else
+                box->reject();
+        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+            dialog->reject();
+        }
+    }
+    QTimer timer;
+    QString button;
+};
+
+QString statusText() {
+    char text[kStatusTextSize];
+    readStatusText(text);
+    return QString::fromUtf8(text);
+}
+
+QByteArray stagedBytes() {
+    const StagedWrite w = takeStagedWrite();
+    return QByteArray(reinterpret_cast<const char *>(w.data), w.count * 2);
+}
+
+void stageSentinel() {
+    const uint16_t word = 0xBEEF;
+    stageWrite(&word, 999, 1, kDataWord);
+    linkOp = 0;
+    writePending = 0;
+}
+
+} // namespace
+
+class TestDispatcher : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void comSetShowsSettings();
+    void connectNeedsSettings();
+    void faultCountChecked_data();
+    void faultCountChecked();
+    void pageButtonsToggle();
+    void setAddress_data();
+    void setAddress();
+    void command_data();
+    void command();
+    void confirmationReplacesBox();
+    void writeButton_data();
+    void writeButton();
+    void invalidDateShowsFormatBox();
+    void everyWriteButtonStagesItsRegister();
+    void oneClickFormOrder();
+    void oneClickFieldsAbove84Untracked();
+    void exportOpensSaveDialog();
+    void unknownSenderIgnored();
+
+    void connectTwice();
+    void writeReachesReadBack();
+    void oneClickToEveryAddress();
+
+private:
+    void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+    void configureSerial(const QString &path);
+
+    std::unique_ptr<QWidget> window;
+    Ui::Widget *ui = nullptr;
+    serialConfig *config = nullptr;
+    Battert_Stack_Thread *worker = nullptr;
+    CommandDispatcher *dispatcher = nullptr;
+    BoxAnswerer *answerer = nullptr;
+    std::unique_ptr<PtySimulator> sim;
+    std::unique_ptr<SysTimerThread> tickThread;
+};
+
+void TestDispatcher::initTestCase() {
+    // The link's software timers run on the millisecond tick, as in the program.
+    tickThread = std::make_unique<SysTimerThread>();
+    tickThread->start();
+}
+
+void TestDispatcher::cleanupTestCase() {
+    tickThread->stop();
+    tickThread.reset();
+}
+
+void TestDispatcher::init() {
+    resetLinkState();
+    clearMirror();
+    deviceAddr = 1;
+    setSerialSettings(SerialSettings{});
+    setComConfigured(false);
+
+    window = std::make_unique<QWidget>();
+    ui = new Ui::Widget;
+    ui->setupUi(window.get());
+    config = new serialConfig;
+    worker = new Battert_Stack_Thread(window.get());
+    dispatcher = new CommandDispatcher(window.get(), ui, config, worker);
+    connect(dispatcher, &CommandDispatcher::needToConfigCom, config,
+            &serialConfig::showAlreadyComConfig);
+    for (QPushButton *button : window->findChildren<QPushButton *>())
+        connect(button, &QPushButton::clicked, dispatcher,
+                [this, button] { dispatcher->dispatch(button); });
+    dispatcher->connectEditTracking();
+    answerer = new BoxAnswerer(window.get());
+    window->show();
+}
+
+void TestDispatcher::cleanup() {
+    worker->stopLink();
+    delete worker;
+    delete config;
+    window.reset();
+    delete ui;
+    sim.reset();
+}
+
+void TestDispatcher::configureSerial(const QString &path) {
+    SerialSettings s;
+    s.comName = path + QStringLiteral(":Simulated controller");
+    s.baudRate = 9600;
+    s.dataBits = 8;
+    s.stopBits = 1.0f;
+    s.checkBit = 0;
+    s.comConfigured = true;
+    setSerialSettings(s);
+    setComConfigured(true);
+}
+
+void TestDispatcher::comSetShowsSettings() {
+    QSignalSpy spy(dispatcher, &CommandDispatcher::needToConfigCom);
+    QVERIFY(!config->isVisible());
+    click(ui->com_set_btn);
+    QCOMPARE(spy.count(), 1);
+    QVERIFY(config->isVisible());
+    QVERIFY(!config->isModal());
+}
+
+void TestDispatcher::connectNeedsSettings() {
+    answerer->answer(QStringLiteral("OK"));
+    click(ui->com_open_close_btn);
+    QVERIFY(answerer->seen.seen);
+    QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+    QCOMPARE(answerer->seen.text, QStringLiteral("please config com"));
+    QCOMPARE(answerer->seen.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(ui->com_open_close_btn->text(), QStringLiteral("Connect"));
+    QCOMPARE(int(portEnabled), 0);
+    QCOMPARE(int(linkRunning), 0);
+    QVERIFY(!worker->isRunning());
+}
+
+void TestDispatcher::faultCountChecked_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("1 accepted") << "1" << true;
+    QTest::newRow("63 accepted") << "63" << true;
+    QTest::newRow("64 rejected") << "64" << false;
+    QTest::newRow("0 rejected") << "0" << false;
+    QTest::newRow("negative rejected") << "-5" << false;
+    QTest::newRow("letters rejected") << "ten" << false;
+    QTest::newRow("empty rejected") << "" << false;
+}
+
+void TestDispatcher::faultCountChecked() {
+    QFETCH(QString, text);
+    QFETCH(bool, accepted);
+    ::faultCount = 9;
+    faultIndex = 5;
+    ui->needReadFaultCnt_text->setPlainText(text);
+    answerer->answer(QStringLiteral("ok"));
+    click(ui->ReadingFault_btn);
+    if (accepted) {
+        QVERIFY(!answerer->seen.seen);
+        QCOMPARE(int(::faultCount), text.toInt());
+        QCOMPARE(int(faultIndex), 0);
+        QCOMPARE(int(faultWalk), 1);
+        QCOMPARE(int(pollPeriod), 300);
+    } else {
+        QVERIFY(answerer->seen.seen);
+        QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+        QCOMPARE(answerer->seen.text, QStringLiteral("error value,value 1-64"));
+        QCOMPARE(answerer->seen.buttons, QStringList{QStringLiteral("ok")});
+        QCOMPARE(int(::faultCount), 9);
+        QCOMPARE(int(faultIndex), 5);
+        QCOMPARE(int(faultWalk), 0);
+        QCOMPARE(int(pollPeriod), 1000);
+    }
+}
+
+void TestDispatcher::pageButtonsToggle() {
+    QCOMPARE(ui->stackedWidget->currentIndex(), 0);
+    click(ui->next_page1);
+    QCOMPARE(ui->stackedWidget->currentWidget(), ui->set_page_2);
+    click(ui->next_page1);
+    QCOMPARE(ui->stackedWidget->currentWidget(), ui->set_page);
+    click(ui->next_page2);
+    QCOMPARE(ui->stackedWidget->currentWidget(), ui->set_page_2);
+    click(ui->next_page2);
+    QCOMPARE(ui->stackedWidget->currentWidget(), ui->set_page);
+}
+
+void TestDispatcher::setAddress_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("addr");
+    QTest::newRow("7") << "7" << 7;
+    QTest::newRow("300 keeps low 8 bits") << "300" << 44;
+    QTest::newRow("-1 keeps low 8 bits") << "-1" << 255;
+    QTest::newRow("letters give 0") << "x" << 0;
+}
+
+void TestDispatcher::setAddress() {
+    QFETCH(QString, text);
+    QFETCH(int, addr);
+    ui->devaddrSetText->setPlainText(text);
+    click(ui->devaddrSet_btn);
+    QCOMPARE(int(deviceAddr), addr);
+}
+
+void TestDispatcher::command_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("note");
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("restore factory, yes") << 81 << "Restore Factory"
+                                          << "Note: The host ID will be changed to 1" << true;
+    QTest::newRow("restore factory, no") << 81 << "Restore Factory"
+                                         << "Note: The host ID will be changed to 1" << false;
+    QTest::newRow("relay close, yes") << 82 << "Forced Relay Close"
+                                      << "Note:Relay forced closure" << true;
+    QTest::newRow("relay close, no") << 82 << "Forced Relay Close"
+                                     << "Note:Relay forced closure" << false;
+    QTest::newRow("shutdown, yes") << 83 << "System ShutDown"
+                                   << "Note: The BPU switch will trip" << true;
+    QTest::newRow("shutdown, no") << 83 << "System ShutDown"
+                                  << "Note: The BPU switch will trip" << false;
+}
+
+void TestDispatcher::command() {
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QFETCH(QString, note);
+    QFETCH(bool, yes);
+
+    stageSentinel();
+    answerer->answer(yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    click(ui->writeButton(n));
+    const BoxSeen &seen = answerer->seen;
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, text);
+    QCOMPARE(seen.informativeText, note);
+    QCOMPARE(seen.buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+    QCOMPARE(int(seen.flags), 0x803);
+    QCOMPARE(seen.icon, QMessageBox::Warning);
+    QVERIFY(seen.styleSheet.contains(QStringLiteral("#1F1F1F")));
+    QVERIFY(seen.styleSheet.contains(QStringLiteral("#D3111B")));
+
+    const StagedWrite w = takeStagedWrite();
+    if (yes) {
+        QCOMPARE(int(w.start), n);
+        QCOMPARE(int(w.count), 1);
+        QCOMPARE(stagedBytes(), QByteArray::fromHex("0001"));
+        QCOMPARE(int(linkOp), 1);
+        QCOMPARE(int(writePending), 1);
+    } else {
+        QCOMPARE(int(w.start), 999); // the earlier request stays staged
+        QCOMPARE(int(linkOp), 0);
+    }
+}
+
+void TestDispatcher::confirmationReplacesBox() {
+    answerer->answer(QStringLiteral("No"));
+    click(ui->W_Addr81_btn);
+    QPointer<QMessageBox> first = dispatcher->confirmationBox();
+    QVERIFY(first);
+    answerer->answer(QStringLiteral("No"));
+    click(ui->W_Addr82_btn);
+    QVERIFY(!first); // deleted when replaced
+    QVERIFY(dispatcher->confirmationBox());
+    QCOMPARE(window->findChildren<QMessageBox *>().size(), 1);
+}
+
+void TestDispatcher::writeButton_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("24 milli 3.65") << 24 << "3.65" << QByteArray::fromHex("0e42");
+    QTest::newRow("41 deci 0.25 rounds to 3") << 41 << "0.25" << QByteArray::fromHex("0003");
+    QTest::newRow("41 deci -0.25") << 41 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("1 int 70000") << 1 << "70000" << QByteArray::fromHex("1170");
+    QTest::newRow("1 letters") << 1 << "abc" << QByteArray::fromHex("0000");
+    QTest::newRow("40 half of 7") << 40 << "7" << QByteArray::fromHex("0003");
+    QTest::newRow("79 ABCDEFG") << 79 << "ABCDEFG" << QByteArray::fromHex("414243444546");
+    QTest::newRow("74 date and time")
+        << 74 << "2024-03-05 07:08:09" << QByteArray::fromHex("001800030005000700080009");
+    QTest::newRow("84 host id") << 84 << "2" << QByteArray::fromHex("0002");
+    QTest::newRow("103 page 2 deci") << 103 << "12.5" << QByteArray::fromHex("007d");
+    QTest::newRow("107 balance start diff") << 107 << "30" << QByteArray::fromHex("001e");
+}
+
+void TestDispatcher::writeButton() {
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+    ui->editField(n)->setPlainText(text);
+    click(ui->writeButton(n));
+    const StagedWrite w = takeStagedWrite();
+    QCOMPARE(int(w.func), 16);
+    QCOMPARE(int(w.start), n);
+    QCOMPARE(int(w.count), expected.size() / 2);
+    QCOMPARE(stagedBytes(), expected);
+    QCOMPARE(int(linkOp), 1);
+    QCOMPARE(int(writePending), 1);
+}
+
+void TestDispatcher::invalidDateShowsFormatBox() {
+    stageSentinel();
+    ui->editField(74)->setPlainText(QStringLiteral("2024-02-30 10:00:00"));
+    answerer->answer(QStringLiteral("ok"));
+    click(ui->writeButton(74));
+    QVERIFY(answerer->seen.seen);
+    QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+    QCOMPARE(answerer->seen.text,
+             QStringLiteral("The format is incorrect,correct format is yyyy-MM-dd hh:mm:ss"));
+    QCOMPARE(answerer->seen.buttons, QStringList{QStringLiteral("ok")});
+    QCOMPARE(int(takeStagedWrite().start), 999);
+    QCOMPARE(int(linkOp), 0);
+}
+
+void TestDispatcher::everyWriteButtonStagesItsRegister() {
+    // Every parameter button of the form writes its own register from its own field; a
+    // parameter without a field or button here would be a wiring fault.
+    QList<int> params;
+    for (int n = 1; n <= 108; ++n) {
+        if ((n >= 81 && n <= 83) || n == 92 || n == 93 || n == 98 || n == 99 || n == 101 ||
+            n == 105)
+            continue;
+        params << n;
+    }
+    QCOMPARE(params.size(), 99);
+    for (int n : params) {
+        QPlainTextEdit *edit = ui->editField(n);
+        QPushButton *button = ui->writeButton(n);
+        QVERIFY2(edit && button, qPrintable(QString::number(n)));
+        edit->setPlainText(n == 74 ? QStringLiteral("2024-03-05 07:08:09") : QStringLiteral("1"));
+        stageSentinel();
+        click(button);
+        QVERIFY2(takeStagedWrite().start == n, qPrintable(QString::number(n)));
+        QCOMPARE(int(linkOp), 1);
+    }
+}
+
+void TestDispatcher::oneClickFormOrder() {
+    // Showing a page moves it to the end of its parent's children; the list keeps the form's
+    // creation order whatever page is on screen.
+    ui->tabWidget->setCurrentWidget(ui->Setting_tabWidget);
+    click(ui->next_page1);
+    ui->editField(3)->setPlainText(QStringLiteral("30"));
+    ui->editField(8)->setPlainText(QStringLiteral("80"));
+    ui->editField(24)->setPlainText(QStringLiteral("3.65"));
+    click(ui->one_key_set_btn);
+    QCOMPARE(int(linkOp), 2);
+    WriteListEntry list[kWriteListEntries];
+    const int n = takeWriteList(list);
+    QCOMPARE(n, 3);
+    // Home fields come before the Settings pages; on Home, 8 is created before 3.
+    QCOMPARE(int(list[0].reg), 8);
+    QCOMPARE(int(list[1].reg), 3);
+    QCOMPARE(int(list[2].reg), 24);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(list[2].data), 2),
+             QByteArray::fromHex("0e42"));
+
+    linkOp = 0;
+    click(ui->one_key_set_btn);
+    QCOMPARE(int(linkOp), 0); // nothing edited since: nothing queued
+
+    ui->editField(5)->setPlainText(QStringLiteral("5"));
+    click(ui->writeButton(5)); // its own write leaves it edited
+    click(ui->one_key_set_muti_batt_btn);
+    QCOMPARE(int(linkOp), 3);
+    QCOMPARE(takeWriteList(list), 1);
+    QCOMPARE(int(list[0].reg), 5);
+}
+
+void TestDispatcher::oneClickFieldsAbove84Untracked() {
+    for (int n : {85, 94, 100, 104, 106, 108})
+        ui->editField(n)->setPlainText(QStringLiteral("1"));
+    click(ui->one_key_set_btn);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writeListCount), 0);
+}
+
+void TestDispatcher::exportOpensSaveDialog() {
+    answerer->answer(QString());
+    click(ui->ExportFault_btn);
+    QVERIFY(answerer->seen.seen);
+    QVERIFY(qobject_cast<QFileDialog *>(answerer->seen.widget.data()) ||
+            answerer->seen.className == QLatin1String("QFileDialog"));
+}
+
+void TestDispatcher::unknownSenderIgnored() {
+    stageSentinel();
+    dispatcher->dispatch(nullptr);
+    dispatcher->dispatch(ui->stackedWidget);
+    QPushButton stray(QStringLiteral("W_Addr24_btn"));
+    stray.setObjectName(QStringLiteral("W_Addr24_btn"));
+    dispatcher->dispatch(&stray);
+    QCOMPARE(int(takeStagedWrite().start), 999);
+    QCOMPARE(int(linkOp), 0);
+}
+
+// ---- End to end: real worker, simulated controller --------------------------------------
+
+void TestDispatcher::connectTwice() {
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    configureSerial(sim->slavePath());
+
+    click(ui->com_open_close_btn);
+    QCOMPARE(ui->com_open_close_btn->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(int(portEnabled), 1);
+    QCOMPARE(int(linkRunning), 1);
+    QVERIFY(worker->isRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() > 0, 10000); // the Home block is polled
+
+    click(ui->com_open_close_btn);
+    QCOMPARE(ui->com_open_close_btn->text(), QStringLiteral("Connect"));
+    QCOMPARE(int(portEnabled), 0);
+    QCOMPARE(int(linkRunning), 0);
+    QVERIFY(worker->isFinished());
+}
+
+void TestDispatcher::writeReachesReadBack() {
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    sim->setFrozen(true);
+    configureSerial(sim->slavePath());
+    pollMode = 2; // the Settings page is on screen
+    click(ui->com_open_close_btn);
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() > 0, 10000);
+
+    QVERIFY(sim->reg(3, 0) != int16_t(3123));
+    ui->editField(24)->setPlainText(QStringLiteral("3.123"));
+    click(ui->writeButton(24));
+    QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Setting Successful"), 5000);
+    QCOMPARE(sim->reg(3, 0), int16_t(3123));
+    // The next Settings cycle brings it back into the read-back cell of parameter 24.
+    QTRY_COMPARE_WITH_TIMEOUT(mirrorCell(3, 0), int16_t(3123), 10000);
+
+    // The request on the wire: address 1, function 16, register 24, one register, 3123.
+    bool found = false;
+    for (const SimRequest &r : sim->requests())
+        if (r.frame.left(9) == QByteArray::fromHex("011000180001020c33"))
+            found = true;
+    QVERIFY(found);
+}
+
+void TestDispatcher::oneClickToEveryAddress() {
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    sim->setFrozen(true);
+    sim->setAnswerAll(true);
+    sim->setDeviceCount(3);
+    configureSerial(sim->slavePath());
+    deviceAddr = 1;
+    pollMode = 0; // Home: block 2 carries the device count
+    click(ui->com_open_close_btn);
+    QTRY_COMPARE_WITH_TIMEOUT(mirrorCell(2, 17) & 0xFF, 3, 10000);
+
+    ui->editField(3)->setPlainText(QStringLiteral("30"));
+    ui->editField(8)->setPlainText(QStringLiteral("80"));
+    sim->clearRequests();
+    click(ui->one_key_set_muti_batt_btn);
+    QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Setting Successful"), 5000);
+
+    // Each entry to every address in turn, in form order (8 before 3).
+    const QList<QByteArray> expected = {
+        QByteArray::fromHex("011000080001020050"), QByteArray::fromHex("01100003000102001e"),
+        QByteArray::fromHex("021000080001020050"), QByteArray::fromHex("02100003000102001e"),
+        QByteArray::fromHex("031000080001020050"), QByteArray::fromHex("03100003000102001e"),
+    };
+    auto writes = [this] {
+        QList<QByteArray> out;
+        for (const SimRequest &r : sim->requests())
+            if (r.frame.size() > 1 && uint8_t(r.frame[1]) == 16)
+                out << r.frame.left(9);
+        return out;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(writes().size(), 6, 10000);
+    QCOMPARE(writes(), expected);
+    QTRY_COMPARE_WITH_TIMEOUT(int(linkOp), 0, 5000);
+    QCOMPARE(int(deviceAddr), 1); // restored after the run
+    QCOMPARE(int(writeListCount), 0);
+}
+
+QTEST_MAIN(TestDispatcher)
+#include "tst_dispatcher.moc"
