@@ -104,8 +104,10 @@ const FieldDef kFieldMap[] = {
     {"R_Addr2Num15_text",         FieldPage::Home,      260, 548,  90, 30, FieldKind::Read,      2, 15, 0},
     {"R_Addr2Num83_text",         FieldPage::Home,      260, 644, 205, 30, FieldKind::Read,      2, 83, 0},
     {"R_Addr2Num73_text",         FieldPage::Home,      260, 682, 205, 30, FieldKind::Read,      2, 73, 0},
-    {"R_Addr2Num30_text",         FieldPage::Home,     1045,  50,  81, 30, FieldKind::Read,      2, 30, 0},
-    {"R_Addr2Num33_text",         FieldPage::Home,     1045,  84,  81, 30, FieldKind::Read,      2, 33, 0},
+    // The two cell-voltage texts ("3.358/12-15") need more than 81 pixels; nothing stands to
+    // their right, so they are 120 wide.
+    {"R_Addr2Num30_text",         FieldPage::Home,     1045,  50, 120, 30, FieldKind::Read,      2, 30, 0},
+    {"R_Addr2Num33_text",         FieldPage::Home,     1045,  84, 120, 30, FieldKind::Read,      2, 33, 0},
     {"R_Addr2Num36_text",         FieldPage::Home,     1045, 114,  81, 30, FieldKind::Read,      2, 36, 0},
     {"R_Addr2Num38_text",         FieldPage::Home,     1045, 144,  81, 30, FieldKind::Read,      2, 38, 0},
     {"R_Addr2Num99_text",         FieldPage::Home,     1258, 114,  81, 30, FieldKind::Read,      2, 99, 0},

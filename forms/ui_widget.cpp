@@ -221,8 +221,8 @@ void Widget::setupUi(QWidget *Widget)
         l->setFont(calibri(12));
         l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
     }
-    line_3 = makeLine(set_page, "line_3", 928, 578, 416);
-    line_6 = makeLine(set_page, "line_6", 928, 610, 416);
+    line_3 = makeLine(set_page, "line_3", 928, 582, 416);
+    line_6 = makeLine(set_page, "line_6", 928, 642, 416);
     line_7 = makeLine(set_page, "line_7", 928, 676, 416);
     next_page1 = makeButton(set_page, "next_page1", 1362, 778, 36, 21);
     next_page2 = makeButton(set_page_2, "next_page2", 1364, 778, 36, 21);
@@ -233,6 +233,9 @@ void Widget::setupUi(QWidget *Widget)
     Fault_tableWidget->setFont(calibri(10));
     Fault_tableWidget->setLayoutDirection(Qt::LeftToRight);
     Fault_tableWidget->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The legend is a fixed grid: with wide row headers its last column may lose a few
+    // pixels, which is better than a scroll bar across the page.
+    Fault_tableWidget->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     Fault_tableWidget->horizontalHeader()->setDefaultSectionSize(142);
     Fault_tableWidget->verticalHeader()->setDefaultSectionSize(63);
     Fault_tableWidget->verticalHeader()->setMinimumSectionSize(25);
@@ -346,6 +349,11 @@ void Widget::createFields()
         } else {
             auto *t = new QPlainTextEdit(page);
             t->setStyleSheet(valueStyle);
+            // A value is one line: never wrapped under itself, never a scroll bar over the
+            // artwork.
+            t->setLineWrapMode(QPlainTextEdit::NoWrap);
+            t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             t->setFont(calibriPage ? calibri(12) : fontOf(nullptr, 12));
             // Read fields on Home and Data cannot be typed into; the Settings pages keep
             // theirs editable, like the parameter fields beside them.

@@ -64,7 +64,8 @@ void paintBackdrop(QPainter &p, const QSize &size)
 void paintWell(QPainter &p, const QRect &r, bool editable)
 {
     QPainterPath path;
-    path.addRoundedRect(QRectF(r).adjusted(0.5, 3.5, -0.5, -3.5), 4, 4);
+    // Rows stand as little as 28 pixels apart: the well covers the text line only.
+    path.addRoundedRect(QRectF(r.x() + 0.5, r.y() + 1.5, r.width() - 1, 24), 4, 4);
     p.fillPath(path, editable ? QColor(0x2C, 0x20, 0x22) : kWell);
     p.setPen(QPen(editable ? QColor(0x8A, 0x2A, 0x30) : kWellEdge, 1));
     p.drawPath(path);
@@ -101,6 +102,14 @@ int leftLimit(const FieldDef &self, const QRect &rect)
 
 void paintCaption(QPainter &p, const FieldDef &f, const Caption &c)
 {
+    if (!*c.text) {
+        // The caption is a label widget; only the unit goes after the field.
+        p.setFont(captionFont(14));
+        p.setPen(kMuted);
+        p.drawText(QRect(f.x + f.w + 6, f.y + 1, 60, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                   QString::fromUtf8(c.unit));
+        return;
+    }
     QString text = QString::fromUtf8(c.text);
     if (c.unit && *c.unit)
         text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
@@ -120,7 +129,7 @@ void paintCaption(QPainter &p, const FieldDef &f, const Caption &c)
     }
     p.setFont(font);
     p.setPen(kText);
-    p.drawText(QRect(left, field.top(), right - left, field.height()),
+    p.drawText(QRect(left, field.top() + 1, right - left, 24),
                Qt::AlignRight | Qt::AlignVCenter, text);
 }
 
@@ -131,7 +140,7 @@ void paintPageTexts(QPainter &p, FieldPage page)
         if (t.page != page)
             continue;
         const QString text = QString::fromUtf8(t.text);
-        if (t.heading) {
+        if (t.style == PageText::Heading) {
             QFont f = captionFont(17, true);
             p.setFont(f);
             p.setPen(Qt::white);
@@ -140,7 +149,7 @@ void paintPageTexts(QPainter &p, FieldPage page)
             p.fillRect(QRect(t.x, t.y + QFontMetrics(f).height() + 2, std::max(w, 40), 2), kRed);
         } else {
             p.setFont(captionFont(12, true));
-            p.setPen(kMuted);
+            p.setPen(t.style == PageText::Section ? QColor(0xF0, 0x4A, 0x52) : kMuted);
             p.drawText(t.x, t.y + QFontMetrics(p.font()).ascent(), text);
         }
     }
@@ -405,20 +414,20 @@ int main(int argc, char **argv)
     ok &= save(heading2(), dir, "BMS_heading2.png");
 
     ok &= save(pageImage(FieldPage::Home, kTabPageSize,
-                         {QRect(12, 14, 400, 580), QRect(420, 14, 410, 520),
-                          QRect(850, 14, 545, 360), QRect(850, 436, 545, 360),
-                          QRect(12, 606, 830, 190)}),
+                         {QRect(12, 10, 400, 586), QRect(420, 10, 410, 552),
+                          QRect(850, 10, 548, 414), QRect(850, 432, 548, 364),
+                          QRect(12, 606, 818, 190)}),
                dir, "homeBackGround.jpg");
     QImage data = pageImage(FieldPage::Data, kTabPageSize,
                             {QRect(20, 22, 1370, 196), QRect(40, 226, 1331, 563)});
     ok &= save(data, dir, "DataBackGround.jpg");
     ok &= save(pageImage(FieldPage::SetPage1, kStackPageSize,
-                         {QRect(8, 20, 1386, 222), QRect(8, 226, 1386, 248),
-                          QRect(8, 460, 1386, 228), QRect(8, 672, 1386, 124)}),
+                         {QRect(8, 14, 1386, 224), QRect(8, 240, 1386, 234),
+                          QRect(8, 476, 1386, 206), QRect(8, 684, 1386, 112)}),
                dir, "SettingsBackGround.jpg");
     ok &= save(pageImage(FieldPage::SetPage2, kStackPageSize,
-                         {QRect(8, 20, 1386, 190), QRect(8, 220, 1386, 160),
-                          QRect(8, 384, 1386, 400)}),
+                         {QRect(8, 12, 1386, 200), QRect(8, 216, 1386, 164),
+                          QRect(8, 382, 1386, 400)}),
                dir, "SettingsBackGround2.jpg");
     {
         QImage fault = tablePage(QRect(54, 130, 1295, 535), "Active alarms");

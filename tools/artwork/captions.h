@@ -19,7 +19,9 @@ struct PageText {
     FieldPage page;
     int x, y;          // top-left of the text, page pixels
     const char *text;
-    bool heading;      // section title (larger, with a red rule under it) or small column head
+    enum Style { Heading, Section, ColumnHead } style;
+    // Heading: a title with a red rule under it; Section: a small red group name where there
+    // is no room for a title; ColumnHead: a small grey column name.
 };
 const PageText *pageTexts();
 int pageTextCount();
