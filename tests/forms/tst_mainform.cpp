@@ -49,8 +49,8 @@ class TestMainForm : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void initTestCase();
+    void cleanupTestCase();
 
     void windowFrame();
     void fieldCountsPerPage_data();
@@ -79,14 +79,14 @@ private:
     std::unique_ptr<Ui::Widget> m_ui;
 };
 
-void TestMainForm::init()
+void TestMainForm::initTestCase()
 {
     m_window = std::make_unique<QWidget>();
     m_ui = std::make_unique<Ui::Widget>();
     m_ui->setupUi(m_window.get());
 }
 
-void TestMainForm::cleanup()
+void TestMainForm::cleanupTestCase()
 {
     m_ui.reset();
     m_window.reset();
