@@ -395,8 +395,14 @@ uint16_t PtySimulator::writtenRegister(int n) const
 
 QList<SimRequest> PtySimulator::requests() const
 {
+    // A copy of its own: a shared copy would leave the simulator thread growing a list whose
+    // reference count the caller's thread changes without the lock.
     std::lock_guard<std::mutex> lock(d->mutex);
-    return d->log;
+    QList<SimRequest> copy;
+    copy.reserve(d->log.size());
+    for (const SimRequest &r : d->log)
+        copy.append(r);
+    return copy;
 }
 
 void PtySimulator::clearRequests()

@@ -292,7 +292,7 @@ QByteArray SimController::handleRead(uint8_t addr, const uint8_t *req, int len)
 
     int carried = count;
     if (faults_.oversizeTo > 0)
-        carried = std::min(faults_.oversizeTo, 125);
+        carried = std::min(faults_.oversizeTo, 127); // up to 259 bytes: past a 256-byte buffer
     else if (faults_.shortBy > 0)
         carried = std::max(0, count - faults_.shortBy);
 

@@ -13,5 +13,5 @@ struct SimFaults {
     int wrongAddr = 0;       // > 0: answer from this address instead of the asked one
     bool exception = false;  // answer with an exception response (function | 0x80, code 2)
     int shortBy = 0;         // > 0: read answers carry this many registers fewer than asked
-    int oversizeTo = 0;      // > 0: read answers carry this many registers (CRC-correct)
+    int oversizeTo = 0;      // > 0: read answers carry this many registers (CRC-correct, <= 127)
 };
