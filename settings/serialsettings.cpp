@@ -1,13 +1,15 @@
 #include "serialsettings.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
+
+#include <mutex>
 
 uint8_t knownPortCount = 0;
 
 namespace {
-QMutex recordLock;
+// A std::mutex rather than QMutex: ThreadSanitizer sees its hand-over between the settings
+// window and the link worker.
+std::mutex recordLock;
 SerialSettings record;
 QStringList leadingPorts;
 QStringList extraPorts;
@@ -15,25 +17,25 @@ QStringList extraPorts;
 
 SerialSettings serialSettings()
 {
-    QMutexLocker guard(&recordLock);
+    std::lock_guard<std::mutex> guard(recordLock);
     return record;
 }
 
 void setSerialSettings(const SerialSettings &settings)
 {
-    QMutexLocker guard(&recordLock);
+    std::lock_guard<std::mutex> guard(recordLock);
     record = settings;
 }
 
 void setComConfigured(bool configured)
 {
-    QMutexLocker guard(&recordLock);
+    std::lock_guard<std::mutex> guard(recordLock);
     record.comConfigured = configured;
 }
 
 bool comConfigured()
 {
-    QMutexLocker guard(&recordLock);
+    std::lock_guard<std::mutex> guard(recordLock);
     return record.comConfigured;
 }
 
