@@ -236,7 +236,7 @@ void Battert_Stack_Thread::discardInput() {
 
 int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int timeout,
                                       QByteArray &accumulator) {
-    if (!port || !port->isOpen())
+    if (!port || !port->isOpen() || portLost)
         return -1;
     // One accumulator for all attempts: a slow answer to attempt 1 completes attempt 2.
     accumulator.clear();
@@ -318,6 +318,9 @@ void Battert_Stack_Thread::handleReadyRead() {
 }
 
 void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
+    // While the port is closed, errors belong to an open attempt, which logs them itself.
+    if (!port || !port->isOpen())
+        return;
     switch (error) {
     case QSerialPort::NoError:
         return;

@@ -1,0 +1,201 @@
+#pragma once
+// Shared pieces of the link tests: a real link worker talking over a pseudo-terminal to the
+// simulated controller, the tick thread it needs, a reference CRC and frame builders worked
+// out independently of the link's own codec, and a capture of the link's log lines.
+
+#include "battertstackthread.h"
+#include "pollplan.h"
+#include "ptysimulator.h"
+#include "registermirror.h"
+#include "serialsettings.h"
+#include "systick.h"
+
+#include <QStringList>
+#include <QtTest>
+
+#include <memory>
+#include <mutex>
+
+namespace linktest {
+
+// Bitwise CRC-16/MODBUS (reflected polynomial 0xA001, initial 0xFFFF), one bit at a time.
+inline uint16_t referenceCrc(const QByteArray &bytes) {
+    uint16_t crc = 0xFFFF;
+    for (char c : bytes) {
+        crc ^= static_cast<uint8_t>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+inline QByteArray withCrc(QByteArray bytes) {
+    const uint16_t crc = referenceCrc(bytes);
+    bytes.append(static_cast<char>(crc & 0xFF));
+    bytes.append(static_cast<char>(crc >> 8));
+    return bytes;
+}
+
+inline QByteArray readRequest(int addr, int block, int count) {
+    QByteArray b;
+    b.append(char(addr)).append(char(4));
+    b.append(char(block >> 8)).append(char(block & 0xFF));
+    b.append(char(count >> 8)).append(char(count & 0xFF));
+    return withCrc(b);
+}
+
+inline QByteArray writeRequest(int addr, int reg, const QList<uint16_t> &values) {
+    QByteArray b;
+    b.append(char(addr)).append(char(16));
+    b.append(char(reg >> 8)).append(char(reg & 0xFF));
+    b.append(char(values.size() >> 8)).append(char(values.size() & 0xFF));
+    b.append(char(2 * values.size()));
+    for (uint16_t v : values)
+        b.append(char(v >> 8)).append(char(v & 0xFF));
+    return withCrc(b);
+}
+
+// Requests of one function code as the simulator received them.
+inline QList<SimRequest> requestsOf(const PtySimulator &sim, int function) {
+    QList<SimRequest> out;
+    for (const SimRequest &r : sim.requests())
+        if (r.frame.size() >= 2 && static_cast<uint8_t>(r.frame.at(1)) == function)
+            out << r;
+    return out;
+}
+
+// Block numbers of the read requests, as "2 2 2".
+inline QString readBlocks(const QList<SimRequest> &reads) {
+    QStringList out;
+    for (const SimRequest &r : reads)
+        out << QString::number((static_cast<uint8_t>(r.frame.at(2)) << 8) |
+                               static_cast<uint8_t>(r.frame.at(3)));
+    return out.join(QLatin1Char(' '));
+}
+
+inline QString statusText() {
+    char text[kStatusTextSize];
+    readStatusText(text);
+    return QString::fromLatin1(text);
+}
+
+// Log lines of the link categories, gathered from every thread.
+class LogCapture {
+public:
+    LogCapture() {
+        instance() = this;
+        previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture() {
+        qInstallMessageHandler(previous);
+        instance() = nullptr;
+    }
+    QStringList lines() const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return captured;
+    }
+    int count(const QString &prefix) const {
+        int n = 0;
+        for (const QString &line : lines())
+            n += line.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+
+private:
+    static LogCapture *&instance() {
+        static LogCapture *current = nullptr;
+        return current;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg) {
+        LogCapture *self = instance();
+        if (self && context.category && QByteArray(context.category).startsWith("vaduz.link")) {
+            std::lock_guard<std::mutex> lock(self->mutex);
+            self->captured << msg;
+        }
+        if (self && self->previous)
+            self->previous(type, context, msg);
+    }
+
+    mutable std::mutex mutex; // a std::mutex, so that ThreadSanitizer sees the hand-over
+    QStringList captured;
+    QtMessageHandler previous = nullptr;
+};
+
+// A worker, a simulator and the tick, set up fresh for every test function.
+class LinkRig {
+public:
+    // The tick thread lives for the whole test executable, as in the program.
+    static void startTick() {
+        static SysTimerThread *tickThread = nullptr;
+        if (!tickThread) {
+            tickThread = new SysTimerThread;
+            tickThread->start();
+        }
+    }
+
+    bool setUp() {
+        startTick();
+        resetLinkState();
+        resetPollPlan();
+        clearMirror();
+        deviceAddr.store(1);
+        sim = std::make_unique<PtySimulator>();
+        if (!sim->start())
+            return false;
+        sim->setFrozen(true);
+        useSimulator(*sim);
+        worker = std::make_unique<Battert_Stack_Thread>();
+        return true;
+    }
+
+    static void useSimulator(const PtySimulator &s) { usePort(s.slavePath() + ":simulated"); }
+
+    static void usePort(const QString &comName) {
+        SerialSettings settings;
+        settings.comName = comName;
+        settings.baudRate = 9600;
+        settings.dataBits = 8;
+        settings.stopBits = 1.0f;
+        settings.checkBit = 0;
+        settings.comConfigured = true;
+        setSerialSettings(settings);
+    }
+
+    void connectOn(int mode) {
+        pollMode.store(mode);
+        worker->startLink();
+    }
+
+    void tearDown() {
+        if (worker)
+            worker->stopLink();
+        worker.reset();
+        sim.reset();
+    }
+
+    // Distinct values for every register of block, and a sentinel in the mirror cells.
+    void markBlock(int block) {
+        for (int i = 0; i < kBlockSize; ++i) {
+            sim->setReg(block, i, static_cast<int16_t>((block << 8) | i));
+            setMirrorCell(block * kBlockSize + i, -1);
+        }
+    }
+
+    // Number of leading cells of block holding the simulator's values; every cell after them
+    // must still hold the sentinel, else -1.
+    int landedCells(int block) const {
+        int n = 0;
+        while (n < kBlockSize && mirrorCell(block, n) == static_cast<int16_t>((block << 8) | n))
+            ++n;
+        for (int i = n; i < kBlockSize; ++i)
+            if (mirrorCell(block, i) != -1)
+                return -1;
+        return n;
+    }
+
+    std::unique_ptr<PtySimulator> sim;
+    std::unique_ptr<Battert_Stack_Thread> worker;
+};
+
+} // namespace linktest

@@ -1,0 +1,272 @@
+// The link worker's reads over a real pseudo-terminal against the simulated controller: each
+// page's plan in order and at its period, registers landing at block x 100, the fault-record
+// walk, and what the worker does with answers that are split, late, foreign, broken, short or
+// too long.
+
+#include "linktestsupport.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+using namespace linktest;
+
+Q_DECLARE_METATYPE(SimFaults)
+
+namespace {
+
+SimFaults makeFaults(std::function<void(SimFaults &)> set) {
+    SimFaults f;
+    set(f);
+    return f;
+}
+
+QList<qint64> intervals(const QList<SimRequest> &reqs) {
+    QList<qint64> out;
+    for (int i = 1; i < reqs.size(); ++i)
+        out << reqs.at(i).msSinceStart - reqs.at(i - 1).msSinceStart;
+    return out;
+}
+
+qint64 median(QList<qint64> v) {
+    std::sort(v.begin(), v.end());
+    return v.isEmpty() ? 0 : v.at(v.size() / 2);
+}
+
+} // namespace
+
+class TestLinkReads : public QObject {
+    Q_OBJECT
+    LinkRig rig;
+
+private slots:
+    void init() { QVERIFY(rig.setUp()); }
+    void cleanup() { rig.tearDown(); }
+
+    void pagePlan_data();
+    void pagePlan();
+    void faultWalkReadsRecordsThenEnds();
+    void faultWalkPausesOnOtherPage();
+    void answerShapes_data();
+    void answerShapes();
+    void frameLogLines();
+};
+
+void TestLinkReads::pagePlan_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("blocks");
+    QTest::addColumn<QList<int>>("counts"); // registers asked for, per block in "blocks"
+    QTest::addColumn<int>("period");
+
+    QTest::newRow("home reads block 2 every 500 ms")
+        << 0 << "2 2 2 2" << QList<int>{100, 100, 100, 100} << 500;
+    QTest::newRow("data alternates blocks 1 and 0 every 500 ms")
+        << 1 << "1 0 1 0" << QList<int>{100, 100, 100, 100} << 500;
+    QTest::newRow("settings walks its cycle every 500 ms")
+        << 2 << "3 4 5 86 88" << QList<int>{20, 20, 15, 50, 50} << 500;
+    QTest::newRow("fault page reads block 6 every 500 ms")
+        << 3 << "6 6 6" << QList<int>{5, 5, 5} << 500;
+    QTest::newRow("pack reads blocks 7 to 21 every 200 ms, pauses once")
+        << 4 << "7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 7"
+        << QList<int>{92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92} << 200;
+}
+
+void TestLinkReads::pagePlan() {
+    QFETCH(int, mode);
+    QFETCH(QString, blocks);
+    QFETCH(QList<int>, counts);
+    QFETCH(int, period);
+
+    const QStringList expected = blocks.split(QLatin1Char(' '));
+    for (const QString &b : expected)
+        rig.markBlock(b.toInt());
+
+    rig.connectOn(mode);
+    const int n = expected.size();
+    QTRY_VERIFY_WITH_TIMEOUT(requestsOf(*rig.sim, 4).size() >= n &&
+                                 rig.worker->stats().readsOk >= quint64(n),
+                             n * period * 3 + 3000);
+    const QList<SimRequest> reads = requestsOf(*rig.sim, 4).mid(0, n);
+    QCOMPARE(readBlocks(reads), blocks);
+
+    // Byte-exact requests to address 1.
+    for (int i = 0; i < n; ++i)
+        QCOMPARE(reads.at(i).frame.toHex(' '),
+                 readRequest(1, expected.at(i).toInt(), counts.at(i)).toHex(' '));
+
+    // Each block landed at block x 100 with exactly the registers asked for.
+    for (int i = 0; i < n; ++i)
+        QCOMPARE(rig.landedCells(expected.at(i).toInt()), counts.at(i));
+
+    // Never faster than the period; roughly at it. The Pack page's pause is one silent
+    // period between block 21 and block 7.
+    QList<qint64> gaps = intervals(reads);
+    if (mode == kModePack) {
+        QVERIFY2(gaps.last() >= 2 * period * 8 / 10, qPrintable(QString::number(gaps.last())));
+        gaps.removeLast();
+    }
+    for (qint64 gap : gaps)
+        QVERIFY2(gap >= period * 8 / 10, qPrintable(QStringLiteral("gap %1 ms").arg(gap)));
+    QVERIFY2(median(gaps) <= 2 * period, qPrintable(QString::number(median(gaps))));
+    QCOMPARE(rig.worker->stats().readsFailed, quint64(0));
+    QCOMPARE(statusText(), QStringLiteral("Refreshing Data"));
+}
+
+void TestLinkReads::faultWalkReadsRecordsThenEnds() {
+    for (int b = 22; b <= 24; ++b)
+        rig.markBlock(b);
+    rig.connectOn(kModeFault);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= 1, 3000);
+
+    // The Fault page's reading command for two records.
+    rig.sim->clearRequests();
+    faultCount.store(2);
+    faultIndex.store(0);
+    faultWalk.store(1);
+    pollPeriod.store(kWalkPeriod);
+
+    QTRY_VERIFY_WITH_TIMEOUT(readBlocks(requestsOf(*rig.sim, 4)).endsWith(QLatin1String("6 6")),
+                             6000);
+    const QList<SimRequest> reads = requestsOf(*rig.sim, 4);
+    QString blocks = readBlocks(reads);
+    // A read of block 6 may have been under way when the walk began.
+    if (blocks.startsWith(QLatin1String("6 ")))
+        blocks = blocks.mid(2);
+    QVERIFY2(blocks.startsWith(QLatin1String("22 23 24 6 6")), qPrintable(blocks));
+    QCOMPARE(int(faultWalk.load()), 0);
+    QCOMPARE(int(faultIndex.load()), 3);
+    QCOMPARE(int(pollPeriod.load()), 500);
+    for (int b = 22; b <= 24; ++b)
+        QCOMPARE(rig.landedCells(b), kFaultRecordRegs);
+    // Records follow each other at the walk's period.
+    const QList<qint64> gaps = intervals(reads);
+    for (int i = 0; i + 1 < reads.size(); ++i) {
+        const int block = static_cast<uint8_t>(reads.at(i + 1).frame.at(3));
+        if (block >= 23 && block <= 24)
+            QVERIFY2(gaps.at(i) >= kWalkPeriod * 8 / 10, qPrintable(QString::number(gaps.at(i))));
+    }
+}
+
+void TestLinkReads::faultWalkPausesOnOtherPage() {
+    rig.connectOn(kModeFault);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= 1, 3000);
+    faultCount.store(3);
+    faultIndex.store(0);
+    faultWalk.store(1);
+    pollPeriod.store(kWalkPeriod);
+    QTRY_VERIFY_WITH_TIMEOUT(faultIndex.load() == 1, 3000);
+
+    // The operator looks at the Home page: its reads must not count as fault records.
+    pollMode.store(kModeHome);
+    const quint64 before = rig.worker->stats().readsOk;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= before + 3, 5000);
+    QCOMPARE(int(faultIndex.load()), 1);
+    QCOMPARE(int(faultWalk.load()), 1);
+
+    rig.sim->clearRequests();
+    pollMode.store(kModeFault);
+    QTRY_VERIFY_WITH_TIMEOUT(faultWalk.load() == 0, 8000);
+    QString blocks = readBlocks(requestsOf(*rig.sim, 4));
+    if (blocks.startsWith(QLatin1String("2 ")))
+        blocks = blocks.mid(2);
+    QVERIFY2(blocks.startsWith(QLatin1String("23 24 25")), qPrintable(blocks));
+    QCOMPARE(int(faultIndex.load()), 4);
+}
+
+void TestLinkReads::answerShapes_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<int>("requests"); // requests the one transaction sends
+    QTest::addColumn<bool>("ok");      // the read succeeds
+    QTest::addColumn<int>("landed");   // registers that land (the rest keep their values)
+
+    QTest::newRow("plain answer lands") << 0 << SimFaults{} << 1 << true << 100;
+    QTest::newRow("split answer is taken when complete") << 0 << makeFaults([](SimFaults &f) {
+        f.splitPieces = 4;
+        f.splitGapMs = 15;
+    }) << 1 << true << 100;
+    QTest::newRow("late answer completes attempt 2")
+        << 0 << makeFaults([](SimFaults &f) { f.delayMs = 150; }) << 2 << true << 100;
+    QTest::newRow("answer from another address fails at once")
+        << 0 << makeFaults([](SimFaults &f) { f.wrongAddr = 2; }) << 1 << false << 0;
+    QTest::newRow("exception answer fails at once")
+        << 0 << makeFaults([](SimFaults &f) { f.exception = true; }) << 1 << false << 0;
+    QTest::newRow("silent controller costs three requests")
+        << 0 << makeFaults([](SimFaults &f) { f.silent = true; }) << 3 << false << 0;
+    QTest::newRow("bad CRC never completes, three requests")
+        << 3 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
+    // Two broken 205-byte answers no longer fit the receive buffer: no third request.
+    QTest::newRow("broken answers past the buffer size end the read")
+        << 0 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 2 << false << 0;
+    QTest::newRow("stray byte before the answer, three requests")
+        << 3 << makeFaults([](SimFaults &f) { f.strayByte = true; }) << 3 << false << 0;
+    QTest::newRow("short answer lands only the registers it carries")
+        << 0 << makeFaults([](SimFaults &f) { f.shortBy = 10; }) << 1 << true << 90;
+    QTest::newRow("long answer that fits lands only the registers asked")
+        << 3 << makeFaults([](SimFaults &f) { f.oversizeTo = 120; }) << 1 << true << 5;
+    QTest::newRow("longest answer that fits lands only the registers asked")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 125; }) << 1 << true << 100;
+    QTest::newRow("answer too big for the receive buffer is dropped")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 127; }) << 1 << false << 0;
+}
+
+void TestLinkReads::answerShapes() {
+    QFETCH(int, mode);
+    QFETCH(SimFaults, faults);
+    QFETCH(int, requests);
+    QFETCH(bool, ok);
+    QFETCH(int, landed);
+
+    const int block = mode == kModeHome ? 2 : 6;
+    rig.markBlock(block);
+    rig.markBlock(block + 1); // a long answer must not spill into the next block
+    rig.sim->setFaults(faults);
+    rig.connectOn(mode);
+
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk + rig.worker->stats().readsFailed >= 1,
+                             3000);
+    // Stop before the next poll so that only this transaction's requests are on record.
+    rig.worker->stopLink();
+
+    const LinkStats stats = rig.worker->stats();
+    QCOMPARE(stats.readsOk, quint64(ok ? 1 : 0));
+    QCOMPARE(stats.readsFailed, quint64(ok ? 0 : 1));
+    const QList<SimRequest> reads = requestsOf(*rig.sim, 4);
+    QCOMPARE(reads.size(), requests);
+    // Every attempt sends the same request; retries follow the 100 ms time-out.
+    for (const SimRequest &r : reads)
+        QCOMPARE(r.frame, reads.first().frame);
+    for (qint64 gap : intervals(reads))
+        QVERIFY2(gap >= 80, qPrintable(QStringLiteral("retry after %1 ms").arg(gap)));
+
+    QCOMPARE(rig.landedCells(block), landed);
+    QCOMPARE(rig.landedCells(block + 1), 0);
+}
+
+void TestLinkReads::frameLogLines() {
+    LogCapture log;
+    // Directly on the category: the test environment switches frame lines off by rule.
+    auto &frames = const_cast<QLoggingCategory &>(lcLinkFrames());
+    const bool wasEnabled = frames.isDebugEnabled();
+    frames.setEnabled(QtDebugMsg, true);
+    rig.connectOn(kModeHome);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= 1, 3000);
+    rig.worker->stopLink();
+    frames.setEnabled(QtDebugMsg, wasEnabled);
+
+    const QStringList lines = log.lines();
+    QVERIFY(lines.filter(QRegularExpression(QStringLiteral("^Serial opened on thread:"))).size() ==
+            1);
+    QCOMPARE(
+        lines.filter(QRegularExpression(QStringLiteral("^\\d+ SEND: 8 01 04 00 02 00 64 50 21$")))
+            .size(),
+        1);
+    QCOMPARE(lines
+                 .filter(QRegularExpression(
+                     QStringLiteral("^\\d+ RECV: 205 01 04 c8( [0-9a-f]{2}){202}$")))
+                 .size(),
+             1);
+}
+
+QTEST_GUILESS_MAIN(TestLinkReads)
+#include "tst_linkreads.moc"
