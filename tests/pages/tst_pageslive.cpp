@@ -12,6 +12,7 @@
 #include "systick.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRegularExpression>
@@ -20,13 +21,26 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstdio>
+
 namespace {
 
 constexpr int kHome = 0, kData = 1, kSettings = 2, kFault = 3, kPack = 4;
 const QString kStale = QStringLiteral("stale");
 
-bool inRange(const QString &text, double low, double high)
-{
+// The link worker logs from its own thread; QtTest's handler would read the current test's
+// name while the main thread moves to the next row. Plain lines on stderr instead.
+void printMessage(QtMsgType, const QMessageLogContext &context, const QString &message) {
+    static QMutex lock;
+    const QByteArray line = (context.category && qstrcmp(context.category, "default") != 0
+                                 ? QByteArray(context.category) + ": "
+                                 : QByteArray()) +
+                            message.toLocal8Bit() + '\n';
+    QMutexLocker locker(&lock);
+    fputs(line.constData(), stderr);
+}
+
+bool inRange(const QString &text, double low, double high) {
     bool ok = false;
     const double v = text.toDouble(&ok);
     return ok && v >= low && v <= high;
@@ -34,8 +48,7 @@ bool inRange(const QString &text, double low, double high)
 
 } // namespace
 
-class tst_PagesLive : public QObject
-{
+class tst_PagesLive : public QObject {
     Q_OBJECT
 
 private slots:
@@ -59,8 +72,8 @@ private:
     QTimer m_refreshTimer;
 };
 
-void tst_PagesLive::initTestCase()
-{
+void tst_PagesLive::initTestCase() {
+    qInstallMessageHandler(printMessage);
     QVERIFY(m_sim.start());
     m_sim.setAddress(1);
     m_sim.setDeviceCount(3);
@@ -86,27 +99,29 @@ void tst_PagesLive::initTestCase()
     m_ticker.start();
     m_worker = std::make_unique<Battert_Stack_Thread>();
     m_worker->startLink();
+    // Opening the port converts a local time in the worker (the C library reads the time zone),
+    // and so does the clock label on this thread. The library serialises the two with a lock
+    // that ThreadSanitizer cannot see, so the page passes start once the port is open.
+    QTRY_VERIFY_WITH_TIMEOUT(m_worker->stats().portOpens >= 1, 5000);
     m_refreshTimer.start(10);
 }
 
-void tst_PagesLive::cleanupTestCase()
-{
+void tst_PagesLive::cleanupTestCase() {
     m_refreshTimer.stop();
     if (m_worker)
         m_worker->stopLink();
     m_worker.reset();
     m_ticker.stop();
     m_sim.stop();
+    qInstallMessageHandler(nullptr);
 }
 
-QList<QPlainTextEdit *> tst_PagesLive::readFields(int tab) const
-{
+QList<QPlainTextEdit *> tst_PagesLive::readFields(int tab) const {
     static const QRegularExpression name(QStringLiteral("^R_Addr\\d+Num\\d+(_backup)?_text$"));
     return m_ui.tabWidget->widget(tab)->findChildren<QPlainTextEdit *>(name);
 }
 
-void tst_PagesLive::markStale(int tab)
-{
+void tst_PagesLive::markStale(int tab) {
     for (QPlainTextEdit *w : readFields(tab))
         w->setPlainText(kStale);
     QTableWidget *table = tab == kData   ? m_ui.Rack_tableWidget
@@ -121,8 +136,7 @@ void tst_PagesLive::markStale(int tab)
     }
 }
 
-QString tst_PagesLive::whatIsWrong(int tab) const
-{
+QString tst_PagesLive::whatIsWrong(int tab) const {
     auto text = [this](const char *name) {
         auto *w = m_window.findChild<QPlainTextEdit *>(QLatin1String(name));
         return w ? w->toPlainText() : QString();
@@ -131,7 +145,7 @@ QString tst_PagesLive::whatIsWrong(int tab) const
         if (w->toPlainText() == kStale)
             return w->objectName() + " not painted";
     }
-    const QStringList systemStates{"Wait", "Fault", "ForbidCharge", "ForbidDischarge",
+    const QStringList systemStates{"Wait",     "Fault",      "ForbidCharge", "ForbidDischarge",
                                    "Charging", "Discharging"};
     switch (tab) {
     case kHome: {
@@ -164,10 +178,10 @@ QString tst_PagesLive::whatIsWrong(int tab) const
                 QTableWidgetItem *i = m_ui.Rack_tableWidget->item(r, c);
                 return i ? i->text() : QString();
             };
-            if (!inRange(cell(0), 0, 100) || !inRange(cell(3), 3.2, 3.4)
-                || !inRange(cell(4), 3.2, 3.4) || !inRange(cell(5), 15, 35)
-                || !inRange(cell(6), 15, 35) || !systemStates.contains(cell(7))
-                || (cell(8) != "Connect" && cell(8) != "Disconnect"))
+            if (!inRange(cell(0), 0, 100) || !inRange(cell(3), 3.2, 3.4) ||
+                !inRange(cell(4), 3.2, 3.4) || !inRange(cell(5), 15, 35) ||
+                !inRange(cell(6), 15, 35) || !systemStates.contains(cell(7)) ||
+                (cell(8) != "Connect" && cell(8) != "Disconnect"))
                 return QString("rack row %1").arg(r);
         }
         return {};
@@ -205,7 +219,7 @@ QString tst_PagesLive::whatIsWrong(int tab) const
                 if (!inRange(cell(c), 15, 35))
                     return QString("pack %1 temperature column %2").arg(k + 1).arg(c);
             }
-            if (!inRange(cell(0), 166.4, 176.8))  // 52 cells of 3.2 .. 3.4 V
+            if (!inRange(cell(0), 166.4, 176.8)) // 52 cells of 3.2 .. 3.4 V
                 return QString("pack %1 total %2").arg(k + 1).arg(cell(0));
         }
         return {};
@@ -214,8 +228,7 @@ QString tst_PagesLive::whatIsWrong(int tab) const
     }
 }
 
-void tst_PagesLive::pageShowsLiveValues_data()
-{
+void tst_PagesLive::pageShowsLiveValues_data() {
     QTest::addColumn<int>("tab");
     QTest::newRow("Home") << kHome;
     QTest::newRow("Data") << kData;
@@ -224,8 +237,7 @@ void tst_PagesLive::pageShowsLiveValues_data()
     QTest::newRow("Pack") << kPack;
 }
 
-void tst_PagesLive::pageShowsLiveValues()
-{
+void tst_PagesLive::pageShowsLiveValues() {
     QFETCH(int, tab);
     markStale(tab);
     QElapsedTimer shown;
