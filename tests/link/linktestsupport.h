@@ -125,14 +125,14 @@ private:
 // A worker, a simulator and the tick, set up fresh for every test function.
 class LinkRig {
 public:
-    // The tick thread lives for the whole test executable, as in the program.
+    // The tick thread runs from the first test function to cleanupTestCase().
     static void startTick() {
-        static SysTimerThread *tickThread = nullptr;
-        if (!tickThread) {
-            tickThread = new SysTimerThread;
-            tickThread->start();
+        if (!tickThread()) {
+            tickThread() = std::make_unique<SysTimerThread>();
+            tickThread()->start();
         }
     }
+    static void stopTick() { tickThread().reset(); }
 
     bool setUp() {
         startTick();
@@ -196,6 +196,12 @@ public:
 
     std::unique_ptr<PtySimulator> sim;
     std::unique_ptr<Battert_Stack_Thread> worker;
+
+private:
+    static std::unique_ptr<SysTimerThread> &tickThread() {
+        static std::unique_ptr<SysTimerThread> thread;
+        return thread;
+    }
 };
 
 } // namespace linktest

@@ -44,6 +44,7 @@ class TestLinkWrites : public QObject {
 private slots:
     void init() { QVERIFY(rig.setUp()); }
     void cleanup() { rig.tearDown(); }
+    void cleanupTestCase() { LinkRig::stopTick(); }
 
     void singleWriteAndSuccessHold();
     void silentControllerWrite();

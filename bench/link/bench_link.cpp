@@ -1,0 +1,184 @@
+// Figures of the link worker against the in-process simulated controller:
+//  1. one block-2 read (100 registers), request sent to registers landed, beside the time an
+//     independent libmodbus master takes for the same read from the same simulator;
+//  2. the CPU time of an idle connected link polling the Home page, per minute, split by
+//     thread (link worker, tick thread).
+// Prints figures only; never fails on time.
+//
+//   bench_link [reads=200] [idle-seconds=20]
+
+#include "battertstackthread.h"
+#include "pollplan.h"
+#include "ptysimulator.h"
+#include "registermirror.h"
+#include "serialsettings.h"
+#include "systick.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+
+#include <modbus.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+bool waitFor(const std::function<bool()> &done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// CPU seconds (user + system) of this process's threads whose name starts with prefix.
+double threadCpuSeconds(const QByteArray &prefix) {
+    const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
+    double total = 0;
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &tid : tasks) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+        if (!comm.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+            continue;
+        if (!comm.readAll().trimmed().startsWith(prefix))
+            continue;
+        const QByteArray line = stat.readAll();
+        // Fields after the parenthesised name: state is field 3, utime 14, stime 15.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 12)
+            total += (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticksPerSecond;
+    }
+    return total;
+}
+
+double processCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void useSimulator(const PtySimulator &sim) {
+    SerialSettings s;
+    s.comName = sim.slavePath() + QStringLiteral(":simulated");
+    s.baudRate = 9600;
+    s.dataBits = 8;
+    s.stopBits = 1.0f;
+    s.checkBit = 0;
+    s.comConfigured = true;
+    setSerialSettings(s);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const int reads = argc > 1 ? std::max(10, atoi(argv[1])) : 200;
+    const int idleSeconds = argc > 2 ? std::max(2, atoi(argv[2])) : 20;
+    QLoggingCategory::setFilterRules(
+        QStringLiteral("vaduz.link*.debug=false\nvaduz.sim*.debug=false"));
+
+    SysTimerThread tickThread;
+    tickThread.start();
+    resetLinkState();
+    resetPollPlan();
+    deviceAddr.store(1);
+
+    PtySimulator sim;
+    if (!sim.start()) {
+        std::fprintf(stderr, "cannot start the simulated controller\n");
+        return 1;
+    }
+    useSimulator(sim);
+
+    // --- 1a. The link worker: block 2 as fast as the plan may ask for it.
+    auto worker = std::make_unique<Battert_Stack_Thread>();
+    pollMode.store(kModeHome);
+    worker->startLink();
+    if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 5000)) {
+        std::fprintf(stderr, "the link does not read\n");
+        return 1;
+    }
+    pollPeriod.store(5); // after the mode entry: a read every 5 ms instead of every 500 ms
+    const LinkStats base = worker->stats();
+    waitFor([&] { return worker->stats().readsOk >= base.readsOk + quint64(reads); }, 60000);
+    const LinkStats done = worker->stats();
+    worker->stopLink();
+    const quint64 linkReads = done.readsOk - base.readsOk;
+    const double linkMeanUs =
+        linkReads ? double(done.readMicrosTotal - base.readMicrosTotal) / double(linkReads) : 0;
+
+    // --- 1b. libmodbus as master, same simulator, same read (function 4, address 2, 100).
+    std::vector<double> mbTimes;
+    const QByteArray path = sim.slavePath().toLocal8Bit();
+    modbus_t *ctx = modbus_new_rtu(path.constData(), 9600, 'N', 8, 1);
+    if (ctx && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0) {
+        modbus_set_response_timeout(ctx, 1, 0);
+        uint16_t regs[100];
+        for (int i = 0; i < reads; ++i) {
+            QElapsedTimer t;
+            t.start();
+            if (modbus_read_input_registers(ctx, 2, 100, regs) == 100)
+                mbTimes.push_back(double(t.nsecsElapsed()) / 1000.0);
+        }
+        modbus_close(ctx);
+    }
+    if (ctx)
+        modbus_free(ctx);
+    double mbMeanUs = 0;
+    for (double v : mbTimes)
+        mbMeanUs += v;
+    mbMeanUs = mbTimes.empty() ? 0 : mbMeanUs / double(mbTimes.size());
+
+    std::printf("block-2 read (100 registers, 205-byte answer), pseudo-terminal, in-process "
+                "simulated controller\n");
+    std::printf("  link worker : %8.0f us mean over %llu reads (failed %llu)\n", linkMeanUs,
+                static_cast<unsigned long long>(linkReads),
+                static_cast<unsigned long long>(done.readsFailed - base.readsFailed));
+    std::printf("  libmodbus   : %8.0f us mean over %zu reads\n", mbMeanUs, mbTimes.size());
+    if (mbMeanUs > 0)
+        std::printf("  ratio link/libmodbus: %.2f\n", linkMeanUs / mbMeanUs);
+
+    // --- 2. Idle connected link on the Home page (a read every 500 ms).
+    worker = std::make_unique<Battert_Stack_Thread>();
+    pollMode.store(kModeData); // a page change, so the worker enters Home again below
+    worker->startLink();
+    waitFor([&] { return worker->stats().readsOk >= 1; }, 5000);
+    pollMode.store(kModeHome);
+    QThread::msleep(600);
+
+    const double proc0 = processCpuSeconds();
+    const double link0 = threadCpuSeconds("Battert_Stack_T");
+    const double tick0 = threadCpuSeconds("SysTimerThread");
+    const quint64 idleReads0 = worker->stats().readsOk;
+    QThread::sleep(static_cast<unsigned long>(idleSeconds));
+    const double link1 = threadCpuSeconds("Battert_Stack_T");
+    const double tick1 = threadCpuSeconds("SysTimerThread");
+    const double proc1 = processCpuSeconds();
+    const quint64 idleReads = worker->stats().readsOk - idleReads0;
+    worker->stopLink();
+
+    const double scale = 60.0 / idleSeconds;
+    std::printf("idle connected link polling Home, measured %d s (%llu reads), per minute:\n",
+                idleSeconds, static_cast<unsigned long long>(idleReads));
+    std::printf("  link worker thread : %6.2f s CPU/min\n", (link1 - link0) * scale);
+    std::printf("  tick thread        : %6.2f s CPU/min\n", (tick1 - tick0) * scale);
+    std::printf("  whole process      : %6.2f s CPU/min (includes the simulated controller)\n",
+                (proc1 - proc0) * scale);
+    std::printf("  (/proc thread times have a resolution of %ld ticks per second)\n",
+                sysconf(_SC_CLK_TCK));
+
+    tickThread.stop();
+    return 0;
+}
