@@ -10,6 +10,8 @@
 #include "serialsettings.h"
 #include "sheetwriter.h"
 #include "systick.h"
+#include "ui_widget.h"
+#include "widget.h"
 
 #include <QApplication>
 #include <QDir>
@@ -302,6 +304,8 @@ private slots:
     void flow();
 
     void exportAfterWalkAgainstSimulator();
+    // Last: the main window starts the process-wide tick thread, which then runs until the end.
+    void exportButtonAfterReadingButton();
 };
 
 void TestExport::initTestCase() {
@@ -790,6 +794,65 @@ void TestExport::exportAfterWalkAgainstSimulator() {
     addRow(expected, 2, minusTenTexts());
     addRow(expected, 3, uniformTexts(2));
     addRow(expected, 4, uniformTexts(3));
+    QCOMPARE(book.cells, expected);
+}
+
+// The operator's way: the main window on the Fault page, Connect, a count of 3 and "Reading"
+// against the simulated controller, then "Export" with the dialogs answered.
+void TestExport::exportButtonAfterReadingButton() {
+    const QVector<Words> records{filled(3), filled(-10), filled(5), filled(6)};
+    PtySimulator sim;
+    QVERIFY(sim.start());
+    sim.setFrozen(true);
+    sim.setAddress(1);
+    for (int k = 0; k < records.size(); ++k) {
+        for (int w = 0; w < kFaultRecordWords; ++w)
+            sim.setReg(kFaultFirstBlock + k, w, static_cast<int16_t>(records[k][w]));
+    }
+
+    Widget window;
+    Ui::Widget *ui = window.form();
+    window.show();
+    SerialSettings line;
+    line.comName = sim.slavePath() + QStringLiteral(":simulated controller");
+    line.baudRate = 115200;
+    line.dataBits = 8;
+    line.stopBits = 1.0f;
+    line.checkBit = 0;
+    line.comConfigured = true;
+    setSerialSettings(line);
+    deviceAddr.store(1);
+
+    ui->tabWidget->setCurrentWidget(ui->Fault_tabWidget);
+    QTRY_COMPARE_WITH_TIMEOUT(pollMode.load(), 3, 5000);
+    QTest::mouseClick(ui->com_open_close_btn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.worker()->stats().readsOk > 0, 10000);
+
+    ui->needReadFaultCnt_text->setPlainText(QStringLiteral("3"));
+    QTest::mouseClick(ui->ReadingFault_btn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(faultWalk.load() == 0 && faultIndex.load() == 4, 20000);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    {
+        DialogAnswerer answerer(dir.filePath(QStringLiteral("walk")), true);
+        QTest::mouseClick(ui->ExportFault_btn, Qt::LeftButton);
+        QCOMPARE(answerer.seen.size(), 3);
+        QVERIFY(answerer.seen.at(0).fileDialog);
+        QCOMPARE(answerer.seen.at(0).title, QStringLiteral("Save"));
+        QCOMPARE(answerer.seen.at(1).text, QStringLiteral("Exporting...,please wait"));
+        QCOMPARE(answerer.seen.at(2).text, QStringLiteral("Export finish"));
+        for (const DialogAnswerer::Seen &s : answerer.seen)
+            QCOMPARE(s.parent, static_cast<QWidget *>(&window));
+    }
+    QTest::mouseClick(ui->com_open_close_btn, Qt::LeftButton);
+
+    const Workbook book = readBack(dir.filePath(QStringLiteral("walk.xlsx")));
+    QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
+    Cells expected = headerCells();
+    addRow(expected, 2, uniformTexts(3));
+    addRow(expected, 3, minusTenTexts());
+    addRow(expected, 4, uniformTexts(5));
     QCOMPARE(book.cells, expected);
 }
 
