@@ -16,6 +16,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -93,6 +96,12 @@ struct PtySimulator::Impl {
     int ioFd = -1;     // master side of the pty, or the serial device
     int holdFd = -1;   // our own slave descriptor, keeps the pty alive between opens
     int wakeRead = -1; // self-pipe that ends the thread's poll()
+    // Opens and closes of the slave by others (the program), seen through inotify where the
+    // system has it: an answer that would land on a port nobody has open is dropped, and what
+    // a closing port left unread is flushed, as on a line with nobody listening. Without
+    // inotify (watchFd < 0) every answer is written.
+    int watchFd = -1;
+    int peerOpens = 0; // thread only
     int wakeWrite = -1;
     std::thread thread;
     Clock::time_point started;
@@ -101,6 +110,9 @@ struct PtySimulator::Impl {
     void run();
     void handleFrame(const QByteArray &frame);
     void sendDue(std::deque<Outgoing> &out);
+    void watchPeers(const char *slaveName);
+    void readPeerEvents();
+    bool peerListening() const { return watchFd < 0 || peerOpens > 0; }
     std::deque<Outgoing> pending; // thread only
 };
 
@@ -111,6 +123,7 @@ bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where)
         ::close(fd);
         if (hold >= 0)
             ::close(hold);
+        closeFd(watchFd);
         return false;
     }
     ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
@@ -156,8 +169,8 @@ void PtySimulator::Impl::run()
         if (framer.hasBytes())
             timeout = std::min(timeout, toMs(framer.gapDeadline()));
 
-        pollfd fds[2] = {{ioFd, POLLIN, 0}, {wakeRead, POLLIN, 0}};
-        const int rc = ::poll(fds, 2, timeout);
+        pollfd fds[3] = {{ioFd, POLLIN, 0}, {wakeRead, POLLIN, 0}, {watchFd, POLLIN, 0}};
+        const int rc = ::poll(fds, watchFd >= 0 ? 3 : 2, timeout);
         if (rc < 0 && errno != EINTR)
             break;
         if (fds[1].revents & POLLIN) {
@@ -167,6 +180,9 @@ void PtySimulator::Impl::run()
         }
         if (!running.load(std::memory_order_acquire))
             break;
+        // Before any request bytes: an open that came before them is known when they are read.
+        if (watchFd >= 0 && (fds[2].revents & POLLIN))
+            readPeerEvents();
 
         if (rc > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t n = ::read(ioFd, buf, sizeof buf);
@@ -184,6 +200,7 @@ void PtySimulator::Impl::run()
             handleFrame(frame);
         sendDue(pending);
     }
+    running.store(false, std::memory_order_release);
 }
 
 void PtySimulator::Impl::handleFrame(const QByteArray &frame)
@@ -222,11 +239,53 @@ void PtySimulator::Impl::handleFrame(const QByteArray &frame)
     }
 }
 
+void PtySimulator::Impl::watchPeers(const char *slaveName)
+{
+#ifdef __linux__
+    watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd >= 0 && ::inotify_add_watch(watchFd, slaveName, IN_OPEN | IN_CLOSE) < 0)
+        closeFd(watchFd);
+#else
+    (void)slaveName;
+#endif
+    peerOpens = 0;
+}
+
+void PtySimulator::Impl::readPeerEvents()
+{
+#ifdef __linux__
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(watchFd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto *e = reinterpret_cast<const inotify_event *>(buf + off);
+            if (e->mask & IN_Q_OVERFLOW)
+                peerOpens = std::max(peerOpens, 1); // lost count: assume someone listens
+            if (e->mask & IN_OPEN)
+                ++peerOpens;
+            if ((e->mask & IN_CLOSE) && peerOpens > 0 && --peerOpens == 0)
+                ::tcflush(holdFd, TCIFLUSH);
+            off += static_cast<ssize_t>(sizeof(inotify_event)) + e->len;
+        }
+    }
+#endif
+}
+
 void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out)
 {
     const auto now = Clock::now();
     while (!out.empty() && out.front().due <= now) {
         const Outgoing &o = out.front();
+        if (!peerListening()) {
+            // Sent into a line nobody listens to: counted, but never delivered.
+            qCDebug(lcSim) << "answer lost: the port is closed";
+            if (o.lastPiece)
+                answers.fetch_add(1, std::memory_order_release);
+            out.pop_front();
+            continue;
+        }
         const char *p = o.bytes.constData();
         int left = o.bytes.size();
         // Non-blocking: if nobody drains the line and its buffer is full, the rest is lost,
@@ -279,6 +338,7 @@ bool PtySimulator::start()
         ::close(master);
         return false;
     }
+    d->watchPeers(name);
     return d->startOn(master, slave, QString::fromLocal8Bit(name));
 }
 
@@ -306,6 +366,7 @@ void PtySimulator::stop()
     d->pending.clear();
     closeFd(d->ioFd);
     closeFd(d->holdFd);
+    closeFd(d->watchFd);
     closeFd(d->wakeRead);
     closeFd(d->wakeWrite);
 }

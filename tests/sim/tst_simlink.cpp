@@ -6,12 +6,18 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSerialPort>
 #include <QtTest>
 
 #include <modbus.h>
 
 #include <cerrno>
 #include <memory>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -85,6 +91,9 @@ private slots:
     void answerAll();
     void reopenPort();
     void stopIsPrompt();
+    void qserialportReopen();
+    void noStaleAnswerAfterReopen();
+    void deviceMode();
     void standaloneProcess();
 
 private:
@@ -362,6 +371,109 @@ void TestSimLink::stopIsPrompt()
     Master again = openMaster(sim->slavePath(), 1);
     QVERIFY(again);
     QCOMPARE(modbus_read_input_registers(again.get(), 91, 3, r), 3);
+}
+
+namespace {
+
+// The read request for block 91, 3 registers (the codec's own example) and the answer bytes
+// expected from a frozen controller with 91.0..2 = 0x0D48, 0x001E, 0xFFFE (CRC by hand
+// through the bitwise algorithm: see tst_simcontroller).
+const QByteArray kRead91 = QByteArray::fromHex("0104005B0003C1D8");
+
+QByteArray exchange(QSerialPort &port, const QByteArray &request, int expected)
+{
+    port.write(request);
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < expected && t.elapsed() < 3000) {
+        if (port.bytesAvailable() || port.waitForReadyRead(100))
+            got += port.readAll();
+    }
+    return got;
+}
+
+} // namespace
+
+void TestSimLink::qserialportReopen()
+{
+    sim->setFrozen(true);
+    sim->setReg(91, 0, 0x0D48);
+    sim->setReg(91, 1, 0x001E);
+    sim->setReg(91, 2, -2);
+    for (int round = 0; round < 3; ++round) {
+        QSerialPort port(sim->slavePath());
+        port.setBaudRate(9600);
+        QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+        const QByteArray answer = exchange(port, kRead91, 11);
+        QCOMPARE(answer.toHex(' '), QByteArray("01 04 06 0d 48 00 1e ff fe 21 f6"));
+        port.close();
+    }
+}
+
+void TestSimLink::noStaleAnswerAfterReopen()
+{
+    // An answer that lands while the port is closed must not greet the next user of the port.
+    sim->setFrozen(true);
+    sim->setReg(91, 0, 0x0D48);
+    SimFaults late;
+    late.delayMs = 150;
+    sim->setFaults(late);
+    {
+        QSerialPort port(sim->slavePath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        port.write(QByteArray::fromHex("010400020064") + QByteArray::fromHex("5021"));
+        QVERIFY(port.waitForBytesWritten(1000));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->requestCount(), 1, 2000);
+        port.close();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sim->answerCount(), 1, 3000);
+    sim->setFaults(SimFaults());
+    QSerialPort port(sim->slavePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    const QByteArray answer = exchange(port, kRead91, 11);
+    QCOMPARE(answer.left(5).toHex(' '), QByteArray("01 04 06 0d 48"));
+    QCOMPARE(answer.size(), 11);
+}
+
+void TestSimLink::deviceMode()
+{
+    // The simulator on an existing terminal: here the slave of a pty made by the test, whose
+    // master plays the program's side.
+    sim.reset();
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0);
+    QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+    const QString slave = QString::fromLocal8Bit(ptsname(master));
+    PtySimulator dev;
+    QVERIFY(dev.startOnDevice(slave, 19200));
+    QCOMPARE(dev.slavePath(), slave);
+    dev.setFrozen(true);
+    dev.setReg(91, 0, 0x0D48);
+    dev.setReg(91, 1, 0x001E);
+    dev.setReg(91, 2, -2);
+    QCOMPARE(int(::write(master, kRead91.constData(), 8)), 8);
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < 11 && t.elapsed() < 3000) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) {
+            char buf[64];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, static_cast<int>(n));
+        }
+    }
+    QCOMPARE(got.toHex(' '), QByteArray("01 04 06 0d 48 00 1e ff fe 21 f6"));
+    // The other end goes away: the simulator keeps running quietly and stops promptly.
+    ::close(master);
+    QTRY_VERIFY_WITH_TIMEOUT(dev.isRunning(), 200);
+    QElapsedTimer s;
+    s.start();
+    dev.stop();
+    QVERIFY(s.elapsed() < 1000);
+    QVERIFY(!dev.startOnDevice(QStringLiteral("/nonexistent/tty")));
 }
 
 void TestSimLink::standaloneProcess()
