@@ -75,8 +75,7 @@ int main(int argc, char *argv[])
     int result = 0;
     {
         Widget w;
-        w.setWindowFlags(w.windowFlags() & ~Qt::WindowMaximizeButtonHint);
-        w.setFixedSize(w.width(), w.height());
+        fixMainWindowFrame(w);
         w.show();
         result = app->exec();
     }

@@ -154,3 +154,9 @@ void Widget::slotKelvaneComTimer()
         m_statusShown = true;
     }
 }
+
+void fixMainWindowFrame(QWidget &window)
+{
+    window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    window.setFixedSize(window.width(), window.height());
+}

@@ -62,3 +62,7 @@ private:
     uint32_t m_statusGeneration = 0;
     bool m_statusShown = false;
 };
+
+// The frame the process entry gives the main window before showing it: no maximise button,
+// and its size (1400 x 900 from the form) fixed.
+void fixMainWindowFrame(QWidget &window);

@@ -1,0 +1,262 @@
+// The main window as a whole: its frame, its state right after start-up, the status label,
+// and the order of teardown while the link runs. The link runs over a real pseudo-terminal
+// to the simulated controller.
+
+#include "battertstackthread.h"
+#include "ptysimulator.h"
+#include "registermirror.h"
+#include "serialconfig.h"
+#include "serialsettings.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QMessageBox>
+#include <QMutex>
+#include <QPushButton>
+#include <QStringList>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Counts the style and polish events a widget receives.
+class StyleEventCounter : public QObject
+{
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::StyleChange || e->type() == QEvent::Polish ||
+            e->type() == QEvent::PolishRequest)
+            ++count;
+        return false;
+    }
+};
+
+// Ordered record of teardown events, written from the GUI thread and the worker thread.
+class EventLog
+{
+public:
+    void add(const QString &e)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_events.append(e);
+    }
+    QStringList events() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_events;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_events;
+};
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void frameIsFixed();
+    void startUpState();
+    void everyFormButtonIsWired();
+    void statusLabelRepaintsOnlyOnChange();
+    void nothingIsSentBeforeConnect();
+    void closingWhileConnectedStopsTheWorkerFirst();
+
+private:
+    std::unique_ptr<PtySimulator> m_sim;
+};
+
+void TestMainWindow::initTestCase()
+{
+    m_sim = std::make_unique<PtySimulator>();
+    QVERIFY(m_sim->start());
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    m_sim->stop();
+    m_sim.reset();
+}
+
+void TestMainWindow::init()
+{
+    m_sim->clearRequests();
+    setComConfigured(false);
+}
+
+void TestMainWindow::frameIsFixed()
+{
+    Widget w;
+    fixMainWindowFrame(w);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.size(), QSize(1400, 900));
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kelvane_VaduzV1.2"));
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(w.minimumSize(), QSize(1400, 900));
+    QCOMPARE(w.maximumSize(), QSize(1400, 900));
+    w.resize(1600, 1000);
+    QCOMPARE(w.size(), QSize(1400, 900));
+    w.showMaximized();
+    QTRY_VERIFY(w.isVisible());
+    QCOMPARE(w.size(), QSize(1400, 900));
+}
+
+void TestMainWindow::startUpState()
+{
+    setStatusText("Setting Successful"); // left over from an earlier window
+    Widget w;
+    w.show();
+    Ui::Widget *ui = w.form();
+    QTRY_COMPARE(ui->statusText_label->text(), QStringLiteral("Idle"));
+    QCOMPARE(ui->statusText_label->styleSheet(), QStringLiteral("color:green;font-weight: bold;"));
+    QCOMPARE(ui->tabWidget->currentIndex(), 0);
+    QCOMPARE(ui->stackedWidget->currentIndex(), 0);
+    QCOMPARE(w.settingsPageIndex(), 0);
+    QCOMPARE(ui->com_open_close_btn->text(), QStringLiteral("Connect"));
+    QVERIFY(!w.worker()->isRunning());
+    QVERIFY(w.settingsDialog() && !w.settingsDialog()->isVisible());
+    QCOMPARE(ui->tabWidget->iconSize(), QSize(80, 200));
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(!ui->tabWidget->tabIcon(i).isNull());
+    QCOMPARE(pollPeriod.load(), 1000);
+    QCOMPARE(respTimeout.load(), 100);
+    QCOMPARE(int(linkOp.load()), 0);
+    QCOMPARE(int(faultCount.load()), 0);
+    QCOMPARE(ui->Rack_tableWidget->styleSheet(),
+             QStringLiteral("background-color:transparent;border:none;color: white;"));
+    QVERIFY(ui->ReadingFault_btn->styleSheet().startsWith(
+        QStringLiteral("QPushButton{background-color: rgb(247, 51, 61)")));
+    // The first page pass fills the clock.
+    QTRY_VERIFY_WITH_TIMEOUT(!ui->timeTips_label->text().isEmpty(), 5000);
+}
+
+void TestMainWindow::everyFormButtonIsWired()
+{
+    Widget w;
+    const auto buttons = w.findChildren<QPushButton *>();
+    QCOMPARE(buttons.size(), 102 + 9);
+    for (QPushButton *b : buttons)
+        QVERIFY2(b->cursor().shape() == Qt::PointingHandCursor, qPrintable(b->objectName()));
+    // Every write button reaches the dispatcher: a press stages its parameter. (74 asks for
+    // a valid date first, 81-83 for a confirmation.)
+    int pressed = 0;
+    for (int n = 1; n <= 108; ++n) {
+        QPushButton *b = w.form()->writeButton(n);
+        if (!b || n == 74 || (n >= 81 && n <= 83))
+            continue;
+        writePending = 0;
+        b->click();
+        QVERIFY2(writePending.load() == 1 && takeStagedWrite().start == n,
+                 qPrintable(b->objectName()));
+        ++pressed;
+    }
+    QCOMPARE(pressed, 26 + 58 + 15 - 1);
+    linkOp = 0;
+    writePending = 0;
+    w.form()->next_page1->click();
+    QCOMPARE(w.form()->stackedWidget->currentIndex(), 1);
+    w.form()->next_page2->click();
+    QCOMPARE(w.form()->stackedWidget->currentIndex(), 0);
+}
+
+void TestMainWindow::statusLabelRepaintsOnlyOnChange()
+{
+    Widget w;
+    w.show();
+    QLabel *label = w.form()->statusText_label;
+    QTRY_COMPARE(label->text(), QStringLiteral("Idle"));
+    StyleEventCounter counter;
+    label->installEventFilter(&counter);
+    // Let the 1 ms status timer run many times over an unchanged text.
+    const int before = counter.count;
+    QTest::qWait(200);
+    QCOMPARE(counter.count, before);
+    setStatusText("Setting Successful");
+    QTRY_COMPARE(label->text(), QStringLiteral("Setting Successful"));
+    setStatusText("Idle");
+    QTRY_COMPARE(label->text(), QStringLiteral("Idle"));
+    QCOMPARE(label->styleSheet(), QStringLiteral("color:green;font-weight: bold;"));
+    label->removeEventFilter(&counter);
+}
+
+void TestMainWindow::nothingIsSentBeforeConnect()
+{
+    addExtraPort(m_sim->slavePath(), QStringLiteral("Simulated controller"), true);
+    Widget w;
+    w.show();
+    // A page pass and a full poll period go by.
+    QTRY_VERIFY_WITH_TIMEOUT(!w.form()->timeTips_label->text().isEmpty(), 5000);
+    const QString shown = w.form()->timeTips_label->text();
+    QTRY_VERIFY_WITH_TIMEOUT(w.form()->timeTips_label->text() != shown, 5000);
+    QCOMPARE(m_sim->requestCount(), 0);
+    QVERIFY(!w.worker()->isRunning());
+    // Connect without applied settings only asks for them.
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, &w, [] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+            box->done(0);
+    });
+    closer.start(20);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    closer.stop();
+    QCOMPARE(w.form()->com_open_close_btn->text(), QStringLiteral("Connect"));
+    QVERIFY(!w.worker()->isRunning());
+    QCOMPARE(m_sim->requestCount(), 0);
+}
+
+void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst()
+{
+
+    EventLog log;
+    auto w = std::make_unique<Widget>();
+    w->show();
+    // The settings window starts unconfigured; apply what "Setting" would store.
+    SerialSettings s;
+    s.comName = m_sim->slavePath() + QStringLiteral(":Simulated controller");
+    s.baudRate = 9600;
+    s.dataBits = 8;
+    s.stopBits = 1.0f;
+    s.checkBit = 0;
+    s.comConfigured = true;
+    setSerialSettings(s);
+    setComConfigured(true);
+    deviceAddr = 1;
+    connect(w->worker(), &QThread::finished, w->worker(),
+            [&log] { log.add(QStringLiteral("worker finished")); }, Qt::DirectConnection);
+    connect(w->settingsDialog(), &QObject::destroyed, [&log] { log.add(QStringLiteral("dialog deleted")); });
+    connect(w->form()->tabWidget, &QObject::destroyed, [&log] { log.add(QStringLiteral("form widgets deleted")); });
+
+    QTest::mouseClick(w->form()->com_open_close_btn, Qt::LeftButton);
+    QCOMPARE(w->form()->com_open_close_btn->text(), QStringLiteral("Disconnect"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->answerCount() > 0, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(mirrorCell(2, 17) != 0 || mirrorCell(2, 16) != 0, 10000);
+
+    w.reset();
+    const QStringList events = log.events();
+    QCOMPARE(events.value(0), QStringLiteral("worker finished"));
+    QVERIFY(events.indexOf(QStringLiteral("dialog deleted")) > 0);
+    QVERIFY(events.indexOf(QStringLiteral("form widgets deleted")) >
+            events.indexOf(QStringLiteral("dialog deleted")));
+    QCOMPARE(int(linkRunning.load()), 0);
+    QCOMPARE(int(portEnabled.load()), 0);
+    // The port is closed: nothing more reaches the controller.
+    const int sent = m_sim->requestCount();
+    QTest::qWait(300);
+    QCOMPARE(m_sim->requestCount(), sent);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
