@@ -4,6 +4,7 @@
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
 #include "pagerefresh.h"
+#include "pollplan.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
@@ -93,6 +94,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
 
     linkOp = 0;
     resetLinkState();
+    resetPollPlan();
 
     m_dispatcher->connectEditTracking();
 
