@@ -46,8 +46,7 @@ const char kUsage[] =
     "  --oversize-to N   read answers carry N registers\n"
     "  --help            show this text\n";
 
-bool parseInt(const char *text, int lo, int hi, int *out)
-{
+bool parseInt(const char *text, int lo, int hi, int *out) {
     char *end = nullptr;
     errno = 0;
     const long v = std::strtol(text, &end, 10);
@@ -57,16 +56,14 @@ bool parseInt(const char *text, int lo, int hi, int *out)
     return true;
 }
 
-int usageError(const char *what)
-{
+int usageError(const char *what) {
     std::fprintf(stderr, "vaduz-sim: %s\n\n%s", what, kUsage);
     return 2;
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // The signals are taken by sigwait below; block them before any thread starts.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -105,10 +102,14 @@ int main(int argc, char **argv)
         bool *target;
     };
     const FlagOption flagOptions[] = {
-        {"--pty", &usePty},         {"--all", &all},
-        {"--bad-silent", &badSilent}, {"--frozen", &frozen},
-        {"--verbose", &verbose},    {"--silent", &faults.silent},
-        {"--corrupt-crc", &faults.corruptCrc}, {"--stray-byte", &faults.strayByte},
+        {"--pty", &usePty},
+        {"--all", &all},
+        {"--bad-silent", &badSilent},
+        {"--frozen", &frozen},
+        {"--verbose", &verbose},
+        {"--silent", &faults.silent},
+        {"--corrupt-crc", &faults.corruptCrc},
+        {"--stray-byte", &faults.strayByte},
         {"--exception", &faults.exception},
     };
 

@@ -28,9 +28,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kModelStepMs = 100;   // live model update period
-constexpr int kIdlePollMs = 50;     // poll timeout when nothing is due
-constexpr int kHangupPauseMs = 20;  // back-off while the line has no other end
+constexpr int kModelStepMs = 100;  // live model update period
+constexpr int kIdlePollMs = 50;    // poll timeout when nothing is due
+constexpr int kHangupPauseMs = 20; // back-off while the line has no other end
 
 // One piece of an answer waiting for its time.
 struct Outgoing {
@@ -39,23 +39,30 @@ struct Outgoing {
     bool lastPiece = false;
 };
 
-speed_t speedFor(int baud)
-{
+speed_t speedFor(int baud) {
     switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return B9600;
+    case 1200:
+        return B1200;
+    case 2400:
+        return B2400;
+    case 4800:
+        return B4800;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    default:
+        return B9600;
     }
 }
 
-bool makeRaw(int fd, int baud)
-{
+bool makeRaw(int fd, int baud) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
         return false;
@@ -70,8 +77,7 @@ bool makeRaw(int fd, int baud)
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-void closeFd(int &fd)
-{
+void closeFd(int &fd) {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
@@ -116,8 +122,7 @@ struct PtySimulator::Impl {
     std::deque<Outgoing> pending; // thread only
 };
 
-bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where)
-{
+bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) {
         ::close(fd);
@@ -142,8 +147,7 @@ bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where)
     return true;
 }
 
-void PtySimulator::Impl::run()
-{
+void PtySimulator::Impl::run() {
     SimFramer framer;
     auto lastModel = Clock::now();
     uint8_t buf[512];
@@ -187,8 +191,7 @@ void PtySimulator::Impl::run()
         if (rc > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t n = ::read(ioFd, buf, sizeof buf);
             if (n > 0) {
-                for (const QByteArray &frame :
-                     framer.feed(buf, static_cast<int>(n), Clock::now()))
+                for (const QByteArray &frame : framer.feed(buf, static_cast<int>(n), Clock::now()))
                     handleFrame(frame);
             } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                 // No other end at the moment (EIO on a master whose slave is closed,
@@ -203,8 +206,7 @@ void PtySimulator::Impl::run()
     running.store(false, std::memory_order_release);
 }
 
-void PtySimulator::Impl::handleFrame(const QByteArray &frame)
-{
+void PtySimulator::Impl::handleFrame(const QByteArray &frame) {
     const auto now = Clock::now();
     QByteArray answer;
     SimFaults f;
@@ -239,8 +241,7 @@ void PtySimulator::Impl::handleFrame(const QByteArray &frame)
     }
 }
 
-void PtySimulator::Impl::watchPeers(const char *slaveName)
-{
+void PtySimulator::Impl::watchPeers(const char *slaveName) {
 #ifdef __linux__
     watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watchFd >= 0 && ::inotify_add_watch(watchFd, slaveName, IN_OPEN | IN_CLOSE) < 0)
@@ -251,8 +252,7 @@ void PtySimulator::Impl::watchPeers(const char *slaveName)
     peerOpens = 0;
 }
 
-void PtySimulator::Impl::readPeerEvents()
-{
+void PtySimulator::Impl::readPeerEvents() {
 #ifdef __linux__
     alignas(inotify_event) char buf[4096];
     for (;;) {
@@ -273,8 +273,7 @@ void PtySimulator::Impl::readPeerEvents()
 #endif
 }
 
-void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out)
-{
+void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out) {
     const auto now = Clock::now();
     while (!out.empty() && out.front().due <= now) {
         const Outgoing &o = out.front();
@@ -312,18 +311,19 @@ void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out)
 
 PtySimulator::PtySimulator() : d(std::make_unique<Impl>()) {}
 
-PtySimulator::~PtySimulator() { stop(); }
+PtySimulator::~PtySimulator() {
+    stop();
+}
 
-bool PtySimulator::start()
-{
+bool PtySimulator::start() {
     if (isRunning())
         return true;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0)
         return false;
     char name[128] = {};
-    if (::grantpt(master) != 0 || ::unlockpt(master) != 0
-        || ::ptsname_r(master, name, sizeof name) != 0) {
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
+        ::ptsname_r(master, name, sizeof name) != 0) {
         ::close(master);
         return false;
     }
@@ -342,8 +342,7 @@ bool PtySimulator::start()
     return d->startOn(master, slave, QString::fromLocal8Bit(name));
 }
 
-bool PtySimulator::startOnDevice(const QString &devicePath, int baud)
-{
+bool PtySimulator::startOnDevice(const QString &devicePath, int baud) {
     if (isRunning())
         return false;
     const QByteArray p = devicePath.toLocal8Bit();
@@ -355,8 +354,7 @@ bool PtySimulator::startOnDevice(const QString &devicePath, int baud)
     return d->startOn(fd, -1, devicePath);
 }
 
-void PtySimulator::stop()
-{
+void PtySimulator::stop() {
     if (!d->thread.joinable())
         return;
     d->running.store(false, std::memory_order_release);
@@ -371,91 +369,79 @@ void PtySimulator::stop()
     closeFd(d->wakeWrite);
 }
 
-bool PtySimulator::isRunning() const { return d->running.load(std::memory_order_acquire); }
+bool PtySimulator::isRunning() const {
+    return d->running.load(std::memory_order_acquire);
+}
 
-QString PtySimulator::slavePath() const
-{
+QString PtySimulator::slavePath() const {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->path;
 }
 
-void PtySimulator::setAddress(uint8_t addr)
-{
+void PtySimulator::setAddress(uint8_t addr) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setAddress(addr);
 }
 
-void PtySimulator::setAnswerAll(bool all)
-{
+void PtySimulator::setAnswerAll(bool all) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setAnswerAll(all);
 }
 
-void PtySimulator::setDeviceCount(uint8_t n)
-{
+void PtySimulator::setDeviceCount(uint8_t n) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setDeviceCount(n);
 }
 
-void PtySimulator::setBadRequestReply(bool exception)
-{
+void PtySimulator::setBadRequestReply(bool exception) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setBadRequestReply(exception ? SimController::BadRequestReply::Exception
                                                : SimController::BadRequestReply::Silence);
 }
 
-void PtySimulator::setFaults(const SimFaults &faults)
-{
+void PtySimulator::setFaults(const SimFaults &faults) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->faults = faults;
     d->controller.setFaults(faults);
     d->dropCounter = 0;
 }
 
-SimFaults PtySimulator::faults() const
-{
+SimFaults PtySimulator::faults() const {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->faults;
 }
 
-int16_t PtySimulator::reg(int block, int reg) const
-{
+int16_t PtySimulator::reg(int block, int reg) const {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->controller.reg(block, reg);
 }
 
-void PtySimulator::setReg(int block, int reg, int16_t value)
-{
+void PtySimulator::setReg(int block, int reg, int16_t value) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setReg(block, reg, value);
 }
 
-void PtySimulator::setFrozen(bool frozen)
-{
+void PtySimulator::setFrozen(bool frozen) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setFrozen(frozen);
 }
 
-void PtySimulator::resetRegisters()
-{
+void PtySimulator::resetRegisters() {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.resetRegisters();
 }
 
-QDateTime PtySimulator::clock() const
-{
+QDateTime PtySimulator::clock() const {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->controller.clock();
 }
 
-uint16_t PtySimulator::writtenRegister(int n) const
-{
+uint16_t PtySimulator::writtenRegister(int n) const {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->controller.writtenRegister(n);
 }
 
-QList<SimRequest> PtySimulator::requests() const
-{
+QList<SimRequest> PtySimulator::requests() const {
     // A copy of its own: a shared copy would leave the simulator thread growing a list whose
     // reference count the caller's thread changes without the lock.
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -466,12 +452,15 @@ QList<SimRequest> PtySimulator::requests() const
     return copy;
 }
 
-void PtySimulator::clearRequests()
-{
+void PtySimulator::clearRequests() {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->log.clear();
 }
 
-int PtySimulator::requestCount() const { return d->requests.load(std::memory_order_acquire); }
+int PtySimulator::requestCount() const {
+    return d->requests.load(std::memory_order_acquire);
+}
 
-int PtySimulator::answerCount() const { return d->answers.load(std::memory_order_acquire); }
+int PtySimulator::answerCount() const {
+    return d->answers.load(std::memory_order_acquire);
+}

@@ -19,8 +19,7 @@ struct SimRequest {
     qint64 msSinceStart = 0; // when it was received (monotonic ms since start())
 };
 
-class PtySimulator
-{
+class PtySimulator {
 public:
     static constexpr int kMaxLoggedRequests = 10000;
 

@@ -35,37 +35,84 @@ struct ParamCell {
 
 constexpr ParamCell kParamCells[] = {
     // Home page, block 2.
-    {1, 2, 16, 1, 15, nullptr},     {2, 2, 17, 1, 1, nullptr},      {8, 2, 18, 1, 280, nullptr},
-    {9, 2, 19, 1, 100, nullptr},    {10, 2, 20, 1, 50, nullptr},    {11, 2, 21, 1, 3, nullptr},
-    {12, 2, 22, 1, 10, nullptr},    {15, 2, 23, 1, 1, nullptr},     {16, 2, 24, 1, 0, nullptr},
-    {17, 2, 25, 1, 30, nullptr},    {18, 2, 26, 1, 45, nullptr},    {19, 2, 27, 1, 5, nullptr},
-    {20, 2, 28, 1, 55, nullptr},    {23, 2, 29, 1, 0, nullptr},     {14, 2, 51, 1, 1, nullptr},
-    {3, 2, 55, 1, 1000, nullptr},   {4, 2, 56, 1, 2000, nullptr},   {5, 2, 57, 1, 10, nullptr},
-    {6, 2, 58, 1, 20, nullptr},     {7, 2, 59, 1, 30, nullptr},     {13, 2, 60, 1, 1, nullptr},
-    {21, 2, 61, 1, 0, nullptr},     {22, 2, 62, 1, 0, nullptr},
+    {1, 2, 16, 1, 15, nullptr},
+    {2, 2, 17, 1, 1, nullptr},
+    {8, 2, 18, 1, 280, nullptr},
+    {9, 2, 19, 1, 100, nullptr},
+    {10, 2, 20, 1, 50, nullptr},
+    {11, 2, 21, 1, 3, nullptr},
+    {12, 2, 22, 1, 10, nullptr},
+    {15, 2, 23, 1, 1, nullptr},
+    {16, 2, 24, 1, 0, nullptr},
+    {17, 2, 25, 1, 30, nullptr},
+    {18, 2, 26, 1, 45, nullptr},
+    {19, 2, 27, 1, 5, nullptr},
+    {20, 2, 28, 1, 55, nullptr},
+    {23, 2, 29, 1, 0, nullptr},
+    {14, 2, 51, 1, 1, nullptr},
+    {3, 2, 55, 1, 1000, nullptr},
+    {4, 2, 56, 1, 2000, nullptr},
+    {5, 2, 57, 1, 10, nullptr},
+    {6, 2, 58, 1, 20, nullptr},
+    {7, 2, 59, 1, 30, nullptr},
+    {13, 2, 60, 1, 1, nullptr},
+    {21, 2, 61, 1, 0, nullptr},
+    {22, 2, 62, 1, 0, nullptr},
     {73, 2, 63, 10, 0, "KLV-HV-ESS-0001"},
     {kClockParam, 2, 93, 6, 0, nullptr},
     {kHostIdParam, 2, 0, 1, 1, nullptr},
     // Settings page 1: cell voltage limits in mV (block 3).
-    {24, 3, 0, 1, 3650, nullptr},   {25, 3, 1, 1, 3600, nullptr},   {26, 3, 2, 1, 3550, nullptr},
-    {27, 3, 3, 1, 3450, nullptr},   {28, 3, 4, 1, 3400, nullptr},   {29, 3, 5, 1, 3350, nullptr},
-    {30, 3, 6, 1, 2700, nullptr},   {31, 3, 7, 1, 2800, nullptr},   {32, 3, 8, 1, 2900, nullptr},
-    {33, 3, 9, 1, 3000, nullptr},   {34, 3, 10, 1, 3100, nullptr},  {35, 3, 11, 1, 3200, nullptr},
-    {36, 3, 12, 1, 500, nullptr},   {37, 3, 13, 1, 400, nullptr},   {38, 3, 14, 1, 300, nullptr},
+    {24, 3, 0, 1, 3650, nullptr},
+    {25, 3, 1, 1, 3600, nullptr},
+    {26, 3, 2, 1, 3550, nullptr},
+    {27, 3, 3, 1, 3450, nullptr},
+    {28, 3, 4, 1, 3400, nullptr},
+    {29, 3, 5, 1, 3350, nullptr},
+    {30, 3, 6, 1, 2700, nullptr},
+    {31, 3, 7, 1, 2800, nullptr},
+    {32, 3, 8, 1, 2900, nullptr},
+    {33, 3, 9, 1, 3000, nullptr},
+    {34, 3, 10, 1, 3100, nullptr},
+    {35, 3, 11, 1, 3200, nullptr},
+    {36, 3, 12, 1, 500, nullptr},
+    {37, 3, 13, 1, 400, nullptr},
+    {38, 3, 14, 1, 300, nullptr},
     {39, 3, 15, 1, 5, nullptr},
     // Settings page 1: stack limits, 0.1 units (block 4).
-    {40, 4, 0, 1, 120, nullptr},    {41, 4, 1, 1, 27300, nullptr},  {42, 4, 2, 1, 550, nullptr},
-    {43, 4, 3, 1, 2000, nullptr},   {44, 4, 4, 1, 1800, nullptr},   {45, 4, 5, 1, 1500, nullptr},
-    {46, 4, 6, 1, 1200, nullptr},   {47, 4, 7, 1, -100, nullptr},   {48, 4, 8, 1, 200, nullptr},
-    {49, 4, 9, 1, 500, nullptr},    {50, 4, 10, 1, 450, nullptr},   {51, 4, 11, 1, 0, nullptr},
-    {52, 4, 12, 1, 3, nullptr},     {53, 4, 13, 1, 500, nullptr},   {54, 4, 14, 1, 600, nullptr},
-    {55, 4, 15, 1, 550, nullptr},   {56, 4, 16, 1, 50, nullptr},    {57, 4, 17, 1, 0, nullptr},
+    {40, 4, 0, 1, 120, nullptr},
+    {41, 4, 1, 1, 27300, nullptr},
+    {42, 4, 2, 1, 550, nullptr},
+    {43, 4, 3, 1, 2000, nullptr},
+    {44, 4, 4, 1, 1800, nullptr},
+    {45, 4, 5, 1, 1500, nullptr},
+    {46, 4, 6, 1, 1200, nullptr},
+    {47, 4, 7, 1, -100, nullptr},
+    {48, 4, 8, 1, 200, nullptr},
+    {49, 4, 9, 1, 500, nullptr},
+    {50, 4, 10, 1, 450, nullptr},
+    {51, 4, 11, 1, 0, nullptr},
+    {52, 4, 12, 1, 3, nullptr},
+    {53, 4, 13, 1, 500, nullptr},
+    {54, 4, 14, 1, 600, nullptr},
+    {55, 4, 15, 1, 550, nullptr},
+    {56, 4, 16, 1, 50, nullptr},
+    {57, 4, 17, 1, 0, nullptr},
     // Settings page 1: delays and counts (block 5).
-    {58, 5, 0, 1, 10, nullptr},     {59, 5, 1, 1, 20, nullptr},     {60, 5, 2, 1, 30, nullptr},
-    {61, 5, 3, 1, 5, nullptr},      {62, 5, 4, 1, 1, nullptr},      {63, 5, 5, 1, 0, nullptr},
-    {64, 5, 6, 1, 60, nullptr},     {65, 5, 7, 1, 120, nullptr},    {66, 5, 8, 1, 300, nullptr},
-    {67, 5, 9, 1, 2, nullptr},      {68, 5, 10, 1, 1, nullptr},     {69, 5, 11, 1, 0, nullptr},
-    {70, 5, 12, 1, 15, nullptr},    {71, 5, 13, 1, 15, nullptr},    {72, 5, 14, 1, 1, nullptr},
+    {58, 5, 0, 1, 10, nullptr},
+    {59, 5, 1, 1, 20, nullptr},
+    {60, 5, 2, 1, 30, nullptr},
+    {61, 5, 3, 1, 5, nullptr},
+    {62, 5, 4, 1, 1, nullptr},
+    {63, 5, 5, 1, 0, nullptr},
+    {64, 5, 6, 1, 60, nullptr},
+    {65, 5, 7, 1, 120, nullptr},
+    {66, 5, 8, 1, 300, nullptr},
+    {67, 5, 9, 1, 2, nullptr},
+    {68, 5, 10, 1, 1, nullptr},
+    {69, 5, 11, 1, 0, nullptr},
+    {70, 5, 12, 1, 15, nullptr},
+    {71, 5, 13, 1, 15, nullptr},
+    {72, 5, 14, 1, 1, nullptr},
     // Settings page 1: device information (block 86).
     {75, 86, 1, 11, 0, "860123456789012"},
     {76, 86, 12, 1, 502, nullptr},
@@ -74,17 +121,28 @@ constexpr ParamCell kParamCells[] = {
     {79, 86, 37, 3, 0, "CN1"},
     {80, 86, 40, 5, 0, "cmnet"},
     // Settings page 2: thermal management (block 88) and cooling unit (block 90).
-    {85, 88, 0, 1, 1, nullptr},     {86, 88, 1, 1, 4, nullptr},     {87, 88, 2, 1, 0, nullptr},
-    {88, 88, 3, 1, 18, nullptr},    {89, 88, 4, 1, 28, nullptr},    {90, 88, 5, 1, 10, nullptr},
-    {91, 88, 6, 1, 35, nullptr},    {94, 88, 9, 1, 5, nullptr},     {95, 88, 10, 1, 3, nullptr},
-    {96, 88, 11, 1, 30, nullptr},   {97, 88, 12, 1, 20, nullptr},   {100, 88, 15, 1, 1, nullptr},
-    {102, 90, 7, 1, 250, nullptr},  {103, 90, 8, 1, 300, nullptr},  {104, 90, 9, 1, 1, nullptr},
+    {85, 88, 0, 1, 1, nullptr},
+    {86, 88, 1, 1, 4, nullptr},
+    {87, 88, 2, 1, 0, nullptr},
+    {88, 88, 3, 1, 18, nullptr},
+    {89, 88, 4, 1, 28, nullptr},
+    {90, 88, 5, 1, 10, nullptr},
+    {91, 88, 6, 1, 35, nullptr},
+    {94, 88, 9, 1, 5, nullptr},
+    {95, 88, 10, 1, 3, nullptr},
+    {96, 88, 11, 1, 30, nullptr},
+    {97, 88, 12, 1, 20, nullptr},
+    {100, 88, 15, 1, 1, nullptr},
+    {102, 90, 7, 1, 250, nullptr},
+    {103, 90, 8, 1, 300, nullptr},
+    {104, 90, 9, 1, 1, nullptr},
     // Settings page 1: cell balancing (block 91).
-    {106, 91, 0, 1, 3400, nullptr}, {107, 91, 1, 1, 30, nullptr},   {108, 91, 2, 1, 10, nullptr},
+    {106, 91, 0, 1, 3400, nullptr},
+    {107, 91, 1, 1, 30, nullptr},
+    {108, 91, 2, 1, 10, nullptr},
 };
 
-const ParamCell *paramCell(int n)
-{
+const ParamCell *paramCell(int n) {
     for (const ParamCell &p : kParamCells) {
         if (p.n == n)
             return &p;
@@ -92,39 +150,36 @@ const ParamCell *paramCell(int n)
     return nullptr;
 }
 
-uint16_t be16(const uint8_t *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t be16(const uint8_t *p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 
-void appendBe16(QByteArray &out, uint16_t v)
-{
+void appendBe16(QByteArray &out, uint16_t v) {
     out.append(static_cast<char>(v >> 8));
     out.append(static_cast<char>(v & 0xFF));
 }
 
-void appendCrc(QByteArray &out)
-{
-    const uint16_t crc = crc16(0xFFFF, reinterpret_cast<const uint8_t *>(out.constData()),
-                               out.size());
+void appendCrc(QByteArray &out) {
+    const uint16_t crc =
+        crc16(0xFFFF, reinterpret_cast<const uint8_t *>(out.constData()), out.size());
     out.append(static_cast<char>(crc & 0xFF));
     out.append(static_cast<char>(crc >> 8));
 }
 
-bool crcOk(const uint8_t *p, int len)
-{
+bool crcOk(const uint8_t *p, int len) {
     if (len < 4)
         return false;
     const uint16_t crc = crc16(0xFFFF, p, len - 2);
     return (crc & 0xFF) == p[len - 2] && (crc >> 8) == p[len - 1];
 }
 
-int clampInt(double v, int lo, int hi)
-{
+int clampInt(double v, int lo, int hi) {
     return static_cast<int>(std::lround(std::min<double>(hi, std::max<double>(lo, v))));
 }
 
 } // namespace
 
-SimController::SimController(uint32_t seed) : rng_(seed)
-{
+SimController::SimController(uint32_t seed) : rng_(seed) {
     const QDateTime now = QDateTime::currentDateTime();
     clockMs_ = QDateTime(now.date(), now.time(), Qt::UTC).toMSecsSinceEpoch();
     std::uniform_int_distribution<int> cell(-12, 12), temp(-3, 3), rack(-20, 20);
@@ -142,20 +197,17 @@ SimController::SimController(uint32_t seed) : rng_(seed)
     updateLive();
 }
 
-void SimController::setAddress(uint8_t addr)
-{
+void SimController::setAddress(uint8_t addr) {
     addr_ = addr;
     setCell(2, 0, addr);
 }
 
-void SimController::setDeviceCount(uint8_t n)
-{
+void SimController::setDeviceCount(uint8_t n) {
     deviceCount_ = n;
     setCell(2, 17, n);
 }
 
-bool SimController::answersTo(uint8_t addr) const
-{
+bool SimController::answersTo(uint8_t addr) const {
     if (addr == 0)
         return false;
     if (answerAll_)
@@ -163,24 +215,23 @@ bool SimController::answersTo(uint8_t addr) const
     return addr == addr_;
 }
 
-int16_t SimController::reg(int block, int reg) const
-{
+int16_t SimController::reg(int block, int reg) const {
     if (block < 0 || block >= kBlocks || reg < 0 || reg >= kBlockRegs)
         return 0;
     return cells_[static_cast<size_t>(block * kBlockRegs + reg)];
 }
 
-void SimController::setReg(int block, int reg, int16_t value) { setCell(block, reg, value); }
+void SimController::setReg(int block, int reg, int16_t value) {
+    setCell(block, reg, value);
+}
 
-void SimController::setCell(int block, int reg, int value)
-{
+void SimController::setCell(int block, int reg, int value) {
     if (block < 0 || block >= kBlocks || reg < 0 || reg >= kBlockRegs)
         return;
     cells_[static_cast<size_t>(block * kBlockRegs + reg)] = static_cast<int16_t>(value);
 }
 
-void SimController::setString(int block, int reg, int regs, const char *text)
-{
+void SimController::setString(int block, int reg, int regs, const char *text) {
     const int len = text ? static_cast<int>(std::strlen(text)) : 0;
     for (int i = 0; i < regs; ++i) {
         const uint8_t hi = 2 * i < len ? static_cast<uint8_t>(text[2 * i]) : 0;
@@ -189,26 +240,24 @@ void SimController::setString(int block, int reg, int regs, const char *text)
     }
 }
 
-void SimController::resetRegisters() { cells_.fill(0); }
+void SimController::resetRegisters() {
+    cells_.fill(0);
+}
 
-uint16_t SimController::writtenRegister(int n) const
-{
+uint16_t SimController::writtenRegister(int n) const {
     return n >= 0 && n < kParamRegs ? written_[static_cast<size_t>(n)] : 0;
 }
 
-QDateTime SimController::civilClock() const
-{
+QDateTime SimController::civilClock() const {
     return QDateTime::fromMSecsSinceEpoch(clockMs_, Qt::UTC);
 }
 
-QDateTime SimController::clock() const
-{
+QDateTime SimController::clock() const {
     const QDateTime civil = civilClock();
     return QDateTime(civil.date(), civil.time());
 }
 
-void SimController::setClock(const QDateTime &when)
-{
+void SimController::setClock(const QDateTime &when) {
     clockMs_ = QDateTime(when.date(), when.time(), Qt::UTC).toMSecsSinceEpoch();
     writeClockCells();
 }
@@ -216,13 +265,11 @@ void SimController::setClock(const QDateTime &when)
 // ------------------------------------------------------------------------------------------
 // Requests
 
-QByteArray SimController::respond(const QByteArray &request)
-{
+QByteArray SimController::respond(const QByteArray &request) {
     return respond(reinterpret_cast<const uint8_t *>(request.constData()), request.size());
 }
 
-QByteArray SimController::respond(const uint8_t *req, int len)
-{
+QByteArray SimController::respond(const uint8_t *req, int len) {
     // A frame too short to carry an address, a function and a CRC, or one whose CRC is wrong,
     // is line noise: never answered.
     if (req == nullptr || len < 4 || !crcOk(req, len))
@@ -250,8 +297,7 @@ QByteArray SimController::respond(const uint8_t *req, int len)
     }
 }
 
-QByteArray SimController::exceptionAnswer(uint8_t addr, uint8_t func, uint8_t code) const
-{
+QByteArray SimController::exceptionAnswer(uint8_t addr, uint8_t func, uint8_t code) const {
     QByteArray out;
     out.append(static_cast<char>(addr));
     out.append(static_cast<char>(func | 0x80));
@@ -259,16 +305,14 @@ QByteArray SimController::exceptionAnswer(uint8_t addr, uint8_t func, uint8_t co
     return out;
 }
 
-QByteArray SimController::badRequest(uint8_t addr, uint8_t func, uint8_t code) const
-{
+QByteArray SimController::badRequest(uint8_t addr, uint8_t func, uint8_t code) const {
     if (badReply_ == BadRequestReply::Silence)
         return {};
     return finish(exceptionAnswer(addr, func, code));
 }
 
 // Adds the CRC and applies the faults that change an answer's bytes.
-QByteArray SimController::finish(QByteArray answer) const
-{
+QByteArray SimController::finish(QByteArray answer) const {
     if (faults_.wrongAddr > 0 && !answer.isEmpty())
         answer[0] = static_cast<char>(faults_.wrongAddr & 0xFF);
     appendCrc(answer);
@@ -279,8 +323,7 @@ QByteArray SimController::finish(QByteArray answer) const
     return answer;
 }
 
-QByteArray SimController::handleRead(uint8_t addr, const uint8_t *req, int len)
-{
+QByteArray SimController::handleRead(uint8_t addr, const uint8_t *req, int len) {
     if (len != 8)
         return badRequest(addr, 4, IllegalDataValue);
     const int block = be16(req + 2);
@@ -311,8 +354,7 @@ QByteArray SimController::handleRead(uint8_t addr, const uint8_t *req, int len)
     return finish(out);
 }
 
-QByteArray SimController::handleWrite(uint8_t addr, const uint8_t *req, int len, bool broadcast)
-{
+QByteArray SimController::handleWrite(uint8_t addr, const uint8_t *req, int len, bool broadcast) {
     if (len < 9)
         return broadcast ? QByteArray() : badRequest(addr, 16, IllegalDataValue);
     const int start = be16(req + 2);
@@ -340,8 +382,7 @@ QByteArray SimController::handleWrite(uint8_t addr, const uint8_t *req, int len,
     return finish(out);
 }
 
-bool SimController::applyWrite(int start, const uint16_t *words, int count)
-{
+bool SimController::applyWrite(int start, const uint16_t *words, int count) {
     // Walks the written registers field by field: a text parameter takes as many registers
     // as its field has, the date-time parameter its six, anything else one; the rest of a
     // longer write goes on to the following register numbers.
@@ -398,8 +439,7 @@ bool SimController::applyWrite(int start, const uint16_t *words, int count)
     return true;
 }
 
-void SimController::applyParameter(int n, uint16_t value)
-{
+void SimController::applyParameter(int n, uint16_t value) {
     if (n == kFactoryParam || n == kRelayCloseParam || n == kShutdownParam) {
         applyCommand(n, value);
         return;
@@ -412,8 +452,7 @@ void SimController::applyParameter(int n, uint16_t value)
         deviceCount_ = static_cast<uint8_t>(value & 0xFF);
 }
 
-void SimController::applyCommand(int n, uint16_t value)
-{
+void SimController::applyCommand(int n, uint16_t value) {
     if (value == 0)
         return;
     if (n == kFactoryParam) {
@@ -430,8 +469,7 @@ void SimController::applyCommand(int n, uint16_t value)
         updateLive();
 }
 
-void SimController::applyFactoryDefaults()
-{
+void SimController::applyFactoryDefaults() {
     for (const ParamCell &p : kParamCells) {
         if (p.n == kClockParam)
             continue;
@@ -448,8 +486,7 @@ void SimController::applyFactoryDefaults()
 // ------------------------------------------------------------------------------------------
 // Live model
 
-void SimController::advance(int ms)
-{
+void SimController::advance(int ms) {
     if (ms <= 0)
         return;
     clockMs_ += ms;
@@ -466,7 +503,8 @@ void SimController::advance(int ms)
     } else {
         current_ = 0.0;
     }
-    soc_ = std::min(100.0, std::max(0.0, soc_ + current_ * dt / 3600.0 / kCapacityAh * 100.0 * 4.0));
+    soc_ =
+        std::min(100.0, std::max(0.0, soc_ + current_ * dt / 3600.0 / kCapacityAh * 100.0 * 4.0));
     const double energy = std::abs(current_) * 2570.0 * dt / 3600.0 / 1000.0 * 10.0; // 0.1 kWh
     if (current_ > 0)
         chargeKWh_ += energy;
@@ -485,8 +523,7 @@ void SimController::advance(int ms)
     updateLive();
 }
 
-void SimController::writeStaticCells()
-{
+void SimController::writeStaticCells() {
     setCell(2, 0, addr_);
     setCell(2, 17, deviceCount_);
     setString(2, 73, 10, "HW-BCU-V2.3");
@@ -496,8 +533,7 @@ void SimController::writeStaticCells()
     writeClockCells();
 }
 
-void SimController::writeClockCells()
-{
+void SimController::writeClockCells() {
     const QDateTime t = civilClock();
     setCell(kClockBlock, kClockReg + 0, t.date().year() - 2000);
     setCell(kClockBlock, kClockReg + 1, t.date().month());
@@ -507,12 +543,11 @@ void SimController::writeClockCells()
     setCell(kClockBlock, kClockReg + 5, t.time().second());
 }
 
-void SimController::writeFaultRecords()
-{
+void SimController::writeFaultRecords() {
     // Record 0 is the newest; each older one a few hours before it.
     std::uniform_int_distribution<int> hours(2, 30), cellMv(3300, 3650), lowMv(2750, 3250),
-        num(1, kPackCount), cellNum(1, kCellsPerPack), hot(30, 58), cold(-5, 20),
-        cur(-1500, 1500), socDist(5, 99), faultBit(0, 15), insul(800, 5000);
+        num(1, kPackCount), cellNum(1, kCellsPerPack), hot(30, 58), cold(-5, 20), cur(-1500, 1500),
+        socDist(5, 99), faultBit(0, 15), insul(800, 5000);
     QDateTime when = civilClock().addSecs(-3600);
     for (int k = 0; k < kFaultRecords; ++k) {
         const int b = 22 + k;
@@ -553,8 +588,7 @@ void SimController::writeFaultRecords()
     }
 }
 
-void SimController::updateLive()
-{
+void SimController::updateLive() {
     writeClockCells();
 
     const double tempBase = ambient_ + std::abs(current_) / 85.0 * 6.0;
@@ -575,16 +609,28 @@ void SimController::updateLive()
             const int mv = clampInt(cellBase + cellOffset_[k][c], 3200, 3400);
             setCell(b, 9 + c, mv);
             sum += mv;
-            if (mv > maxMv) { maxMv = mv; maxN = c + 1; }
-            if (mv < minMv) { minMv = mv; minN = c + 1; }
+            if (mv > maxMv) {
+                maxMv = mv;
+                maxN = c + 1;
+            }
+            if (mv < minMv) {
+                minMv = mv;
+                minN = c + 1;
+            }
         }
         mean = sum / kCellsPerPack;
         int maxT = -99, minT = 999, maxTN = 1, minTN = 1;
         for (int t = 0; t < kTempsPerPack; ++t) {
             const int deg = clampInt(tempBase + tempOffset_[k][t], 15, 35);
             setCell(b, 61 + t, deg);
-            if (deg > maxT) { maxT = deg; maxTN = t + 1; }
-            if (deg < minT) { minT = deg; minTN = t + 1; }
+            if (deg > maxT) {
+                maxT = deg;
+                maxTN = t + 1;
+            }
+            if (deg < minT) {
+                minT = deg;
+                minTN = t + 1;
+            }
         }
         for (int v = 0; v < 4; ++v)
             setCell(b, 83 + v, clampInt(tempBase - 2 + tempOffset_[k][22 + v], 15, 35));
@@ -607,10 +653,24 @@ void SimController::updateLive()
             setCell(b, 87 + w, bits);
         }
         setCell(b, 91, 0);
-        if (maxMv > stackMaxMv) { stackMaxMv = maxMv; maxVPack = k + 1; maxVCell = maxN; }
-        if (minMv < stackMinMv) { stackMinMv = minMv; minVPack = k + 1; minVCell = minN; }
-        if (maxT > stackMaxT) { stackMaxT = maxT; maxTPack = k + 1; }
-        if (minT < stackMinT) { stackMinT = minT; minTPack = k + 1; }
+        if (maxMv > stackMaxMv) {
+            stackMaxMv = maxMv;
+            maxVPack = k + 1;
+            maxVCell = maxN;
+        }
+        if (minMv < stackMinMv) {
+            stackMinMv = minMv;
+            minVPack = k + 1;
+            minVCell = minN;
+        }
+        if (maxT > stackMaxT) {
+            stackMaxT = maxT;
+            maxTPack = k + 1;
+        }
+        if (minT < stackMinT) {
+            stackMinT = minT;
+            minTPack = k + 1;
+        }
     }
     int stackSum01V = 0;
     for (int v : packSum01V)

@@ -13,8 +13,7 @@
 #include <cstdint>
 #include <random>
 
-class SimController
-{
+class SimController {
 public:
     static constexpr int kBlocks = 92;
     static constexpr int kBlockRegs = 100;

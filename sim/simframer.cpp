@@ -4,8 +4,7 @@
 
 namespace {
 
-bool crcOk(const uint8_t *p, int len)
-{
+bool crcOk(const uint8_t *p, int len) {
     if (len < 4)
         return false;
     const uint16_t crc = crc16(0xFFFF, p, len - 2);
@@ -14,22 +13,26 @@ bool crcOk(const uint8_t *p, int len)
 
 } // namespace
 
-int SimFramer::expectedLength(const uint8_t *p, int len)
-{
+int SimFramer::expectedLength(const uint8_t *p, int len) {
     if (len < 2)
         return 0;
     switch (p[1]) {
-    case 1: case 2: case 3: case 4: case 5: case 6:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
         return 8;
-    case 15: case 16:
+    case 15:
+    case 16:
         return len < 7 ? 0 : 9 + p[6];
     default:
         return -1;
     }
 }
 
-QList<QByteArray> SimFramer::feed(const uint8_t *bytes, int length, Clock::time_point now)
-{
+QList<QByteArray> SimFramer::feed(const uint8_t *bytes, int length, Clock::time_point now) {
     QList<QByteArray> out;
     if (length <= 0)
         return out;
@@ -46,8 +49,7 @@ QList<QByteArray> SimFramer::feed(const uint8_t *bytes, int length, Clock::time_
     return out;
 }
 
-QList<QByteArray> SimFramer::expire(Clock::time_point now)
-{
+QList<QByteArray> SimFramer::expire(Clock::time_point now) {
     QList<QByteArray> out;
     if (hasBytes() && now >= gapDeadline()) {
         out.append(run_);
@@ -56,8 +58,7 @@ QList<QByteArray> SimFramer::expire(Clock::time_point now)
     return out;
 }
 
-void SimFramer::split(QList<QByteArray> &out)
-{
+void SimFramer::split(QList<QByteArray> &out) {
     while (!run_.isEmpty()) {
         const auto *p = reinterpret_cast<const uint8_t *>(run_.constData());
         const int size = run_.size();

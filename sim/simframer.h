@@ -11,11 +11,10 @@
 #include <chrono>
 #include <cstdint>
 
-class SimFramer
-{
+class SimFramer {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr int kGapMs = 10;      // quiet time that ends an incomplete run
+    static constexpr int kGapMs = 10;        // quiet time that ends an incomplete run
     static constexpr int kMaxRunBytes = 512; // a run this long without a frame is dropped
 
     // Adds bytes received at time now; returns the frames completed by them, in order.

@@ -14,8 +14,7 @@
 namespace {
 
 // The plain bitwise CRC-16/MODBUS, independent of the table-driven one under test.
-uint16_t refCrc(const QByteArray &bytes)
-{
+uint16_t refCrc(const QByteArray &bytes) {
     uint16_t crc = 0xFFFF;
     for (char ch : bytes) {
         crc ^= static_cast<uint8_t>(ch);
@@ -26,27 +25,26 @@ uint16_t refCrc(const QByteArray &bytes)
     return crc;
 }
 
-QByteArray withCrc(QByteArray body)
-{
+QByteArray withCrc(QByteArray body) {
     const uint16_t crc = refCrc(body);
     body.append(static_cast<char>(crc & 0xFF));
     body.append(static_cast<char>(crc >> 8));
     return body;
 }
 
-QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text)); }
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(QByteArray(text));
+}
 
-bool crcValid(const QByteArray &frame)
-{
+bool crcValid(const QByteArray &frame) {
     if (frame.size() < 4)
         return false;
     const uint16_t crc = refCrc(frame.left(frame.size() - 2));
-    return static_cast<uint8_t>(frame.at(frame.size() - 2)) == (crc & 0xFF)
-        && static_cast<uint8_t>(frame.at(frame.size() - 1)) == (crc >> 8);
+    return static_cast<uint8_t>(frame.at(frame.size() - 2)) == (crc & 0xFF) &&
+           static_cast<uint8_t>(frame.at(frame.size() - 1)) == (crc >> 8);
 }
 
-QVector<int16_t> snapshot(const SimController &c)
-{
+QVector<int16_t> snapshot(const SimController &c) {
     QVector<int16_t> cells;
     for (int b = 0; b < SimController::kBlocks; ++b)
         for (int r = 0; r < SimController::kBlockRegs; ++r)
@@ -55,20 +53,18 @@ QVector<int16_t> snapshot(const SimController &c)
 }
 
 // A frozen controller with a few hand-set cells.
-void prepare(SimController &c)
-{
+void prepare(SimController &c) {
     c.setFrozen(true);
-    c.setReg(91, 0, 3400);         // 0x0D48
-    c.setReg(91, 1, 30);           // 0x001E
-    c.setReg(91, 2, -2);           // 0xFFFE
+    c.setReg(91, 0, 3400); // 0x0D48
+    c.setReg(91, 1, 30);   // 0x001E
+    c.setReg(91, 2, -2);   // 0xFFFE
     c.setReg(0, 0, 4);
     c.setReg(5, 99, 0x1234);
 }
 
 } // namespace
 
-class TestSimController : public QObject
-{
+class TestSimController : public QObject {
     Q_OBJECT
 
 private slots:
@@ -97,8 +93,7 @@ private slots:
 };
 
 // Frames whose every byte was worked out by hand or is a well-known Modbus example.
-void TestSimController::knownFrames_data()
-{
+void TestSimController::knownFrames_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("answer");
     // Block 91, three registers: 3400, 30, -2.
@@ -107,12 +102,11 @@ void TestSimController::knownFrames_data()
     QTest::newRow("exception illegal address (block 92)")
         << withCrc(hex("0104005C0001")) << hex("018402C2C1");
     // The write of 100 into register 5 (the codec's own example) and its echo.
-    QTest::newRow("write echo register 5") << hex("011000050001020064A7EE")
-                                            << withCrc(hex("011000050001"));
+    QTest::newRow("write echo register 5")
+        << hex("011000050001020064A7EE") << withCrc(hex("011000050001"));
 }
 
-void TestSimController::knownFrames()
-{
+void TestSimController::knownFrames() {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
     SimController c;
@@ -120,8 +114,7 @@ void TestSimController::knownFrames()
     QCOMPARE(c.respond(request).toHex(' '), answer.toHex(' '));
 }
 
-void TestSimController::respond_data()
-{
+void TestSimController::respond_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("silentOnBad");
     QTest::addColumn<QByteArray>("answer"); // empty: silence
@@ -154,16 +147,15 @@ void TestSimController::respond_data()
         << withCrc(hex("01100018000104000100")) << false << withCrc(hex("019003"));
     QTest::newRow("write frame longer than its byte count")
         << withCrc(hex("0110001800010200010000")) << false << withCrc(hex("019003"));
-    QTest::newRow("write of 0 registers") << withCrc(hex("01100018000000")) << false
-                                          << withCrc(hex("019003"));
+    QTest::newRow("write of 0 registers")
+        << withCrc(hex("01100018000000")) << false << withCrc(hex("019003"));
     QTest::newRow("write past register 255")
         << withCrc(hex("011000FF00020400010002")) << false << withCrc(hex("019002"));
     QTest::newRow("broadcast write is not answered")
         << withCrc(hex("001000180001020001")) << false << QByteArray();
 }
 
-void TestSimController::respond()
-{
+void TestSimController::respond() {
     QFETCH(QByteArray, request);
     QFETCH(bool, silentOnBad);
     QFETCH(QByteArray, answer);
@@ -183,8 +175,7 @@ void TestSimController::respond()
 }
 
 // A written parameter shows up in the read field beside its edit field.
-void TestSimController::writeReadBack_data()
-{
+void TestSimController::writeReadBack_data() {
     QTest::addColumn<int>("param");
     QTest::addColumn<QByteArray>("data"); // register data, wire order
     QTest::addColumn<int>("block");
@@ -212,14 +203,13 @@ void TestSimController::writeReadBack_data()
     QTest::newRow("106 -> 91.0") << 106 << hex("0D7A") << 91 << 0;
     QTest::newRow("108 -> 91.2") << 108 << hex("000C") << 91 << 2;
     QTest::newRow("79 text ABCDEF -> 86.37..39") << 79 << QByteArray("ABCDEF") << 86 << 37;
-    QTest::newRow("80 text shorter than its field") << 80 << QByteArray("ab\0\0\0\0\0\0\0\0", 10)
-                                                    << 86 << 40;
-    QTest::newRow("73 text of 10 registers -> 2.63") << 73 << QByteArray("SN-2024-0000000042xy")
-                                                     << 2 << 63;
+    QTest::newRow("80 text shorter than its field")
+        << 80 << QByteArray("ab\0\0\0\0\0\0\0\0", 10) << 86 << 40;
+    QTest::newRow("73 text of 10 registers -> 2.63")
+        << 73 << QByteArray("SN-2024-0000000042xy") << 2 << 63;
 }
 
-void TestSimController::writeReadBack()
-{
+void TestSimController::writeReadBack() {
     QFETCH(int, param);
     QFETCH(QByteArray, data);
     QFETCH(int, block);
@@ -234,8 +224,8 @@ void TestSimController::writeReadBack()
     const QByteArray answer = c.respond(withCrc(req));
     QCOMPARE(answer.toHex(' '), withCrc(req.left(6)).toHex(' '));
     for (int i = 0; i < count; ++i) {
-        const uint16_t want = static_cast<uint16_t>((static_cast<uint8_t>(data.at(2 * i)) << 8)
-                                                    | static_cast<uint8_t>(data.at(2 * i + 1)));
+        const uint16_t want = static_cast<uint16_t>((static_cast<uint8_t>(data.at(2 * i)) << 8) |
+                                                    static_cast<uint8_t>(data.at(2 * i + 1)));
         QCOMPARE(static_cast<uint16_t>(c.reg(block, reg + i)), want);
         QCOMPARE(c.writtenRegister(param + i), want);
     }
@@ -248,8 +238,7 @@ void TestSimController::writeReadBack()
     QCOMPARE(words.mid(3 + 2 * reg, 2 * count).toHex(), data.toHex());
 }
 
-void TestSimController::multiRegisterWrite()
-{
+void TestSimController::multiRegisterWrite() {
     // Registers 24..26 in one write land in 3.0..3.2; registers 2..3 in 2.17 and 2.55.
     SimController c;
     c.setFrozen(true);
@@ -276,8 +265,7 @@ void TestSimController::multiRegisterWrite()
     QCOMPARE(c.reg(86, 39), last);
 }
 
-void TestSimController::unmappedRegisterKeepsCells()
-{
+void TestSimController::unmappedRegisterKeepsCells() {
     SimController c;
     c.setFrozen(true);
     const QVector<int16_t> before = snapshot(c);
@@ -289,23 +277,22 @@ void TestSimController::unmappedRegisterKeepsCells()
     QCOMPARE(c.writtenRegister(93), uint16_t(0x0022));
 }
 
-void TestSimController::clockWrite_data()
-{
+void TestSimController::clockWrite_data() {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QDateTime>("clock");
-    QTest::newRow("2024-03-05 07:08:09") << hex("001800030005000700080009") << true
-                                         << QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9));
-    QTest::newRow("leap day 2028-02-29 23:59:59") << hex("001C0002001D0017003B003B") << true
-                                                  << QDateTime(QDate(2028, 2, 29), QTime(23, 59, 59));
-    QTest::newRow("no such day 2024-02-30") << hex("00180002001E000A00000000")
-                                            << false << QDateTime();
+    QTest::newRow("2024-03-05 07:08:09")
+        << hex("001800030005000700080009") << true << QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9));
+    QTest::newRow("leap day 2028-02-29 23:59:59")
+        << hex("001C0002001D0017003B003B") << true
+        << QDateTime(QDate(2028, 2, 29), QTime(23, 59, 59));
+    QTest::newRow("no such day 2024-02-30")
+        << hex("00180002001E000A00000000") << false << QDateTime();
     QTest::newRow("hour 24") << hex("001800010001001800000000") << false << QDateTime();
     QTest::newRow("month 13") << hex("0018000D0001000000000000") << false << QDateTime();
 }
 
-void TestSimController::clockWrite()
-{
+void TestSimController::clockWrite() {
     QFETCH(QByteArray, data);
     QFETCH(bool, accepted);
     QFETCH(QDateTime, clock);
@@ -324,8 +311,8 @@ void TestSimController::clockWrite()
     QCOMPARE(answer.toHex(), withCrc(hex("0110004A0006")).toHex());
     QCOMPARE(c.clock(), clock);
     for (int i = 0; i < 6; ++i)
-        QCOMPARE(c.reg(2, 93 + i),
-                 int16_t((static_cast<uint8_t>(data.at(2 * i)) << 8) | static_cast<uint8_t>(data.at(2 * i + 1))));
+        QCOMPARE(c.reg(2, 93 + i), int16_t((static_cast<uint8_t>(data.at(2 * i)) << 8) |
+                                           static_cast<uint8_t>(data.at(2 * i + 1))));
     // The clock keeps running, frozen or not.
     c.advance(61000);
     QCOMPARE(c.clock(), clock.addSecs(61));
@@ -333,8 +320,7 @@ void TestSimController::clockWrite()
     QCOMPARE(c.reg(86, 37), cellsBefore.at(86 * 100 + 37));
 }
 
-void TestSimController::commands()
-{
+void TestSimController::commands() {
     SimController c;
     c.setAddress(3);
     // Shutdown opens the relays and stops the current.
@@ -363,18 +349,15 @@ void TestSimController::commands()
     QCOMPARE(c.reg(2, 13), int16_t(1));
 }
 
-void TestSimController::answerFaults_data()
-{
+void TestSimController::answerFaults_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("answer");
     const QByteArray read3 = hex("0104005B0003C1D8");
     QTest::newRow("short by 1") << "shortBy" << read3 << withCrc(hex("0104040D48001E"));
     QTest::newRow("short by all") << "shortBy9" << read3 << withCrc(hex("010400"));
-    QTest::newRow("oversize to 4") << "oversize" << read3
-                                   << withCrc(hex("0104080D48001EFFFE0000"));
-    QTest::newRow("wrong address 7") << "wrongAddr" << read3
-                                     << withCrc(hex("0704060D48001EFFFE"));
+    QTest::newRow("oversize to 4") << "oversize" << read3 << withCrc(hex("0104080D48001EFFFE0000"));
+    QTest::newRow("wrong address 7") << "wrongAddr" << read3 << withCrc(hex("0704060D48001EFFFE"));
     QByteArray bad = withCrc(hex("0104060D48001EFFFE"));
     bad[bad.size() - 1] = static_cast<char>(bad.at(bad.size() - 1) ^ 0x5A);
     QTest::newRow("corrupt crc") << "corruptCrc" << read3 << bad;
@@ -387,8 +370,7 @@ void TestSimController::answerFaults_data()
         << "shortBy" << hex("011000050001020064A7EE") << withCrc(hex("011000050001"));
 }
 
-void TestSimController::answerFaults()
-{
+void TestSimController::answerFaults() {
     QFETCH(QString, fault);
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answer);
@@ -416,8 +398,7 @@ void TestSimController::answerFaults()
         QCOMPARE(c.writtenRegister(5), uint16_t(0)); // refused, not executed
 }
 
-void TestSimController::answerAll_data()
-{
+void TestSimController::answerAll_data() {
     QTest::addColumn<bool>("all");
     QTest::addColumn<int>("devices");
     QTest::addColumn<QList<int>>("answered");
@@ -427,8 +408,7 @@ void TestSimController::answerAll_data()
     QTest::newRow("all of 247") << true << 247 << QList<int>{1, 100, 247};
 }
 
-void TestSimController::answerAll()
-{
+void TestSimController::answerAll() {
     QFETCH(bool, all);
     QFETCH(int, devices);
     QFETCH(QList<int>, answered);
@@ -441,16 +421,14 @@ void TestSimController::answerAll()
         QByteArray req;
         req.append(static_cast<char>(a)).append(hex("040002000A"));
         const QByteArray got = c.respond(withCrc(req));
-        const bool expectAnswer = answered.contains(a)
-            || (all && a >= 1 && a <= devices);
+        const bool expectAnswer = answered.contains(a) || (all && a >= 1 && a <= devices);
         QVERIFY2(got.isEmpty() != expectAnswer, qPrintable(QString("address %1").arg(a)));
         if (expectAnswer)
             QCOMPARE(static_cast<uint8_t>(got.at(0)), uint8_t(a));
     }
 }
 
-void TestSimController::liveModelStaysPlausible()
-{
+void TestSimController::liveModelStaysPlausible() {
     SimController c;
     const QDateTime start = c.clock();
     bool charged = false, discharged = false, alarmSet = false, alarmClearedAfterSet = false;
@@ -487,8 +465,8 @@ void TestSimController::liveModelStaysPlausible()
         }
         for (int r = 0; r < SimController::kRackCount; ++r) {
             const int b = r < 8 ? 0 : 1, i = r < 8 ? 24 + 9 * r : 9 * (r - 8);
-            QVERIFY(c.reg(b, i) >= 0 && c.reg(b, i) <= 100);   // SOC
-            QVERIFY(c.reg(b, i + 3) >= c.reg(b, i + 4));       // max >= min cell
+            QVERIFY(c.reg(b, i) >= 0 && c.reg(b, i) <= 100); // SOC
+            QVERIFY(c.reg(b, i + 3) >= c.reg(b, i + 4));     // max >= min cell
             QVERIFY(c.reg(b, i + 7) >= 0 && c.reg(b, i + 7) <= 5);
         }
         QVERIFY(c.reg(2, 32) >= c.reg(2, 35));
@@ -510,8 +488,7 @@ void TestSimController::liveModelStaysPlausible()
     QCOMPARE(c.reg(2, 17), int16_t(1));
 }
 
-void TestSimController::frozenAndReset()
-{
+void TestSimController::frozenAndReset() {
     SimController c;
     c.setFrozen(true);
     const QVector<int16_t> before = snapshot(c);
@@ -532,8 +509,7 @@ void TestSimController::frozenAndReset()
     QCOMPARE(c.reg(3, 0), int16_t(0)); // parameters stay lost after a reboot
 }
 
-void TestSimController::faultRecordsHaveValidDates()
-{
+void TestSimController::faultRecordsHaveValidDates() {
     SimController c;
     QDateTime previous = c.clock();
     for (int k = 0; k < SimController::kFaultRecords; ++k) {
@@ -545,18 +521,17 @@ void TestSimController::faultRecordsHaveValidDates()
         const QDateTime when(d, t);
         QVERIFY2(when < previous, "records run from the newest back");
         previous = when;
-        QVERIFY(w(3) >= w(4));                       // max >= min cell voltage
+        QVERIFY(w(3) >= w(4)); // max >= min cell voltage
         QVERIFY(w(3) >= 2500 && w(3) <= 3700);
-        QVERIFY(w(16) <= 100);                        // SOC
+        QVERIFY(w(16) <= 100); // SOC
         QVERIFY(w(5) >= 1 && w(5) <= 15);
         QVERIFY(c.reg(b, 7) >= c.reg(b, 8));
-        QVERIFY(w(19) || w(20) || w(21) || w(22));   // every record holds a fault bit
+        QVERIFY(w(19) || w(20) || w(21) || w(22)); // every record holds a fault bit
     }
 }
 
 // Any bytes at all: no crash, and every answer is a sane frame.
-void TestSimController::randomInputIsSafe()
-{
+void TestSimController::randomInputIsSafe() {
     SimController c;
     c.setAnswerAll(true);
     c.setDeviceCount(3);
@@ -586,7 +561,8 @@ void TestSimController::randomInputIsSafe()
         QVERIFY(got.size() <= 255);
         QCOMPARE(got.at(0), req.at(0));
         const uint8_t f = static_cast<uint8_t>(got.at(1));
-        QVERIFY(f == static_cast<uint8_t>(req.at(1)) || f == (static_cast<uint8_t>(req.at(1)) | 0x80));
+        QVERIFY(f == static_cast<uint8_t>(req.at(1)) ||
+                f == (static_cast<uint8_t>(req.at(1)) | 0x80));
         if (f == 4)
             QCOMPARE(got.size(), 5 + static_cast<uint8_t>(got.at(2)));
         if (f & 0x80)
@@ -597,8 +573,7 @@ void TestSimController::randomInputIsSafe()
     QVERIFY(c.reg(2, 1) >= 0 && c.reg(2, 1) <= 100);
 }
 
-void TestSimController::framer_data()
-{
+void TestSimController::framer_data() {
     QTest::addColumn<QList<QByteArray>>("chunks");
     QTest::addColumn<QList<QByteArray>>("frames");
     const QByteArray read = hex("0104000200645021");
@@ -616,14 +591,15 @@ void TestSimController::framer_data()
     QTest::newRow("garbage before a write")
         << QList<QByteArray>{hex("00FF1234"), write} << QList<QByteArray>{hex("00FF1234"), write};
     QTest::newRow("unknown function ending in its CRC")
-        << QList<QByteArray>{withCrc(hex("01070000"))} << QList<QByteArray>{withCrc(hex("01070000"))};
-    QTest::newRow("incomplete read waits") << QList<QByteArray>{read.left(7)} << QList<QByteArray>{};
+        << QList<QByteArray>{withCrc(hex("01070000"))}
+        << QList<QByteArray>{withCrc(hex("01070000"))};
+    QTest::newRow("incomplete read waits")
+        << QList<QByteArray>{read.left(7)} << QList<QByteArray>{};
     QTest::newRow("read with bad CRC waits for the gap")
         << QList<QByteArray>{hex("0104000200645022")} << QList<QByteArray>{};
 }
 
-void TestSimController::framer()
-{
+void TestSimController::framer() {
     QFETCH(QList<QByteArray>, chunks);
     QFETCH(QList<QByteArray>, frames);
     SimFramer framer;
@@ -634,8 +610,7 @@ void TestSimController::framer()
     QCOMPARE(got, frames);
 }
 
-void TestSimController::framerGap()
-{
+void TestSimController::framerGap() {
     SimFramer framer;
     const auto t0 = SimFramer::Clock::now();
     const QByteArray junk = hex("0104000200645022");

@@ -22,8 +22,7 @@
 namespace {
 
 struct ModbusDeleter {
-    void operator()(modbus_t *ctx) const
-    {
+    void operator()(modbus_t *ctx) const {
         modbus_close(ctx);
         modbus_free(ctx);
     }
@@ -32,8 +31,7 @@ using Master = std::unique_ptr<modbus_t, ModbusDeleter>;
 
 // A libmodbus RTU master on path. RS-232/485 mode and RTS ioctls do not apply to a pty, so
 // their failure is ignored.
-Master openMaster(const QString &path, int slave, int timeoutMs = 300)
-{
+Master openMaster(const QString &path, int slave, int timeoutMs = 300) {
     modbus_t *ctx = modbus_new_rtu(path.toLocal8Bit().constData(), 9600, 'N', 8, 1);
     if (!ctx)
         return nullptr;
@@ -47,8 +45,7 @@ Master openMaster(const QString &path, int slave, int timeoutMs = 300)
 }
 
 // The block-read counts of the poll plan, by block.
-int countOfBlock(int block)
-{
+int countOfBlock(int block) {
     if (block <= 2)
         return 100;
     if (block == 3 || block == 4 || block == 89)
@@ -72,8 +69,7 @@ int countOfBlock(int block)
 
 } // namespace
 
-class TestSimLink : public QObject
-{
+class TestSimLink : public QObject {
     Q_OBJECT
 
 private slots:
@@ -100,32 +96,32 @@ private:
     std::unique_ptr<PtySimulator> sim;
 };
 
-void TestSimLink::init()
-{
+void TestSimLink::init() {
     sim = std::make_unique<PtySimulator>();
     QVERIFY(sim->start());
     QVERIFY(sim->isRunning());
     QVERIFY(sim->slavePath().startsWith("/dev/pts/"));
 }
 
-void TestSimLink::cleanup() { sim.reset(); }
+void TestSimLink::cleanup() {
+    sim.reset();
+}
 
-void TestSimLink::readBlock2()
-{
+void TestSimLink::readBlock2() {
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
     uint16_t r[100] = {};
     QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
     const auto s = [&](int i) { return static_cast<int16_t>(r[i]); };
-    QCOMPARE(s(0), int16_t(1));                   // host ID = own address
-    QVERIFY(s(1) >= 0 && s(1) <= 100);            // SOC
-    QVERIFY(s(4) >= 0 && s(4) <= 5);              // system state
-    QVERIFY(s(5) >= 0 && s(5) <= 3);              // charge state
-    QVERIFY(s(13) == 0 || s(13) == 1);            // relay
-    QCOMPARE(s(17), int16_t(1));                  // device count
-    QVERIFY(s(32) >= 3200 && s(32) <= 3400);      // max cell mV
-    QVERIFY(s(35) >= 3200 && s(35) <= s(32));     // min cell mV
-    QVERIFY(s(37) >= 15 && s(37) <= 35);          // max temperature
+    QCOMPARE(s(0), int16_t(1));               // host ID = own address
+    QVERIFY(s(1) >= 0 && s(1) <= 100);        // SOC
+    QVERIFY(s(4) >= 0 && s(4) <= 5);          // system state
+    QVERIFY(s(5) >= 0 && s(5) <= 3);          // charge state
+    QVERIFY(s(13) == 0 || s(13) == 1);        // relay
+    QCOMPARE(s(17), int16_t(1));              // device count
+    QVERIFY(s(32) >= 3200 && s(32) <= 3400);  // max cell mV
+    QVERIFY(s(35) >= 3200 && s(35) <= s(32)); // min cell mV
+    QVERIFY(s(37) >= 15 && s(37) <= 35);      // max temperature
     QVERIFY(s(39) >= 15 && s(39) <= s(37));
     QVERIFY(r[63] >> 8 >= 0x20 && r[63] >> 8 < 0x7F); // serial number text
     QVERIFY(r[83] >> 8 >= 0x20 && r[83] >> 8 < 0x7F); // software version text
@@ -133,11 +129,10 @@ void TestSimLink::readBlock2()
     QCOMPARE(int(s(93)) + 2000, clock.date().year());
     QCOMPARE(int(s(94)), clock.date().month());
     QVERIFY(s(96) >= 0 && s(96) <= 23 && s(97) >= 0 && s(97) <= 59 && s(98) >= 0 && s(98) <= 59);
-    QVERIFY(s(99) >= 15 && s(99) <= 35);          // mean temperature
+    QVERIFY(s(99) >= 15 && s(99) <= 35); // mean temperature
 }
 
-void TestSimLink::readEveryBlock()
-{
+void TestSimLink::readEveryBlock() {
     sim->setFrozen(true);
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
@@ -156,8 +151,7 @@ void TestSimLink::readEveryBlock()
     QCOMPARE(errno, int(EMBXILFUN));
 }
 
-void TestSimLink::writeParameter_data()
-{
+void TestSimLink::writeParameter_data() {
     QTest::addColumn<int>("param");
     QTest::addColumn<QList<int>>("values");
     QTest::addColumn<int>("block");
@@ -169,12 +163,12 @@ void TestSimLink::writeParameter_data()
     QTest::newRow("107 -> 91.1") << 107 << QList<int>{44} << 91 << 1;
     QTest::newRow("103 -> 90.8") << 103 << QList<int>{321} << 90 << 8;
     QTest::newRow("77 text of 12 registers -> 86.15")
-        << 77 << QList<int>{0x6170, 0x6E2E, 0x6578, 0x616D, 0x706C, 0x652E, 0x636F, 0x6D00, 0, 0, 0, 0}
+        << 77
+        << QList<int>{0x6170, 0x6E2E, 0x6578, 0x616D, 0x706C, 0x652E, 0x636F, 0x6D00, 0, 0, 0, 0}
         << 86 << 15;
 }
 
-void TestSimLink::writeParameter()
-{
+void TestSimLink::writeParameter() {
     QFETCH(int, param);
     QFETCH(QList<int>, values);
     QFETCH(int, block);
@@ -193,8 +187,7 @@ void TestSimLink::writeParameter()
     QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), 3);
 }
 
-void TestSimLink::writeClock()
-{
+void TestSimLink::writeClock() {
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
     const uint16_t when[6] = {24, 3, 5, 7, 8, 9};
@@ -214,8 +207,7 @@ void TestSimLink::writeClock()
     QVERIFY(sim->clock() < QDateTime(QDate(2024, 3, 6), QTime(0, 0)));
 }
 
-void TestSimLink::requestLog()
-{
+void TestSimLink::requestLog() {
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
     sim->clearRequests();
@@ -230,8 +222,7 @@ void TestSimLink::requestLog()
     QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() >= 1, 2000);
 }
 
-void TestSimLink::faults_data()
-{
+void TestSimLink::faults_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("errorCode"); // 0: the read succeeds
     QTest::newRow("silent -> timeout") << "silent" << int(ETIMEDOUT);
@@ -245,8 +236,7 @@ void TestSimLink::faults_data()
     QTest::newRow("stray byte -> fails") << "strayByte" << -1;
 }
 
-void TestSimLink::faults()
-{
+void TestSimLink::faults() {
     QFETCH(QString, fault);
     QFETCH(int, errorCode);
     SimFaults f;
@@ -296,8 +286,7 @@ void TestSimLink::faults()
     QTRY_VERIFY_WITH_TIMEOUT(modbus_read_input_registers(m.get(), 5, 10, r) == 10, 3000);
 }
 
-void TestSimLink::dropEvery()
-{
+void TestSimLink::dropEvery() {
     SimFaults f;
     f.dropEvery = 3;
     sim->setFaults(f);
@@ -312,8 +301,7 @@ void TestSimLink::dropEvery()
     QTRY_COMPARE_WITH_TIMEOUT(sim->answerCount(), 4, 2000);
 }
 
-void TestSimLink::answerAll()
-{
+void TestSimLink::answerAll() {
     sim->setDeviceCount(3);
     sim->setAnswerAll(true);
     uint16_t r[20] = {};
@@ -338,8 +326,7 @@ void TestSimLink::answerAll()
     QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), 1);
 }
 
-void TestSimLink::reopenPort()
-{
+void TestSimLink::reopenPort() {
     uint16_t r[3] = {};
     for (int i = 0; i < 3; ++i) {
         Master m = openMaster(sim->slavePath(), 1);
@@ -349,8 +336,7 @@ void TestSimLink::reopenPort()
     QVERIFY(sim->isRunning());
 }
 
-void TestSimLink::stopIsPrompt()
-{
+void TestSimLink::stopIsPrompt() {
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
     SimFaults f;
@@ -380,8 +366,7 @@ namespace {
 // through the bitwise algorithm: see tst_simcontroller).
 const QByteArray kRead91 = QByteArray::fromHex("0104005B0003C1D8");
 
-QByteArray exchange(QSerialPort &port, const QByteArray &request, int expected)
-{
+QByteArray exchange(QSerialPort &port, const QByteArray &request, int expected) {
     port.write(request);
     QByteArray got;
     QElapsedTimer t;
@@ -395,8 +380,7 @@ QByteArray exchange(QSerialPort &port, const QByteArray &request, int expected)
 
 } // namespace
 
-void TestSimLink::qserialportReopen()
-{
+void TestSimLink::qserialportReopen() {
     sim->setFrozen(true);
     sim->setReg(91, 0, 0x0D48);
     sim->setReg(91, 1, 0x001E);
@@ -411,8 +395,7 @@ void TestSimLink::qserialportReopen()
     }
 }
 
-void TestSimLink::noStaleAnswerAfterReopen()
-{
+void TestSimLink::noStaleAnswerAfterReopen() {
     // An answer that lands while the port is closed must not greet the next user of the port.
     sim->setFrozen(true);
     sim->setReg(91, 0, 0x0D48);
@@ -436,8 +419,7 @@ void TestSimLink::noStaleAnswerAfterReopen()
     QCOMPARE(answer.size(), 11);
 }
 
-void TestSimLink::deviceMode()
-{
+void TestSimLink::deviceMode() {
     // The simulator on an existing terminal: here the slave of a pty made by the test, whose
     // master plays the program's side.
     sim.reset();
@@ -476,8 +458,7 @@ void TestSimLink::deviceMode()
     QVERIFY(!dev.startOnDevice(QStringLiteral("/nonexistent/tty")));
 }
 
-void TestSimLink::standaloneProcess()
-{
+void TestSimLink::standaloneProcess() {
     sim.reset();
     QProcess proc;
     proc.start(QStringLiteral(VADUZ_SIM_BIN), {"--pty", "--address", "5", "--devices", "4"});
