@@ -318,6 +318,7 @@ PtySimulator::~PtySimulator() {
 bool PtySimulator::start() {
     if (isRunning())
         return true;
+    stop(); // a thread that ended on its own is joined before a new one starts
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0)
         return false;
@@ -345,6 +346,7 @@ bool PtySimulator::start() {
 bool PtySimulator::startOnDevice(const QString &devicePath, int baud) {
     if (isRunning())
         return false;
+    stop();
     const QByteArray p = devicePath.toLocal8Bit();
     const int fd = ::open(p.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
