@@ -1,5 +1,7 @@
 // The process entry: application attributes and default font, the main window at its fixed
-// size, and the optional built-in simulated controller or extra port entries.
+// size, and the optional built-in simulated controller or extra port entries. A termination
+// signal (SIGTERM, SIGINT, SIGHUP) ends the event loop like closing the window, so the link
+// worker is stopped and the port closed before the process goes.
 
 #include "widget.h"
 
@@ -8,13 +10,50 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QtGlobal>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcApp, "vaduz.app", QtInfoMsg)
+
 namespace {
+
+// Self-pipe: the handler only writes a byte; the event loop reads it and quits.
+int g_signalFds[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalFds[0], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QCoreApplication *app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0)
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalFds[1], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, app, [app] {
+        char byte;
+        [[maybe_unused]] const auto n = ::read(g_signalFds[1], &byte, 1);
+        qCInfo(lcApp) << "Termination signal: closing";
+        app->quit();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    return notifier;
+}
 
 struct Options {
     bool simulator = false;
@@ -72,17 +111,22 @@ int main(int argc, char *argv[])
     for (const QString &path : options.ports)
         addExtraPort(path, QStringLiteral("Serial port"));
 
+    auto signalNotifier = quitOnTerminationSignals(app.get());
+
     int result = 0;
     {
         Widget w;
         fixMainWindowFrame(w);
         w.show();
+        qCInfo(lcApp) << "Main window shown";
         result = app->exec();
     }
+    qCInfo(lcApp) << "Main window closed";
     // The window (and with it the link worker) is gone; the controller can stop now.
     if (simulator)
         simulator->stop();
     simulator.reset();
+    signalNotifier.reset();
     app.reset();
     font.reset();
     return result;
