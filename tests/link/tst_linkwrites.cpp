@@ -76,9 +76,17 @@ void TestLinkWrites::singleWriteAndSuccessHold() {
     // The success text stays for 1.5 s; the next read then says "Refreshing Data" again.
     QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Refreshing Data"), 4000);
     QVERIFY2(held.elapsed() >= 1300, qPrintable(QString::number(held.elapsed())));
-    // Polling went on after the write.
+    // Polling went on after the write, one full period after it.
     const quint64 reads = rig.worker->stats().readsOk;
     QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk > reads, 2000);
+    const QList<SimRequest> all = rig.sim->requests();
+    int w = 0;
+    while (w < all.size() && static_cast<uint8_t>(all.at(w).frame.at(1)) != 16)
+        ++w;
+    QVERIFY(w + 1 < all.size());
+    const qint64 nextRead = all.at(w + 1).msSinceStart - all.at(w).msSinceStart;
+    QVERIFY2(nextRead >= 400,
+             qPrintable(QStringLiteral("next read %1 ms after the write").arg(nextRead)));
 }
 
 void TestLinkWrites::silentControllerWrite() {
