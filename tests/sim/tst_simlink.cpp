@@ -31,7 +31,7 @@ using Master = std::unique_ptr<modbus_t, ModbusDeleter>;
 
 // A libmodbus RTU master on path. RS-232/485 mode and RTS ioctls do not apply to a pty, so
 // their failure is ignored.
-Master openMaster(const QString &path, int slave, int timeoutMs = 300) {
+Master openMaster(const QString &path, int slave, int timeoutMs = 1000) {
     modbus_t *ctx = modbus_new_rtu(path.toLocal8Bit().constData(), 9600, 'N', 8, 1);
     if (!ctx)
         return nullptr;
@@ -262,7 +262,7 @@ void TestSimLink::faults() {
     }
     sim->setFaults(f);
     QCOMPARE(sim->faults().silent, f.silent);
-    Master m = openMaster(sim->slavePath(), 1, 400);
+    Master m = openMaster(sim->slavePath(), 1, 600);
     QVERIFY(m);
     uint16_t r[10] = {};
     QElapsedTimer t;
@@ -290,7 +290,7 @@ void TestSimLink::dropEvery() {
     SimFaults f;
     f.dropEvery = 3;
     sim->setFaults(f);
-    Master m = openMaster(sim->slavePath(), 1, 200);
+    Master m = openMaster(sim->slavePath(), 1, 500);
     QVERIFY(m);
     uint16_t r[5] = {};
     QList<int> results;
@@ -306,7 +306,7 @@ void TestSimLink::answerAll() {
     sim->setAnswerAll(true);
     uint16_t r[20] = {};
     for (int slave = 1; slave <= 4; ++slave) {
-        Master m = openMaster(sim->slavePath(), slave, 200);
+        Master m = openMaster(sim->slavePath(), slave, 500);
         QVERIFY(m);
         const int rc = modbus_read_input_registers(m.get(), 2, 20, r);
         if (slave <= 3) {
@@ -320,7 +320,7 @@ void TestSimLink::answerAll() {
     // Only address 2 once answer-all is off again.
     sim->setAnswerAll(false);
     sim->setAddress(2);
-    Master one = openMaster(sim->slavePath(), 1, 200);
+    Master one = openMaster(sim->slavePath(), 1, 500);
     QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), -1);
     modbus_set_slave(one.get(), 2);
     QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), 1);
