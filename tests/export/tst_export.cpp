@@ -9,7 +9,6 @@
 #include "registermirror.h"
 #include "serialsettings.h"
 #include "sheetwriter.h"
-#include "systick.h"
 #include "ui_widget.h"
 #include "widget.h"
 
@@ -303,8 +302,7 @@ private slots:
     void flow_data();
     void flow();
 
-    void exportAfterWalkAgainstSimulator();
-    // Last: the main window starts the process-wide tick thread, which then runs until the end.
+    // The main window starts the process-wide tick thread, which then runs until the end.
     void exportButtonAfterReadingButton();
 };
 
@@ -739,61 +737,6 @@ void TestExport::flow() {
     Cells expected = headerCells();
     addRow(expected, 2, minusTenTexts());
     addRow(expected, 3, uniformTexts(2));
-    QCOMPARE(book.cells, expected);
-}
-
-// The whole path: the link worker walks records 0..3 from the simulated controller over a
-// pseudo-terminal into the mirror, and the export writes records 0..2 as the controller holds
-// them.
-void TestExport::exportAfterWalkAgainstSimulator() {
-    const QVector<Words> records{filled(-10), filled(2), filled(3), filled(4)};
-    PtySimulator sim;
-    QVERIFY(sim.start());
-    sim.setFrozen(true);
-    sim.setAddress(1);
-    for (int k = 0; k < records.size(); ++k) {
-        for (int w = 0; w < kFaultRecordWords; ++w)
-            sim.setReg(kFaultFirstBlock + k, w, static_cast<int16_t>(records[k][w]));
-    }
-
-    SerialSettings line;
-    line.comName = sim.slavePath() + QStringLiteral(":simulated controller");
-    line.baudRate = 115200;
-    line.dataBits = 8;
-    line.stopBits = 1.0f;
-    line.checkBit = 0;
-    line.comConfigured = true;
-    setSerialSettings(line);
-    resetLinkState();
-    deviceAddr.store(1);
-    pollMode.store(3);
-
-    SysTimerThread ticker;
-    ticker.start();
-    Battert_Stack_Thread worker;
-    worker.startLink();
-
-    // The Fault page's "Reading" with a count of 3.
-    faultCount.store(3);
-    faultIndex.store(0);
-    faultWalk.store(1, std::memory_order_release);
-    pollPeriod.store(300);
-    QTRY_VERIFY_WITH_TIMEOUT(faultWalk.load() == 0, 20000);
-    worker.stopLink();
-    ticker.stop();
-    QCOMPARE(int(faultIndex.load()), 4);
-
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("faults.xlsx"));
-    QString error;
-    QVERIFY2(writeFaultWorkbook(path, &error), qPrintable(error));
-    const Workbook book = readBack(path);
-    QVERIFY2(book.error.isEmpty(), qPrintable(book.error));
-    Cells expected = headerCells();
-    addRow(expected, 2, minusTenTexts());
-    addRow(expected, 3, uniformTexts(2));
-    addRow(expected, 4, uniformTexts(3));
     QCOMPARE(book.cells, expected);
 }
 
