@@ -13,7 +13,6 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -28,16 +27,17 @@ const char kFaultButtonStyle[] = "QPushButton{background-color: rgb(247, 51, 61)
                                  "padding:2px 4px;}QPushButton:pressed{background-color:rgb(104, "
                                  "16, 21);}";
 
-// The tick runs from the first window's construction to the end of the application. One
-// thread serves the whole process: a second window (tests build many) must not make the
-// tick run twice as fast. Its parent is the application object, which stops and joins it
-// when it is destroyed (and aboutToQuit stops it earlier).
-QPointer<SysTimerThread> g_tickThread;
+// The tick runs from the first window's construction to the end of the process. One thread
+// serves the whole process: a second window (tests build many) must not make the tick run
+// twice as fast. The thread stops and joins itself when the application is about to quit;
+// the object is never deleted, so nothing frees the thread's data while its last writes are
+// still in flight.
+SysTimerThread *g_tickThread = nullptr;
 
 SysTimerThread *tickThread()
 {
     if (!g_tickThread)
-        g_tickThread = new SysTimerThread(QCoreApplication::instance());
+        g_tickThread = new SysTimerThread(nullptr);
     return g_tickThread;
 }
 

@@ -49,8 +49,7 @@ void TestVaduzProcess::terminationSignalClosesCleanly()
     QCOMPARE(::kill(pid_t(p.processId()), sig), 0);
     QVERIFY(p.waitForFinished(20000));
     err += p.readAllStandardError();
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, err.constData());
     QVERIFY2(err.contains("Main window closed"), err.constData());
     QVERIFY2(!err.contains("Destroyed while thread is still running"), err.constData());
     QVERIFY2(!err.contains("QSocketNotifier"), err.constData());
