@@ -22,7 +22,7 @@ const Caption kCaptions[] = {
     {"R_Addr2Num12_text", "Stack Power", "kW"},
     {"R_Addr2Num13_text", "Main Relay", ""},
     {"R_Addr2Num14_text", "Cycle Count", ""},
-    {"R_Addr2Num15_text", "Software Version", ""},
+    {"R_Addr2Num15_text", "Fault Code", ""},
     // Home: configuration (read-back beside parameters 1..23)
     {"R_Addr2Num16_text", "Packs per Rack", ""},
     {"R_Addr2Num17_text", "Rack Count", ""},
@@ -64,8 +64,8 @@ const Caption kCaptions[] = {
     {"R_Addr2Num61_text", "Buzzer Enable", "0/1"},
     {"R_Addr2Num62_text", "Debug Mode", "0/1"},
     // Home: identity and clock
-    {"R_Addr2Num83_text", "Hardware Version", ""},
-    {"R_Addr2Num73_text", "Software Build", ""},
+    {"R_Addr2Num83_text", "Software Version", ""},
+    {"R_Addr2Num73_text", "Hardware Version", ""},
     {"R_Addr2Num63_text", "Project Name", ""},
     {"R_Addr2Num93_text", "Date and Time", "yyyy-MM-dd hh:mm:ss"},
 
