@@ -95,7 +95,7 @@ int main(int argc, char **argv) {
         {"--split-gap", 0, 600000, &faults.splitGapMs},
         {"--wrong-addr", 1, 255, &faults.wrongAddr},
         {"--short-by", 1, 100, &faults.shortBy},
-        {"--oversize-to", 1, 125, &faults.oversizeTo},
+        {"--oversize-to", 1, 127, &faults.oversizeTo},
     };
     struct FlagOption {
         const char *name;

@@ -1,3 +1,15 @@
+// What the blocks hold (the program's pages read them so):
+//   0, 1     stack summary (states, voltage, current, SOC, extreme cells and temperatures) and
+//            15 rack parts of 9 words: racks 1..8 in block 0 cells 24..95, 9..15 in block 1
+//   2        host record: live stack values, read-back cells of the Home page parameters,
+//            three 20-character strings (serial number, hardware and software version) and
+//            the clock in 2:93..98
+//   3, 4, 5  read-back cells of the limit parameters 24..72
+//   6        alarm bit words, set and cleared from time to time
+//   7..21    15 packs: voltages, 52 cells in mV, 22 + 4 temperatures, balancing bits
+//   22..85   stored fault records, newest first, date packed two fields per word
+//   86       device information strings; 88, 89, 90 thermal, alarm and cooling states;
+//   91       balancing parameters. 87 is never read and stays zero.
 #include "simcontroller.h"
 
 #include "framecodec.h"
