@@ -17,8 +17,6 @@ Q_LOGGING_CATEGORY(lcLinkFrames, "vaduz.link.frames")
 namespace {
 
 constexpr int kAttempts = 3;
-constexpr int kReadHeaderBytes = 3; // address, function, byte count
-constexpr int kCrcBytes = 2;
 
 void logFrame(const char *direction, const uint8_t *bytes, int length) {
     if (!lcLinkFrames().isDebugEnabled())
@@ -291,8 +289,11 @@ void Battert_Stack_Thread::handleReadyRead() {
     // Bytes are only ever tested as one run from the first byte received, so a run longer
     // than the room left in rxBuf can never become a frame that fits: drop it and fail the
     // transaction instead of writing past the buffer.
-    const int room = kFrameBufSize - rxLen;
-    if (rxAccum.size() > room) {
+    const auto *bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
+    switch (acceptReceivedRun(bytes, rxAccum.size(), rxBuf, &rxLen)) {
+    case RxRun::Incomplete:
+        return;
+    case RxRun::Overflow:
         qCDebug(lcLink).noquote() << "Frame dropped:" << rxAccum.size()
                                   << "bytes do not fit the receive buffer:"
                                   << rxAccum.left(32).toHex(' ') << "...";
@@ -301,16 +302,9 @@ void Battert_Stack_Thread::handleReadyRead() {
         if (waitLoop)
             waitLoop->quit();
         return;
+    case RxRun::Complete:
+        break;
     }
-
-    if (rxAccum.size() <= 3)
-        return;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
-    if (!isFrameComplete(bytes, rxAccum.size()))
-        return;
-
-    std::memcpy(rxBuf + rxLen, bytes, static_cast<size_t>(rxAccum.size()));
-    rxLen = static_cast<uint16_t>(rxLen + rxAccum.size());
     logFrame("RECV:", bytes, rxAccum.size());
     frameDone = true;
     emit frameReceived();
@@ -364,9 +358,7 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
     if (sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0 && responseMatchesRequest()) {
         // Land only the registers the response actually carries (never more than asked):
         // cells past a short answer keep their values.
-        const int carried = std::max(0, (rxLen - kReadHeaderBytes - kCrcBytes) / 2);
-        const int n = std::min<int>(count, carried);
-        landRegisters(start, rxBuf + kReadHeaderBytes, n);
+        const int n = landReadResponse(start, count, rxBuf, rxLen);
         // A fault record counts as read only when it is this walk's next record and arrived
         // whole; reads of other pages' blocks while the walk is paused do not advance it.
         if (faultWalk.load() == 1 && n == count &&
