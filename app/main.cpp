@@ -29,14 +29,12 @@ namespace {
 // Self-pipe: the handler only writes a byte; the event loop reads it and quits.
 int g_signalFds[2] = {-1, -1};
 
-void onTerminationSignal(int)
-{
+void onTerminationSignal(int) {
     const char byte = 1;
     [[maybe_unused]] const auto n = ::write(g_signalFds[0], &byte, 1);
 }
 
-std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QCoreApplication *app)
-{
+std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QCoreApplication *app) {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0)
         return nullptr;
     auto notifier = std::make_unique<QSocketNotifier>(g_signalFds[1], QSocketNotifier::Read);
@@ -62,8 +60,7 @@ struct Options {
 };
 
 // --simulator and --port PATH (repeatable); Qt's own options are left to QApplication.
-Options parseOptions(const QStringList &args)
-{
+Options parseOptions(const QStringList &args) {
     Options o;
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args.at(i);
@@ -85,8 +82,7 @@ Options parseOptions(const QStringList &args)
 
 } // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     auto font = std::make_unique<QFont>(QStringLiteral("Calibri"));

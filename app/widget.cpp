@@ -34,15 +34,13 @@ const char kFaultButtonStyle[] = "QPushButton{background-color: rgb(247, 51, 61)
 // still in flight.
 SysTimerThread *g_tickThread = nullptr;
 
-SysTimerThread *tickThread()
-{
+SysTimerThread *tickThread() {
     if (!g_tickThread)
         g_tickThread = new SysTimerThread(nullptr);
     return g_tickThread;
 }
 
-void styleTable(QTableWidget *table)
-{
+void styleTable(QTableWidget *table) {
     table->setStyleSheet(QLatin1String(kTableStyle));
     table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
     table->verticalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
@@ -50,8 +48,7 @@ void styleTable(QTableWidget *table)
 
 } // namespace
 
-Widget::Widget(QWidget *parent) : QWidget(parent)
-{
+Widget::Widget(QWidget *parent) : QWidget(parent) {
     ui = new Ui::Widget;
     ui->setupUi(this);
 
@@ -109,8 +106,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent)
     m_statusTimer->start(1);
 }
 
-Widget::~Widget()
-{
+Widget::~Widget() {
     // The worker uses the shared state and the port until it has ended: stop and join it
     // before anything else goes away.
     if (m_worker && m_worker->isRunning())
@@ -127,19 +123,23 @@ Widget::~Widget()
     ui = nullptr;
 }
 
-QMessageBox *Widget::confirmationBox() const { return m_dispatcher->confirmationBox(); }
+QMessageBox *Widget::confirmationBox() const {
+    return m_dispatcher->confirmationBox();
+}
 
-int Widget::settingsPageIndex() const { return m_dispatcher->settingsPageIndex(); }
+int Widget::settingsPageIndex() const {
+    return m_dispatcher->settingsPageIndex();
+}
 
-void Widget::slotmainBtnClicked() { m_dispatcher->dispatch(sender()); }
+void Widget::slotmainBtnClicked() {
+    m_dispatcher->dispatch(sender());
+}
 
-void Widget::slotRefeshParaTimer()
-{
+void Widget::slotRefeshParaTimer() {
     m_pageRefresh->slotRefeshParaTimer();
 }
 
-void Widget::slotKelvaneComTimer()
-{
+void Widget::slotKelvaneComTimer() {
     // Runs every millisecond: re-setting an unchanged text or style sheet would re-polish the
     // label each time, so only a new status text reaches the label.
     const uint32_t generation = statusTextGeneration();
@@ -157,8 +157,7 @@ void Widget::slotKelvaneComTimer()
     }
 }
 
-void fixMainWindowFrame(QWidget &window)
-{
+void fixMainWindowFrame(QWidget &window) {
     window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
     window.setFixedSize(window.width(), window.height());
 }

@@ -20,8 +20,7 @@ namespace Ui {
 class Widget;
 }
 
-class Widget : public QWidget
-{
+class Widget : public QWidget {
     Q_OBJECT
 
 public:

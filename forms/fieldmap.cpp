@@ -6,6 +6,7 @@ namespace {
 
 // Columns: object name, page, x, y, width, height, kind, block, index, parameter.
 // Each parameter row reads left to right: read field, edit field, write button.
+// clang-format off
 const FieldDef kFieldMap[] = {
     // ---- Home (Host_tabWidget) ------------------------------------------------------------
     {"R_Addr2Num16_text",         FieldPage::Home,      570,  50,  90, 30, FieldKind::Read,      2, 16, 0},
@@ -406,15 +407,19 @@ const FieldDef kFieldMap[] = {
     {"W_Addr82_btn",              FieldPage::Fault,     538, 762, 131, 39, FieldKind::Command,   -1, -1, 82},
     {"W_Addr83_btn",              FieldPage::Fault,    1050, 762, 131, 39, FieldKind::Command,   -1, -1, 83},
 };
+// clang-format on
 
 } // namespace
 
-const FieldDef *fieldMap() { return kFieldMap; }
+const FieldDef *fieldMap() {
+    return kFieldMap;
+}
 
-std::size_t fieldMapSize() { return sizeof(kFieldMap) / sizeof(kFieldMap[0]); }
+std::size_t fieldMapSize() {
+    return sizeof(kFieldMap) / sizeof(kFieldMap[0]);
+}
 
-const FieldDef *findField(const QString &name)
-{
+const FieldDef *findField(const QString &name) {
     const QByteArray latin = name.toLatin1();
     for (const FieldDef &f : kFieldMap)
         if (std::strcmp(f.name, latin.constData()) == 0)
@@ -423,8 +428,7 @@ const FieldDef *findField(const QString &name)
 }
 
 namespace {
-const FieldDef *paramRow(int param, FieldKind kind)
-{
+const FieldDef *paramRow(int param, FieldKind kind) {
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = kFieldMap[i];
         if (f.param != param)
@@ -436,12 +440,15 @@ const FieldDef *paramRow(int param, FieldKind kind)
 }
 } // namespace
 
-const FieldDef *paramEditField(int param) { return paramRow(param, FieldKind::Edit); }
+const FieldDef *paramEditField(int param) {
+    return paramRow(param, FieldKind::Edit);
+}
 
-const FieldDef *paramButton(int param) { return paramRow(param, FieldKind::Button); }
+const FieldDef *paramButton(int param) {
+    return paramRow(param, FieldKind::Button);
+}
 
-const FieldDef *paramReadField(int param)
-{
+const FieldDef *paramReadField(int param) {
     // The map lists each parameter row as read field, edit field, button.
     for (std::size_t i = 1; i < fieldMapSize(); ++i)
         if (kFieldMap[i].kind == FieldKind::Edit && kFieldMap[i].param == param &&
@@ -450,14 +457,18 @@ const FieldDef *paramReadField(int param)
     return nullptr;
 }
 
-const char *pageObjectName(FieldPage page)
-{
+const char *pageObjectName(FieldPage page) {
     switch (page) {
-    case FieldPage::Home: return "Host_tabWidget";
-    case FieldPage::Data: return "Data_tabWidget";
-    case FieldPage::SetPage1: return "set_page";
-    case FieldPage::SetPage2: return "set_page_2";
-    case FieldPage::Fault: return "Fault_tabWidget";
+    case FieldPage::Home:
+        return "Host_tabWidget";
+    case FieldPage::Data:
+        return "Data_tabWidget";
+    case FieldPage::SetPage1:
+        return "set_page";
+    case FieldPage::SetPage2:
+        return "set_page_2";
+    case FieldPage::Fault:
+        return "Fault_tabWidget";
     }
     return "";
 }

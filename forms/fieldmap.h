@@ -30,17 +30,16 @@ enum class FieldKind {
 struct FieldDef {
     const char *name;
     FieldPage page;
-    int x, y, w, h;  // pixels inside the page
+    int x, y, w, h; // pixels inside the page
     FieldKind kind;
-    int block;       // Read: poll block; -1 otherwise
-    int index;       // Read: word offset inside the block; -1 otherwise
-    int param;       // Edit and buttons: parameter (= register) number; 0 for read fields
+    int block; // Read: poll block; -1 otherwise
+    int index; // Read: word offset inside the block; -1 otherwise
+    int param; // Edit and buttons: parameter (= register) number; 0 for read fields
 
     QRect rect() const { return QRect(x, y, w, h); }
     // Mirror cell shown by a read field (block * 100 + index); -1 for other kinds.
     int cell() const { return kind == FieldKind::Read ? block * 100 + index : -1; }
-    bool isButton() const
-    {
+    bool isButton() const {
         return kind == FieldKind::Button || kind == FieldKind::SetButton ||
                kind == FieldKind::Command;
     }

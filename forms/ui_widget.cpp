@@ -16,7 +16,9 @@
 
 // The images live in this static library; a static library's resources must be registered
 // by hand before the first use.
-static void initFormResources() { Q_INIT_RESOURCE(vaduz_images); }
+static void initFormResources() {
+    Q_INIT_RESOURCE(vaduz_images);
+}
 
 namespace {
 
@@ -29,17 +31,19 @@ const int kFaultLegendCols = 8;
 
 // The fault legend: one row per fault byte, one column per bit.
 const char *const kFaultRowHeaders[kFaultLegendRows] = {
-    "Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89",      "Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89",
-    "Level2 Fault\xEF\xBC\x88H\xEF\xBC\x89",        "Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89",
-    "Level3 Protection1\xEF\xBC\x88H\xEF\xBC\x89",  "Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89",
-    "Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89",  "Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89",     "Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level2 Fault\xEF\xBC\x88H\xEF\xBC\x89",       "Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level3 Protection1\xEF\xBC\x88H\xEF\xBC\x89", "Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89", "Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89",
 };
 
 const char *const kFaultLegend[kFaultLegendRows][kFaultLegendCols] = {
     {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
      "CellVolt_Low", "CellVolt_Diff_High"},
     {"Charge_OverCur", "Disharge_OverCur", "SOC_High", "SOC_Low", "InsuComm_Warning",
-     "TotVol\xEF\xBC\x9C" "200V", "TotVolDiff_High", "Reserved"},
+     "TotVol\xEF\xBC\x9C"
+     "200V",
+     "TotVolDiff_High", "Reserved"},
     {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
      "CellVolt_Low", "CellVolt_Diff_High"},
     {"Charge_OverCur", "Disharge_OverCur", "Reserved", "Reserved", "Reserved", "Reserved",
@@ -62,10 +66,11 @@ const char *const kPackFirstColumns[] = {"Total Voltage",   "Max Voltage",     "
                                          "Min Voltage Num", "Max Voltage Num", "Max Temp",
                                          "Min Temp",        "Max Temp Num",    "Min Temp Num"};
 
-QString tr(const char *text) { return QCoreApplication::translate("Widget", text); }
+QString tr(const char *text) {
+    return QCoreApplication::translate("Widget", text);
+}
 
-QFont fontOf(const char *family, int pointSize)
-{
+QFont fontOf(const char *family, int pointSize) {
     QFont f;
     if (family)
         f.setFamily(QString::fromLatin1(family));
@@ -74,27 +79,28 @@ QFont fontOf(const char *family, int pointSize)
     return f;
 }
 
-QFont arial() { return fontOf("Arial", -1); }
-QFont calibri(int pt) { return fontOf("Calibri", pt); }
+QFont arial() {
+    return fontOf("Arial", -1);
+}
+QFont calibri(int pt) {
+    return fontOf("Calibri", pt);
+}
 
-QLabel *makeLabel(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
+QLabel *makeLabel(QWidget *parent, const char *name, int x, int y, int w, int h) {
     auto *l = new QLabel(parent);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(x, y, w, h);
     return l;
 }
 
-QPushButton *makeButton(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
+QPushButton *makeButton(QWidget *parent, const char *name, int x, int y, int w, int h) {
     auto *b = new QPushButton(parent);
     b->setObjectName(QString::fromLatin1(name));
     b->setGeometry(x, y, w, h);
     return b;
 }
 
-QFrame *makeLine(QWidget *parent, const char *name, int x, int y, int w)
-{
+QFrame *makeLine(QWidget *parent, const char *name, int x, int y, int w) {
     auto *l = new QFrame(parent);
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(x, y, w, 1);
@@ -103,8 +109,7 @@ QFrame *makeLine(QWidget *parent, const char *name, int x, int y, int w)
     return l;
 }
 
-QWidget *makePage(QWidget *parent, const char *name, const char *image)
-{
+QWidget *makePage(QWidget *parent, const char *name, const char *image) {
     auto *p = new QWidget(parent);
     p->setObjectName(QString::fromLatin1(name));
     if (image)
@@ -115,8 +120,7 @@ QWidget *makePage(QWidget *parent, const char *name, const char *image)
 
 // Transparent table over the page artwork with its headers; the tab styles of the window
 // re-apply the transparency when the tab is shown.
-QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int cols, int rows)
-{
+QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int cols, int rows) {
     auto *t = new QTableWidget(parent);
     t->setObjectName(QString::fromLatin1(name));
     t->setGeometry(geometry);
@@ -133,8 +137,7 @@ QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int c
 
 namespace Ui {
 
-void Widget::setupUi(QWidget *Widget)
-{
+void Widget::setupUi(QWidget *Widget) {
     initFormResources();
 
     if (Widget->objectName().isEmpty())
@@ -142,7 +145,8 @@ void Widget::setupUi(QWidget *Widget)
     Widget->resize(1400, 900);
 
     welcome_label = makeLabel(Widget, "welcome_label", 0, 0, 1006, 66);
-    welcome_label->setStyleSheet(QStringLiteral("background-image: url(:/images/BMS_heading.jpg);"));
+    welcome_label->setStyleSheet(
+        QStringLiteral("background-image: url(:/images/BMS_heading.jpg);"));
     welcome2_label = makeLabel(Widget, "welcome2_label", 905, 0, 496, 21);
     welcome2_label->setStyleSheet(
         QStringLiteral("background-image: url(:/images/BMS_heading2.png);"));
@@ -202,10 +206,10 @@ void Widget::setupUi(QWidget *Widget)
     label_3->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
 
     // Data: the rack table with its corner label on top.
-    Rack_tableWidget = makeTable(Data_tabWidget, "Rack_tableWidget", QRect(50, 238, 1311, 541),
-                                 9, 15);
-    Rack_tableWidget->setStyleSheet(QStringLiteral(
-        "border:none;\nQHeaderView::section{background-color:transparent;}"));
+    Rack_tableWidget =
+        makeTable(Data_tabWidget, "Rack_tableWidget", QRect(50, 238, 1311, 541), 9, 15);
+    Rack_tableWidget->setStyleSheet(
+        QStringLiteral("border:none;\nQHeaderView::section{background-color:transparent;}"));
     Rack_tableWidget->setCornerButtonEnabled(true);
     Rack_tableWidget->setItem(0, 0, new QTableWidgetItem);
     Rack_tableWidget->horizontalHeader()->setDefaultSectionSize(139);
@@ -269,8 +273,8 @@ void Widget::setupUi(QWidget *Widget)
     ExportFault_btn = makeButton(Fault_tabWidget, "ExportFault_btn", 1162, 706, 91, 37);
 
     // Pack: the pack table with its corner label on top.
-    PACK_tableWidget = makeTable(Pack_tabWidget, "PACK_tableWidget", QRect(52, 46, 1309, 711),
-                                 92, 15);
+    PACK_tableWidget =
+        makeTable(Pack_tabWidget, "PACK_tableWidget", QRect(52, 46, 1309, 711), 92, 15);
     PACK_tableWidget->setLayoutDirection(Qt::LeftToRight);
     PACK_tableWidget->setItem(0, 0, new QTableWidgetItem);
     PACK_tableWidget->horizontalHeader()->setDefaultSectionSize(120);
@@ -317,8 +321,7 @@ void Widget::setupUi(QWidget *Widget)
     QMetaObject::connectSlotsByName(Widget);
 }
 
-void Widget::createFields()
-{
+void Widget::createFields() {
     const QString valueStyle = QString::fromLatin1(kValueFieldStyle);
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
@@ -377,8 +380,7 @@ void Widget::createFields()
     W_Addr83_btn = writeButton(83);
 }
 
-void Widget::retranslateUi(QWidget *Widget)
-{
+void Widget::retranslateUi(QWidget *Widget) {
     Widget->setWindowTitle(tr("Kelvane_VaduzV1.2"));
 
     label->setText(tr("Host ID"));
@@ -448,46 +450,45 @@ void Widget::retranslateUi(QWidget *Widget)
     }
     needReadFaultCnt_text->setPlainText(QString());
     devaddrSetText->setPlainText(QString());
-    for (const char *name : {"R_Addr4Num6_text", "R_Addr4Num13_text", "R_Addr91Num0_text",
-                             "R_Addr91Num1_text", "R_Addr91Num2_text", "W_Addr106_text",
-                             "W_Addr107_text", "W_Addr108_text"})
+    for (const char *name :
+         {"R_Addr4Num6_text", "R_Addr4Num13_text", "R_Addr91Num0_text", "R_Addr91Num1_text",
+          "R_Addr91Num2_text", "W_Addr106_text", "W_Addr107_text", "W_Addr108_text"})
         if (QPlainTextEdit *t = textField(QString::fromLatin1(name)))
             t->setPlainText(QString());
 }
 
-QPlainTextEdit *Widget::textField(const QString &name) const
-{
+QPlainTextEdit *Widget::textField(const QString &name) const {
     return qobject_cast<QPlainTextEdit *>(m_fields.value(name));
 }
 
-QPlainTextEdit *Widget::readField(int block, int index) const
-{
+QPlainTextEdit *Widget::readField(int block, int index) const {
     return textField(QStringLiteral("R_Addr%1Num%2_text").arg(block).arg(index));
 }
 
-QPlainTextEdit *Widget::editField(int param) const
-{
+QPlainTextEdit *Widget::editField(int param) const {
     return textField(QStringLiteral("W_Addr%1_text").arg(param));
 }
 
-QPushButton *Widget::writeButton(int param) const
-{
+QPushButton *Widget::writeButton(int param) const {
     return qobject_cast<QPushButton *>(m_fields.value(QStringLiteral("W_Addr%1_btn").arg(param)));
 }
 
-QPlainTextEdit *Widget::hostIdBackupField() const
-{
+QPlainTextEdit *Widget::hostIdBackupField() const {
     return textField(QStringLiteral("R_Addr2Num0_backup_text"));
 }
 
-QWidget *Widget::pageWidget(FieldPage page) const
-{
+QWidget *Widget::pageWidget(FieldPage page) const {
     switch (page) {
-    case FieldPage::Home: return Host_tabWidget;
-    case FieldPage::Data: return Data_tabWidget;
-    case FieldPage::SetPage1: return set_page;
-    case FieldPage::SetPage2: return set_page_2;
-    case FieldPage::Fault: return Fault_tabWidget;
+    case FieldPage::Home:
+        return Host_tabWidget;
+    case FieldPage::Data:
+        return Data_tabWidget;
+    case FieldPage::SetPage1:
+        return set_page;
+    case FieldPage::SetPage2:
+        return set_page_2;
+    case FieldPage::Fault:
+        return Fault_tabWidget;
     }
     return nullptr;
 }

@@ -22,8 +22,7 @@
 
 namespace Ui {
 
-class Widget
-{
+class Widget {
 public:
     // Window heading.
     QLabel *welcome_label = nullptr;
@@ -33,7 +32,7 @@ public:
 
     // Tab 0, Home.
     QWidget *Host_tabWidget = nullptr;
-    QLabel *label = nullptr;   // "Host ID"
+    QLabel *label = nullptr; // "Host ID"
     QFrame *line = nullptr;
     QFrame *line_2 = nullptr;
     QLabel *label_3 = nullptr; // "Mean Temp"

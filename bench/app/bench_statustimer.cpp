@@ -19,8 +19,7 @@
 
 namespace {
 
-double cpuSeconds()
-{
+double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
@@ -32,8 +31,7 @@ struct Figure {
     int ticks;
 };
 
-Figure measure(int seconds, int *ticks)
-{
+Figure measure(int seconds, int *ticks) {
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     const int ticksBefore = ticks ? *ticks : 0;
@@ -47,8 +45,7 @@ Figure measure(int seconds, int *ticks)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
 

@@ -21,14 +21,12 @@
 namespace {
 
 // Counts the style and polish events a widget receives.
-class StyleEventCounter : public QObject
-{
+class StyleEventCounter : public QObject {
 public:
     int count = 0;
 
 protected:
-    bool eventFilter(QObject *, QEvent *e) override
-    {
+    bool eventFilter(QObject *, QEvent *e) override {
         if (e->type() == QEvent::StyleChange || e->type() == QEvent::Polish ||
             e->type() == QEvent::PolishRequest)
             ++count;
@@ -37,16 +35,13 @@ protected:
 };
 
 // Ordered record of teardown events, written from the GUI thread and the worker thread.
-class EventLog
-{
+class EventLog {
 public:
-    void add(const QString &e)
-    {
+    void add(const QString &e) {
         QMutexLocker lock(&m_mutex);
         m_events.append(e);
     }
-    QStringList events() const
-    {
+    QStringList events() const {
         QMutexLocker lock(&m_mutex);
         return m_events;
     }
@@ -58,8 +53,7 @@ private:
 
 } // namespace
 
-class TestMainWindow : public QObject
-{
+class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -78,26 +72,22 @@ private:
     std::unique_ptr<PtySimulator> m_sim;
 };
 
-void TestMainWindow::initTestCase()
-{
+void TestMainWindow::initTestCase() {
     m_sim = std::make_unique<PtySimulator>();
     QVERIFY(m_sim->start());
 }
 
-void TestMainWindow::cleanupTestCase()
-{
+void TestMainWindow::cleanupTestCase() {
     m_sim->stop();
     m_sim.reset();
 }
 
-void TestMainWindow::init()
-{
+void TestMainWindow::init() {
     m_sim->clearRequests();
     setComConfigured(false);
 }
 
-void TestMainWindow::frameIsFixed()
-{
+void TestMainWindow::frameIsFixed() {
     Widget w;
     fixMainWindowFrame(w);
     w.show();
@@ -114,8 +104,7 @@ void TestMainWindow::frameIsFixed()
     QCOMPARE(w.size(), QSize(1400, 900));
 }
 
-void TestMainWindow::startUpState()
-{
+void TestMainWindow::startUpState() {
     setStatusText("Setting Successful"); // left over from an earlier window
     Widget w;
     w.show();
@@ -143,8 +132,7 @@ void TestMainWindow::startUpState()
     QTRY_VERIFY_WITH_TIMEOUT(!ui->timeTips_label->text().isEmpty(), 5000);
 }
 
-void TestMainWindow::everyFormButtonIsWired()
-{
+void TestMainWindow::everyFormButtonIsWired() {
     Widget w;
     const auto buttons = w.findChildren<QPushButton *>();
     QCOMPARE(buttons.size(), 102 + 9);
@@ -172,8 +160,7 @@ void TestMainWindow::everyFormButtonIsWired()
     QCOMPARE(w.form()->stackedWidget->currentIndex(), 0);
 }
 
-void TestMainWindow::statusLabelRepaintsOnlyOnChange()
-{
+void TestMainWindow::statusLabelRepaintsOnlyOnChange() {
     Widget w;
     w.show();
     QLabel *label = w.form()->statusText_label;
@@ -192,8 +179,7 @@ void TestMainWindow::statusLabelRepaintsOnlyOnChange()
     label->removeEventFilter(&counter);
 }
 
-void TestMainWindow::nothingIsSentBeforeConnect()
-{
+void TestMainWindow::nothingIsSentBeforeConnect() {
     addExtraPort(m_sim->slavePath(), QStringLiteral("Simulated controller"), true);
     Widget w;
     w.show();
@@ -217,8 +203,7 @@ void TestMainWindow::nothingIsSentBeforeConnect()
     QCOMPARE(m_sim->requestCount(), 0);
 }
 
-void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst()
-{
+void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst() {
 
     EventLog log;
     auto w = std::make_unique<Widget>();
@@ -234,10 +219,13 @@ void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst()
     setSerialSettings(s);
     setComConfigured(true);
     deviceAddr = 1;
-    connect(w->worker(), &QThread::finished, w->worker(),
-            [&log] { log.add(QStringLiteral("worker finished")); }, Qt::DirectConnection);
-    connect(w->settingsDialog(), &QObject::destroyed, [&log] { log.add(QStringLiteral("dialog deleted")); });
-    connect(w->form()->tabWidget, &QObject::destroyed, [&log] { log.add(QStringLiteral("form widgets deleted")); });
+    connect(
+        w->worker(), &QThread::finished, w->worker(),
+        [&log] { log.add(QStringLiteral("worker finished")); }, Qt::DirectConnection);
+    connect(w->settingsDialog(), &QObject::destroyed,
+            [&log] { log.add(QStringLiteral("dialog deleted")); });
+    connect(w->form()->tabWidget, &QObject::destroyed,
+            [&log] { log.add(QStringLiteral("form widgets deleted")); });
 
     QTest::mouseClick(w->form()->com_open_close_btn, Qt::LeftButton);
     QCOMPARE(w->form()->com_open_close_btn->text(), QStringLiteral("Disconnect"));

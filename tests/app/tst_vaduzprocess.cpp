@@ -8,8 +8,7 @@
 
 #include <csignal>
 
-class TestVaduzProcess : public QObject
-{
+class TestVaduzProcess : public QObject {
     Q_OBJECT
 
 private slots:
@@ -18,8 +17,7 @@ private slots:
     void portWithoutPathIsRefused();
 
 private:
-    static void startVaduz(QProcess &p, const QStringList &args)
-    {
+    static void startVaduz(QProcess &p, const QStringList &args) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("vaduz.app.info=true"));
@@ -29,16 +27,14 @@ private:
     }
 };
 
-void TestVaduzProcess::terminationSignalClosesCleanly_data()
-{
+void TestVaduzProcess::terminationSignalClosesCleanly_data() {
     QTest::addColumn<int>("sig");
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("SIGHUP") << int(SIGHUP);
 }
 
-void TestVaduzProcess::terminationSignalClosesCleanly()
-{
+void TestVaduzProcess::terminationSignalClosesCleanly() {
     QFETCH(int, sig);
     QProcess p;
     startVaduz(p, {QStringLiteral("--simulator")});
@@ -55,8 +51,7 @@ void TestVaduzProcess::terminationSignalClosesCleanly()
     QVERIFY2(!err.contains("QSocketNotifier"), err.constData());
 }
 
-void TestVaduzProcess::portWithoutPathIsRefused()
-{
+void TestVaduzProcess::portWithoutPathIsRefused() {
     QProcess p;
     startVaduz(p, {QStringLiteral("--port")});
     QVERIFY(p.waitForFinished(20000));

@@ -11,8 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class TestArtwork : public QObject
-{
+class TestArtwork : public QObject {
     Q_OBJECT
 
 private slots:
@@ -27,8 +26,7 @@ private:
     QByteArray m_generatorLog;
 };
 
-void TestArtwork::everyCaptionNamesAReadField()
-{
+void TestArtwork::everyCaptionNamesAReadField() {
     QSet<QString> seen;
     for (int i = 0; i < captionCount(); ++i) {
         const Caption &c = captions()[i];
@@ -42,8 +40,7 @@ void TestArtwork::everyCaptionNamesAReadField()
     }
 }
 
-void TestArtwork::everyReadFieldHasACaption()
-{
+void TestArtwork::everyReadFieldHasACaption() {
     // Captioned by label widgets of the form instead: the "Host ID" row and the three
     // balancing rows.
     const QStringList byLabel = {"R_Addr2Num0_backup_text", "R_Addr91Num0_text",
@@ -62,8 +59,7 @@ void TestArtwork::everyReadFieldHasACaption()
     QCOMPARE(captioned, 58 + 14 + 61 + 57 - 4);
 }
 
-void TestArtwork::generatorDrawsEveryImage_data()
-{
+void TestArtwork::generatorDrawsEveryImage_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QSize>("size");
     QTest::newRow("home page") << "homeBackGround.jpg" << QSize(1410, 820);
@@ -74,8 +70,7 @@ void TestArtwork::generatorDrawsEveryImage_data()
     QTest::newRow("pack icon, deep") << "PACK_Deep.png" << QSize(76, 46);
 }
 
-void TestArtwork::generatorDrawsEveryImage()
-{
+void TestArtwork::generatorDrawsEveryImage() {
     QFETCH(QString, file);
     QFETCH(QSize, size);
     if (!m_generated) {

@@ -28,11 +28,12 @@ const QRegularExpression kEditName(QStringLiteral("^W_Addr(\\d+)_text$"));
 const QRegularExpression kButtonName(QStringLiteral("^W_Addr(\\d+)_btn$"));
 const QString kBackup = QStringLiteral("R_Addr2Num0_backup_text");
 
-bool isReadName(const QString &n) { return kReadName.match(n).hasMatch() || n == kBackup; }
+bool isReadName(const QString &n) {
+    return kReadName.match(n).hasMatch() || n == kBackup;
+}
 
 // Bound widgets directly on a page (the page's own children, as the one-click walk sees them).
-QList<QWidget *> boundOn(QWidget *page)
-{
+QList<QWidget *> boundOn(QWidget *page) {
     QList<QWidget *> out;
     for (QWidget *w : page->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
         const QString n = w->objectName();
@@ -44,8 +45,7 @@ QList<QWidget *> boundOn(QWidget *page)
 
 } // namespace
 
-class TestMainForm : public QObject
-{
+class TestMainForm : public QObject {
     Q_OBJECT
 
 private slots:
@@ -79,21 +79,18 @@ private:
     std::unique_ptr<Ui::Widget> m_ui;
 };
 
-void TestMainForm::initTestCase()
-{
+void TestMainForm::initTestCase() {
     m_window = std::make_unique<QWidget>();
     m_ui = std::make_unique<Ui::Widget>();
     m_ui->setupUi(m_window.get());
 }
 
-void TestMainForm::cleanupTestCase()
-{
+void TestMainForm::cleanupTestCase() {
     m_ui.reset();
     m_window.reset();
 }
 
-void TestMainForm::windowFrame()
-{
+void TestMainForm::windowFrame() {
     QCOMPARE(m_window->objectName(), QStringLiteral("Widget"));
     QCOMPARE(m_window->size(), QSize(1400, 900));
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Kelvane_VaduzV1.2"));
@@ -111,13 +108,13 @@ void TestMainForm::windowFrame()
     }
     QCOMPARE(m_ui->stackedWidget->widget(0), m_ui->set_page);
     QCOMPARE(m_ui->stackedWidget->widget(1), m_ui->set_page_2);
-    QCOMPARE(m_ui->Host_tabWidget->styleSheet(),
-             QStringLiteral("#Host_tabWidget{background-image: url(:/images/homeBackGround.jpg);}"));
+    QCOMPARE(
+        m_ui->Host_tabWidget->styleSheet(),
+        QStringLiteral("#Host_tabWidget{background-image: url(:/images/homeBackGround.jpg);}"));
     QCOMPARE(m_ui->Data_tabWidget->layoutDirection(), Qt::LeftToRight);
 }
 
-void TestMainForm::fieldCountsPerPage_data()
-{
+void TestMainForm::fieldCountsPerPage_data() {
     QTest::addColumn<QString>("page");
     QTest::addColumn<int>("reads");
     QTest::addColumn<int>("edits");
@@ -130,8 +127,7 @@ void TestMainForm::fieldCountsPerPage_data()
     QTest::newRow("Pack: table only") << "Pack_tabWidget" << 0 << 0 << 0;
 }
 
-void TestMainForm::fieldCountsPerPage()
-{
+void TestMainForm::fieldCountsPerPage() {
     QFETCH(QString, page);
     QFETCH(int, reads);
     QFETCH(int, edits);
@@ -157,8 +153,7 @@ void TestMainForm::fieldCountsPerPage()
     QCOMPARE(b, buttons);
 }
 
-void TestMainForm::everyWriteButtonHasItsFieldInRow()
-{
+void TestMainForm::everyWriteButtonHasItsFieldInRow() {
     const auto buttons = m_window->findChildren<QPushButton *>(kButtonName);
     QCOMPARE(buttons.size(), 26 + 58 + 15 + 3);
     QSet<int> seen;
@@ -183,8 +178,7 @@ void TestMainForm::everyWriteButtonHasItsFieldInRow()
 
 // Which mirror cell an operator sees beside each parameter, worked out from the register
 // layout: the read-back block of each page and the order of its rows.
-void TestMainForm::parameterReadFieldStandsLeftInRow_data()
-{
+void TestMainForm::parameterReadFieldStandsLeftInRow_data() {
     QTest::addColumn<int>("param");
     QTest::addColumn<QString>("readField");
     QTest::newRow("1 host row 1") << 1 << "R_Addr2Num16_text";
@@ -211,8 +205,7 @@ void TestMainForm::parameterReadFieldStandsLeftInRow_data()
     QTest::newRow("104 cooling mode") << 104 << "R_Addr90Num9_text";
 }
 
-void TestMainForm::parameterReadFieldStandsLeftInRow()
-{
+void TestMainForm::parameterReadFieldStandsLeftInRow() {
     QFETCH(int, param);
     QFETCH(QString, readField);
     auto *edit = m_window->findChild<QPlainTextEdit *>(QStringLiteral("W_Addr%1_text").arg(param));
@@ -232,8 +225,7 @@ void TestMainForm::parameterReadFieldStandsLeftInRow()
     }
 }
 
-void TestMainForm::everyParameterHasAReadFieldOnItsLeft()
-{
+void TestMainForm::everyParameterHasAReadFieldOnItsLeft() {
     const auto edits = m_window->findChildren<QPlainTextEdit *>(kEditName);
     QCOMPARE(edits.size(), 26 + 58 + 15);
     for (QPlainTextEdit *e : edits) {
@@ -250,8 +242,7 @@ void TestMainForm::everyParameterHasAReadFieldOnItsLeft()
     }
 }
 
-void TestMainForm::mirrorCellsShownOnce()
-{
+void TestMainForm::mirrorCellsShownOnce() {
     QHash<int, QStringList> byCell;
     for (QPlainTextEdit *t : m_window->findChildren<QPlainTextEdit *>()) {
         const QString n = t->objectName();
@@ -277,8 +268,7 @@ void TestMainForm::mirrorCellsShownOnce()
     }
 }
 
-void TestMainForm::namesParseToTheMapBinding()
-{
+void TestMainForm::namesParseToTheMapBinding() {
     QCOMPARE(int(fieldMapSize()), m_ui->fieldWidgets().size());
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = fieldMap()[i];
@@ -317,18 +307,16 @@ void TestMainForm::namesParseToTheMapBinding()
     QCOMPARE(m_ui->W_Addr82_btn, m_ui->writeButton(82));
 }
 
-void TestMainForm::fieldsDoNotOverlap_data()
-{
+void TestMainForm::fieldsDoNotOverlap_data() {
     QTest::addColumn<QString>("page");
-    for (const char *p : {"Host_tabWidget", "Data_tabWidget", "set_page", "set_page_2",
-                          "Fault_tabWidget"})
+    for (const char *p :
+         {"Host_tabWidget", "Data_tabWidget", "set_page", "set_page_2", "Fault_tabWidget"})
         QTest::newRow(p) << QString::fromLatin1(p);
 }
 
 // Rows stand 28 to 34 pixels apart while fields are 30 or 31 high, so neighbouring rows may
 // share the empty edge of their boxes; their text lines must never meet.
-void TestMainForm::fieldsDoNotOverlap()
-{
+void TestMainForm::fieldsDoNotOverlap() {
     QFETCH(QString, page);
     QWidget *p = m_window->findChild<QWidget *>(page);
     QVERIFY(p);
@@ -340,15 +328,14 @@ void TestMainForm::fieldsDoNotOverlap()
         for (int j = i + 1; j < widgets.size(); ++j) {
             const QRect a = widgets[i]->geometry(), b = widgets[j]->geometry();
             const QRect both = a.intersected(b);
-            const QString what = widgets[i]->objectName() + QLatin1Char('/') +
-                                 widgets[j]->objectName();
+            const QString what =
+                widgets[i]->objectName() + QLatin1Char('/') + widgets[j]->objectName();
             QVERIFY2(both.isEmpty() || both.height() <= 4, qPrintable(what));
         }
     }
 }
 
-void TestMainForm::creationOrderFollowsTheForm()
-{
+void TestMainForm::creationOrderFollowsTheForm() {
     QStringList order;
     for (QPlainTextEdit *t : m_window->findChildren<QPlainTextEdit *>())
         order.append(t->objectName());
@@ -370,9 +357,9 @@ void TestMainForm::creationOrderFollowsTheForm()
     QCOMPARE(perPage, expected);
 }
 
-void TestMainForm::fieldStyles()
-{
-    const QString value = QStringLiteral("background-color:transparent;\nborder:none;\ncolor:rgb(255,255,255);");
+void TestMainForm::fieldStyles() {
+    const QString value =
+        QStringLiteral("background-color:transparent;\nborder:none;\ncolor:rgb(255,255,255);");
     auto *home = m_ui->readField(2, 30);
     QCOMPARE(home->styleSheet(), value);
     QVERIFY(home->isReadOnly());
@@ -400,8 +387,7 @@ void TestMainForm::fieldStyles()
     QCOMPARE(m_ui->writeButton(83)->geometry(), QRect(1050, 762, 131, 39));
 }
 
-void TestMainForm::tableShapesAndHeaders()
-{
+void TestMainForm::tableShapesAndHeaders() {
     QTableWidget *rack = m_ui->Rack_tableWidget;
     QCOMPARE(rack->columnCount(), 9);
     QCOMPARE(rack->rowCount(), 15);
@@ -410,9 +396,9 @@ void TestMainForm::tableShapesAndHeaders()
     QCOMPARE(rack->verticalHeader()->defaultSectionSize(), 34);
     QVERIFY(rack->isCornerButtonEnabled());
     QVERIFY(rack->item(0, 0));
-    const QStringList rackCols = {"SOC", "Total Voltage", "Total Current", "Max Voltage",
-                                  "Min Voltage", "Max Temp", "Min Temp", "System State",
-                                  "Relay State"};
+    const QStringList rackCols = {"SOC",         "Total Voltage", "Total Current",
+                                  "Max Voltage", "Min Voltage",   "Max Temp",
+                                  "Min Temp",    "System State",  "Relay State"};
     for (int c = 0; c < 9; ++c)
         QCOMPARE(rack->horizontalHeaderItem(c)->text(), rackCols[c]);
     QCOMPARE(rack->verticalHeaderItem(0)->text(), QStringLiteral("RACK1"));
@@ -430,8 +416,10 @@ void TestMainForm::tableShapesAndHeaders()
     QCOMPARE(pack->horizontalHeaderItem(60)->text(), QStringLiteral("Cell 52(V)"));
     QCOMPARE(pack->horizontalHeaderItem(61)->text(), QString::fromUtf8("Temp 1(\xE2\x84\x83)"));
     QCOMPARE(pack->horizontalHeaderItem(82)->text(), QString::fromUtf8("Temp 22(\xE2\x84\x83)"));
-    QCOMPARE(pack->horizontalHeaderItem(83)->text(), QString::fromUtf8("ValveTemp.1(\xE2\x84\x83)"));
-    QCOMPARE(pack->horizontalHeaderItem(86)->text(), QString::fromUtf8("ValveTemp.4(\xE2\x84\x83)"));
+    QCOMPARE(pack->horizontalHeaderItem(83)->text(),
+             QString::fromUtf8("ValveTemp.1(\xE2\x84\x83)"));
+    QCOMPARE(pack->horizontalHeaderItem(86)->text(),
+             QString::fromUtf8("ValveTemp.4(\xE2\x84\x83)"));
     QCOMPARE(pack->horizontalHeaderItem(87)->text(), QStringLiteral("BalanceState1"));
     QCOMPARE(pack->horizontalHeaderItem(90)->text(), QStringLiteral("BalanceState4"));
     QCOMPARE(pack->horizontalHeaderItem(91)->text(), QStringLiteral("BMU Fault"));
@@ -449,24 +437,35 @@ void TestMainForm::tableShapesAndHeaders()
     QCOMPARE(fault->font().pointSize(), 10);
 }
 
-void TestMainForm::faultLegend_data()
-{
+void TestMainForm::faultLegend_data() {
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("col");
     QTest::addColumn<QString>("rowHeader");
     QTest::addColumn<QString>("text");
     // Full-width parentheses U+FF08/U+FF09 and the full-width less-than sign U+FF1C.
-    QTest::newRow("level 1 high byte, bit 0") << 0 << 0 << QString::fromUtf8("Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89") << "TEMP_High";
-    QTest::newRow("full-width less-than") << 1 << 5 << QString::fromUtf8("Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89") << QString::fromUtf8("TotVol\xEF\xBC\x9C" "200V");
-    QTest::newRow("discharge typo kept") << 3 << 1 << QString::fromUtf8("Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89") << "Disharge_OverCur";
-    QTest::newRow("hardware current") << 5 << 3 << QString::fromUtf8("Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89") << "DischargeCurr_HW";
-    QTest::newRow("CAN2") << 6 << 7 << QString::fromUtf8("Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89") << "CAN2Commu_Fault";
-    QTest::newRow("L4 temperature") << 7 << 4 << QString::fromUtf8("Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89") << "L4_TEMP_High";
-    QTest::newRow("reserved tail") << 7 << 7 << QString::fromUtf8("Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89") << "Reserved";
+    QTest::newRow("level 1 high byte, bit 0")
+        << 0 << 0 << QString::fromUtf8("Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89") << "TEMP_High";
+    QTest::newRow("full-width less-than")
+        << 1 << 5 << QString::fromUtf8("Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89")
+        << QString::fromUtf8("TotVol\xEF\xBC\x9C"
+                             "200V");
+    QTest::newRow("discharge typo kept")
+        << 3 << 1 << QString::fromUtf8("Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89")
+        << "Disharge_OverCur";
+    QTest::newRow("hardware current")
+        << 5 << 3 << QString::fromUtf8("Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89")
+        << "DischargeCurr_HW";
+    QTest::newRow("CAN2") << 6 << 7
+                          << QString::fromUtf8("Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89")
+                          << "CAN2Commu_Fault";
+    QTest::newRow("L4 temperature")
+        << 7 << 4 << QString::fromUtf8("Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89")
+        << "L4_TEMP_High";
+    QTest::newRow("reserved tail")
+        << 7 << 7 << QString::fromUtf8("Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89") << "Reserved";
 }
 
-void TestMainForm::faultLegend()
-{
+void TestMainForm::faultLegend() {
     QFETCH(int, row);
     QFETCH(int, col);
     QFETCH(QString, rowHeader);
@@ -481,8 +480,7 @@ void TestMainForm::faultLegend()
     QCOMPARE(items, 64);
 }
 
-void TestMainForm::footerAndFaultControls()
-{
+void TestMainForm::footerAndFaultControls() {
     QCOMPARE(m_ui->com_open_close_btn->text(), QStringLiteral("Connect"));
     QCOMPARE(m_ui->com_set_btn->text(), QStringLiteral("COM SET"));
     QCOMPARE(m_ui->devaddrSet_btn->text(), QStringLiteral("SET ADDR"));
@@ -506,23 +504,23 @@ void TestMainForm::footerAndFaultControls()
     QCOMPARE(m_ui->needReadFaultCnt_text->font().pointSize(), 14);
 }
 
-void TestMainForm::stackingOrder()
-{
+void TestMainForm::stackingOrder() {
     // Direct children are kept in stacking order, bottom first.
     QStringList order;
     for (QObject *o : m_window->children())
         if (o->isWidgetType())
             order.append(o->objectName());
-    const QStringList expected = {"com_set_btn", "com_open_close_btn", "welcome2_label",
-                                  "tabWidget", "timeTips_label", "status_label",
-                                  "statusText_label", "welcome_label", "devaddr_label",
-                                  "devaddrText_label", "devaddrSetText", "devaddrSet_btn",
-                                  "one_key_set_btn", "one_key_set_muti_batt_btn"};
+    const QStringList expected = {"com_set_btn",      "com_open_close_btn",
+                                  "welcome2_label",   "tabWidget",
+                                  "timeTips_label",   "status_label",
+                                  "statusText_label", "welcome_label",
+                                  "devaddr_label",    "devaddrText_label",
+                                  "devaddrSetText",   "devaddrSet_btn",
+                                  "one_key_set_btn",  "one_key_set_muti_batt_btn"};
     QCOMPARE(order, expected);
 }
 
-void TestMainForm::retranslateEmptiesTheLiveFields()
-{
+void TestMainForm::retranslateEmptiesTheLiveFields() {
     m_ui->readField(2, 4)->setPlainText(QStringLiteral("Charging"));
     m_ui->readField(0, 9)->setPlainText(QStringLiteral("Communication"));
     m_ui->readField(91, 0)->setPlainText(QStringLiteral("3400"));
@@ -536,8 +534,7 @@ void TestMainForm::retranslateEmptiesTheLiveFields()
     QCOMPARE(m_ui->readField(3, 0)->toPlainText(), QStringLiteral("3.650"));
 }
 
-void TestMainForm::artworkIsEmbedded_data()
-{
+void TestMainForm::artworkIsEmbedded_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QSize>("minSize");
     const QSize page(1400, 800);
@@ -552,14 +549,13 @@ void TestMainForm::artworkIsEmbedded_data()
     QTest::newRow("rack corner") << ":/images/cornerBackGround.png" << QSize(63, 27);
     QTest::newRow("pack corner") << ":/images/corner_PackBackGround.png" << QSize(57, 35);
     QTest::newRow("fault corner") << ":/images/corner_FaultBackGround.png" << QSize(156, 31);
-    for (const char *icon : {"HOME", "HOME_Deep", "Data", "Data_Deep", "Settings",
-                             "Settings_Deep", "Fault", "Fault_Deep", "PACk", "PACK_Deep"})
+    for (const char *icon : {"HOME", "HOME_Deep", "Data", "Data_Deep", "Settings", "Settings_Deep",
+                             "Fault", "Fault_Deep", "PACk", "PACK_Deep"})
         QTest::newRow(icon) << QStringLiteral(":/images/%1.png").arg(QLatin1String(icon))
                             << QSize(40, 30);
 }
 
-void TestMainForm::artworkIsEmbedded()
-{
+void TestMainForm::artworkIsEmbedded() {
     QFETCH(QString, path);
     QFETCH(QSize, minSize);
     QPixmap pm(path);

@@ -34,8 +34,7 @@ const QSize kStackPageSize(1401, 801);
 
 int g_warnings = 0;
 
-QFont captionFont(int px, bool bold = false)
-{
+QFont captionFont(int px, bool bold = false) {
     QFont f(QStringLiteral("Calibri"));
     f.setPixelSize(px);
     f.setBold(bold);
@@ -43,8 +42,7 @@ QFont captionFont(int px, bool bold = false)
     return f;
 }
 
-void paintBackdrop(QPainter &p, const QSize &size)
-{
+void paintBackdrop(QPainter &p, const QSize &size) {
     QLinearGradient g(0, 0, 0, size.height());
     g.setColorAt(0.0, QColor(0x1B, 0x1E, 0x24));
     g.setColorAt(1.0, QColor(0x0E, 0x0F, 0x13));
@@ -61,8 +59,7 @@ void paintBackdrop(QPainter &p, const QSize &size)
 }
 
 // A recessed well under a value field, so the field's white text has a place to sit.
-void paintWell(QPainter &p, const QRect &r, bool editable)
-{
+void paintWell(QPainter &p, const QRect &r, bool editable) {
     QPainterPath path;
     // Rows stand as little as 28 pixels apart: the well covers the text line only.
     path.addRoundedRect(QRectF(r.x() + 0.5, r.y() + 1.5, r.width() - 1, 24), 4, 4);
@@ -71,8 +68,7 @@ void paintWell(QPainter &p, const QRect &r, bool editable)
     p.drawPath(path);
 }
 
-void paintSetFace(QPainter &p, const QRect &r, const QString &text, int px)
-{
+void paintSetFace(QPainter &p, const QRect &r, const QString &text, int px) {
     QPainterPath path;
     path.addRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
     QLinearGradient g(r.topLeft(), r.bottomLeft());
@@ -85,8 +81,7 @@ void paintSetFace(QPainter &p, const QRect &r, const QString &text, int px)
 }
 
 // Rightmost right edge of the fields left of rect on its row, or the page margin.
-int leftLimit(const FieldDef &self, const QRect &rect)
-{
+int leftLimit(const FieldDef &self, const QRect &rect) {
     int limit = 10;
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = fieldMap()[i];
@@ -100,8 +95,7 @@ int leftLimit(const FieldDef &self, const QRect &rect)
     return limit;
 }
 
-void paintCaption(QPainter &p, const FieldDef &f, const Caption &c)
-{
+void paintCaption(QPainter &p, const FieldDef &f, const Caption &c) {
     if (!*c.text) {
         // The caption is a label widget; only the unit goes after the field.
         p.setFont(captionFont(14));
@@ -129,12 +123,11 @@ void paintCaption(QPainter &p, const FieldDef &f, const Caption &c)
     }
     p.setFont(font);
     p.setPen(kText);
-    p.drawText(QRect(left, field.top() + 1, right - left, 24),
-               Qt::AlignRight | Qt::AlignVCenter, text);
+    p.drawText(QRect(left, field.top() + 1, right - left, 24), Qt::AlignRight | Qt::AlignVCenter,
+               text);
 }
 
-void paintPageTexts(QPainter &p, FieldPage page)
-{
+void paintPageTexts(QPainter &p, FieldPage page) {
     for (int i = 0; i < pageTextCount(); ++i) {
         const PageText &t = pageTexts()[i];
         if (t.page != page)
@@ -155,8 +148,7 @@ void paintPageTexts(QPainter &p, FieldPage page)
     }
 }
 
-const Caption *captionFor(const char *name)
-{
+const Caption *captionFor(const char *name) {
     for (int i = 0; i < captionCount(); ++i)
         if (qstrcmp(captions()[i].field, name) == 0)
             return &captions()[i];
@@ -164,8 +156,7 @@ const Caption *captionFor(const char *name)
 }
 
 // Everything that belongs under the bound fields of one page.
-void paintFields(QPainter &p, FieldPage page)
-{
+void paintFields(QPainter &p, FieldPage page) {
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = fieldMap()[i];
         if (f.page != page)
@@ -189,8 +180,7 @@ void paintFields(QPainter &p, FieldPage page)
     }
 }
 
-void paintPanel(QPainter &p, const QRect &r)
-{
+void paintPanel(QPainter &p, const QRect &r) {
     QPainterPath path;
     path.addRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
     p.fillPath(path, QColor(255, 255, 255, 10));
@@ -199,8 +189,7 @@ void paintPanel(QPainter &p, const QRect &r)
     p.fillRect(QRect(r.left() + 8, r.top(), 48, 2), kRed);
 }
 
-bool save(const QImage &img, const QString &dir, const char *name)
-{
+bool save(const QImage &img, const QString &dir, const char *name) {
     const QString path = dir + QLatin1Char('/') + QLatin1String(name);
     if (!img.save(path, nullptr, 92)) {
         std::fprintf(stderr, "vaduz-artgen: cannot write %s\n", qPrintable(path));
@@ -209,15 +198,13 @@ bool save(const QImage &img, const QString &dir, const char *name)
     return true;
 }
 
-QImage newImage(const QSize &size, bool alpha = false)
-{
+QImage newImage(const QSize &size, bool alpha = false) {
     QImage img(size, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     img.fill(alpha ? Qt::transparent : Qt::black);
     return img;
 }
 
-QImage pageImage(FieldPage page, const QSize &size, const std::vector<QRect> &panels)
-{
+QImage pageImage(FieldPage page, const QSize &size, const std::vector<QRect> &panels) {
     QImage img = newImage(size);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -230,8 +217,7 @@ QImage pageImage(FieldPage page, const QSize &size, const std::vector<QRect> &pa
     return img;
 }
 
-QImage tablePage(const QRect &table, const char *title)
-{
+QImage tablePage(const QRect &table, const char *title) {
     QImage img = newImage(kTabPageSize);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -245,8 +231,7 @@ QImage tablePage(const QRect &table, const char *title)
     return img;
 }
 
-QImage heading()
-{
+QImage heading() {
     QImage img = newImage(QSize(1006, 66));
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -278,8 +263,7 @@ QImage heading()
     return img;
 }
 
-QImage heading2()
-{
+QImage heading2() {
     QImage img = newImage(QSize(496, 21), true);
     QPainter p(&img);
     QLinearGradient g(0, 0, 496, 0);
@@ -293,8 +277,7 @@ QImage heading2()
     return img;
 }
 
-QImage corner(const QSize &size, const char *text)
-{
+QImage corner(const QSize &size, const char *text) {
     QImage img = newImage(size, true);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
@@ -309,8 +292,7 @@ QImage corner(const QSize &size, const char *text)
 // ---- Tab icons ------------------------------------------------------------------------------
 enum class Glyph { Home, Data, Settings, Fault, Pack };
 
-void drawGlyph(QPainter &p, Glyph glyph, const QRectF &box, const QColor &ink)
-{
+void drawGlyph(QPainter &p, Glyph glyph, const QRectF &box, const QColor &ink) {
     p.setPen(QPen(ink, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
     const QPointF c = box.center();
@@ -327,7 +309,8 @@ void drawGlyph(QPainter &p, Glyph glyph, const QRectF &box, const QColor &ink)
         break;
     }
     case Glyph::Data: {
-        p.drawLine(QPointF(c.x() - s * 0.55, c.y() + s * 0.45), QPointF(c.x() + s * 0.55, c.y() + s * 0.45));
+        p.drawLine(QPointF(c.x() - s * 0.55, c.y() + s * 0.45),
+                   QPointF(c.x() + s * 0.55, c.y() + s * 0.45));
         const qreal w = s * 0.18;
         const qreal hs[] = {0.35, 0.6, 0.85};
         for (int i = 0; i < 3; ++i) {
@@ -365,14 +348,14 @@ void drawGlyph(QPainter &p, Glyph glyph, const QRectF &box, const QColor &ink)
         p.drawRoundedRect(QRectF(c.x() - s * 0.5, c.y() - s * 0.3, s * 0.92, s * 0.6), 3, 3);
         p.fillRect(QRectF(c.x() + s * 0.42, c.y() - s * 0.12, s * 0.1, s * 0.24), ink);
         for (int i = 0; i < 3; ++i)
-            p.fillRect(QRectF(c.x() - s * 0.42 + i * s * 0.26, c.y() - s * 0.2, s * 0.18, s * 0.4), ink);
+            p.fillRect(QRectF(c.x() - s * 0.42 + i * s * 0.26, c.y() - s * 0.2, s * 0.18, s * 0.4),
+                       ink);
         break;
     }
     }
 }
 
-QImage tabIcon(Glyph glyph, const char *caption, bool bright)
-{
+QImage tabIcon(Glyph glyph, const char *caption, bool bright) {
     const QSize size(76, 46);
     QImage img = newImage(size, true);
     QPainter p(&img);
@@ -399,8 +382,7 @@ QImage tabIcon(Glyph glyph, const char *caption, bool bright)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QGuiApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: vaduz-artgen OUTDIR\n");
@@ -413,11 +395,11 @@ int main(int argc, char **argv)
     ok &= save(heading(), dir, "BMS_heading.jpg");
     ok &= save(heading2(), dir, "BMS_heading2.png");
 
-    ok &= save(pageImage(FieldPage::Home, kTabPageSize,
-                         {QRect(12, 10, 400, 586), QRect(420, 10, 410, 552),
-                          QRect(850, 10, 548, 414), QRect(850, 432, 548, 364),
-                          QRect(12, 606, 818, 190)}),
-               dir, "homeBackGround.jpg");
+    ok &=
+        save(pageImage(FieldPage::Home, kTabPageSize,
+                       {QRect(12, 10, 400, 586), QRect(420, 10, 410, 552), QRect(850, 10, 548, 414),
+                        QRect(850, 432, 548, 364), QRect(12, 606, 818, 190)}),
+             dir, "homeBackGround.jpg");
     QImage data = pageImage(FieldPage::Data, kTabPageSize,
                             {QRect(20, 22, 1370, 196), QRect(40, 226, 1331, 563)});
     ok &= save(data, dir, "DataBackGround.jpg");
@@ -425,10 +407,10 @@ int main(int argc, char **argv)
                          {QRect(8, 14, 1386, 224), QRect(8, 240, 1386, 234),
                           QRect(8, 476, 1386, 206), QRect(8, 684, 1386, 112)}),
                dir, "SettingsBackGround.jpg");
-    ok &= save(pageImage(FieldPage::SetPage2, kStackPageSize,
-                         {QRect(8, 12, 1386, 200), QRect(8, 216, 1386, 164),
-                          QRect(8, 382, 1386, 400)}),
-               dir, "SettingsBackGround2.jpg");
+    ok &= save(
+        pageImage(FieldPage::SetPage2, kStackPageSize,
+                  {QRect(8, 12, 1386, 200), QRect(8, 216, 1386, 164), QRect(8, 382, 1386, 400)}),
+        dir, "SettingsBackGround2.jpg");
     {
         QImage fault = tablePage(QRect(54, 130, 1295, 535), "Active alarms");
         QPainter p(&fault);

@@ -5,6 +5,7 @@ namespace {
 // Keyed by the field the caption stands beside: a display field, or the read field of a
 // parameter row (the row's edit field and "Set" face follow to the right). An empty text
 // with a unit prints the unit to the right of the field instead (its caption is a label).
+// clang-format off
 const Caption kCaptions[] = {
     // ---- Home: stack status (block 2) -------------------------------------------------------
     {"R_Addr2Num0_text", "Host Address", ""},
@@ -255,20 +256,31 @@ const PageText kPageTexts[] = {
 };
 
 #undef HEADS
+// clang-format on
 
 } // namespace
 
-const Caption *captions() { return kCaptions; }
-int captionCount() { return int(sizeof(kCaptions) / sizeof(kCaptions[0])); }
-const PageText *pageTexts() { return kPageTexts; }
-int pageTextCount() { return int(sizeof(kPageTexts) / sizeof(kPageTexts[0])); }
+const Caption *captions() {
+    return kCaptions;
+}
+int captionCount() {
+    return int(sizeof(kCaptions) / sizeof(kCaptions[0]));
+}
+const PageText *pageTexts() {
+    return kPageTexts;
+}
+int pageTextCount() {
+    return int(sizeof(kPageTexts) / sizeof(kPageTexts[0]));
+}
 
-const char *commandFace(int param)
-{
+const char *commandFace(int param) {
     switch (param) {
-    case 81: return "Restore Factory";
-    case 82: return "Forced Relay Close";
-    case 83: return "System ShutDown";
+    case 81:
+        return "Restore Factory";
+    case 82:
+        return "Forced Relay Close";
+    case 83:
+        return "System ShutDown";
     }
     return "";
 }

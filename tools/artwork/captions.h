@@ -7,7 +7,7 @@
 struct Caption {
     const char *field; // object name of the field the caption belongs to (read field of a row)
     const char *text;
-    const char *unit;  // printed after the text in parentheses; empty for none
+    const char *unit; // printed after the text in parentheses; empty for none
 };
 
 // One caption per display field and per parameter row (keyed by the row's read field).
@@ -17,7 +17,7 @@ int captionCount();
 // Free texts on a page: section titles and column heads.
 struct PageText {
     FieldPage page;
-    int x, y;          // top-left of the text, page pixels
+    int x, y; // top-left of the text, page pixels
     const char *text;
     enum Style { Heading, Section, ColumnHead } style;
     // Heading: a title with a red rule under it; Section: a small red group name where there
