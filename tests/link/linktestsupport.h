@@ -74,6 +74,32 @@ inline QString readBlocks(const QList<SimRequest> &reads) {
     return out.join(QLatin1Char(' '));
 }
 
+// Time between consecutive requests as the simulator received them, in ms.
+inline QList<qint64> intervals(const QList<SimRequest> &reqs) {
+    QList<qint64> out;
+    for (int i = 1; i < reqs.size(); ++i)
+        out << reqs.at(i).msSinceStart - reqs.at(i - 1).msSinceStart;
+    return out;
+}
+
+inline qint64 meanGap(const QList<qint64> &gaps) {
+    if (gaps.isEmpty())
+        return 0;
+    qint64 sum = 0;
+    for (qint64 g : gaps)
+        sum += g;
+    return sum / gaps.size();
+}
+
+// "22 23 23 24" -> "22 23 24": a block asked for again right after itself counts once.
+inline QString withoutRepeats(const QString &blocks) {
+    QStringList out;
+    for (const QString &b : blocks.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        if (out.isEmpty() || out.last() != b)
+            out << b;
+    return out.join(QLatin1Char(' '));
+}
+
 inline QString statusText() {
     char text[kStatusTextSize];
     readStatusText(text);
