@@ -142,10 +142,15 @@ private slots:
     void connectTwice();
     void writeReachesReadBack();
     void oneClickToEveryAddress();
+    void everyWriteButtonReachesController();
+    void commandReachesController();
+    void setAddressReachesController();
 
 private:
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
     void configureSerial(const QString &path);
+    void connectToSimulator();
+    QList<QByteArray> writeFrames() const;
 
     std::unique_ptr<Widget> window;
     Ui::Widget *ui = nullptr;
@@ -176,6 +181,24 @@ void TestDispatcher::init() {
 void TestDispatcher::cleanup() {
     window.reset(); // stops the worker first
     sim.reset();
+}
+
+// Connects the window to a fresh simulated controller; waits for its first answer.
+void TestDispatcher::connectToSimulator() {
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    sim->setFrozen(true);
+    configureSerial(sim->slavePath());
+    click(ui->com_open_close_btn);
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() > 0, 10000);
+}
+
+QList<QByteArray> TestDispatcher::writeFrames() const {
+    QList<QByteArray> out;
+    for (const SimRequest &r : sim->requests())
+        if (r.frame.size() > 1 && uint8_t(r.frame[1]) == 16)
+            out << r.frame;
+    return out;
 }
 
 void TestDispatcher::configureSerial(const QString &path) {
@@ -556,6 +579,58 @@ void TestDispatcher::oneClickToEveryAddress() {
     QTRY_COMPARE_WITH_TIMEOUT(int(linkOp), 0, 5000);
     QCOMPARE(int(deviceAddr), 1); // restored after the run
     QCOMPARE(int(writeListCount), 0);
+}
+
+void TestDispatcher::everyWriteButtonReachesController() {
+    connectToSimulator();
+    int params = 0;
+    for (int n = 1; n <= 108; ++n) {
+        QPushButton *button = ui->writeButton(n);
+        QPlainTextEdit *edit = ui->editField(n);
+        if (!button || !edit)
+            continue;
+        ++params;
+        edit->setPlainText(n == 74 ? QStringLiteral("2024-03-05 07:08:09") : QStringLiteral("2"));
+        sim->clearRequests();
+        const int answered = sim->answerCount();
+        click(button);
+        QTRY_VERIFY2_WITH_TIMEOUT(!writeFrames().isEmpty() && sim->answerCount() > answered,
+                                  qPrintable(QString::number(n)), 5000);
+        const QByteArray frame = writeFrames().first();
+        // Address 1, function 16, register n; byte count twice the register count.
+        QCOMPARE(uint8_t(frame[0]), uint8_t(1));
+        QCOMPARE((uint8_t(frame[2]) << 8) | uint8_t(frame[3]), n);
+        const int count = (uint8_t(frame[4]) << 8) | uint8_t(frame[5]);
+        QCOMPARE(int(uint8_t(frame[6])), 2 * count);
+        QCOMPARE(frame.size(), 2 * count + 9);
+    }
+    QCOMPARE(params, 99);
+}
+
+void TestDispatcher::commandReachesController() {
+    connectToSimulator();
+    sim->clearRequests();
+    answerer->answer(QStringLiteral("Yes"));
+    click(ui->W_Addr82_btn);
+    // Register 82 (0x52), one register, value 1.
+    QTRY_VERIFY_WITH_TIMEOUT(!writeFrames().isEmpty(), 5000);
+    QCOMPARE(writeFrames().first().left(9), QByteArray::fromHex("011000520001020001"));
+    QTRY_COMPARE_WITH_TIMEOUT(ui->statusText_label->text(), QStringLiteral("Setting Successful"),
+                              5000);
+}
+
+void TestDispatcher::setAddressReachesController() {
+    connectToSimulator();
+    sim->setAddress(5);
+    ui->devaddrSetText->setPlainText(QStringLiteral("261")); // low 8 bits: 5
+    click(ui->devaddrSet_btn);
+    QCOMPARE(int(deviceAddr), 5);
+    sim->clearRequests();
+    const int answered = sim->answerCount();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() > answered, 10000);
+    const QList<SimRequest> requests = sim->requests();
+    QVERIFY(!requests.isEmpty());
+    QCOMPARE(uint8_t(requests.last().frame[0]), uint8_t(5));
 }
 
 int main(int argc, char **argv) {
