@@ -447,18 +447,29 @@ bool Battert_Stack_Thread::runWriteListEntries(int n) {
 }
 
 void Battert_Stack_Thread::writeListTransaction() {
-    const int n = takeWriteList(listCopy);
+    uint32_t generation = 0;
+    const int n = takeWriteList(listCopy, &generation);
     if (!runWriteListEntries(n))
         qCDebug(lcLink) << "Write list run stopped by disconnect";
-    writeListCount.store(0);
-    finishLinkOp(2);
+    finishListRun(generation, 2);
+}
+
+void Battert_Stack_Thread::finishListRun(uint32_t generation, uint8_t op) {
+    // A list queued while this one ran is not cleared: linkOp names it and the next step runs it.
+    if (!finishWriteList(generation, op))
+        return;
+    // A single write staged while the list ran must not wait for the next staging.
+    uint8_t expected = 0;
+    if (writePending.load(std::memory_order_acquire) == 1)
+        linkOp.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
 }
 
 void Battert_Stack_Thread::writeListToAllTransaction() {
     // The number of devices on the bus is the low byte of the Home block's register 17.
     const int devices = mirrorCell(2, 17) & 0xFF;
     const uint8_t savedAddr = deviceAddr.load();
-    const int n = takeWriteList(listCopy);
+    uint32_t generation = 0;
+    const int n = takeWriteList(listCopy, &generation);
 
     for (int addr = 1; addr <= devices; ++addr) {
         deviceAddr.store(static_cast<uint8_t>(addr));
@@ -469,8 +480,7 @@ void Battert_Stack_Thread::writeListToAllTransaction() {
         }
     }
 
-    writeListCount.store(0);
     if (deviceAddr.load() != savedAddr)
         deviceAddr.store(savedAddr);
-    finishLinkOp(3);
+    finishListRun(generation, 3);
 }

@@ -81,6 +81,7 @@ private:
     // before the last one.
     bool runWriteListEntries(int n);
     void finishLinkOp(uint8_t op);
+    void finishListRun(uint32_t generation, uint8_t op);
     void handlePortError(QSerialPort::SerialPortError error);
     bool responseMatchesRequest() const;
     void discardInput();

@@ -31,6 +31,7 @@ namespace {
 std::mutex payloadLock;
 StagedWrite staged;
 WriteListEntry writeList[kWriteListEntries];
+uint32_t writeListGeneration = 0;
 
 std::mutex statusLock;
 char statusText[kStatusTextSize] = "Idle";
@@ -102,23 +103,37 @@ StagedWrite takeStagedWrite()
 void queueWriteList(const WriteListEntry *entries, int n, uint8_t op)
 {
     n = std::max(0, std::min(n, kWriteListEntries));
-    {
-        std::lock_guard<std::mutex> guard(payloadLock);
-        for (int i = 0; i < n; ++i) {
-            writeList[i] = entries[i];
-            writeList[i].count = std::min<uint8_t>(writeList[i].count, kWriteListMaxRegs);
-        }
-        writeListCount.store(static_cast<uint8_t>(n), std::memory_order_relaxed);
+    // linkOp is stored under the lock too: the worker finishing the previous run either sees
+    // this list (and leaves linkOp naming it) or finishes before it is queued.
+    std::lock_guard<std::mutex> guard(payloadLock);
+    for (int i = 0; i < n; ++i) {
+        writeList[i] = entries[i];
+        writeList[i].count = std::min<uint8_t>(writeList[i].count, kWriteListMaxRegs);
     }
+    writeListCount.store(static_cast<uint8_t>(n), std::memory_order_relaxed);
+    ++writeListGeneration;
     linkOp.store(op, std::memory_order_release);
 }
 
-int takeWriteList(WriteListEntry *out)
+int takeWriteList(WriteListEntry *out, uint32_t *generation)
 {
     std::lock_guard<std::mutex> guard(payloadLock);
     const int n = std::min<int>(writeListCount.load(std::memory_order_relaxed), kWriteListEntries);
     std::copy(writeList, writeList + n, out);
+    if (generation)
+        *generation = writeListGeneration;
     return n;
+}
+
+bool finishWriteList(uint32_t generation, uint8_t op)
+{
+    std::lock_guard<std::mutex> guard(payloadLock);
+    if (generation != writeListGeneration)
+        return false;
+    writeListCount.store(0, std::memory_order_relaxed);
+    // A single write staged meanwhile has set linkOp to 1: it stays.
+    linkOp.compare_exchange_strong(op, 0, std::memory_order_acq_rel);
+    return true;
 }
 
 void setStatusText(const char *text)

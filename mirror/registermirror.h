@@ -90,8 +90,13 @@ static_assert(sizeof(WriteListEntry) == 54, "write list entry is 54 bytes");
 // GUI: stores entries[0..n) and writeListCount = n, then linkOp = op (2 or 3).
 // n is clamped to 85 and each entry's count to 25.
 void queueWriteList(const WriteListEntry *entries, int n, uint8_t op);
-// Worker: copies the queued list into out (room for 85 entries); returns the entry count.
-int takeWriteList(WriteListEntry *out);
+// Worker: copies the queued list into out (room for 85 entries); returns the entry count. The
+// list's generation (counted by every queueWriteList) goes to *generation when given.
+int takeWriteList(WriteListEntry *out, uint32_t *generation = nullptr);
+// Worker, at the end of a list run of operation op: when no list has been queued since the one
+// of this generation was taken, sets writeListCount to 0 and linkOp from op back to 0 and
+// returns true. Otherwise leaves both alone, so the newer list is run next, and returns false.
+bool finishWriteList(uint32_t generation, uint8_t op);
 
 // ---------------------------------------------------------------------------------------------
 // Status text: zero-terminated 8-bit text of at most 127 bytes.

@@ -76,6 +76,7 @@ private slots:
     void untrackedFieldsAboveLimit();
     void everyTrackedParameterQueued();
     void rebuiltListNeverSeenHalfWritten();
+    void listQueuedDuringRunSurvivesItsEnd();
 };
 
 void TestCommands::initTestCase() {
@@ -470,6 +471,43 @@ void TestCommands::rebuiltListNeverSeenHalfWritten() {
     done.store(true, std::memory_order_release);
     worker.join();
     QCOMPARE(torn.load(), 0);
+}
+
+void TestCommands::listQueuedDuringRunSurvivesItsEnd() {
+    WriteListEntry a[2];
+    a[0].reg = 8;
+    a[0].count = 1;
+    a[1].reg = 3;
+    a[1].count = 1;
+    WriteListEntry b[1];
+    b[0].reg = 5;
+    b[0].count = 1;
+    WriteListEntry copy[kWriteListEntries];
+    uint32_t generation = 0;
+
+    // The worker takes list A to every address; while it runs, list B is queued for the
+    // current address and then again for every address.
+    for (uint8_t opB : {uint8_t(2), uint8_t(3)}) {
+        queueWriteList(a, 2, 3);
+        QCOMPARE(takeWriteList(copy, &generation), 2);
+        queueWriteList(b, 1, opB);
+        QVERIFY(!finishWriteList(generation, 3)); // A's end must not drop B
+        QCOMPARE(int(linkOp), int(opB));
+        QCOMPARE(int(writeListCount), 1);
+        QCOMPARE(takeWriteList(copy, &generation), 1);
+        QCOMPARE(int(copy[0].reg), 5);
+        QVERIFY(finishWriteList(generation, opB));
+        QCOMPARE(int(linkOp), 0);
+        QCOMPARE(int(writeListCount), 0);
+    }
+
+    // A single write staged during a run keeps linkOp at 1 when the run ends.
+    queueWriteList(a, 2, 2);
+    takeWriteList(copy, &generation);
+    stageCommand(81);
+    QVERIFY(finishWriteList(generation, 2));
+    QCOMPARE(int(linkOp), 1);
+    QCOMPARE(int(writeListCount), 0);
 }
 
 QTEST_MAIN(TestCommands)

@@ -145,6 +145,7 @@ private slots:
     void everyWriteButtonReachesController();
     void commandReachesController();
     void setAddressReachesController();
+    void listQueuedDuringRunIsSent();
 
 private:
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -631,6 +632,48 @@ void TestDispatcher::setAddressReachesController() {
     const QList<SimRequest> requests = sim->requests();
     QVERIFY(!requests.isEmpty());
     QCOMPARE(uint8_t(requests.last().frame[0]), uint8_t(5));
+}
+
+void TestDispatcher::listQueuedDuringRunIsSent() {
+    // The operator presses One-click setup while the list to every address is still being sent:
+    // the new list must follow the running one, not be dropped when that run ends.
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    sim->setFrozen(true);
+    sim->setAnswerAll(true);
+    sim->setDeviceCount(3);
+    configureSerial(sim->slavePath());
+    click(ui->com_open_close_btn);
+    QTRY_COMPARE_WITH_TIMEOUT(mirrorCell(2, 17) & 0xFF, 3, 10000);
+    SimFaults slow;
+    slow.delayMs = 40; // six writes take a quarter of a second
+    sim->setFaults(slow);
+
+    ui->editField(3)->setPlainText(QStringLiteral("30"));
+    ui->editField(8)->setPlainText(QStringLiteral("80"));
+    sim->clearRequests();
+    click(ui->one_key_set_muti_batt_btn);
+    QTRY_VERIFY_WITH_TIMEOUT(!writeFrames().isEmpty(), 5000);
+    ui->editField(5)->setPlainText(QStringLiteral("55"));
+    click(ui->one_key_set_btn);
+
+    QTRY_COMPARE_WITH_TIMEOUT(writeFrames().size(), 7, 10000);
+    QList<QByteArray> heads;
+    for (const QByteArray &frame : writeFrames())
+        heads << frame.left(9);
+    const QList<QByteArray> expected = {
+        QByteArray::fromHex("011000080001020050"),
+        QByteArray::fromHex("01100003000102001e"),
+        QByteArray::fromHex("021000080001020050"),
+        QByteArray::fromHex("02100003000102001e"),
+        QByteArray::fromHex("031000080001020050"),
+        QByteArray::fromHex("03100003000102001e"),
+        // then the second list, to the address restored after the first run
+        QByteArray::fromHex("011000050001020037"),
+    };
+    QCOMPARE(heads, expected);
+    QTRY_COMPARE_WITH_TIMEOUT(int(linkOp), 0, 5000);
+    QCOMPARE(int(writeListCount), 0);
 }
 
 int main(int argc, char **argv) {
