@@ -44,6 +44,33 @@ Master openMaster(const QString &path, int slave, int timeoutMs = 1000) {
     return m;
 }
 
+PtySimulator *currentSim = nullptr; // the simulator of the running test, for failure reports
+
+// Requests, answers and the request log of the current simulator.
+QString simTrace() {
+    if (!currentSim)
+        return {};
+    QString text = QStringLiteral("; simulator: %1 requests, %2 answers")
+                       .arg(currentSim->requestCount())
+                       .arg(currentSim->answerCount());
+    for (const SimRequest &q : currentSim->requests())
+        text +=
+            QStringLiteral("\n  %1 ms: %2").arg(q.msSinceStart).arg(QString(q.frame.toHex(' ')));
+    return text;
+}
+
+// A libmodbus call that must return n; the failure names libmodbus's reason.
+#define MB_EXPECT(call, n)                                                                         \
+    do {                                                                                           \
+        const int rc_ = (call);                                                                    \
+        const int err_ = errno;                                                                    \
+        QVERIFY2(rc_ == (n), qPrintable(QStringLiteral("%1 gave %2, %3")                           \
+                                            .arg(QLatin1String(#call))                             \
+                                            .arg(rc_)                                              \
+                                            .arg(QLatin1String(modbus_strerror(err_))) +           \
+                                        simTrace()));                                              \
+    } while (false)
+
 // The block-read counts of the poll plan, by block.
 int countOfBlock(int block) {
     if (block <= 2)
@@ -99,6 +126,7 @@ private:
 void TestSimLink::init() {
     sim = std::make_unique<PtySimulator>();
     QVERIFY(sim->start());
+    currentSim = sim.get();
     QVERIFY(sim->isRunning());
     QVERIFY(sim->slavePath().startsWith("/dev/pts/"));
 }
@@ -111,7 +139,7 @@ void TestSimLink::readBlock2() {
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
     uint16_t r[100] = {};
-    QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+    MB_EXPECT(modbus_read_input_registers(m.get(), 2, 100, r), 100);
     const auto s = [&](int i) { return static_cast<int16_t>(r[i]); };
     QCOMPARE(s(0), int16_t(1));               // host ID = own address
     QVERIFY(s(1) >= 0 && s(1) <= 100);        // SOC
@@ -139,15 +167,15 @@ void TestSimLink::readEveryBlock() {
     uint16_t r[100] = {};
     for (int block = 0; block < 92; ++block) {
         const int count = countOfBlock(block);
-        QCOMPARE(modbus_read_input_registers(m.get(), block, count, r), count);
+        MB_EXPECT(modbus_read_input_registers(m.get(), block, count, r), count);
         for (int i = 0; i < count; ++i)
             QCOMPARE(static_cast<int16_t>(r[i]), sim->reg(block, i));
     }
     // Past the last block: an exception the master decodes.
-    QCOMPARE(modbus_read_input_registers(m.get(), 92, 1, r), -1);
+    MB_EXPECT(modbus_read_input_registers(m.get(), 92, 1, r), -1);
     QCOMPARE(errno, int(EMBXILADD));
     // Unknown function: illegal function.
-    QCOMPARE(modbus_read_registers(m.get(), 0, 1, r), -1);
+    MB_EXPECT(modbus_read_registers(m.get(), 0, 1, r), -1);
     QCOMPARE(errno, int(EMBXILFUN));
 }
 
@@ -178,31 +206,31 @@ void TestSimLink::writeParameter() {
     QVector<uint16_t> data;
     for (int v : values)
         data.append(static_cast<uint16_t>(v));
-    QCOMPARE(modbus_write_registers(m.get(), param, data.size(), data.constData()), data.size());
+    MB_EXPECT(modbus_write_registers(m.get(), param, data.size(), data.constData()), data.size());
     uint16_t r[100] = {};
-    QCOMPARE(modbus_read_input_registers(m.get(), block, reg + data.size(), r), reg + data.size());
+    MB_EXPECT(modbus_read_input_registers(m.get(), block, reg + data.size(), r), reg + data.size());
     for (int i = 0; i < data.size(); ++i)
         QCOMPARE(r[reg + i], data.at(i));
     // The bus address does not follow the host ID cell.
-    QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), 3);
+    MB_EXPECT(modbus_read_input_registers(m.get(), 91, 3, r), 3);
 }
 
 void TestSimLink::writeClock() {
     Master m = openMaster(sim->slavePath(), 1);
     QVERIFY(m);
     const uint16_t when[6] = {24, 3, 5, 7, 8, 9};
-    QCOMPARE(modbus_write_registers(m.get(), 74, 6, when), 6);
+    MB_EXPECT(modbus_write_registers(m.get(), 74, 6, when), 6);
     const QDateTime clock = sim->clock();
     QVERIFY(clock >= QDateTime(QDate(2024, 3, 5), QTime(7, 8, 9)));
     QVERIFY(clock < QDateTime(QDate(2024, 3, 5), QTime(7, 8, 19)));
     uint16_t r[100] = {};
-    QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+    MB_EXPECT(modbus_read_input_registers(m.get(), 2, 100, r), 100);
     QCOMPARE(r[93], uint16_t(24));
     QCOMPARE(r[94], uint16_t(3));
     QCOMPARE(r[95], uint16_t(5));
     // An impossible date is refused with an exception and leaves the clock alone.
     const uint16_t bad[6] = {24, 2, 30, 10, 0, 0};
-    QCOMPARE(modbus_write_registers(m.get(), 74, 6, bad), -1);
+    MB_EXPECT(modbus_write_registers(m.get(), 74, 6, bad), -1);
     QCOMPARE(errno, int(EMBXILVAL));
     QVERIFY(sim->clock() < QDateTime(QDate(2024, 3, 6), QTime(0, 0)));
 }
@@ -213,7 +241,7 @@ void TestSimLink::requestLog() {
     sim->clearRequests();
     const int before = sim->requestCount();
     uint16_t r[100] = {};
-    QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+    MB_EXPECT(modbus_read_input_registers(m.get(), 2, 100, r), 100);
     QTRY_COMPARE_WITH_TIMEOUT(sim->requestCount(), before + 1, 2000);
     const QList<SimRequest> log = sim->requests();
     QCOMPARE(log.size(), 1);
@@ -270,7 +298,7 @@ void TestSimLink::faults() {
     const int rc = modbus_read_input_registers(m.get(), 5, 10, r);
     const int err = errno;
     if (errorCode == 0) {
-        QCOMPARE(rc, 10);
+        QVERIFY2(rc == 10, qPrintable(QLatin1String(modbus_strerror(err)) + simTrace()));
         for (int i = 0; i < 10; ++i)
             QCOMPARE(static_cast<int16_t>(r[i]), sim->reg(5, i));
         if (fault == "delay")
@@ -297,7 +325,10 @@ void TestSimLink::dropEvery() {
     for (int i = 0; i < 6; ++i)
         results.append(modbus_read_input_registers(m.get(), 6, 5, r));
     QCOMPARE(results, (QList<int>{5, 5, -1, 5, 5, -1}));
-    QCOMPARE(sim->requestCount(), 6);
+    QString log;
+    for (const SimRequest &q : sim->requests())
+        log += QStringLiteral("%1 ms: %2\n").arg(q.msSinceStart).arg(QString(q.frame.toHex(' ')));
+    QVERIFY2(sim->requestCount() == 6, qPrintable(log));
     QTRY_COMPARE_WITH_TIMEOUT(sim->answerCount(), 4, 2000);
 }
 
@@ -321,9 +352,9 @@ void TestSimLink::answerAll() {
     sim->setAnswerAll(false);
     sim->setAddress(2);
     Master one = openMaster(sim->slavePath(), 1, 500);
-    QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), -1);
+    MB_EXPECT(modbus_read_input_registers(one.get(), 2, 1, r), -1);
     modbus_set_slave(one.get(), 2);
-    QCOMPARE(modbus_read_input_registers(one.get(), 2, 1, r), 1);
+    MB_EXPECT(modbus_read_input_registers(one.get(), 2, 1, r), 1);
 }
 
 void TestSimLink::reopenPort() {
@@ -331,7 +362,7 @@ void TestSimLink::reopenPort() {
     for (int i = 0; i < 3; ++i) {
         Master m = openMaster(sim->slavePath(), 1);
         QVERIFY(m);
-        QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), 3);
+        MB_EXPECT(modbus_read_input_registers(m.get(), 91, 3, r), 3);
     }
     QVERIFY(sim->isRunning());
 }
@@ -344,7 +375,7 @@ void TestSimLink::stopIsPrompt() {
     sim->setFaults(f);
     uint16_t r[3] = {};
     modbus_set_response_timeout(m.get(), 0, 50000);
-    QCOMPARE(modbus_read_input_registers(m.get(), 91, 3, r), -1);
+    MB_EXPECT(modbus_read_input_registers(m.get(), 91, 3, r), -1);
     QElapsedTimer t;
     t.start();
     sim->stop();
@@ -356,7 +387,7 @@ void TestSimLink::stopIsPrompt() {
     sim->setFaults(SimFaults());
     Master again = openMaster(sim->slavePath(), 1);
     QVERIFY(again);
-    QCOMPARE(modbus_read_input_registers(again.get(), 91, 3, r), 3);
+    MB_EXPECT(modbus_read_input_registers(again.get(), 91, 3, r), 3);
 }
 
 namespace {
@@ -422,6 +453,7 @@ void TestSimLink::noStaleAnswerAfterReopen() {
 void TestSimLink::deviceMode() {
     // The simulator on an existing terminal: here the slave of a pty made by the test, whose
     // master plays the program's side.
+    currentSim = nullptr;
     sim.reset();
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     QVERIFY(master >= 0);
@@ -459,6 +491,7 @@ void TestSimLink::deviceMode() {
 }
 
 void TestSimLink::standaloneProcess() {
+    currentSim = nullptr;
     sim.reset();
     QProcess proc;
     proc.start(QStringLiteral(VADUZ_SIM_BIN), {"--pty", "--address", "5", "--devices", "4"});
@@ -470,14 +503,14 @@ void TestSimLink::standaloneProcess() {
         Master m = openMaster(path, 5, 1000);
         QVERIFY(m);
         uint16_t r[100] = {};
-        QCOMPARE(modbus_read_input_registers(m.get(), 2, 100, r), 100);
+        MB_EXPECT(modbus_read_input_registers(m.get(), 2, 100, r), 100);
         QCOMPARE(r[0], uint16_t(5));
         QCOMPARE(r[17], uint16_t(4));
         QVERIFY(r[1] <= 100);
         QVERIFY(r[32] >= 3200 && r[32] <= 3400);
         modbus_set_slave(m.get(), 1);
         modbus_set_response_timeout(m.get(), 0, 200000);
-        QCOMPARE(modbus_read_input_registers(m.get(), 2, 1, r), -1);
+        MB_EXPECT(modbus_read_input_registers(m.get(), 2, 1, r), -1);
     }
     proc.terminate(); // SIGTERM to this process by its id
     QVERIFY(proc.waitForFinished(5000));
