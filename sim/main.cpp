@@ -44,6 +44,7 @@ const char kUsage[] =
     "  --exception       answer every request with an exception (code 2)\n"
     "  --short-by K      read answers carry K registers fewer than asked\n"
     "  --oversize-to N   read answers carry N registers\n"
+    "  --noise-every MS  random bytes on the line about this often, between answers\n"
     "  --help            show this text\n";
 
 bool parseInt(const char *text, int lo, int hi, int *out) {
@@ -96,6 +97,7 @@ int main(int argc, char **argv) {
         {"--wrong-addr", 1, 255, &faults.wrongAddr},
         {"--short-by", 1, 100, &faults.shortBy},
         {"--oversize-to", 1, 127, &faults.oversizeTo},
+        {"--noise-every", 1, 600000, &faults.noiseEveryMs},
     };
     struct FlagOption {
         const char *name;

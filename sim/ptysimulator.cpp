@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include <fcntl.h>
@@ -97,6 +98,8 @@ struct PtySimulator::Impl {
     std::atomic<int> requests{0};
     std::atomic<int> answers{0};
     std::atomic<int> dropCounter{0};
+    std::atomic<int> noiseEveryMs{0};
+    std::atomic<bool> hangUpArmed{false};
 
     // Owned by the thread while it runs; set up and torn down by start/stop.
     int ioFd = -1;     // master side of the pty, or the serial device
@@ -119,7 +122,11 @@ struct PtySimulator::Impl {
     void watchPeers(const char *slaveName);
     void readPeerEvents();
     bool peerListening() const { return watchFd < 0 || peerOpens > 0; }
+    void sendNoise();
+    void hangUpLine();
     std::deque<Outgoing> pending; // thread only
+    std::mt19937 noiseRng{7u};    // thread only
+    bool lineDead = false;        // thread only: hangUpLine() closed the line
 };
 
 bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where) {
@@ -150,8 +157,10 @@ bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where) {
 void PtySimulator::Impl::run() {
     SimFramer framer;
     auto lastModel = Clock::now();
+    Clock::time_point nextNoise{};
     uint8_t buf[512];
-    while (running.load(std::memory_order_acquire)) {
+    lineDead = false;
+    while (running.load(std::memory_order_acquire) && !lineDead) {
         const auto now = Clock::now();
         // Advance the live model with the time that really passed.
         const auto sinceModel =
@@ -172,6 +181,17 @@ void PtySimulator::Impl::run() {
             timeout = std::min(timeout, toMs(pending.front().due));
         if (framer.hasBytes())
             timeout = std::min(timeout, toMs(framer.gapDeadline()));
+        const int noiseMs = noiseEveryMs.load(std::memory_order_acquire);
+        if (noiseMs <= 0) {
+            nextNoise = Clock::time_point{};
+        } else {
+            if (nextNoise == Clock::time_point{}) {
+                // Irregular bursts: anywhere between half and one and a half periods apart.
+                std::uniform_int_distribution<int> gap(noiseMs / 2, noiseMs + noiseMs / 2);
+                nextNoise = now + std::chrono::milliseconds(gap(noiseRng));
+            }
+            timeout = std::min(timeout, toMs(nextNoise));
+        }
 
         pollfd fds[3] = {{ioFd, POLLIN, 0}, {wakeRead, POLLIN, 0}, {watchFd, POLLIN, 0}};
         const int rc = ::poll(fds, watchFd >= 0 ? 3 : 2, timeout);
@@ -201,15 +221,45 @@ void PtySimulator::Impl::run() {
         }
         for (const QByteArray &frame : framer.expire(Clock::now()))
             handleFrame(frame);
+        if (lineDead)
+            break;
         sendDue(pending);
+        // Noise goes out between answers, never inside one.
+        if (nextNoise != Clock::time_point{} && Clock::now() >= nextNoise && pending.empty()) {
+            sendNoise();
+            nextNoise = Clock::time_point{};
+        }
     }
     running.store(false, std::memory_order_release);
+}
+
+void PtySimulator::Impl::sendNoise() {
+    if (!peerListening())
+        return;
+    std::uniform_int_distribution<int> length(1, 8), byte(0, 255);
+    char burst[8];
+    const int n = length(noiseRng);
+    for (int i = 0; i < n; ++i)
+        burst[i] = static_cast<char>(byte(noiseRng));
+    const ssize_t written = ::write(ioFd, burst, static_cast<size_t>(n));
+    qCDebug(lcSim) << "noise" << QByteArray(burst, n).toHex(' ') << "written" << written;
+}
+
+void PtySimulator::Impl::hangUpLine() {
+    // Both our ends go: the pseudo-terminal disappears under the program's open port, as a
+    // pulled adapter does. The thread then ends; start() brings up a new line.
+    qCDebug(lcSim) << "line hung up";
+    pending.clear();
+    closeFd(ioFd);
+    closeFd(holdFd);
+    lineDead = true;
 }
 
 void PtySimulator::Impl::handleFrame(const QByteArray &frame) {
     const auto now = Clock::now();
     QByteArray answer;
     SimFaults f;
+    bool hangingUp = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         SimRequest r;
@@ -220,10 +270,18 @@ void PtySimulator::Impl::handleFrame(const QByteArray &frame) {
         if (log.size() > kMaxLoggedRequests)
             log.removeFirst();
         f = faults;
-        if (!f.silent)
+        // A line that goes dead under a request: the controller never sees it.
+        hangingUp = hangUpArmed.exchange(false, std::memory_order_acq_rel);
+        if (hangingUp)
+            faults.hangUp = false;
+        else if (!f.silent)
             answer = controller.respond(frame);
     }
     requests.fetch_add(1, std::memory_order_release);
+    if (hangingUp) {
+        hangUpLine();
+        return;
+    }
     qCDebug(lcSim) << "request" << frame.toHex(' ') << "answer" << answer.toHex(' ');
     if (answer.isEmpty())
         return;
@@ -406,6 +464,8 @@ void PtySimulator::setFaults(const SimFaults &faults) {
     d->faults = faults;
     d->controller.setFaults(faults);
     d->dropCounter = 0;
+    d->noiseEveryMs.store(std::max(0, faults.noiseEveryMs), std::memory_order_release);
+    d->hangUpArmed.store(faults.hangUp, std::memory_order_release);
 }
 
 SimFaults PtySimulator::faults() const {

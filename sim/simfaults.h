@@ -14,4 +14,8 @@ struct SimFaults {
     bool exception = false;  // answer with an exception response (function | 0x80, code 2)
     int shortBy = 0;         // > 0: read answers carry this many registers fewer than asked
     int oversizeTo = 0;      // > 0: read answers carry this many registers (CRC-correct, <= 127)
+    int noiseEveryMs = 0;    // > 0: a burst of 1..8 random bytes on the line about this often,
+                             //      unasked, whenever no answer is being sent
+    bool hangUp = false;     // the line goes dead at the next request, which gets no answer (an
+                             // adapter pulled mid-transaction); fires once, then clears itself
 };
