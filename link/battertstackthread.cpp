@@ -319,6 +319,11 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
     case QSerialPort::NoError:
         return;
     case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+        // A line whose other end hung up reads end-of-file, which Qt reports as a read error
+        // and leaves its read notifier firing: the port is as good as gone either way, and a
+        // reopen is the way back.
         if (!portLost)
             qCDebug(lcLink).noquote() << "Serial port lost:" << port->errorString();
         portLost = true;
