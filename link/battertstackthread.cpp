@@ -286,10 +286,20 @@ void Battert_Stack_Thread::handleReadyRead() {
         return;
     rxAccum.append(port->readAll());
 
+    const auto *bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
+    if (rxAccum.size() <= kFrameBufSize - rxLen && isFrameComplete(bytes, rxAccum.size()) &&
+        answersAnotherRequest(bytes, rxAccum.size())) {
+        // A late answer to an earlier request (a slow controller answers every attempt):
+        // taking it would confirm this request with another one's echo. Keep waiting for
+        // this request's own answer.
+        qCDebug(lcLink).noquote() << "Answer to another request dropped:"
+                                  << rxAccum.left(16).toHex(' ');
+        rxAccum.clear();
+        return;
+    }
     // Bytes are only ever tested as one run from the first byte received, so a run longer
     // than the room left in rxBuf can never become a frame that fits: drop it and fail the
     // transaction instead of writing past the buffer.
-    const auto *bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
     switch (acceptReceivedRun(bytes, rxAccum.size(), rxBuf, &rxLen)) {
     case RxRun::Incomplete:
         return;
@@ -341,6 +351,19 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
         qCDebug(lcLink).noquote() << "Serial error:" << error << port->errorString();
         return;
     }
+}
+
+bool Battert_Stack_Thread::answersAnotherRequest(const uint8_t *frame, int length) const {
+    // Only frames from the address asked count here; a foreign address fails the check.
+    if (length < 2 || frame[0] != txBuf[0])
+        return false;
+    const uint8_t func = frame[1];
+    if (func != txBuf[1] && func != (txBuf[1] | 0x80))
+        return true;
+    // A write's echo names the register and count it confirms.
+    constexpr int kEchoLength = 8;
+    return func == kFunctionWrite && txBuf[1] == kFunctionWrite && length == kEchoLength &&
+           std::memcmp(frame + 2, txBuf + 2, 4) != 0;
 }
 
 bool Battert_Stack_Thread::responseMatchesRequest() const {

@@ -84,6 +84,10 @@ private:
     void finishListRun(uint32_t generation, uint8_t op);
     void handlePortError(QSerialPort::SerialPortError error);
     bool responseMatchesRequest() const;
+    // A complete frame from the address asked that answers another request than the one in
+    // txBuf: another function code (not this request's exception), or a write echo naming
+    // another register or count.
+    bool answersAnotherRequest(const uint8_t *frame, int length) const;
     void discardInput();
 
     std::unique_ptr<QSerialPort> port;
