@@ -320,6 +320,9 @@ void TestFaultMatrix::faultMatrix() {
     if (event == kHangUpUnderRequest) {
         // Right after a read, so that the next request is the write.
         QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk > atFault.readsOk, 3000);
+        // The name goes with the device (a pulled adapter's node disappears); the freed pty
+        // number may soon belong to someone else's terminal.
+        QVERIFY(QFile::remove(linePath));
         SimFaults hangUp;
         hangUp.hangUp = true;
         rig.sim->setFaults(hangUp);
@@ -328,6 +331,7 @@ void TestFaultMatrix::faultMatrix() {
         QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().portLosses >= 1, 3000);
         QCOMPARE(rig.sim->requests().last().frame, writeRequest(1, kWriteReg, {kWriteValue}));
     } else if (event == kLineRemoved) {
+        QVERIFY(QFile::remove(linePath));
         rig.sim->stop();
         QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().portLosses >= 1, 4000);
     } else {
