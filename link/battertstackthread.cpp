@@ -17,6 +17,7 @@ Q_LOGGING_CATEGORY(lcLinkFrames, "vaduz.link.frames")
 namespace {
 
 constexpr int kAttempts = 3;
+constexpr int kMaxDrainTimeouts = 5; // longest wait for late answers, in response time-outs
 
 void logFrame(const char *direction, const uint8_t *bytes, int length) {
     if (!lcLinkFrames().isDebugEnabled())
@@ -240,18 +241,26 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
     accumulator.clear();
     frameDone = false;
     frameFailed = false;
+    // Every attempt sent and not answered may still be answered later, into the next
+    // transaction.
+    int sent = 0;
+    auto finish = [this, &sent](int result) {
+        lateAnswers = portLost ? 0 : sent - (result == 0 ? 1 : 0);
+        return result;
+    };
 
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         // Disconnect: no further attempts once the link is stopped.
         if (!linkRunning.load(std::memory_order_acquire))
-            return -1;
+            return finish(-1);
 
         logFrame("SEND:", bytes, length);
         requestsSent.fetch_add(1);
+        ++sent;
         port->write(reinterpret_cast<const char *>(bytes), length);
         if (!port->waitForBytesWritten(timeout)) {
             if (portLost)
-                return -1;
+                return finish(-1);
             // Unsent bytes would otherwise go out in front of the next attempt's request.
             port->clear(QSerialPort::Output);
             continue;
@@ -273,17 +282,58 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
 
         if (frameDone) {
             frameDone = false;
-            return 0;
+            return finish(0);
         }
         if (frameFailed || portLost)
-            return -1;
+            return finish(-1);
     }
-    return -1;
+    return finish(-1);
+}
+
+void Battert_Stack_Thread::drainLateAnswers() {
+    const bool expected = lateAnswers > 0;
+    lateAnswers = 0;
+    if (!expected || !port || !port->isOpen() || portLost)
+        return;
+    // A read answer carries no block number: a late answer to the last request, taken by the
+    // next one, would land one block's values in another's cells. Listen until the line has
+    // been quiet for two time-outs (late answers follow each other, and the answer that ended
+    // the transaction, at the attempts' spacing of one time-out), at most a few time-outs in
+    // all, and throw away what comes.
+    const int timeout = std::max(1, respTimeout.load());
+    const int quiet = 2 * timeout;
+    draining = true;
+    discardInput();
+    QElapsedTimer total;
+    total.start();
+    for (;;) {
+        const quint64 before = drainedBytes;
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(quiet);
+        waitLoop = &loop;
+        loop.exec();
+        waitLoop = nullptr;
+        if (drainedBytes == before || total.elapsed() >= kMaxDrainTimeouts * timeout || portLost ||
+            !linkRunning.load(std::memory_order_acquire))
+            break;
+    }
+    draining = false;
+    discardInput();
 }
 
 void Battert_Stack_Thread::handleReadyRead() {
     if (!port)
         return;
+    if (draining) {
+        const QByteArray late = port->readAll();
+        if (!late.isEmpty())
+            qCDebug(lcLink).noquote() << "Late answer dropped:" << late.left(16).toHex(' ');
+        drainedBytes += static_cast<quint64>(late.size());
+        return;
+    }
     rxAccum.append(port->readAll());
 
     const auto *bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
@@ -374,6 +424,7 @@ bool Battert_Stack_Thread::responseMatchesRequest() const {
 
 int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint8_t count) {
     readPending.store(0, std::memory_order_release);
+    drainLateAnswers();
     discardInput();
     resetFrameBuffers();
     buildReadFrame(function, start, count);
@@ -411,6 +462,7 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
 }
 
 int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uint8_t count) {
+    drainLateAnswers();
     discardInput();
     buildWriteFrame(writeData, function, start, count);
 

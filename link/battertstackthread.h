@@ -89,6 +89,9 @@ private:
     // another register or count.
     bool answersAnotherRequest(const uint8_t *frame, int length) const;
     void discardInput();
+    // Before a transaction: throws away the answers still due to the last one's unanswered
+    // attempts.
+    void drainLateAnswers();
 
     std::unique_ptr<QSerialPort> port;
     QByteArray rxAccum;
@@ -99,6 +102,9 @@ private:
     bool portLost = false;    // the port reported a resource error (device gone)
     bool openFailed = false;
     bool openRetryArmed = false;
+    int lateAnswers = 0;   // attempts of the last transaction that may still be answered
+    bool draining = false; // received bytes are late answers, thrown away
+    quint64 drainedBytes = 0;
     int32_t lastPollMode = -1;
     int32_t lastLinkOp = -1;
     uint32_t pollTimer = 0;
