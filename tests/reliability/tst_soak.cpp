@@ -30,7 +30,9 @@ constexpr int kLastIntParam = 72;
 constexpr qint64 kMaxGrowthBytes = 1024 * 1024;
 
 // The controller's value for every cell: unique across the whole mirror, never negative.
-int16_t pattern(int cell) { return static_cast<int16_t>(0x4000 + cell); }
+int16_t pattern(int cell) {
+    return static_cast<int16_t>(0x4000 + cell);
+}
 
 qint64 residentBytes() {
     QFile statm(QStringLiteral("/proc/self/statm"));
@@ -74,6 +76,7 @@ class TestSoak : public QObject {
     int walks = 0;
     int hangUps = 0;
     qint64 lineDownAt = -1; // ms into the soak when the line died, -1 while it is up
+    qint64 nextHangUpAt = 15000;
     QElapsedTimer clock;
 
     void violation(const QString &what) {
@@ -84,9 +87,8 @@ class TestSoak : public QObject {
     bool pointLineAt(const QString &target) {
         const QString tmp = linePath + QStringLiteral(".new");
         QFile::remove(tmp);
-        return QFile::link(target, tmp) &&
-               ::rename(QFile::encodeName(tmp).constData(),
-                        QFile::encodeName(linePath).constData()) == 0;
+        return QFile::link(target, tmp) && ::rename(QFile::encodeName(tmp).constData(),
+                                                    QFile::encodeName(linePath).constData()) == 0;
     }
 
     // Every cell holds its sentinel, the controller's pattern, or a value the controller took
@@ -159,8 +161,7 @@ class TestSoak : public QObject {
         }
     }
 
-    // About one 200 ms window in twelve carries one fault; every half minute or so the line is
-    // pulled.
+    // About one 200 ms window in twelve carries one fault; every 20 to 35 s the line is pulled.
     void nextFaultWindow() {
         if (lineDownAt >= 0) {
             if (!rig.sim->isRunning() && clock.elapsed() - lineDownAt >= 1500) {
@@ -170,30 +171,56 @@ class TestSoak : public QObject {
             }
             return;
         }
-        std::uniform_int_distribution<int> percent(0, 999), kind(0, 11);
+        std::uniform_int_distribution<int> percent(0, 999), kind(0, 11), pause(20000, 35000);
         SimFaults f;
         const int roll = percent(rng);
-        if (roll < 6) {
+        if (clock.elapsed() >= nextHangUpAt) {
+            nextHangUpAt = clock.elapsed() + pause(rng);
             // The name goes with the device: the freed pty number may soon be another's.
             QFile::remove(linePath);
             f.hangUp = true;
             lineDownAt = clock.elapsed();
             ++hangUps;
-        } else if (roll < 86) {
+        } else if (roll < 80) {
             ++faultWindows;
             switch (kind(rng)) {
-            case 0: f.delayMs = 60; break;
-            case 1: f.delayMs = 150; break;
-            case 2: f.silent = true; break;
-            case 3: f.corruptCrc = true; break;
-            case 4: f.strayByte = true; break;
-            case 5: f.splitPieces = 3; f.splitGapMs = 10; break;
-            case 6: f.wrongAddr = 7; break;
-            case 7: f.exception = true; break;
-            case 8: f.shortBy = 5; break;
-            case 9: f.oversizeTo = 110; break;
-            case 10: f.oversizeTo = 127; break;
-            default: f.noiseEveryMs = 40; break;
+            case 0:
+                f.delayMs = 60;
+                break;
+            case 1:
+                f.delayMs = 150;
+                break;
+            case 2:
+                f.silent = true;
+                break;
+            case 3:
+                f.corruptCrc = true;
+                break;
+            case 4:
+                f.strayByte = true;
+                break;
+            case 5:
+                f.splitPieces = 3;
+                f.splitGapMs = 10;
+                break;
+            case 6:
+                f.wrongAddr = 7;
+                break;
+            case 7:
+                f.exception = true;
+                break;
+            case 8:
+                f.shortBy = 5;
+                break;
+            case 9:
+                f.oversizeTo = 110;
+                break;
+            case 10:
+                f.oversizeTo = 127;
+                break;
+            default:
+                f.noiseEveryMs = 40;
+                break;
             }
         }
         rig.sim->setFaults(f);
@@ -202,7 +229,8 @@ class TestSoak : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(dir.isValid());
-        linePath = dir.filePath(QStringLiteral("vaduz-soak-%1").arg(QCoreApplication::applicationPid()));
+        linePath =
+            dir.filePath(QStringLiteral("vaduz-soak-%1").arg(QCoreApplication::applicationPid()));
     }
     void cleanupTestCase() {
         rig.tearDown();
@@ -281,12 +309,13 @@ void TestSoak::soak() {
     const LinkStats s = rig.worker->stats();
     int blocksLanded = 0;
     for (int b = 0; b < kMirrorBlocks; ++b)
-        blocksLanded += mirrorCell(b, 0) == pattern(b * kBlockSize) || written.count(b * kBlockSize);
+        blocksLanded +=
+            mirrorCell(b, 0) == pattern(b * kBlockSize) || written.count(b * kBlockSize);
     std::printf("soak: %d s (warm-up %lld s)\n", seconds, warmUpMs / 1000);
     std::printf("  requests sent %llu; controller received %d, answered %d\n", s.requestsSent,
                 rig.sim->requestCount(), rig.sim->answerCount());
-    std::printf("  reads %llu ok, %llu failed; writes %d staged, %llu ok, %llu failed\n",
-                s.readsOk, s.readsFailed, writesStaged, s.writesOk, s.writesFailed);
+    std::printf("  reads %llu ok, %llu failed; writes %d staged, %llu ok, %llu failed\n", s.readsOk,
+                s.readsFailed, writesStaged, s.writesOk, s.writesFailed);
     std::printf("  fault windows %d, lines pulled %d (port losses %llu, opens %llu), page "
                 "switches %d, fault walks %d, blocks landed %d\n",
                 faultWindows, hangUps, s.portLosses, s.portOpens, pageSwitches, walks,
