@@ -356,5 +356,13 @@ void TestSoak::soak() {
     QVERIFY(blocksLanded >= 10);
 }
 
-QTEST_GUILESS_MAIN(TestSoak)
+int main(int argc, char **argv) {
+    // QtTest's watchdog ends a test function after five minutes unless told otherwise.
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((soakSeconds() + 120) * 1000LL));
+    QCoreApplication app(argc, argv);
+    TestSoak test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_soak.moc"
