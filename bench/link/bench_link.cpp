@@ -11,6 +11,7 @@
 #include "pollplan.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "serialline.h"
 #include "serialsettings.h"
 #include "systick.h"
 
@@ -70,14 +71,7 @@ double processCpuSeconds() {
 }
 
 void useSimulator(const PtySimulator &sim) {
-    SerialSettings s;
-    s.comName = sim.slavePath() + QStringLiteral(":simulated");
-    s.baudRate = 9600;
-    s.dataBits = 8;
-    s.stopBits = 1.0f;
-    s.checkBit = 0;
-    s.comConfigured = true;
-    setSerialSettings(s);
+    useSerialLine(sim.slavePath());
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
+#include "serialline.h"
 #include "serialsettings.h"
 #include "ui_widget.h"
 #include "widget.h"
@@ -209,14 +210,7 @@ void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst() {
     auto w = std::make_unique<Widget>();
     w->show();
     // The settings window starts unconfigured; apply what "Setting" would store.
-    SerialSettings s;
-    s.comName = m_sim->slavePath() + QStringLiteral(":Simulated controller");
-    s.baudRate = 9600;
-    s.dataBits = 8;
-    s.stopBits = 1.0f;
-    s.checkBit = 0;
-    s.comConfigured = true;
-    setSerialSettings(s);
+    useSerialLine(m_sim->slavePath());
     setComConfigured(true);
     deviceAddr = 1;
     connect(

@@ -10,6 +10,7 @@
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
+#include "serialline.h"
 #include "serialsettings.h"
 #include "stagewrite.h"
 #include "widget.h"
@@ -203,15 +204,7 @@ QList<QByteArray> TestDispatcher::writeFrames() const {
 }
 
 void TestDispatcher::configureSerial(const QString &path) {
-    SerialSettings s;
-    s.comName = path + QStringLiteral(":Simulated controller");
-    s.baudRate = 9600;
-    s.dataBits = 8;
-    s.stopBits = 1.0f;
-    s.checkBit = 0;
-    s.comConfigured = true;
-    setSerialSettings(s);
-    setComConfigured(true);
+    useSerialLine(path);
 }
 
 void TestDispatcher::comSetShowsSettings() {

@@ -7,6 +7,7 @@
 #include "faultrecord.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "serialline.h"
 #include "serialsettings.h"
 #include "sheetwriter.h"
 #include "ui_widget.h"
@@ -756,14 +757,7 @@ void TestExport::exportButtonAfterReadingButton() {
     Widget window;
     Ui::Widget *ui = window.form();
     window.show();
-    SerialSettings line;
-    line.comName = sim.slavePath() + QStringLiteral(":simulated controller");
-    line.baudRate = 115200;
-    line.dataBits = 8;
-    line.stopBits = 1.0f;
-    line.checkBit = 0;
-    line.comConfigured = true;
-    setSerialSettings(line);
+    useSerialLine(sim.slavePath(), 115200);
     deviceAddr.store(1);
 
     ui->tabWidget->setCurrentWidget(ui->Fault_tabWidget);

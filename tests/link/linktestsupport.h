@@ -7,6 +7,7 @@
 #include "pollplan.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "serialline.h"
 #include "serialsettings.h"
 #include "systick.h"
 
@@ -175,18 +176,9 @@ public:
         return true;
     }
 
-    static void useSimulator(const PtySimulator &s) { usePort(s.slavePath() + ":simulated"); }
+    static void useSimulator(const PtySimulator &s) { usePort(s.slavePath()); }
 
-    static void usePort(const QString &comName) {
-        SerialSettings settings;
-        settings.comName = comName;
-        settings.baudRate = 9600;
-        settings.dataBits = 8;
-        settings.stopBits = 1.0f;
-        settings.checkBit = 0;
-        settings.comConfigured = true;
-        setSerialSettings(settings);
-    }
+    static void usePort(const QString &portPath) { useSerialLine(portPath); }
 
     void connectOn(int mode) {
         pollMode.store(mode);

@@ -3,32 +3,15 @@
 #include "displaysnapshot.h"
 #include "fieldformat.h"
 #include "fieldtables.h"
+#include "mirrorcells.h"
 #include "registermirror.h"
 
 #include <QSet>
 #include <QtTest>
 
-using Cells = QVector<QPair<int, int>>; // mirror index, 16-bit value
 Q_DECLARE_METATYPE(Cells)
 
 namespace {
-
-void loadMirror(const Cells &cells) {
-    clearMirror();
-    for (const auto &c : cells)
-        setMirrorCell(c.first, static_cast<int16_t>(static_cast<uint16_t>(c.second)));
-}
-
-// Two characters per cell, high byte first; a string of odd length ends with a 0 low byte.
-Cells textCells(int firstIndex, const QByteArray &text) {
-    Cells cells;
-    for (int i = 0; i < text.size(); i += 2) {
-        const int hi = static_cast<uint8_t>(text[i]);
-        const int lo = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
-        cells.append({firstIndex + i / 2, (hi << 8) | lo});
-    }
-    return cells;
-}
 
 } // namespace
 

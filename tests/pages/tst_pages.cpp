@@ -4,6 +4,7 @@
 #include "pagerefresh.h"
 #include "ui_widget.h"
 
+#include "mirrorcells.h"
 #include "registermirror.h"
 #include "systick.h"
 
@@ -19,29 +20,11 @@
 
 #include <memory>
 
-using Cells = QVector<QPair<int, int>>; // mirror index, 16-bit value
 Q_DECLARE_METATYPE(Cells)
 
 namespace {
 
 constexpr int kHome = 0, kData = 1, kSettings = 2, kFault = 3, kPack = 4;
-
-void loadMirror(const Cells &cells) {
-    clearMirror();
-    for (const auto &c : cells)
-        setMirrorCell(c.first, static_cast<int16_t>(static_cast<uint16_t>(c.second)));
-}
-
-// Two characters per cell, high byte first; an odd length leaves a 0 low byte.
-Cells textCells(int firstIndex, const QByteArray &text) {
-    Cells cells;
-    for (int i = 0; i < text.size(); i += 2) {
-        const int hi = static_cast<uint8_t>(text[i]);
-        const int lo = i + 1 < text.size() ? static_cast<uint8_t>(text[i + 1]) : 0;
-        cells.append({firstIndex + i / 2, (hi << 8) | lo});
-    }
-    return cells;
-}
 
 QImage iconImage(const QIcon &icon) {
     return icon.pixmap(QSize(80, 50)).toImage();

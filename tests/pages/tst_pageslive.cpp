@@ -8,6 +8,7 @@
 #include "battertstackthread.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "serialline.h"
 #include "serialsettings.h"
 #include "systick.h"
 
@@ -78,14 +79,7 @@ void tst_PagesLive::initTestCase() {
     m_sim.setAddress(1);
     m_sim.setDeviceCount(3);
 
-    SerialSettings line;
-    line.comName = m_sim.slavePath() + QStringLiteral(":simulated controller");
-    line.baudRate = 115200;
-    line.dataBits = 8;
-    line.stopBits = 1.0f;
-    line.checkBit = 0;
-    line.comConfigured = true;
-    setSerialSettings(line);
+    useSerialLine(m_sim.slavePath(), 115200);
     clearMirror();
     resetLinkState();
     deviceAddr.store(1);
