@@ -368,7 +368,7 @@ void TestFaultMatrix::faultMatrix() {
         QTRY_VERIFY_WITH_TIMEOUT(log.count(QStringLiteral("Serial open failed:")) >= tries + 2,
                                  5000);
     } else {
-        QVERIFY(waitTransactions(transactions(during) + 3, 6000));
+        QVERIFY(waitTransactions(transactions(during) + 2, 6000));
     }
     QVERIFY(rig.worker->isRunning());
     const LinkStats afterFault = rig.worker->stats();
