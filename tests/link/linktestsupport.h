@@ -118,9 +118,15 @@ public:
         qInstallMessageHandler(previous);
         instance() = nullptr;
     }
+    // A list of its own for the caller: the captured list's storage is never shared with
+    // another thread (its reference count lives in the uninstrumented Qt library).
     QStringList lines() const {
         std::lock_guard<std::mutex> lock(mutex);
-        return captured;
+        QStringList out;
+        out.reserve(captured.size());
+        for (const QString &line : captured)
+            out << line;
+        return out;
     }
     int count(const QString &prefix) const {
         int n = 0;
@@ -154,12 +160,18 @@ class LinkRig {
 public:
     // The tick thread runs from the first test function to cleanupTestCase().
     static void startTick() {
-        if (!tickThread()) {
-            tickThread() = std::make_unique<SysTimerThread>();
+        if (!tickThread())
+            tickThread() = new SysTimerThread;
+        if (!tickThread()->isRunning())
             tickThread()->start();
-        }
     }
-    static void stopTick() { tickThread().reset(); }
+    // Stops and joins the tick thread but keeps the object, as the program does: freeing a
+    // finished QThread right after its join shows up in ThreadSanitizer as a race, because the
+    // join happens inside the uninstrumented Qt library.
+    static void stopTick() {
+        if (tickThread())
+            tickThread()->stop();
+    }
 
     bool setUp() {
         startTick();
@@ -216,8 +228,9 @@ public:
     std::unique_ptr<Battert_Stack_Thread> worker;
 
 private:
-    static std::unique_ptr<SysTimerThread> &tickThread() {
-        static std::unique_ptr<SysTimerThread> thread;
+    // Lives to the end of the process, never freed (see stopTick).
+    static SysTimerThread *&tickThread() {
+        static SysTimerThread *thread = nullptr;
         return thread;
     }
 };
