@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -229,8 +230,17 @@ public:
 private:
     void answer() {
         QWidget *w = QApplication::activeModalWidget();
-        if (!w || w->property("answeredByTest").toBool())
+        if (!w)
             return;
+        if (w->property("answeredByTest").toBool()) {
+            // The file dialog may take the answer before its view has caught up with the typed
+            // name and stay open: answer it again, every 100 ms, until it closes.
+            auto *fd = qobject_cast<QFileDialog *>(w);
+            if (fd && ++m_ticksOnFileDialog % 10 == 0)
+                answerFileDialog(fd);
+            return;
+        }
+        m_ticksOnFileDialog = 0;
         w->setProperty("answeredByTest", true);
         Seen s;
         s.title = w->windowTitle();
@@ -240,12 +250,7 @@ private:
             s.directory = fd->directory().absolutePath();
             s.filters = fd->nameFilters();
             seen << s;
-            if (m_file.isEmpty()) {
-                QMetaObject::invokeMethod(fd, "reject", Qt::QueuedConnection);
-            } else {
-                fd->selectFile(m_file);
-                QMetaObject::invokeMethod(fd, "accept", Qt::QueuedConnection);
-            }
+            answerFileDialog(fd);
             return;
         }
         if (auto *box = qobject_cast<QMessageBox *>(w)) {
@@ -272,8 +277,24 @@ private:
         w->close();
     }
 
+    void answerFileDialog(QFileDialog *fd) {
+        if (m_file.isEmpty()) {
+            QMetaObject::invokeMethod(fd, "reject", Qt::QueuedConnection);
+        } else {
+            // Typed as the operator would, full path in the name field: selectFile() also
+            // changes the dialog's folder, which its view loads in the background and which
+            // can empty the name field again before the answer is taken.
+            if (auto *edit = fd->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                edit->setText(m_file);
+            else
+                fd->selectFile(m_file);
+            QMetaObject::invokeMethod(fd, "accept", Qt::QueuedConnection);
+        }
+    }
+
     QString m_file;
     bool m_replace = true;
+    int m_ticksOnFileDialog = 0;
     QTimer m_timer;
 };
 
