@@ -75,6 +75,18 @@ inline QString readBlocks(const QList<SimRequest> &reads) {
     return out.join(QLatin1Char(' '));
 }
 
+// A write-list entry for register reg carrying values, each high byte first.
+inline WriteListEntry entry(uint16_t reg, const QList<uint16_t> &values) {
+    WriteListEntry e;
+    e.reg = reg;
+    e.count = static_cast<uint8_t>(values.size());
+    for (int i = 0; i < values.size(); ++i) {
+        e.data[2 * i] = static_cast<uint8_t>(values.at(i) >> 8);
+        e.data[2 * i + 1] = static_cast<uint8_t>(values.at(i) & 0xFF);
+    }
+    return e;
+}
+
 // Time between consecutive requests as the simulator received them, in ms.
 inline QList<qint64> intervals(const QList<SimRequest> &reqs) {
     QList<qint64> out;

@@ -11,17 +11,6 @@ using namespace linktest;
 
 namespace {
 
-WriteListEntry entry(uint16_t reg, const QList<uint16_t> &values) {
-    WriteListEntry e;
-    e.reg = reg;
-    e.count = static_cast<uint8_t>(values.size());
-    for (int i = 0; i < values.size(); ++i) {
-        e.data[2 * i] = static_cast<uint8_t>(values.at(i) >> 8);
-        e.data[2 * i + 1] = static_cast<uint8_t>(values.at(i) & 0xFF);
-    }
-    return e;
-}
-
 QString addresses(const QList<SimRequest> &reqs) {
     QStringList out;
     for (const SimRequest &r : reqs)

@@ -442,16 +442,6 @@ void TestFaultMatrix::lateEchoesConfirmOnlyTheirOwnWrite() {
     QTRY_VERIFY_WITH_TIMEOUT(blockHolds(patternA), 4000);
     rig.sim->setFaults(faultsWith([](SimFaults &f) { f.delayMs = 150; }));
 
-    auto entry = [](uint16_t reg, const QList<uint16_t> &values) {
-        WriteListEntry e;
-        e.reg = reg;
-        e.count = static_cast<uint8_t>(values.size());
-        for (int i = 0; i < values.size(); ++i) {
-            e.data[2 * i] = static_cast<uint8_t>(values.at(i) >> 8);
-            e.data[2 * i + 1] = static_cast<uint8_t>(values.at(i) & 0xFF);
-        }
-        return e;
-    };
     const WriteListEntry list[3] = {entry(5, {100}), entry(6, {20}),
                                     entry(74, {26, 13, 7, 23, 59, 1})};
     const LinkStats before = rig.worker->stats();
