@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(
     build-essential cmake pkg-config ccache
     qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-    libxlsxwriter-dev
+    libxlsxwriter-dev zlib1g-dev
     libmodbus-dev
     python3 python3-openpyxl
     fonts-crosextra-carlito fonts-liberation2
