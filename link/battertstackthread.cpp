@@ -70,6 +70,8 @@ LinkStats Battert_Stack_Thread::stats() const {
     s.readMicrosTotal = readMicrosTotal.load();
     s.portOpens = portOpens.load();
     s.portLosses = portLosses.load();
+    s.echoBytes = echoBytes.load();
+    s.skippedBytes = skippedBytes.load();
     return s;
 }
 
@@ -81,7 +83,19 @@ void Battert_Stack_Thread::run() {
             Qt::DirectConnection);
     connect(port.get(), &QSerialPort::errorOccurred, this, &Battert_Stack_Thread::handlePortError,
             Qt::DirectConnection);
+    // One local wait for every transaction of this run: the timer bounds it, a complete frame,
+    // a lost port or a stop ends it early.
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &Battert_Stack_Thread::frameReceived, &loop, &QEventLoop::quit);
+    waitLoop = &loop;
+    waitTimer = &timer;
+    lineClock.start();
     rxAccum.clear();
+    answerBegun = false;
     openFailed = false;
     openRetryArmed = false;
     portLost = false;
@@ -108,6 +122,8 @@ void Battert_Stack_Thread::run() {
         port->close();
     if (openFailed)
         showStatus("Idle");
+    waitLoop = nullptr;
+    waitTimer = nullptr;
     port.reset();
 }
 
@@ -144,6 +160,13 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
 void Battert_Stack_Thread::applyPortSettings() {
     const SerialSettings settings = serialSettings();
     port->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
+    // The waits follow the line: a character's wire time at these settings.
+    charUs = charMicros(settings.baudRate, settings.dataBits >= 5 && settings.dataBits <= 7
+                                               ? settings.dataBits
+                                               : 8,
+                        settings.checkBit != 0, settings.stopBits == 1.0f   ? 1.0f
+                                                : settings.stopBits == 1.5f ? 1.5f
+                                                                            : 2.0f);
 
     switch (settings.dataBits) {
     case 5:
@@ -202,14 +225,19 @@ void Battert_Stack_Thread::loopStep() {
         enterPollMode(mode);
     }
 
+    // One reading of linkOp decides both the poll and the dispatch: a write staged between
+    // them waits for the next step instead of leaving the poll's read pending, to be sent later
+    // with the write's function, start and count.
+    const int32_t stepOp = linkOp.load(std::memory_order_acquire);
     const uint32_t period = static_cast<uint32_t>(std::max<int32_t>(1, pollPeriod.load()));
-    if (timerExpired(&pollTimer, period) == 0 && linkOp.load(std::memory_order_acquire) == 0)
+    if (timerExpired(&pollTimer, period) == 0 && stepOp == 0)
         pollPlan(mode);
+    afterPollDecision();
 
     if (statusHold && timerElapsed(&statusTimer) >= kStatusHoldTicks)
         statusHold = false;
 
-    switch (linkOp.load(std::memory_order_acquire)) {
+    switch (stepOp) {
     case 0:
         if (readPending.load(std::memory_order_acquire) == 1)
             readTransaction(funcCode.load(), startAddr.load(), regCount.load());
@@ -231,6 +259,7 @@ void Battert_Stack_Thread::loopStep() {
 void Battert_Stack_Thread::discardInput() {
     port->clear(QSerialPort::Input);
     rxAccum.clear();
+    answerBegun = false;
 }
 
 int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int timeout,
@@ -239,6 +268,7 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
         return -1;
     // One accumulator for all attempts: a slow answer to attempt 1 completes attempt 2.
     accumulator.clear();
+    answerBegun = false;
     frameDone = false;
     frameFailed = false;
     // Every attempt sent and not answered may still be answered later, into the next
@@ -248,6 +278,10 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
         lateAnswers = portLost ? 0 : sent - (result == 0 ? 1 : 0);
         return result;
     };
+    // The largest answer this request can get: a read's whole block, or a write's echo.
+    const int maxAnswer =
+        bytes[1] == kFunctionRead && length >= 6 ? 5 + 2 * ((bytes[4] << 8) | bytes[5]) : 8;
+    const RxTiming timing = attemptTiming(timeout, charUs, maxAnswer);
 
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         // Disconnect: no further attempts once the link is stopped.
@@ -265,22 +299,10 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
             port->clear(QSerialPort::Output);
             continue;
         }
-
-        // Writing may already have processed the answer.
-        if (!frameDone && !frameFailed && !portLost) {
-            QEventLoop loop;
-            QTimer timer;
-            timer.setSingleShot(true);
-            timer.setTimerType(Qt::PreciseTimer);
-            connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-            connect(this, &Battert_Stack_Thread::frameReceived, &loop, &QEventLoop::quit);
-            timer.start(timeout);
-            waitLoop = &loop;
-            loop.exec();
-            waitLoop = nullptr;
-        }
-
-        if (frameDone) {
+        // The controller cannot answer before the request has left the wire: its own wire
+        // time is not counted against the controller.
+        const int64_t leftAt = nowUs() + wireMicros(charUs, length);
+        if (awaitAnswer(leftAt, timing)) {
             frameDone = false;
             return finish(0);
         }
@@ -288,6 +310,40 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
             return finish(-1);
     }
     return finish(-1);
+}
+
+bool Battert_Stack_Thread::awaitAnswer(int64_t leftAtUs, const RxTiming &timing) {
+    // Up to the first-byte time for the answer to begin; once it has, as long as its bytes
+    // keep coming, within the bound for the whole answer. No retry goes out while an answer is
+    // arriving: on a half-duplex bus it would collide with it.
+    for (;;) {
+        if (frameDone)
+            return true;
+        if (frameFailed || portLost || !linkRunning.load(std::memory_order_acquire))
+            return false;
+        const int64_t now = nowUs();
+        const int64_t gapEnd = lastByteUs + timing.gapUs;
+        if (answerBegun && now >= gapEnd) {
+            // Quiet inside a run: it is either whole as it stands or never will be.
+            takeFrame(true);
+            continue;
+        }
+        int64_t deadline = leftAtUs + timing.firstByteUs;
+        if (answerBegun)
+            deadline = std::max(deadline, gapEnd);
+        deadline = std::min(deadline, leftAtUs + timing.totalUs);
+        if (now >= deadline)
+            return false;
+        waitFor((answerBegun ? std::min(deadline, gapEnd) : deadline) - now);
+    }
+}
+
+void Battert_Stack_Thread::waitFor(int64_t us) {
+    if (!waitLoop || !waitTimer)
+        return;
+    waitTimer->start(static_cast<int>(std::max<int64_t>(1, (us + 999) / 1000)));
+    waitLoop->exec();
+    waitTimer->stop();
 }
 
 void Battert_Stack_Thread::drainLateAnswers() {
@@ -308,14 +364,7 @@ void Battert_Stack_Thread::drainLateAnswers() {
     total.start();
     for (;;) {
         const quint64 before = drainedBytes;
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(quiet);
-        waitLoop = &loop;
-        loop.exec();
-        waitLoop = nullptr;
+        waitFor(int64_t(quiet) * 1000);
         if (drainedBytes == before || total.elapsed() >= kMaxDrainTimeouts * timeout || portLost ||
             !linkRunning.load(std::memory_order_acquire))
             break;
@@ -334,39 +383,55 @@ void Battert_Stack_Thread::handleReadyRead() {
         drainedBytes += static_cast<quint64>(late.size());
         return;
     }
-    rxAccum.append(port->readAll());
+    const QByteArray incoming = port->readAll();
+    if (incoming.isEmpty())
+        return;
+    rxAccum.append(incoming);
+    lastByteUs = nowUs();
+    takeFrame(false);
+}
 
+void Battert_Stack_Thread::takeFrame(bool lineQuiet) {
+    RxExpect expect;
+    expect.request = txBuf;
+    expect.requestLength = txLen;
+    expect.addr = txBuf[0];
+    expect.func = txBuf[1];
+    expect.maxRegs = txBuf[1] == kFunctionRead ? (txBuf[4] << 8) | txBuf[5] : 0;
     const auto *bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
-    if (rxAccum.size() <= kFrameBufSize - rxLen && isFrameComplete(bytes, rxAccum.size()) &&
-        answersAnotherRequest(bytes, rxAccum.size())) {
-        // A late answer to an earlier request (a slow controller answers every attempt):
-        // taking it would confirm this request with another one's echo. Keep waiting for
-        // this request's own answer.
-        qCDebug(lcLink).noquote() << "Answer to another request dropped:"
-                                  << rxAccum.left(16).toHex(' ');
-        rxAccum.clear();
-        return;
+    const RxScan scan = scanReceived(bytes, rxAccum.size(), expect, lineQuiet);
+
+    if (scan.skipped > 0) {
+        const int other = scan.skipped - scan.echoBytes;
+        echoBytes.fetch_add(static_cast<quint64>(scan.echoBytes));
+        if (other > 0) {
+            skippedBytes.fetch_add(static_cast<quint64>(other));
+            if (lcLink().isDebugEnabled())
+                qCDebug(lcLink).noquote() << "Skipped" << other << "bytes before the answer";
+        }
+        rxAccum.remove(0, scan.skipped);
+        bytes = reinterpret_cast<const uint8_t *>(rxAccum.constData());
     }
-    // Bytes are only ever tested as one run from the first byte received, so a run longer
-    // than the room left in rxBuf can never become a frame that fits: drop it and fail the
-    // transaction instead of writing past the buffer.
-    switch (acceptReceivedRun(bytes, rxAccum.size(), rxBuf, &rxLen)) {
-    case RxRun::Incomplete:
+    answerBegun = scan.state == RxState::Partial;
+    if (scan.state != RxState::Answer && scan.state != RxState::Foreign)
         return;
-    case RxRun::Overflow:
-        qCDebug(lcLink).noquote() << "Frame dropped:" << rxAccum.size()
-                                  << "bytes do not fit the receive buffer:"
-                                  << rxAccum.left(32).toHex(' ') << "...";
+
+    // A frame from another address still ends the attempt: its check fails the transaction
+    // at once. The frame goes into rxBuf at rxLen; one that would not fit fails it instead.
+    if (scan.length > kFrameBufSize - rxLen) {
+        qCDebug(lcLink).noquote() << "Frame dropped:" << scan.length
+                                  << "bytes do not fit the receive buffer";
         rxAccum.clear();
         frameFailed = true;
         if (waitLoop)
             waitLoop->quit();
         return;
-    case RxRun::Complete:
-        break;
     }
-    logFrame("RECV:", bytes, rxAccum.size());
+    std::memcpy(rxBuf + rxLen, bytes, static_cast<size_t>(scan.length));
+    rxLen = static_cast<uint16_t>(rxLen + scan.length);
+    logFrame("RECV:", bytes, scan.length);
     frameDone = true;
+    answerBegun = false;
     emit frameReceived();
     rxAccum.clear();
 }
@@ -401,19 +466,6 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
         qCDebug(lcLink).noquote() << "Serial error:" << error << port->errorString();
         return;
     }
-}
-
-bool Battert_Stack_Thread::answersAnotherRequest(const uint8_t *frame, int length) const {
-    // Only frames from the address asked count here; a foreign address fails the check.
-    if (length < 2 || frame[0] != txBuf[0])
-        return false;
-    const uint8_t func = frame[1];
-    if (func != txBuf[1] && func != (txBuf[1] | 0x80))
-        return true;
-    // A write's echo names the register and count it confirms.
-    constexpr int kEchoLength = 8;
-    return func == kFunctionWrite && txBuf[1] == kFunctionWrite && length == kEchoLength &&
-           std::memcmp(frame + 2, txBuf + 2, 4) != 0;
 }
 
 bool Battert_Stack_Thread::responseMatchesRequest() const {

@@ -7,9 +7,11 @@
 // attempts), check, store.
 
 #include "framecodec.h"
+#include "receiver.h"
 #include "registermirror.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QSerialPort>
 #include <QThread>
@@ -22,6 +24,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcLink)       // vaduz.link: port open/close, failure
 Q_DECLARE_LOGGING_CATEGORY(lcLinkFrames) // vaduz.link.frames: a SEND:/RECV: line per frame
 
 class QEventLoop;
+class QTimer;
 
 // Counters of the transactions performed, readable from any thread (diagnostics, tests and
 // benchmarks).
@@ -35,6 +38,8 @@ struct LinkStats {
     quint64 readMicrosTotal = 0;
     quint64 portOpens = 0;
     quint64 portLosses = 0;
+    quint64 echoBytes = 0;    // the adapter's echo of requests, skipped
+    quint64 skippedBytes = 0; // glitches, noise and broken frames skipped before an answer
 };
 
 class Battert_Stack_Thread : public QThread {
@@ -66,12 +71,23 @@ public slots:
 
 protected:
     void run() override;
+    // Called in every loop step between the poll decision and the dispatch, the window where
+    // the GUI's staging of a request may land. Does nothing; tests override it to stage there.
+    virtual void afterPollDecision() {}
 
 private:
     void openOrClosePort(bool wantOpen);
     void applyPortSettings();
     void loopStep();
     int sendAndWait(const uint8_t *bytes, int length, int timeout, QByteArray &accumulator);
+    // Waits for the answer to the request that left the port at leftAtUs, by the line's
+    // timing: true when a complete frame was taken.
+    bool awaitAnswer(int64_t leftAtUs, const RxTiming &timing);
+    // Runs the received bytes through the receive scan; takes a complete frame into rxBuf.
+    void takeFrame(bool lineQuiet);
+    // Runs the worker's local event loop for at most ms, or until a frame or a stop ends it.
+    void waitFor(int64_t us);
+    int64_t nowUs() const { return lineClock.nsecsElapsed() / 1000; }
     int readTransaction(uint8_t function, uint16_t start, uint8_t count);
     int writeTransaction(uint8_t function, uint16_t start, uint8_t count);
     void stagedWriteTransaction();
@@ -84,10 +100,6 @@ private:
     void finishListRun(uint32_t generation, uint8_t op);
     void handlePortError(QSerialPort::SerialPortError error);
     bool responseMatchesRequest() const;
-    // A complete frame from the address asked that answers another request than the one in
-    // txBuf: another function code (not this request's exception), or a write echo naming
-    // another register or count.
-    bool answersAnotherRequest(const uint8_t *frame, int length) const;
     void discardInput();
     // Before a transaction: throws away the answers still due to the last one's unanswered
     // attempts.
@@ -111,7 +123,12 @@ private:
     bool statusHold = false;
     uint32_t statusTimer = 0;
     uint32_t openRetryTimer = 0;
-    QEventLoop *waitLoop = nullptr;
+    QEventLoop *waitLoop = nullptr; // the worker's local wait, while run() is running
+    QTimer *waitTimer = nullptr;
+    QElapsedTimer lineClock;
+    int64_t charUs = 0;        // one character on the wire at the port's settings
+    int64_t lastByteUs = 0;    // when bytes last arrived
+    bool answerBegun = false;  // the bytes kept in rxAccum are the incomplete answer (or echo)
     uint8_t writeData[kWriteDataSize] = {};
     WriteListEntry listCopy[kWriteListEntries];
 
@@ -124,4 +141,6 @@ private:
     std::atomic<quint64> readMicrosTotal{0};
     std::atomic<quint64> portOpens{0};
     std::atomic<quint64> portLosses{0};
+    std::atomic<quint64> echoBytes{0};
+    std::atomic<quint64> skippedBytes{0};
 };

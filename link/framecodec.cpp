@@ -105,17 +105,6 @@ int checkResponse(const uint8_t *rx, uint16_t len)
     return checkResponseFor(rx, len, deviceAddr.load(), funcCode.load());
 }
 
-RxRun acceptReceivedRun(const uint8_t *run, int length, uint8_t *rx, uint16_t *rxLen)
-{
-    if (length > kFrameBufSize - *rxLen)
-        return RxRun::Overflow;
-    if (!isFrameComplete(run, length))
-        return RxRun::Incomplete;
-    std::memcpy(rx + *rxLen, run, static_cast<size_t>(length));
-    *rxLen = static_cast<uint16_t>(*rxLen + length);
-    return RxRun::Complete;
-}
-
 int landReadResponse(uint16_t block, int count, const uint8_t *rx, uint16_t rxLen)
 {
     constexpr int kHeader = 3; // address, function, byte count

@@ -41,16 +41,6 @@ int checkResponse(const uint8_t *rx, uint16_t len);
 // The same check against an explicit address and function code.
 int checkResponseFor(const uint8_t *rx, uint16_t len, uint8_t addr, uint8_t func);
 
-// What the bytes received so far for a transaction amount to.
-enum class RxRun {
-    Incomplete, // wait for more bytes
-    Complete,   // a complete frame: copied into rx at *rxLen, *rxLen advanced
-    Overflow,   // the run no longer fits rx at *rxLen: it can never become a frame that fits
-};
-// Tests the run of bytes received so far (one run from the first byte, no resynchronisation)
-// and, when it is a complete frame, copies it into rx (kFrameBufSize bytes) at *rxLen.
-RxRun acceptReceivedRun(const uint8_t *run, int length, uint8_t *rx, uint16_t *rxLen);
-
 // Lands a checked read response of rxLen bytes in rx into the mirror: the registers it carries
 // (never more than count) go to block's cells from 0 on; cells past a short answer keep their
 // values. Returns the number of registers landed.

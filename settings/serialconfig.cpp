@@ -74,11 +74,11 @@ void serialConfig::slotSerialConfigBtnClicked()
         SerialSettings s = serialSettings();
         s.comName = ui->com_name_cbox->currentText();
 
+        // Every rate the list offers; a text outside it leaves the rate as it was.
         const QString baud = ui->buad_cbox->currentText();
-        if (baud == QLatin1String("9600"))
-            s.baudRate = 9600;
-        else if (baud == QLatin1String("115200"))
-            s.baudRate = 115200;
+        for (const int rate : {9600, 115200, 19200, 38400, 57600})
+            if (baud == QString::number(rate))
+                s.baudRate = rate;
 
         const QString data = ui->data_bit_cbox->currentText();
         if (data == QLatin1String("5") || data == QLatin1String("6") ||

@@ -9,7 +9,7 @@
 
 struct SerialSettings {
     QString comName;        // full port entry text: "name:description"
-    int32_t baudRate = 0;   // 9600 or 115200; 0 until configured
+    int32_t baudRate = 0;   // 9600, 115200, 19200, 38400 or 57600; 0 until configured
     uint8_t dataBits = 0;   // 5..8; 0 until configured
     float stopBits = 0.0f;  // 1.0, 1.5, 2.0; 0.0 until configured
     uint8_t checkBit = 0;   // 0 None, 1 Odd, 2 Even

@@ -203,19 +203,20 @@ void TestLinkReads::answerShapes_data() {
         << 0 << makeFaults([](SimFaults &f) { f.silent = true; }) << 3 << false << 0;
     QTest::newRow("bad CRC never completes, three requests")
         << 3 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
-    // Two broken 205-byte answers no longer fit the receive buffer: no third request.
-    QTest::newRow("broken answers past the buffer size end the read")
-        << 0 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 2 << false << 0;
-    QTest::newRow("stray byte before the answer, three requests")
-        << 3 << makeFaults([](SimFaults &f) { f.strayByte = true; }) << 3 << false << 0;
+    // Broken 205-byte answers are skipped as they come and never fill the receive buffer.
+    QTest::newRow("broken whole-block answers are skipped, three requests")
+        << 0 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
+    QTest::newRow("stray byte before the answer costs nothing")
+        << 3 << makeFaults([](SimFaults &f) { f.strayByte = true; }) << 1 << true << 5;
     QTest::newRow("short answer lands only the registers it carries")
         << 0 << makeFaults([](SimFaults &f) { f.shortBy = 10; }) << 1 << true << 90;
-    QTest::newRow("long answer that fits lands only the registers asked")
-        << 3 << makeFaults([](SimFaults &f) { f.oversizeTo = 120; }) << 1 << true << 5;
-    QTest::newRow("longest answer that fits lands only the registers asked")
-        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 125; }) << 1 << true << 100;
-    QTest::newRow("answer too big for the receive buffer is dropped")
-        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 127; }) << 1 << false << 0;
+    // A byte count above the registers asked cannot begin this request's answer.
+    QTest::newRow("answer with more registers than asked is no answer")
+        << 3 << makeFaults([](SimFaults &f) { f.oversizeTo = 120; }) << 3 << false << 0;
+    QTest::newRow("whole-block answer with 25 registers too many is no answer")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 125; }) << 3 << false << 0;
+    QTest::newRow("answer too big for the receive buffer is no answer")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 127; }) << 3 << false << 0;
 }
 
 void TestLinkReads::answerShapes() {

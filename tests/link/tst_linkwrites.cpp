@@ -11,6 +11,22 @@ using namespace linktest;
 
 namespace {
 
+// A worker whose window stages a write in the instant between the poll decision and the
+// dispatch of a loop step, once the poll has chosen a read.
+class RacingWorker : public Battert_Stack_Thread {
+public:
+    std::atomic<int> stagings{0};
+
+protected:
+    void afterPollDecision() override {
+        if (stagings.load() == 0 && readPending.load() == 1) {
+            const uint8_t value[2] = {0x00, 0x2A};
+            stageWriteRequest(16, 9, 1, value, 2);
+            stagings.fetch_add(1);
+        }
+    }
+};
+
 QString addresses(const QList<SimRequest> &reqs) {
     QStringList out;
     for (const SimRequest &r : reqs)
@@ -36,6 +52,7 @@ private slots:
     void cleanupTestCase() { LinkRig::stopTick(); }
 
     void singleWriteAndSuccessHold();
+    void writeStagedDuringPollStepLeavesNoMalformedRead();
     void silentControllerWrite();
     void writeList_data();
     void writeList();
@@ -76,6 +93,25 @@ void TestLinkWrites::singleWriteAndSuccessHold() {
     const qint64 nextRead = all.at(w + 1).msSinceStart - all.at(w).msSinceStart;
     QVERIFY2(nextRead >= 400,
              qPrintable(QStringLiteral("next read %1 ms after the write").arg(nextRead)));
+}
+
+void TestLinkWrites::writeStagedDuringPollStepLeavesNoMalformedRead() {
+    auto *racing = new RacingWorker;
+    rig.worker.reset(racing);
+    rig.connectOn(kModeHome);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.sim->writtenRegister(9), uint16_t(42), 3000);
+    const quint64 reads = rig.worker->stats().readsOk;
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= reads + 2, 3000);
+    rig.worker->stopLink();
+
+    QCOMPARE(racing->stagings.load(), 1);
+    const QByteArray read = readRequest(1, 2, 100), write = writeRequest(1, 9, {42});
+    int writes = 0;
+    for (const SimRequest &r : rig.sim->requests()) {
+        QVERIFY2(r.frame == read || r.frame == write, r.frame.toHex(' ').constData());
+        writes += r.frame == write;
+    }
+    QCOMPARE(writes, 1);
 }
 
 void TestLinkWrites::silentControllerWrite() {

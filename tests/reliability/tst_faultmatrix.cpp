@@ -266,9 +266,9 @@ void TestFaultMatrix::faultMatrix_data() {
     QTest::newRow("corrupt CRC: nothing lands, no write reported")
         << faultsWith([](SimFaults &f) { f.corruptCrc = true; }) << int(kLineStays) << kReadsFail
         << kWriteFails << refreshing;
-    QTest::newRow("stray byte before every answer: nothing lands, no write reported")
-        << faultsWith([](SimFaults &f) { f.strayByte = true; }) << int(kLineStays) << kReadsFail
-        << kWriteFails << refreshing;
+    QTest::newRow("stray byte before every answer: skipped, reads and writes go through")
+        << faultsWith([](SimFaults &f) { f.strayByte = true; }) << int(kLineStays) << kBlockSize
+        << kWriteEchoed << refreshing;
     QTest::newRow("answer split in five pieces: taken whole") << faultsWith([](SimFaults &f) {
         f.splitPieces = 5;
         f.splitGapMs = 12;
@@ -282,8 +282,8 @@ void TestFaultMatrix::faultMatrix_data() {
     QTest::newRow("answers 10 registers short: only the registers carried land")
         << faultsWith([](SimFaults &f) { f.shortBy = 10; }) << int(kLineStays) << 90 << kWriteEchoed
         << refreshing;
-    QTest::newRow("oversized answer that fits: the registers asked land, no spill")
-        << faultsWith([](SimFaults &f) { f.oversizeTo = 120; }) << int(kLineStays) << kBlockSize
+    QTest::newRow("answer with more registers than asked: nothing lands, no spill")
+        << faultsWith([](SimFaults &f) { f.oversizeTo = 120; }) << int(kLineStays) << kReadsFail
         << kWriteEchoed << refreshing;
     QTest::newRow("oversized answer past the receive buffer: nothing lands")
         << faultsWith([](SimFaults &f) { f.oversizeTo = 127; }) << int(kLineStays) << kReadsFail

@@ -74,6 +74,10 @@ private slots:
         QCOMPARE(w<QTextEdit>("device_addr_text")->toPlainText(), QStringLiteral("1"));
         QCOMPARE(w<QComboBox>("data_bit_cbox")->currentText(), QStringLiteral("8"));
         QCOMPARE(w<QComboBox>("check_bit_cbox")->count(), 3);
+        QStringList rates;
+        for (int i = 0; i < w<QComboBox>("buad_cbox")->count(); ++i)
+            rates << w<QComboBox>("buad_cbox")->itemText(i);
+        QCOMPARE(rates, (QStringList{"9600", "115200", "19200", "38400", "57600"}));
         QStringList names;
         for (QObject *child : dlg->children())
             if (child->isWidgetType())
@@ -200,6 +204,17 @@ private slots:
         BoxAnswer seen;
         pressSetting(&seen);
         QCOMPARE(int(deviceAddr), stored);
+    }
+
+    void everyOfferedRateIsStored()
+    {
+        auto *combo = w<QComboBox>("buad_cbox");
+        for (int i = combo->count() - 1; i >= 0; --i) {
+            combo->setCurrentIndex(i);
+            BoxAnswer seen;
+            pressSetting(&seen);
+            QCOMPARE(serialSettings().baudRate, combo->itemText(i).toInt());
+        }
     }
 
     void wheelNeverChangesASelection()

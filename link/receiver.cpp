@@ -1,0 +1,126 @@
+#include "receiver.h"
+
+#include "framecodec.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kExceptionLength = 5;
+constexpr int kWriteAnswerLength = 8;
+constexpr uint8_t kFunctionWriteMultiple = 16;
+constexpr uint8_t kExceptionBit = 0x80;
+
+// Length of the answer of function func (or its exception) that starts at p, from its own
+// header; 0 when more bytes are needed to tell; -1 when these bytes cannot begin such an answer.
+int answerLength(const uint8_t *p, int available, const RxExpect &e) {
+    if (available < 2)
+        return 0;
+    if (p[1] == (e.func | kExceptionBit))
+        return kExceptionLength;
+    if (p[1] != e.func)
+        return -1;
+    if (e.func == kFunctionWriteMultiple)
+        return kWriteAnswerLength;
+    if (available < 3)
+        return 0;
+    // A read answer brings whole registers, at least one and never more than asked.
+    const int byteCount = p[2];
+    if (byteCount < 2 || byteCount % 2 != 0 || byteCount > 2 * e.maxRegs)
+        return -1;
+    return byteCount + 5;
+}
+
+bool crcHolds(const uint8_t *p, int length) {
+    const uint16_t crc = crc16(0xFFFF, p, length - 2);
+    return p[length - 2] == (crc & 0xFF) && p[length - 1] == (crc >> 8);
+}
+
+} // namespace
+
+RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool lineQuiet) {
+    RxScan scan;
+    int pos = 0;
+    while (pos < length) {
+        const uint8_t *p = bytes + pos;
+        const int available = length - pos;
+
+        // The adapter's echo of the request: skipped whole; a beginning of it is held until
+        // the rest comes or the line falls quiet.
+        if (e.requestLength > 0) {
+            const int n = std::min(available, e.requestLength);
+            if (std::memcmp(p, e.request, static_cast<size_t>(n)) == 0) {
+                if (n == e.requestLength) {
+                    pos += n;
+                    scan.echoBytes += n;
+                    continue;
+                }
+                if (!lineQuiet) {
+                    scan.state = RxState::Partial;
+                    scan.skipped = pos;
+                    return scan;
+                }
+            }
+        }
+
+        const int frameLength = answerLength(p, available, e);
+        if (frameLength < 0) {
+            ++pos; // cannot begin an answer of this function: resynchronise one byte later
+            continue;
+        }
+        if (frameLength == 0 || available < frameLength) {
+            if (lineQuiet) {
+                ++pos; // the line went quiet inside it: it never completes
+                continue;
+            }
+            scan.state = RxState::Partial;
+            scan.skipped = pos;
+            return scan;
+        }
+        if (!crcHolds(p, frameLength)) {
+            ++pos;
+            continue;
+        }
+        if (p[0] != e.addr) {
+            scan.state = RxState::Foreign;
+            scan.skipped = pos;
+            scan.length = frameLength;
+            return scan;
+        }
+        // A write's answer names the register and count it confirms: the echo of another
+        // write (a late answer to an earlier request) is no answer to this one.
+        if (p[1] == kFunctionWriteMultiple && e.requestLength >= 6 &&
+            std::memcmp(p + 2, e.request + 2, 4) != 0) {
+            pos += frameLength;
+            continue;
+        }
+        scan.state = RxState::Answer;
+        scan.skipped = pos;
+        scan.length = frameLength;
+        return scan;
+    }
+    scan.skipped = pos;
+    return scan;
+}
+
+int64_t charMicros(int baud, int dataBits, bool parity, float stopBits) {
+    if (baud <= 0)
+        return 0;
+    // In half bits, so that one and a half stop bits count exactly.
+    const int halfBits = 2 * (1 + std::clamp(dataBits, 5, 8) + (parity ? 1 : 0)) +
+                         static_cast<int>(stopBits * 2.0f + 0.5f);
+    return (static_cast<int64_t>(halfBits) * 1000000 / 2 + baud - 1) / baud;
+}
+
+RxTiming attemptTiming(int respTimeoutMs, int64_t charUs, int maxAnswerBytes) {
+    constexpr int64_t kMinGapUs = 20000;    // USB adapters hand bytes over every 1 to 16 ms
+    constexpr int kGapChars = 4;            // a pause of a few characters ends a frame
+    constexpr int64_t kMarginUs = 50000;    // scheduling, a controller's pause mid-answer
+    RxTiming t;
+    t.firstByteUs = static_cast<int64_t>(std::max(1, respTimeoutMs)) * 1000;
+    t.gapUs = std::max(kMinGapUs, kGapChars * charUs);
+    // A glitch byte in front of the answer counts as part of it.
+    t.totalUs = t.firstByteUs + wireMicros(charUs, maxAnswerBytes + 1) + kMarginUs;
+    return t;
+}
