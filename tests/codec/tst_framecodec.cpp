@@ -1,4 +1,5 @@
 #include "framecodec.h"
+#include "receiver.h"
 #include "registermirror.h"
 
 #include <QRandomGenerator>
@@ -170,6 +171,93 @@ private slots:
         QFETCH(int, result);
         funcCode = uint8_t(func);
         QCOMPARE(checkResponse(u8(response), uint16_t(response.size())), result);
+    }
+
+    // The receive scan against a read of block 6, 2 registers, or a write of register 5.
+    void scan_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<bool>("quiet");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<int>("skipped");
+        QTest::addColumn<int>("echo");
+        QTest::addColumn<int>("length");
+        const QByteArray read = withCrc(QByteArray::fromHex("010400060002"));
+        const QByteArray answer = withCrc(QByteArray::fromHex("01040400010002"));
+        const QByteArray write = withCrc(QByteArray::fromHex("0110000500010200 64"));
+        const QByteArray echo = withCrc(QByteArray::fromHex("011000050001"));
+        const QByteArray otherEcho = withCrc(QByteArray::fromHex("011000060001"));
+        QByteArray broken = answer;
+        broken[broken.size() - 1] = char(broken.at(broken.size() - 1) ^ 0x5A);
+        const int W = int(RxState::Waiting), P = int(RxState::Partial), A = int(RxState::Answer),
+                  F = int(RxState::Foreign);
+
+        QTest::newRow("plain answer") << read << answer << false << A << 0 << 0 << 9;
+        QTest::newRow("echo, then the answer") << read << read + answer << false << A << 8 << 8 << 9;
+        QTest::newRow("echo still arriving") << read << read.left(5) << false << P << 0 << 0 << 0;
+        QTest::newRow("echo alone") << read << read << false << W << 8 << 8 << 0;
+        QTest::newRow("glitches around the echo")
+            << read << QByteArray(1, '\0') + read + QByteArray(1, '\xff') + answer << false << A
+            << 10 << 8 << 9;
+        QTest::newRow("answer arriving") << read << answer.left(4) << false << P << 0 << 0 << 0;
+        QTest::newRow("answer cut off by a quiet line")
+            << read << answer.left(6) << true << W << 6 << 0 << 0;
+        QTest::newRow("more registers than asked")
+            << read << withCrc(QByteArray::fromHex("010406000100020003")) << true << W << 11 << 0
+            << 0;
+        QTest::newRow("odd byte count") << read << withCrc(QByteArray::fromHex("010403000100"))
+                                        << true << W << 8 << 0 << 0;
+        QTest::newRow("broken answer, then a whole one")
+            << read << broken + answer << false << A << 9 << 0 << 9;
+        QTest::newRow("another address")
+            << read << withCrc(QByteArray::fromHex("02040400010002")) << false << F << 0 << 0 << 9;
+        QTest::newRow("exception") << read << withCrc(QByteArray::fromHex("018402")) << false << A
+                                   << 0 << 0 << 5;
+        QTest::newRow("write: echo, then the answer")
+            << write << write + echo << false << A << 11 << 11 << 8;
+        QTest::newRow("write: another write's answer is skipped")
+            << write << otherEcho + echo << false << A << 8 << 0 << 8;
+        QTest::newRow("write: a read's answer is skipped")
+            << write << answer + echo << false << A << 9 << 0 << 8;
+    }
+    void scan()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, received);
+        QFETCH(bool, quiet);
+        RxExpect e;
+        e.request = u8(request);
+        e.requestLength = request.size();
+        e.addr = 1;
+        e.func = uint8_t(request.at(1));
+        e.maxRegs = e.func == 4 ? 2 : 0;
+        const RxScan got = scanReceived(u8(received), received.size(), e, quiet);
+        QTEST(int(got.state), "state");
+        QTEST(got.skipped, "skipped");
+        QTEST(got.echoBytes, "echo");
+        QTEST(got.length, "length");
+    }
+
+    void charTime_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<bool>("parity");
+        QTest::addColumn<float>("stopBits");
+        QTest::addColumn<int>("micros");
+        QTest::newRow("9600 8N1") << 9600 << 8 << false << 1.0f << 1042;
+        QTest::newRow("9600 8E1") << 9600 << 8 << true << 1.0f << 1146;
+        QTest::newRow("9600 7N1.5") << 9600 << 7 << false << 1.5f << 990;
+        QTest::newRow("115200 8N2") << 115200 << 8 << false << 2.0f << 96;
+    }
+    void charTime()
+    {
+        QFETCH(int, baud);
+        QFETCH(int, dataBits);
+        QFETCH(bool, parity);
+        QFETCH(float, stopBits);
+        QTEST(int(charMicros(baud, dataBits, parity, stopBits)), "micros");
     }
 
     void resetClearsBuffers()
