@@ -45,6 +45,14 @@ const char kUsage[] =
     "  --short-by K      read answers carry K registers fewer than asked\n"
     "  --oversize-to N   read answers carry N registers\n"
     "  --noise-every MS  random bytes on the line about this often, between answers\n"
+    "The line (each part on its own; default: instant, full duplex):\n"
+    "  --pace BAUD       every byte takes its wire time at this rate, both ways\n"
+    "                    (10 bits a character; 1200-4000000)\n"
+    "  --half-duplex     one shared pair: bytes sent while an answer is on the wire are\n"
+    "                    lost and garble the rest of the answer (needs --pace to matter)\n"
+    "  --echo            every byte sent comes back, as from an RS-485 adapter\n"
+    "  --glitch          one random byte at each bus turnaround, before each answer\n"
+    "  --burst MS        bytes reach the port in bursts this far apart, as through USB\n"
     "  --help            show this text\n";
 
 bool parseInt(const char *text, int lo, int hi, int *out) {
@@ -98,6 +106,8 @@ int main(int argc, char **argv) {
         {"--short-by", 1, 100, &faults.shortBy},
         {"--oversize-to", 1, 127, &faults.oversizeTo},
         {"--noise-every", 1, 600000, &faults.noiseEveryMs},
+        {"--pace", 1200, 4000000, &faults.paceBaud},
+        {"--burst", 1, 1000, &faults.burstMs},
     };
     struct FlagOption {
         const char *name;
@@ -113,6 +123,9 @@ int main(int argc, char **argv) {
         {"--corrupt-crc", &faults.corruptCrc},
         {"--stray-byte", &faults.strayByte},
         {"--exception", &faults.exception},
+        {"--half-duplex", &faults.halfDuplex},
+        {"--echo", &faults.echo},
+        {"--glitch", &faults.glitch},
     };
 
     for (int i = 1; i < argc; ++i) {

@@ -2,6 +2,7 @@
 
 #include "simcontroller.h"
 #include "simframer.h"
+#include "simline.h"
 
 #include <QLoggingCategory>
 
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -32,13 +32,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kModelStepMs = 100;  // live model update period
 constexpr int kIdlePollMs = 50;    // poll timeout when nothing is due
 constexpr int kHangupPauseMs = 20; // back-off while the line has no other end
-
-// One piece of an answer waiting for its time.
-struct Outgoing {
-    Clock::time_point due;
-    QByteArray bytes;
-    bool lastPiece = false;
-};
 
 speed_t speedFor(int baud) {
     switch (baud) {
@@ -100,6 +93,7 @@ struct PtySimulator::Impl {
     std::atomic<int> dropCounter{0};
     std::atomic<int> noiseEveryMs{0};
     std::atomic<bool> hangUpArmed{false};
+    std::atomic<bool> lineChanged{false}; // the line parts of faults changed
 
     // Owned by the thread while it runs; set up and torn down by start/stop.
     int ioFd = -1;     // master side of the pty, or the serial device
@@ -117,16 +111,17 @@ struct PtySimulator::Impl {
 
     bool startOn(int fd, int hold, const QString &where);
     void run();
-    void handleFrame(const QByteArray &frame);
-    void sendDue(std::deque<Outgoing> &out);
+    void takeArrived(SimFramer &framer);
+    void handleFrame(const QByteArray &frame, Clock::time_point at);
+    void sendDue();
     void watchPeers(const char *slaveName);
     void readPeerEvents();
     bool peerListening() const { return watchFd < 0 || peerOpens > 0; }
     void sendNoise();
     void hangUpLine();
-    std::deque<Outgoing> pending; // thread only
-    std::mt19937 noiseRng{7u};    // thread only
-    bool lineDead = false;        // thread only: hangUpLine() closed the line
+    SimLine line;              // thread only
+    std::mt19937 noiseRng{7u}; // thread only
+    bool lineDead = false;     // thread only: hangUpLine() closed the line
 };
 
 bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where) {
@@ -160,6 +155,8 @@ void PtySimulator::Impl::run() {
     Clock::time_point nextNoise{};
     uint8_t buf[512];
     lineDead = false;
+    line = SimLine(started);
+    lineChanged.store(true, std::memory_order_release);
     while (running.load(std::memory_order_acquire) && !lineDead) {
         const auto now = Clock::now();
         // Advance the live model with the time that really passed.
@@ -177,8 +174,9 @@ void PtySimulator::Impl::run() {
                 std::chrono::duration_cast<std::chrono::milliseconds>(t - now).count() + 1;
             return static_cast<int>(std::max<long long>(0, ms));
         };
-        if (!pending.empty())
-            timeout = std::min(timeout, toMs(pending.front().due));
+        const auto lineDue = line.nextDue();
+        if (lineDue != Clock::time_point::max())
+            timeout = std::min(timeout, toMs(lineDue));
         if (framer.hasBytes())
             timeout = std::min(timeout, toMs(framer.gapDeadline()));
         const int noiseMs = noiseEveryMs.load(std::memory_order_acquire);
@@ -204,6 +202,11 @@ void PtySimulator::Impl::run() {
         }
         if (!running.load(std::memory_order_acquire))
             break;
+        // After the wait: bytes read now were sent after any change made while we waited.
+        if (lineChanged.exchange(false, std::memory_order_acq_rel)) {
+            std::lock_guard<std::mutex> lock(mutex);
+            line.setSettings(SimLine::settingsOf(faults));
+        }
         // Before any request bytes: an open that came before them is known when they are read.
         if (watchFd >= 0 && (fds[2].revents & POLLIN))
             readPeerEvents();
@@ -211,21 +214,28 @@ void PtySimulator::Impl::run() {
         if (rc > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t n = ::read(ioFd, buf, sizeof buf);
             if (n > 0) {
-                for (const QByteArray &frame : framer.feed(buf, static_cast<int>(n), Clock::now()))
-                    handleFrame(frame);
+                line.hostSent(reinterpret_cast<const char *>(buf), static_cast<int>(n),
+                              Clock::now());
             } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                 // No other end at the moment (EIO on a master whose slave is closed,
                 // end of file on a device): wait a little instead of spinning.
                 ::poll(fds + 1, 1, kHangupPauseMs);
             }
         }
-        for (const QByteArray &frame : framer.expire(Clock::now()))
-            handleFrame(frame);
+        takeArrived(framer);
+        if (!lineDead) {
+            const auto expiredAt = Clock::now();
+            for (const QByteArray &frame : framer.expire(expiredAt)) {
+                handleFrame(frame, expiredAt);
+                if (lineDead)
+                    break;
+            }
+        }
         if (lineDead)
             break;
-        sendDue(pending);
+        sendDue();
         // Noise goes out between answers, never inside one.
-        if (nextNoise != Clock::time_point{} && Clock::now() >= nextNoise && pending.empty()) {
+        if (nextNoise != Clock::time_point{} && Clock::now() >= nextNoise && !line.answerQueued()) {
             sendNoise();
             nextNoise = Clock::time_point{};
         }
@@ -241,22 +251,37 @@ void PtySimulator::Impl::sendNoise() {
     const int n = length(noiseRng);
     for (int i = 0; i < n; ++i)
         burst[i] = static_cast<char>(byte(noiseRng));
-    const ssize_t written = ::write(ioFd, burst, static_cast<size_t>(n));
-    qCDebug(lcSim) << "noise" << QByteArray(burst, n).toHex(' ') << "written" << written;
+    qCDebug(lcSim) << "noise" << QByteArray(burst, n).toHex(' ');
+    line.sendNoise(QByteArray(burst, n), Clock::now());
 }
 
 void PtySimulator::Impl::hangUpLine() {
     // Both our ends go: the pseudo-terminal disappears under the program's open port, as a
     // pulled adapter does. The thread then ends; start() brings up a new line.
     qCDebug(lcSim) << "line hung up";
-    pending.clear();
+    line.clear();
     closeFd(ioFd);
     closeFd(holdFd);
     lineDead = true;
 }
 
-void PtySimulator::Impl::handleFrame(const QByteArray &frame) {
-    const auto now = Clock::now();
+void PtySimulator::Impl::takeArrived(SimFramer &framer) {
+    // Each byte reaches the framer at its own arrival time, so a request is complete only once
+    // its last byte has crossed the line.
+    QByteArray bytes;
+    Clock::time_point at;
+    while (!lineDead && line.takeArrived(Clock::now(), &bytes, &at)) {
+        const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData());
+        for (const QByteArray &frame : framer.feed(p, bytes.size(), at)) {
+            handleFrame(frame, at);
+            if (lineDead)
+                return;
+        }
+    }
+}
+
+// at: when the frame's last byte arrived (or the gap that ended it passed).
+void PtySimulator::Impl::handleFrame(const QByteArray &frame, Clock::time_point at) {
     QByteArray answer;
     SimFaults f;
     bool hangingUp = false;
@@ -265,7 +290,7 @@ void PtySimulator::Impl::handleFrame(const QByteArray &frame) {
         SimRequest r;
         r.frame = frame;
         r.msSinceStart =
-            std::chrono::duration_cast<std::chrono::milliseconds>(now - started).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(at - started).count();
         log.append(r);
         if (log.size() > kMaxLoggedRequests)
             log.removeFirst();
@@ -288,15 +313,8 @@ void PtySimulator::Impl::handleFrame(const QByteArray &frame) {
     if (f.dropEvery > 0 && (dropCounter.fetch_add(1) + 1) % f.dropEvery == 0)
         return;
 
-    auto due = now + std::chrono::milliseconds(std::max(0, f.delayMs));
-    const int pieces = std::min(std::max(1, f.splitPieces), answer.size());
-    const int size = answer.size() / pieces;
-    for (int i = 0; i < pieces; ++i) {
-        const int from = i * size;
-        const int len = i == pieces - 1 ? answer.size() - from : size;
-        pending.push_back({due, answer.mid(from, len), i == pieces - 1});
-        due += std::chrono::milliseconds(std::max(0, f.splitGapMs));
-    }
+    line.sendAnswer(answer, at + std::chrono::milliseconds(std::max(0, f.delayMs)), f.splitPieces,
+                    f.splitGapMs);
 }
 
 void PtySimulator::Impl::watchPeers(const char *slaveName) {
@@ -331,20 +349,14 @@ void PtySimulator::Impl::readPeerEvents() {
 #endif
 }
 
-void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out) {
-    const auto now = Clock::now();
-    while (!out.empty() && out.front().due <= now) {
-        const Outgoing &o = out.front();
-        if (!peerListening()) {
-            // Sent into a line nobody listens to: counted, but never delivered.
-            qCDebug(lcSim) << "answer lost: the port is closed";
-            if (o.lastPiece)
-                answers.fetch_add(1, std::memory_order_release);
-            out.pop_front();
-            continue;
-        }
-        const char *p = o.bytes.constData();
-        int left = o.bytes.size();
+void PtySimulator::Impl::sendDue() {
+    const SimLine::Delivery out = line.takeForHost(Clock::now());
+    if (!out.bytes.isEmpty() && !peerListening()) {
+        // Sent into a line nobody listens to: counted, but never delivered.
+        qCDebug(lcSim) << "bytes lost: the port is closed:" << out.bytes.size();
+    } else if (!out.bytes.isEmpty()) {
+        const char *p = out.bytes.constData();
+        int left = out.bytes.size();
         // Non-blocking: if nobody drains the line and its buffer is full, the rest is lost,
         // as it would be on a real wire.
         while (left > 0) {
@@ -359,10 +371,9 @@ void PtySimulator::Impl::sendDue(std::deque<Outgoing> &out) {
                 break;
             }
         }
-        if (o.lastPiece)
-            answers.fetch_add(1, std::memory_order_release);
-        out.pop_front();
     }
+    if (out.answersDone > 0)
+        answers.fetch_add(out.answersDone, std::memory_order_release);
 }
 
 // ------------------------------------------------------------------------------------------
@@ -421,7 +432,7 @@ void PtySimulator::stop() {
     const char wake = 1;
     (void)!::write(d->wakeWrite, &wake, 1);
     d->thread.join();
-    d->pending.clear();
+    d->line.clear();
     closeFd(d->ioFd);
     closeFd(d->holdFd);
     closeFd(d->watchFd);
@@ -466,6 +477,7 @@ void PtySimulator::setFaults(const SimFaults &faults) {
     d->dropCounter = 0;
     d->noiseEveryMs.store(std::max(0, faults.noiseEveryMs), std::memory_order_release);
     d->hangUpArmed.store(faults.hangUp, std::memory_order_release);
+    d->lineChanged.store(true, std::memory_order_release);
 }
 
 SimFaults PtySimulator::faults() const {

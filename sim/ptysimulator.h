@@ -16,7 +16,7 @@
 
 struct SimRequest {
     QByteArray frame;        // the request bytes as received
-    qint64 msSinceStart = 0; // when it was received (monotonic ms since start())
+    qint64 msSinceStart = 0; // when its last byte arrived (monotonic ms since start())
 };
 
 class PtySimulator {
@@ -45,6 +45,8 @@ public:
     // out of range, malformed write) gets an exception response (default) or silence.
     void setBadRequestReply(bool exception);
 
+    // Misbehaviour, and the line between the program and the controller (instant unless its
+    // parts are set: see simline.h). Takes effect for bytes the program sends from now on.
     void setFaults(const SimFaults &faults);
     SimFaults faults() const;
 

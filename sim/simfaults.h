@@ -18,4 +18,14 @@ struct SimFaults {
                              //      unasked, whenever no answer is being sent
     bool hangUp = false;     // the line goes dead at the next request, which gets no answer (an
                              // adapter pulled mid-transaction); fires once, then clears itself
+
+    // The line itself, each part on its own (all off by default).
+    int paceBaud = 0;        // > 0: every byte takes its wire time at this baud rate (10 bits a
+                             //      character), towards the controller and towards the host
+    bool halfDuplex = false; // one shared pair (RS-485): bytes the host sends while the
+                             //      controller transmits garble the rest of its answer, and
+                             //      are lost themselves
+    bool echo = false;       // the host's adapter echoes every byte the host sends
+    bool glitch = false;     // one random byte at each bus turnaround (in front of each answer)
+    int burstMs = 0;         // > 0: bytes reach the host in bursts this far apart (USB adapter)
 };

@@ -62,18 +62,29 @@ void TestLinkReads::pagePlan_data() {
     QTest::addColumn<QString>("blocks");
     QTest::addColumn<QList<int>>("counts"); // registers asked for, per block in "blocks"
     QTest::addColumn<int>("period");
+    // 0: an instant pseudo-terminal; else a half-duplex line paced at this baud rate, with the
+    // adapter's echo and a glitch byte at every turnaround.
+    QTest::addColumn<int>("lineBaud");
 
-    QTest::newRow("home reads block 2 every 500 ms")
-        << 0 << "2 2 2 2" << QList<int>{100, 100, 100, 100} << 500;
-    QTest::newRow("data alternates blocks 1 and 0 every 500 ms")
-        << 1 << "1 0 1 0" << QList<int>{100, 100, 100, 100} << 500;
-    QTest::newRow("settings walks its cycle every 500 ms")
-        << 2 << "3 4 5 86 88" << QList<int>{20, 20, 15, 50, 50} << 500;
-    QTest::newRow("fault page reads block 6 every 500 ms")
-        << 3 << "6 6 6" << QList<int>{5, 5, 5} << 500;
-    QTest::newRow("pack reads blocks 7 to 21 every 200 ms, pauses once")
-        << 4 << "7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 7"
-        << QList<int>{92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92} << 200;
+    for (const int baud : {0, 9600, 115200}) {
+        const QString line = baud ? QStringLiteral(", half-duplex %1 with echo").arg(baud)
+                                  : QString();
+        auto row = [&](const char *name) {
+            return &QTest::newRow(qPrintable(QLatin1String(name) + line));
+        };
+        *row("home reads block 2 every 500 ms")
+            << 0 << "2 2 2 2" << QList<int>{100, 100, 100, 100} << 500 << baud;
+        *row("data alternates blocks 1 and 0 every 500 ms")
+            << 1 << "1 0 1 0" << QList<int>{100, 100, 100, 100} << 500 << baud;
+        *row("settings walks its cycle every 500 ms")
+            << 2 << "3 4 5 86 88" << QList<int>{20, 20, 15, 50, 50} << 500 << baud;
+        *row("fault page reads block 6 every 500 ms")
+            << 3 << "6 6 6" << QList<int>{5, 5, 5} << 500 << baud;
+        *row("pack reads blocks 7 to 21 every 200 ms, pauses once")
+            << 4 << "7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 7"
+            << QList<int>{92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92, 92} << 200
+            << baud;
+    }
 }
 
 void TestLinkReads::pagePlan() {
@@ -81,10 +92,18 @@ void TestLinkReads::pagePlan() {
     QFETCH(QString, blocks);
     QFETCH(QList<int>, counts);
     QFETCH(int, period);
+    QFETCH(int, lineBaud);
 
     const QStringList expected = blocks.split(QLatin1Char(' '));
     for (const QString &b : expected)
         rig.markBlock(b.toInt());
+    if (lineBaud) {
+        SimFaults line;
+        line.paceBaud = lineBaud;
+        line.halfDuplex = line.echo = line.glitch = true;
+        rig.sim->setFaults(line);
+        useSerialLine(rig.sim->slavePath(), lineBaud);
+    }
 
     rig.connectOn(mode);
     const int n = expected.size();
@@ -93,6 +112,12 @@ void TestLinkReads::pagePlan() {
                              n * period * 3 + 3000);
     const QList<SimRequest> reads = withoutRetries(requestsOf(*rig.sim, 4), period).mid(0, n);
     QCOMPARE(readBlocks(reads), blocks);
+    if (lineBaud) {
+        // One request per read: no retry ever collided with an answer still on the wire.
+        QCOMPARE(readBlocks(requestsOf(*rig.sim, 4).mid(0, n)), blocks);
+        QCOMPARE(rig.worker->stats().readsFailed, quint64(0));
+        QVERIFY(rig.worker->stats().echoBytes >= quint64(8 * n));
+    }
 
     // Byte-exact requests to address 1.
     for (int i = 0; i < n; ++i)

@@ -193,6 +193,7 @@ private slots:
     void faultMatrix();
     void lateEchoesConfirmOnlyTheirOwnWrite();
     void lateAnswersNeverLandInAnotherBlock();
+    void halfDuplexLineWithEchoAndGlitches();
 };
 
 // The simulator's two line faults, seen from a plain descriptor on the slave: the matrix rows
@@ -291,6 +292,30 @@ void TestFaultMatrix::faultMatrix_data() {
     QTest::newRow("noise between frames: what lands is what was sent")
         << faultsWith([](SimFaults &f) { f.noiseEveryMs = 25; }) << int(kLineStays) << kReadsMixed
         << kWriteEither << refreshing;
+    QTest::newRow("paced 9600 line: reads and writes go through")
+        << faultsWith([](SimFaults &f) { f.paceBaud = 9600; }) << int(kLineStays) << kBlockSize
+        << kWriteEchoed << refreshing;
+    QTest::newRow("half-duplex 9600 with echo and turnaround glitches: reads and writes go through")
+        << faultsWith([](SimFaults &f) {
+               f.paceBaud = 9600;
+               f.halfDuplex = f.echo = f.glitch = true;
+           })
+        << int(kLineStays) << kBlockSize << kWriteEchoed << refreshing;
+    QTest::newRow("USB adapter handing bytes over every 16 ms: taken whole")
+        << faultsWith([](SimFaults &f) {
+               f.paceBaud = 115200;
+               f.burstMs = 16;
+           })
+        << int(kLineStays) << kBlockSize << kWriteEchoed << refreshing;
+    QTest::newRow("glitch byte at every turnaround: skipped")
+        << faultsWith([](SimFaults &f) { f.glitch = true; }) << int(kLineStays) << kBlockSize
+        << kWriteEchoed << refreshing;
+    QTest::newRow("adapter echo, silent controller: the echo is never an answer")
+        << faultsWith([](SimFaults &f) {
+               f.echo = true;
+               f.silent = true;
+           })
+        << int(kLineStays) << kReadsFail << kWriteFails << refreshing;
     QTest::newRow("port closed under a write: no write reported, port reopened")
         << SimFaults{} << int(kHangUpUnderRequest) << kReadsFail << kWriteFails << openFailed;
     QTest::newRow("port gone, then back under another name")
@@ -502,6 +527,58 @@ void TestFaultMatrix::lateAnswersNeverLandInAnotherBlock() {
     std::printf("  Pack page, answers 150 ms late: %llu reads ok, %llu failed, %llu requests, "
                 "%.1f ms per read\n",
                 s.readsOk, s.readsFailed, s.requestsSent, s.readMicrosTotal / 1000.0 / s.readsOk);
+}
+
+// The installation the program exists for: RS-485 at 9600 baud, an adapter that echoes the
+// host's bytes and a glitch byte at every turnaround. The Home page's reads land every period
+// with one request each, the fault walk reads all 63 records, a write goes out once and is
+// confirmed once, and nothing but the controller's values ever lands.
+void TestFaultMatrix::halfDuplexLineWithEchoAndGlitches() {
+    SimFaults line;
+    line.paceBaud = 9600;
+    line.halfDuplex = line.echo = line.glitch = true;
+    rig.sim->setFaults(line);
+    watch.start();
+    setController(patternA);
+    rig.connectOn(kModeHome);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= 4, 4000);
+    QVERIFY(blockHolds(patternA));
+
+    // The fault walk over records 0 to 63, blocks 22 to 85, each with values of its own.
+    auto record = [](int block, int reg) { return static_cast<int16_t>((block << 7) | reg); };
+    for (int b = kFaultRecordFirstBlock; b <= kFaultRecordLastBlock; ++b)
+        for (int i = 0; i < kFaultRecordRegs; ++i)
+            rig.sim->setReg(b, i, record(b, i));
+    pollMode.store(kModeFault);
+    QTRY_VERIFY_WITH_TIMEOUT(readBlocks(requestsOf(*rig.sim, kFunctionRead)).endsWith(QLatin1String(" 6")),
+                             3000);
+    faultCount.store(63);
+    faultIndex.store(0);
+    faultWalk.store(1);
+    pollPeriod.store(kWalkPeriod);
+    QTRY_VERIFY_WITH_TIMEOUT(faultWalk.load() == 0, 63 * (kWalkPeriod + 100) + 5000);
+    QCOMPARE(int(faultIndex.load()), 64); // records 0 to 63
+    for (int b = kFaultRecordFirstBlock; b <= kFaultRecordLastBlock; ++b)
+        for (int i = 0; i < kFaultRecordRegs; ++i)
+            QCOMPARE(mirrorCell(b, i), record(b, i));
+
+    rig.sim->clearRequests();
+    stageTheWrite();
+    QTRY_VERIFY_WITH_TIMEOUT(successShown, 3000);
+    QCOMPARE(requestsOf(*rig.sim, kFunctionWrite).size(), 1);
+    QCOMPARE(rig.sim->writtenRegister(kWriteReg), kWriteValue);
+
+    const LinkStats s = rig.worker->stats();
+    QCOMPARE(s.readsFailed, quint64(0));
+    QCOMPARE(s.writesOk, quint64(1));
+    QCOMPARE(s.requestsSent, s.readsOk + s.writesOk); // one request per transaction
+    inspect();
+    QVERIFY2(violations.isEmpty(), qPrintable(violations.join(QLatin1String("; "))));
+    QVERIFY(!successWithoutWrite);
+    std::printf("  half-duplex 9600, echo, glitches: %llu reads, %llu requests, %llu echo bytes "
+                "skipped, %llu other bytes skipped, %.1f ms per read\n",
+                s.readsOk, s.requestsSent, s.echoBytes, s.skippedBytes,
+                s.readMicrosTotal / 1000.0 / s.readsOk);
 }
 
 QTEST_GUILESS_MAIN(TestFaultMatrix)

@@ -1,9 +1,11 @@
-// The simulated controller's request handler and framer, without any I/O: answers compared
-// byte for byte with frames worked out by hand (CRCs from the plain bitwise algorithm), the
-// parameter read-back map, the clock, the live model's ranges, and random input.
+// The simulated controller's request handler, framer and line model, without any I/O: answers
+// compared byte for byte with frames worked out by hand (CRCs from the plain bitwise
+// algorithm), the parameter read-back map, the clock, the live model's ranges, random input,
+// and the line's byte times and collisions on a virtual clock.
 
 #include "simcontroller.h"
 #include "simframer.h"
+#include "simline.h"
 
 #include <QDateTime>
 #include <QtTest>
@@ -62,6 +64,46 @@ void prepare(SimController &c) {
     c.setReg(5, 99, 0x1234);
 }
 
+// A line driven on a virtual clock: the host's writes are read at their times (ns after the
+// line's origin), and the controller answers the first request as soon as its 8 bytes have
+// arrived. Writes are read before anything else due at the same time, as the simulator does.
+struct LineTrace {
+    QByteArray atController; // every byte that reached the controller, in order
+    QByteArray atHost;       // every byte that reached the host, in order
+    QList<double> hostUs;    // when each of them reached it
+};
+
+LineTrace driveLine(SimLine &line, SimLine::Clock::time_point origin,
+                    QList<QPair<qint64, QByteArray>> writes, const QByteArray &answer) {
+    using namespace std::chrono;
+    LineTrace trace;
+    bool answered = false;
+    for (;;) {
+        auto t = line.nextDue();
+        if (!writes.isEmpty())
+            t = std::min(t, origin + nanoseconds(writes.first().first));
+        if (t == SimLine::Clock::time_point::max())
+            return trace;
+        while (!writes.isEmpty() && origin + nanoseconds(writes.first().first) <= t) {
+            const QByteArray bytes = writes.takeFirst().second;
+            line.hostSent(bytes.constData(), bytes.size(), t);
+        }
+        QByteArray bytes;
+        SimLine::Clock::time_point at;
+        while (line.takeArrived(t, &bytes, &at)) {
+            trace.atController += bytes;
+            if (!answered && trace.atController.size() >= 8) {
+                line.sendAnswer(answer, at);
+                answered = true;
+            }
+        }
+        const QByteArray out = line.takeForHost(t).bytes;
+        trace.atHost += out;
+        for (int i = 0; i < out.size(); ++i)
+            trace.hostUs.append(duration<double, std::micro>(t - origin).count());
+    }
+}
+
 } // namespace
 
 class TestSimController : public QObject {
@@ -90,6 +132,10 @@ private slots:
     void framer_data();
     void framer();
     void framerGap();
+    void lineTiming_data();
+    void lineTiming();
+    void lineCollision_data();
+    void lineCollision();
 };
 
 // Frames whose every byte was worked out by hand or is a well-known Modbus example.
@@ -636,6 +682,109 @@ void TestSimController::framerGap() {
     QCOMPARE(out.size(), 1);
     QCOMPARE(out.first().size(), noise.size());
     QVERIFY(!framer.hasBytes());
+}
+
+void TestSimController::lineTiming_data() {
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("glitch");
+    QTest::addColumn<int>("burstMs");
+    QTest::addColumn<double>("firstUs"); // the first byte at the host
+    QTest::addColumn<double>("lastUs");  // the last byte at the host
+    QTest::addColumn<int>("deliveries"); // distinct times bytes reach the host
+    // The request is read at 1000 us. A character takes 1041.67 us at 9600, 86.81 us at 115200:
+    // the request's last byte arrives 8 characters on, the answer's i-th byte 8 + i after that
+    // (one more behind a glitch); the echo of the request's i-th byte comes at character i.
+    QTest::newRow("instant") << 0 << false << false << 0 << 1000.0 << 1000.0 << 1;
+    QTest::newRow("instant, echo") << 0 << true << false << 0 << 1000.0 << 1000.0 << 1;
+    QTest::newRow("instant, glitch") << 0 << false << true << 0 << 1000.0 << 1000.0 << 1;
+    QTest::newRow("9600") << 9600 << false << false << 0 << 10375.0 << 20791.67 << 11;
+    QTest::newRow("115200") << 115200 << false << false << 0 << 1781.25 << 2649.31 << 11;
+    QTest::newRow("9600, echo") << 9600 << true << false << 0 << 2041.67 << 20791.67 << 19;
+    QTest::newRow("9600, glitch") << 9600 << false << true << 0 << 10375.0 << 21833.33 << 12;
+    // Held to the next multiple of the burst time: 5 answer bytes by 15 ms, 5 by 20, 1 by 25.
+    QTest::newRow("9600, bursts of 5 ms") << 9600 << false << false << 5 << 15000.0 << 25000.0 << 3;
+    QTest::newRow("instant, bursts of 5 ms") << 0 << false << false << 5 << 5000.0 << 5000.0 << 1;
+    // Echo due 2.04..9.33 ms, glitch 10.38, answer 11.42..21.83: bursts at 4, 8, ..., 24 ms.
+    QTest::newRow("9600, echo, glitch, bursts of 4 ms")
+        << 9600 << true << true << 4 << 4000.0 << 24000.0 << 6;
+}
+
+void TestSimController::lineTiming() {
+    QFETCH(int, baud);
+    QFETCH(bool, echo);
+    QFETCH(bool, glitch);
+    QFETCH(int, burstMs);
+    QFETCH(double, firstUs);
+    QFETCH(double, lastUs);
+    QFETCH(int, deliveries);
+    const QByteArray request = hex("0104005B0003C1D8");
+    const QByteArray answer = hex("0104060D48001EFFFE21F6");
+    const auto origin = SimLine::Clock::now();
+    SimLine line(origin);
+    SimLine::Settings s;
+    s.paceBaud = baud;
+    s.echo = echo;
+    s.glitch = glitch;
+    s.burstMs = burstMs;
+    line.setSettings(s);
+    const LineTrace trace = driveLine(line, origin, {{1000000, request}}, answer);
+
+    QCOMPARE(trace.atController, request);
+    const int echoed = echo ? request.size() : 0;
+    const int front = echoed + (glitch ? 1 : 0);
+    QCOMPARE(trace.atHost.size(), front + answer.size());
+    QCOMPARE(trace.atHost.left(echoed), request.left(echoed));
+    QCOMPARE(trace.atHost.mid(front), answer);
+    QVERIFY2(qAbs(trace.hostUs.first() - firstUs) < 1.0,
+             qPrintable(QString::number(trace.hostUs.first())));
+    QVERIFY2(qAbs(trace.hostUs.last() - lastUs) < 1.0,
+             qPrintable(QString::number(trace.hostUs.last())));
+    QCOMPARE(int(std::set<double>(trace.hostUs.begin(), trace.hostUs.end()).size()), deliveries);
+    QCOMPARE(line.nextDue(), SimLine::Clock::time_point::max());
+}
+
+void TestSimController::lineCollision_data() {
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("secondAt"); // the second request is read this many characters on
+    QTest::addColumn<int>("intact");   // answer bytes the host gets unharmed
+    QTest::addColumn<int>("lost");     // bytes of the second request that never arrive
+    // The first request is read at 0 and arrives over characters 0..8; the 25-byte answer
+    // starts at once and is on the wire over characters 8..33.
+    QTest::newRow("after the answer") << 9600 << 34 << 25 << 0;
+    QTest::newRow("right after its last byte") << 9600 << 33 << 25 << 0;
+    QTest::newRow("into the answer") << 9600 << 18 << 10 << 8;
+    QTest::newRow("into its last byte") << 9600 << 32 << 24 << 1;
+    QTest::newRow("back to back with the first") << 9600 << 0 << 0 << 8;
+    QTest::newRow("115200, into the answer") << 115200 << 18 << 10 << 8;
+    QTest::newRow("instant line, back to back") << 0 << 0 << 25 << 0;
+}
+
+void TestSimController::lineCollision() {
+    QFETCH(int, baud);
+    QFETCH(int, secondAt);
+    QFETCH(int, intact);
+    QFETCH(int, lost);
+    const QByteArray first = hex("0104005B0003C1D8");
+    const QByteArray second = hex("010400020064") + hex("5021");
+    QByteArray answer;
+    for (int i = 0; i < 25; ++i)
+        answer.append(static_cast<char>(0x30 + i));
+    const qint64 charNs = baud > 0 ? 10000000000LL / baud : 0; // in whole ns, as the line has it
+    const auto origin = SimLine::Clock::now();
+    SimLine line(origin);
+    SimLine::Settings s;
+    s.paceBaud = baud;
+    s.halfDuplex = true;
+    line.setSettings(s);
+    const LineTrace trace =
+        driveLine(line, origin, {{0, first}, {secondAt * charNs, second}}, answer);
+
+    QCOMPARE(trace.atController, first + second.mid(lost));
+    QCOMPARE(trace.atHost.size(), answer.size());
+    QCOMPARE(trace.atHost.left(intact), answer.left(intact));
+    for (int i = intact; i < answer.size(); ++i)
+        QVERIFY2(trace.atHost.at(i) != answer.at(i), qPrintable(QString::number(i)));
 }
 
 QTEST_APPLESS_MAIN(TestSimController)

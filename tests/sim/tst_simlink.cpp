@@ -1,6 +1,8 @@
 // The simulated controller on a real pseudo-terminal, seen from an independent Modbus RTU
 // master (libmodbus): block reads, parameter writes and their read-back, the misbehaviour
-// switches, answer-all mode, reopening the port, and the stand-alone vaduz-sim process.
+// switches, answer-all mode, reopening the port, and the stand-alone vaduz-sim process. The
+// line model (wire time, echo, glitch, collisions, bursts) is seen through a plain descriptor
+// with the time each chunk of bytes arrives.
 
 #include "ptysimulator.h"
 
@@ -11,6 +13,7 @@
 
 #include <modbus.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -118,6 +121,12 @@ private slots:
     void noStaleAnswerAfterReopen();
     void deviceMode();
     void standaloneProcess();
+    void lineShape_data();
+    void lineShape();
+    void lineCollision();
+    void lineBursts_data();
+    void lineBursts();
+    void standaloneLineOptions();
 
 private:
     std::unique_ptr<PtySimulator> sim;
@@ -523,6 +532,290 @@ void TestSimLink::standaloneProcess() {
     QVERIFY(bad.waitForFinished(5000));
     QCOMPARE(bad.exitCode(), 2);
     QVERIFY(bad.readAllStandardError().contains("--address"));
+}
+
+namespace {
+
+// The read of block 2, 100 registers: its answer is 205 bytes.
+const QByteArray kRead2 = QByteArray::fromHex("0104000200645021");
+constexpr int kAnswer100 = 205;
+
+// The plain bitwise CRC-16/MODBUS.
+uint16_t refCrc(const QByteArray &bytes) {
+    uint16_t crc = 0xFFFF;
+    for (char ch : bytes) {
+        crc ^= static_cast<uint8_t>(ch);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+bool crcValid(const QByteArray &frame) {
+    if (frame.size() < 4)
+        return false;
+    const uint16_t crc = refCrc(frame.left(frame.size() - 2));
+    return static_cast<uint8_t>(frame.at(frame.size() - 2)) == (crc & 0xFF) &&
+           static_cast<uint8_t>(frame.at(frame.size() - 1)) == (crc >> 8);
+}
+
+// The program's end of the line as a plain descriptor.
+struct PlainPort {
+    explicit PlainPort(const QString &path)
+        : fd(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~PlainPort() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    PlainPort(const PlainPort &) = delete;
+    PlainPort &operator=(const PlainPort &) = delete;
+    bool write(const QByteArray &bytes) const {
+        return ::write(fd, bytes.constData(), static_cast<size_t>(bytes.size())) == bytes.size();
+    }
+    int fd = -1;
+};
+
+// Bytes as they reached the port, each chunk with its time (ms on the test's clock).
+struct Received {
+    QByteArray bytes;
+    QList<double> chunkMs;
+    QList<int> chunkSize;
+};
+
+// Reads until `total` bytes have come (or timeoutMs has passed, or nothing more comes for
+// quietMs once total is reached).
+void receive(const PlainPort &port, const QElapsedTimer &clock, Received &into, int total,
+             int timeoutMs = 3000) {
+    const qint64 end = clock.elapsed() + timeoutMs;
+    while (into.bytes.size() < total && clock.elapsed() < end) {
+        pollfd p{port.fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        char buf[512];
+        const ssize_t n = ::read(port.fd, buf, sizeof buf);
+        if (n <= 0)
+            continue;
+        into.bytes.append(buf, static_cast<int>(n));
+        into.chunkMs.append(clock.nsecsElapsed() / 1e6);
+        into.chunkSize.append(static_cast<int>(n));
+    }
+}
+
+// Whatever else comes within ms.
+QByteArray trailing(const PlainPort &port, int ms) {
+    QElapsedTimer t;
+    t.start();
+    QByteArray extra;
+    while (t.elapsed() < ms) {
+        pollfd p{port.fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0) {
+            char buf[512];
+            const ssize_t n = ::read(port.fd, buf, sizeof buf);
+            if (n > 0)
+                extra.append(buf, static_cast<int>(n));
+        }
+    }
+    return extra;
+}
+
+// When the i-th byte received came.
+double byteMs(const Received &r, int i) {
+    for (int c = 0, seen = 0; c < r.chunkSize.size(); ++c) {
+        seen += r.chunkSize.at(c);
+        if (i < seen)
+            return r.chunkMs.at(c);
+    }
+    return -1;
+}
+
+} // namespace
+
+void TestSimLink::lineShape_data() {
+    QTest::addColumn<int>("pace");
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("glitch");
+    QTest::addColumn<bool>("halfDuplex");
+    QTest::addColumn<int>("minMs");       // the request's write to the answer's last byte
+    QTest::addColumn<int>("maxMs");       //
+    QTest::addColumn<int>("minSpreadMs"); // the answer's first byte to its last
+    // 8 + 205 characters: 222 ms of wire time at 9600, 18.5 ms at 115200.
+    QTest::newRow("9600") << 9600 << false << false << false << 200 << 1500 << 150;
+    QTest::newRow("115200") << 115200 << false << false << false << 15 << 500 << 10;
+    QTest::newRow("9600, echo first") << 9600 << true << false << false << 200 << 1500 << 150;
+    QTest::newRow("instant, echo first") << 0 << true << false << false << 0 << 500 << 0;
+    QTest::newRow("9600, glitch in front") << 9600 << false << true << false << 200 << 1500 << 150;
+    QTest::newRow("instant, glitch in front") << 0 << false << true << false << 0 << 500 << 0;
+    QTest::newRow("9600, echo and glitch") << 9600 << true << true << false << 200 << 1500 << 150;
+    QTest::newRow("9600 half-duplex, host waits")
+        << 9600 << false << false << true << 200 << 1500 << 150;
+}
+
+void TestSimLink::lineShape() {
+    QFETCH(int, pace);
+    QFETCH(bool, echo);
+    QFETCH(bool, glitch);
+    QFETCH(bool, halfDuplex);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+    QFETCH(int, minSpreadMs);
+    SimFaults f;
+    f.paceBaud = pace;
+    f.echo = echo;
+    f.glitch = glitch;
+    f.halfDuplex = halfDuplex;
+    sim->setFaults(f);
+    PlainPort port(sim->slavePath());
+    QVERIFY(port.fd >= 0);
+    QElapsedTimer clock;
+    clock.start();
+    const double sent = clock.nsecsElapsed() / 1e6;
+    QVERIFY(port.write(kRead2));
+    const int front = (echo ? kRead2.size() : 0) + (glitch ? 1 : 0);
+    Received got;
+    receive(port, clock, got, front + kAnswer100);
+    got.bytes += trailing(port, 100);
+    QVERIFY2(got.bytes.size() == front + kAnswer100, qPrintable(got.bytes.toHex(' ') + simTrace()));
+    if (echo)
+        QCOMPARE(got.bytes.left(kRead2.size()).toHex(' '), kRead2.toHex(' '));
+    const QByteArray answer = got.bytes.mid(front);
+    QCOMPARE(answer.left(3).toHex(' '), QByteArray("01 04 c8"));
+    QVERIFY(crcValid(answer));
+    const double total = got.chunkMs.last() - sent;
+    const double spread = got.chunkMs.last() - byteMs(got, front);
+    const QString times = QStringLiteral("%1 ms in all, answer over %2 ms").arg(total).arg(spread);
+    QVERIFY2(total >= minMs && total <= maxMs, qPrintable(times));
+    QVERIFY2(spread >= minSpreadMs, qPrintable(times));
+}
+
+void TestSimLink::lineCollision() {
+    // A second request while the answer to the first is on a shared pair: the rest of the
+    // answer is garbled and the second request never reaches the controller.
+    sim->setFrozen(true);
+    SimFaults f;
+    f.paceBaud = 9600;
+    f.halfDuplex = true;
+    sim->setFaults(f);
+    // The clean answer to a read of block 1, 100 registers, from the controller's cells.
+    const QByteArray read1 = QByteArray::fromHex("010400010064A021");
+    QByteArray clean = QByteArray::fromHex("0104C8");
+    for (int i = 0; i < 100; ++i) {
+        const auto v = static_cast<uint16_t>(sim->reg(1, i));
+        clean.append(static_cast<char>(v >> 8));
+        clean.append(static_cast<char>(v & 0xFF));
+    }
+    const uint16_t crc = refCrc(clean);
+    clean.append(static_cast<char>(crc & 0xFF));
+    clean.append(static_cast<char>(crc >> 8));
+
+    PlainPort port(sim->slavePath());
+    QVERIFY(port.fd >= 0);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(port.write(read1));
+    Received got;
+    receive(port, clock, got, 40);
+    const QByteArray before = got.bytes;
+    QVERIFY2(before.size() >= 40 && before.size() < 100, qPrintable(before.toHex(' ')));
+    QVERIFY(port.write(kRead2));
+    receive(port, clock, got, kAnswer100);
+    got.bytes += trailing(port, 300); // nothing more: the second request went unheard
+    QVERIFY2(got.bytes.size() == kAnswer100, qPrintable(got.bytes.toHex(' ') + simTrace()));
+    QCOMPARE(got.bytes.left(before.size()), clean.left(before.size()));
+    for (int i = kAnswer100 - 80; i < kAnswer100; ++i)
+        QVERIFY2(got.bytes.at(i) != clean.at(i), qPrintable(QString::number(i)));
+    QVERIFY(!crcValid(got.bytes));
+    QCOMPARE(sim->requestCount(), 1);
+
+    // Once the line is quiet, the next request is answered cleanly.
+    QVERIFY(port.write(read1));
+    Received again;
+    receive(port, clock, again, kAnswer100);
+    QCOMPARE(again.bytes.toHex(' '), clean.toHex(' '));
+    QCOMPARE(sim->requestCount(), 2);
+}
+
+void TestSimLink::lineBursts_data() {
+    QTest::addColumn<int>("pace");
+    QTest::addColumn<int>("splitPieces");
+    QTest::addColumn<int>("burstMs");
+    QTest::addColumn<int>("minBursts");
+    // 222 ms of paced bytes come in about 14 bursts; an instant answer in 8 pieces 5 ms apart
+    // comes in 2 or 3.
+    QTest::newRow("9600 in bursts of 16 ms") << 9600 << 0 << 16 << 5;
+    QTest::newRow("split answer in bursts of 25 ms") << 0 << 8 << 25 << 2;
+}
+
+void TestSimLink::lineBursts() {
+    QFETCH(int, pace);
+    QFETCH(int, splitPieces);
+    QFETCH(int, burstMs);
+    QFETCH(int, minBursts);
+    SimFaults f;
+    f.paceBaud = pace;
+    f.splitPieces = splitPieces;
+    f.splitGapMs = 5;
+    f.burstMs = burstMs;
+    sim->setFaults(f);
+    PlainPort port(sim->slavePath());
+    QVERIFY(port.fd >= 0);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(port.write(kRead2));
+    Received got;
+    receive(port, clock, got, kAnswer100);
+    QCOMPARE(got.bytes.size(), kAnswer100);
+    QVERIFY(crcValid(got.bytes));
+    // Chunks less than 2 ms apart are one burst (a write may be read in more than one go).
+    QList<double> bursts;
+    for (double ms : got.chunkMs) {
+        if (bursts.isEmpty() || ms - bursts.last() >= 2.0)
+            bursts.append(ms);
+    }
+    QList<double> gaps;
+    for (int i = 1; i < bursts.size(); ++i)
+        gaps.append(bursts.at(i) - bursts.at(i - 1));
+    std::sort(gaps.begin(), gaps.end());
+    QString text;
+    for (double ms : bursts)
+        text += QString::number(ms, 'f', 1) + QLatin1Char(' ');
+    QVERIFY2(bursts.size() >= minBursts, qPrintable(text));
+    // The median gap, so one late wake-up on a busy machine does not decide.
+    QVERIFY2(gaps.at(gaps.size() / 2) >= 0.75 * burstMs, qPrintable(text));
+}
+
+void TestSimLink::standaloneLineOptions() {
+    currentSim = nullptr;
+    sim.reset();
+    QProcess proc;
+    proc.start(QStringLiteral(VADUZ_SIM_BIN), {"--pty", "--pace", "9600", "--echo"});
+    QVERIFY(proc.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(proc.canReadLine(), 5000);
+    const QString path = QString::fromLocal8Bit(proc.readLine()).trimmed();
+    QVERIFY2(path.startsWith("/dev/pts/"), qPrintable(path));
+    {
+        PlainPort port(path);
+        QVERIFY(port.fd >= 0);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(port.write(kRead2));
+        Received got;
+        receive(port, clock, got, kRead2.size() + kAnswer100);
+        QCOMPARE(got.bytes.size(), kRead2.size() + kAnswer100);
+        QCOMPARE(got.bytes.left(kRead2.size()).toHex(' '), kRead2.toHex(' '));
+        QVERIFY(crcValid(got.bytes.mid(kRead2.size())));
+        QVERIFY2(got.chunkMs.last() >= 200, qPrintable(QString::number(got.chunkMs.last())));
+    }
+    proc.terminate(); // SIGTERM to this process by its id
+    QVERIFY(proc.waitForFinished(5000));
+    QCOMPARE(proc.exitCode(), 0);
+
+    // A rate the line model cannot frame at is refused.
+    QProcess bad;
+    bad.start(QStringLiteral(VADUZ_SIM_BIN), {"--pty", "--pace", "300"});
+    QVERIFY(bad.waitForFinished(5000));
+    QCOMPARE(bad.exitCode(), 2);
+    QVERIFY(bad.readAllStandardError().contains("--pace"));
 }
 
 QTEST_GUILESS_MAIN(TestSimLink)
