@@ -185,7 +185,7 @@ class TestSoak : public QObject {
             }
             return;
         }
-        std::uniform_int_distribution<int> percent(0, 999), kind(0, 11), pause(20000, 35000);
+        std::uniform_int_distribution<int> percent(0, 999), kind(0, 13), pause(20000, 35000);
         SimFaults f;
         const int roll = percent(rng);
         if (clock.elapsed() >= nextHangUpAt) {
@@ -232,8 +232,17 @@ class TestSoak : public QObject {
             case 10:
                 f.oversizeTo = 127;
                 break;
-            default:
+            case 11:
                 f.noiseEveryMs = 40;
+                break;
+            case 12: // RS-485 at 9600: echoing adapter, a glitch at every turnaround
+                f.paceBaud = 9600;
+                f.halfDuplex = f.echo = f.glitch = true;
+                break;
+            default: // a fast line through a USB adapter that hands bytes over in bursts
+                f.paceBaud = 115200;
+                f.burstMs = 16;
+                f.echo = true;
                 break;
             }
         }
