@@ -11,6 +11,8 @@
 #include "systick.h"
 
 #include <QApplication>
+
+#include <algorithm>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -63,10 +65,22 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_worker);
     connect(m_dispatcher, &CommandDispatcher::needToConfigCom, this, &Widget::NeedToConfigCom);
 
+    // The refresh timer fires when the next page pass is due; a tab change is followed at
+    // once. The status timer fires once after each change of the status text. Neither wakes
+    // the GUI thread while there is nothing to do.
     m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setSingleShot(true);
+    m_refreshTimer->setTimerType(Qt::PreciseTimer);
     connect(m_refreshTimer, &QTimer::timeout, this, &Widget::slotRefeshParaTimer);
     m_statusTimer = new QTimer(this);
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(1);
     connect(m_statusTimer, &QTimer::timeout, this, &Widget::slotKelvaneComTimer);
+    addStatusListener(
+        [](void *timer) {
+            QMetaObject::invokeMethod(static_cast<QTimer *>(timer), "start", Qt::QueuedConnection);
+        },
+        m_statusTimer);
 
     SysTimerThread *ticker = tickThread();
 
@@ -96,6 +110,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     m_dispatcher->connectEditTracking();
 
     m_pageRefresh = std::make_unique<PageRefresh>(this);
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, &Widget::slotRefeshParaTimer);
 
     ui->tabWidget->setCurrentIndex(0);
     ui->stackedWidget->setCurrentIndex(0);
@@ -103,7 +118,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
-    m_statusTimer->start(1);
+    m_statusTimer->start();
 }
 
 Widget::~Widget() {
@@ -113,6 +128,7 @@ Widget::~Widget() {
         m_worker->stopLink();
     delete m_worker;
     m_worker = nullptr;
+    removeStatusListener(m_statusTimer);
     delete m_serialConfig;
     m_serialConfig = nullptr;
     m_pageRefresh.reset();
@@ -137,11 +153,12 @@ void Widget::slotmainBtnClicked() {
 
 void Widget::slotRefeshParaTimer() {
     m_pageRefresh->slotRefeshParaTimer();
+    m_refreshTimer->start(std::max(1, m_pageRefresh->msUntilNextPass()));
 }
 
 void Widget::slotKelvaneComTimer() {
-    // Runs every millisecond: re-setting an unchanged text or style sheet would re-polish the
-    // label each time, so only a new status text reaches the label.
+    // Re-setting an unchanged text or style sheet would re-polish the label, so only a new
+    // status text reaches the label.
     const uint32_t generation = statusTextGeneration();
     if (m_statusShown && generation == m_statusGeneration)
         return;

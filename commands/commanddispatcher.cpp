@@ -204,6 +204,7 @@ void CommandDispatcher::startFaultReading() {
     faultIndex.store(0, std::memory_order_relaxed);
     faultWalk.store(1, std::memory_order_release);
     pollPeriod.store(300, std::memory_order_release);
+    wakeLinkWorker();
 }
 
 void CommandDispatcher::turnSettingsPage(int step) {

@@ -5,8 +5,6 @@
 #include "systick.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -53,9 +51,10 @@ void Battert_Stack_Thread::startLink() {
 void Battert_Stack_Thread::stopLink() {
     portEnabled.store(0, std::memory_order_release);
     linkRunning.store(0, std::memory_order_release);
-    // quit() also ends a transaction's local wait; the transaction then sees linkRunning
-    // cleared and sends no further attempt.
+    // A transaction's wait sees linkRunning cleared within one slice of its wait and sends no
+    // further attempt; a sleeping worker is woken.
     quit();
+    wakeLinkWorker();
     wait();
 }
 
@@ -72,6 +71,7 @@ LinkStats Battert_Stack_Thread::stats() const {
     s.portLosses = portLosses.load();
     s.echoBytes = echoBytes.load();
     s.skippedBytes = skippedBytes.load();
+    s.loopSteps = loopSteps.load();
     return s;
 }
 
@@ -83,16 +83,6 @@ void Battert_Stack_Thread::run() {
             Qt::DirectConnection);
     connect(port.get(), &QSerialPort::errorOccurred, this, &Battert_Stack_Thread::handlePortError,
             Qt::DirectConnection);
-    // One local wait for every transaction of this run: the timer bounds it, a complete frame,
-    // a lost port or a stop ends it early.
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &Battert_Stack_Thread::frameReceived, &loop, &QEventLoop::quit);
-    waitLoop = &loop;
-    waitTimer = &timer;
     lineClock.start();
     rxAccum.clear();
     answerBegun = false;
@@ -115,16 +105,37 @@ void Battert_Stack_Thread::run() {
             rxAccum.clear();
             portLosses.fetch_add(1);
         }
-        QThread::msleep(1);
+        loopSteps.fetch_add(1, std::memory_order_relaxed);
+        sleepLinkWorker(msUntilNextStep());
     }
 
     if (port->isOpen())
         port->close();
     if (openFailed)
         showStatus("Idle");
-    waitLoop = nullptr;
-    waitTimer = nullptr;
     port.reset();
+}
+
+int Battert_Stack_Thread::msUntilNextStep() const {
+    // Stagings by the GUI wake the worker early; the cap is a safety net for state changed
+    // without a wake (a test storing pollMode directly), not a polling rate.
+    constexpr uint32_t kMaxSleepMs = 50;
+    uint32_t sleep = kMaxSleepMs;
+    if (!linkRunning.load(std::memory_order_acquire) || linkOp.load(std::memory_order_acquire) != 0)
+        return 0;
+    if (port && port->isOpen()) {
+        if (pollMode.load(std::memory_order_acquire) != lastPollMode)
+            return 0;
+        const uint32_t period = static_cast<uint32_t>(std::max<int32_t>(1, pollPeriod.load()));
+        const uint32_t elapsed = timerElapsed(&pollTimer);
+        sleep = std::min(sleep, elapsed >= period ? 0u : period - elapsed);
+    } else if (portEnabled.load(std::memory_order_acquire) && openRetryArmed) {
+        const uint32_t elapsed = timerElapsed(&openRetryTimer);
+        sleep = std::min(sleep, elapsed >= kOpenRetryTicks ? 0u : kOpenRetryTicks - elapsed);
+    } else if (portEnabled.load(std::memory_order_acquire)) {
+        return 0; // the port is to be opened now
+    }
+    return static_cast<int>(sleep);
 }
 
 void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
@@ -339,11 +350,13 @@ bool Battert_Stack_Thread::awaitAnswer(int64_t leftAtUs, const RxTiming &timing)
 }
 
 void Battert_Stack_Thread::waitFor(int64_t us) {
-    if (!waitLoop || !waitTimer)
+    // The port's own wait: it returns as soon as bytes have been read (handleReadyRead has
+    // then run) or an error was reported, without an event loop. In slices, so that a stop
+    // ends a wait within one slice.
+    constexpr int64_t kSliceUs = 20000;
+    if (!port || !port->isOpen())
         return;
-    waitTimer->start(static_cast<int>(std::max<int64_t>(1, (us + 999) / 1000)));
-    waitLoop->exec();
-    waitTimer->stop();
+    port->waitForReadyRead(static_cast<int>((std::min(us, kSliceUs) + 999) / 1000));
 }
 
 void Battert_Stack_Thread::drainLateAnswers() {
@@ -360,14 +373,18 @@ void Battert_Stack_Thread::drainLateAnswers() {
     const int quiet = 2 * timeout;
     draining = true;
     discardInput();
-    QElapsedTimer total;
-    total.start();
+    const int64_t start = nowUs();
+    int64_t lastByte = start;
     for (;;) {
-        const quint64 before = drainedBytes;
-        waitFor(int64_t(quiet) * 1000);
-        if (drainedBytes == before || total.elapsed() >= kMaxDrainTimeouts * timeout || portLost ||
+        const int64_t now = nowUs();
+        if (now - lastByte >= int64_t(quiet) * 1000 ||
+            now - start >= int64_t(kMaxDrainTimeouts) * timeout * 1000 || portLost ||
             !linkRunning.load(std::memory_order_acquire))
             break;
+        const quint64 before = drainedBytes;
+        waitFor(lastByte + int64_t(quiet) * 1000 - now);
+        if (drainedBytes != before)
+            lastByte = nowUs();
     }
     draining = false;
     discardInput();
@@ -423,8 +440,6 @@ void Battert_Stack_Thread::takeFrame(bool lineQuiet) {
                                   << "bytes do not fit the receive buffer";
         rxAccum.clear();
         frameFailed = true;
-        if (waitLoop)
-            waitLoop->quit();
         return;
     }
     std::memcpy(rxBuf + rxLen, bytes, static_cast<size_t>(scan.length));
@@ -452,8 +467,6 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
         if (!portLost)
             qCDebug(lcLink).noquote() << "Serial port lost:" << port->errorString();
         portLost = true;
-        if (waitLoop)
-            waitLoop->quit();
         return;
     case QSerialPort::UnsupportedOperationError:
         // Some lines (pseudo-terminals, some adapters) refuse modem-control settings such as

@@ -23,8 +23,6 @@
 Q_DECLARE_LOGGING_CATEGORY(lcLink)       // vaduz.link: port open/close, failures
 Q_DECLARE_LOGGING_CATEGORY(lcLinkFrames) // vaduz.link.frames: a SEND:/RECV: line per frame
 
-class QEventLoop;
-class QTimer;
 
 // Counters of the transactions performed, readable from any thread (diagnostics, tests and
 // benchmarks).
@@ -40,6 +38,7 @@ struct LinkStats {
     quint64 portLosses = 0;
     quint64 echoBytes = 0;    // the adapter's echo of requests, skipped
     quint64 skippedBytes = 0; // glitches, noise and broken frames skipped before an answer
+    quint64 loopSteps = 0;    // passes of the worker's loop
 };
 
 class Battert_Stack_Thread : public QThread {
@@ -51,7 +50,7 @@ public:
 
     // Connect: the link runs and wants the port open; starts the thread if it is not running.
     void startLink();
-    // Disconnect: clears portEnabled and linkRunning, ends the wait in progress and joins the
+    // Disconnect: clears portEnabled and linkRunning, wakes the worker and joins the
     // thread. A run over the write list stops between transactions, so this returns within
     // about one transaction.
     void stopLink();
@@ -77,6 +76,8 @@ protected:
 
 private:
     void openOrClosePort(bool wantOpen);
+    // How long the worker may sleep before its next step has anything to do.
+    int msUntilNextStep() const;
     void applyPortSettings();
     void loopStep();
     int sendAndWait(const uint8_t *bytes, int length, int timeout, QByteArray &accumulator);
@@ -85,7 +86,8 @@ private:
     bool awaitAnswer(int64_t leftAtUs, const RxTiming &timing);
     // Runs the received bytes through the receive scan; takes a complete frame into rxBuf.
     void takeFrame(bool lineQuiet);
-    // Runs the worker's local event loop for at most ms, or until a frame or a stop ends it.
+    // Waits at most us for bytes from the port (they are handled before it returns), a
+    // port error or a stop.
     void waitFor(int64_t us);
     int64_t nowUs() const { return lineClock.nsecsElapsed() / 1000; }
     int readTransaction(uint8_t function, uint16_t start, uint8_t count);
@@ -123,8 +125,6 @@ private:
     bool statusHold = false;
     uint32_t statusTimer = 0;
     uint32_t openRetryTimer = 0;
-    QEventLoop *waitLoop = nullptr; // the worker's local wait, while run() is running
-    QTimer *waitTimer = nullptr;
     QElapsedTimer lineClock;
     int64_t charUs = 0;        // one character on the wire at the port's settings
     int64_t lastByteUs = 0;    // when bytes last arrived
@@ -143,4 +143,5 @@ private:
     std::atomic<quint64> portLosses{0};
     std::atomic<quint64> echoBytes{0};
     std::atomic<quint64> skippedBytes{0};
+    std::atomic<quint64> loopSteps{0};
 };

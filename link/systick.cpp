@@ -1,9 +1,37 @@
 #include "systick.h"
 
 #include <QCoreApplication>
-#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
 
 std::atomic<uint32_t> tick{0};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The clock's reading, in nanoseconds since its epoch, when the tick stood at `tick`; 0 while
+// the clock is stopped.
+std::atomic<int64_t> clockBaseNs{0};
+
+int64_t clockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               Clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+uint32_t currentTick()
+{
+    const int64_t base = clockBaseNs.load(std::memory_order_acquire);
+    const uint32_t at = tick.load(std::memory_order_relaxed);
+    if (base == 0)
+        return at;
+    return at + static_cast<uint32_t>((clockNs() - base) / 1000000);
+}
 
 void timerStart(uint32_t *timer)
 {
@@ -50,14 +78,10 @@ void SysTimerThread::stop()
 
 void SysTimerThread::run()
 {
-    m_timer = new QTimer;
-    connect(m_timer, &QTimer::timeout, this, &SysTimerThread::slotsys_timer, Qt::DirectConnection);
-    m_timer->setTimerType(Qt::PreciseTimer);
-    m_timer->start(1);
+    clockBaseNs.store(std::max<int64_t>(1, clockNs()), std::memory_order_release);
     exec();
-    m_timer->stop();
-    delete m_timer;
-    m_timer = nullptr;
+    // The tick stands still where the clock left it. The value first, then the clock off: a
+    // reader in between may see the tick ahead by the clock's run, never behind.
+    tick.store(currentTick(), std::memory_order_relaxed);
+    clockBaseNs.store(0, std::memory_order_release);
 }
-
-void SysTimerThread::slotsys_timer() { tick.fetch_add(1, std::memory_order_relaxed); }

@@ -2,17 +2,21 @@
 // The process-wide millisecond tick and the software timers measured on it. A software timer
 // is a 32-bit tick stamp; elapsed time is the unsigned difference tick - stamp, so it stays
 // right across the wrap of the tick.
+//
+// While the tick thread runs, the tick is read off the monotonic clock (milliseconds since the
+// thread started, added to where the tick stood then): nothing has to wake up every millisecond
+// to count, and a period of n ticks lasts n milliseconds. While it is stopped, the tick stands
+// still at its last value, which tests may also set directly.
 
 #include <QThread>
 
 #include <atomic>
 #include <cstdint>
 
-class QTimer;
-
+// The tick while the clock is stopped (and where it resumes from).
 extern std::atomic<uint32_t> tick;
 
-inline uint32_t currentTick() { return tick.load(std::memory_order_relaxed); }
+uint32_t currentTick();
 
 // Stores the current tick in *timer (ignored for nullptr).
 void timerStart(uint32_t *timer);
@@ -22,9 +26,9 @@ int timerExpired(uint32_t *timer, uint32_t period);
 // tick - *timer; 0 for nullptr.
 uint32_t timerElapsed(const uint32_t *timer);
 
-// Advances tick from a 1 ms QTimer that runs in this thread (direct connection), so the tick
-// never waits for the GUI thread's event loop. The thread stops and joins itself when the
-// application is about to quit and when it is destroyed.
+// Runs the tick's clock from its start to its stop; the thread itself only waits in its event
+// loop. The thread stops and joins itself when the application is about to quit and when it is
+// destroyed.
 class SysTimerThread : public QThread
 {
     Q_OBJECT
@@ -37,10 +41,4 @@ public:
 
 protected:
     void run() override;
-
-private slots:
-    void slotsys_timer();
-
-private:
-    QTimer *m_timer = nullptr;
 };

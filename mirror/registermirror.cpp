@@ -1,8 +1,12 @@
 #include "registermirror.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 std::atomic<int16_t> registerMirror[kMirrorCells];
 
@@ -36,6 +40,13 @@ uint32_t writeListGeneration = 0;
 std::mutex statusLock;
 char statusText[kStatusTextSize] = "Idle";
 std::atomic<uint32_t> statusGeneration{0};
+
+std::mutex listenerLock;
+std::vector<std::pair<StatusListener, void *>> statusListeners;
+
+std::mutex wakeLock;
+std::condition_variable wakeSignal;
+bool wakeRequested = false;
 
 } // namespace
 
@@ -92,6 +103,7 @@ void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_
     }
     writePending.store(1, std::memory_order_release);
     linkOp.store(1, std::memory_order_release);
+    wakeLinkWorker();
 }
 
 StagedWrite takeStagedWrite()
@@ -113,6 +125,7 @@ void queueWriteList(const WriteListEntry *entries, int n, uint8_t op)
     writeListCount.store(static_cast<uint8_t>(n), std::memory_order_relaxed);
     ++writeListGeneration;
     linkOp.store(op, std::memory_order_release);
+    wakeLinkWorker();
 }
 
 int takeWriteList(WriteListEntry *out, uint32_t *generation)
@@ -138,11 +151,47 @@ bool finishWriteList(uint32_t generation, uint8_t op)
 
 void setStatusText(const char *text)
 {
-    std::lock_guard<std::mutex> guard(statusLock);
-    std::memset(statusText, 0, sizeof statusText);
-    if (text)
-        std::strncpy(statusText, text, kStatusTextSize - 1);
-    statusGeneration.fetch_add(1, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> guard(statusLock);
+        std::memset(statusText, 0, sizeof statusText);
+        if (text)
+            std::strncpy(statusText, text, kStatusTextSize - 1);
+        statusGeneration.fetch_add(1, std::memory_order_release);
+    }
+    std::lock_guard<std::mutex> guard(listenerLock);
+    for (const auto &l : statusListeners)
+        l.first(l.second);
+}
+
+void addStatusListener(StatusListener listener, void *context)
+{
+    std::lock_guard<std::mutex> guard(listenerLock);
+    statusListeners.emplace_back(listener, context);
+}
+
+void removeStatusListener(void *context)
+{
+    std::lock_guard<std::mutex> guard(listenerLock);
+    statusListeners.erase(std::remove_if(statusListeners.begin(), statusListeners.end(),
+                                         [context](const auto &l) { return l.second == context; }),
+                          statusListeners.end());
+}
+
+void wakeLinkWorker()
+{
+    {
+        std::lock_guard<std::mutex> guard(wakeLock);
+        wakeRequested = true;
+    }
+    wakeSignal.notify_one();
+}
+
+void sleepLinkWorker(int ms)
+{
+    std::unique_lock<std::mutex> lock(wakeLock);
+    wakeSignal.wait_for(lock, std::chrono::milliseconds(std::max(0, ms)),
+                        [] { return wakeRequested; });
+    wakeRequested = false;
 }
 
 int readStatusText(char *out)

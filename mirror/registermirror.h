@@ -107,6 +107,19 @@ void setStatusText(const char *text);
 int readStatusText(char *out);
 // Counts every setStatusText call; lets the GUI skip repainting an unchanged status.
 uint32_t statusTextGeneration();
+// Called after every setStatusText, in the thread that set it, so the window can show the new
+// text without looking for it every millisecond. A listener is removed by its context.
+using StatusListener = void (*)(void *context);
+void addStatusListener(StatusListener listener, void *context);
+void removeStatusListener(void *context);
+
+// ---------------------------------------------------------------------------------------------
+// The link worker sleeps between its steps until its next deadline or until the GUI has staged
+// something for it: every staging (a write, a list, a page change, a fault walk, Disconnect)
+// wakes it. stageWriteRequest and queueWriteList wake it themselves.
+void wakeLinkWorker();
+// Worker: returns once woken (at once if woken since the last call) or after at most ms.
+void sleepLinkWorker(int ms);
 
 // ---------------------------------------------------------------------------------------------
 // Resets the shared link state to its start-up values ("Idle", pollPeriod 1000, respTimeout

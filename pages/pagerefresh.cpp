@@ -133,12 +133,19 @@ void PageRefresh::slotRefeshParaTimer() {
         m_lastTab = m_currentTab;
         applyTabLook(m_currentTab);
     }
-    pollMode.store(m_tabs ? m_tabs->currentIndex() : -1, std::memory_order_release);
+    const int32_t mode = m_tabs ? m_tabs->currentIndex() : -1;
+    if (pollMode.exchange(mode, std::memory_order_acq_rel) != mode)
+        wakeLinkWorker();
 
     // Periodic gate: the next pass is measured from this one.
     if (timerExpired(&m_refreshGate, refreshPeriod) != 0)
         return;
     pagePass();
+}
+
+int PageRefresh::msUntilNextPass() const {
+    const uint32_t elapsed = timerElapsed(&m_refreshGate);
+    return elapsed >= refreshPeriod ? 0 : static_cast<int>(refreshPeriod - elapsed);
 }
 
 void PageRefresh::applyTabLook(int shown) {

@@ -24,8 +24,10 @@ public:
     // Binds to the widgets of the main form below `window`, found by object name.
     explicit PageRefresh(QWidget *window);
 
-    // One call of the 10 ms refresh timer.
+    // One call of the refresh timer (and of every tab change).
     void slotRefeshParaTimer();
+    // Milliseconds until the next page pass is due.
+    int msUntilNextPass() const;
 
     // The page pass alone, without the gate: snapshot, shown page, progress, clock, address.
     void pagePass();

@@ -7,6 +7,8 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
+
 using namespace linktest;
 
 namespace {
@@ -53,6 +55,7 @@ private slots:
 
     void singleWriteAndSuccessHold();
     void writeStagedDuringPollStepLeavesNoMalformedRead();
+    void idleWorkerSleepsAndAStagedWriteWakesIt();
     void silentControllerWrite();
     void writeList_data();
     void writeList();
@@ -112,6 +115,36 @@ void TestLinkWrites::writeStagedDuringPollStepLeavesNoMalformedRead() {
         writes += r.frame == write;
     }
     QCOMPARE(writes, 1);
+}
+
+// Between its polls the worker sleeps instead of passing its loop every millisecond, and a
+// staged write does not wait for the sleep to end.
+void TestLinkWrites::idleWorkerSleepsAndAStagedWriteWakesIt() {
+    rig.connectOn(kModeHome);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk >= 1, 3000);
+    const quint64 steps = rig.worker->stats().loopSteps;
+    QTest::qWait(1000);
+    const quint64 idleSteps = rig.worker->stats().loopSteps - steps;
+    QVERIFY2(idleSteps <= 40, qPrintable(QStringLiteral("%1 loop steps in 1 s").arg(idleSteps)));
+
+    // Stage-to-wire times of writes staged at random points of the sleep.
+    QList<qint64> latencies;
+    QElapsedTimer clock;
+    for (int i = 0; i < 10; ++i) {
+        QTest::qWait(37 + 13 * i);
+        rig.sim->clearRequests();
+        const uint8_t value[2] = {0x00, uint8_t(i)};
+        clock.start();
+        stageWriteRequest(16, 5, 1, value, 2);
+        while (requestsOf(*rig.sim, 16).isEmpty() && clock.elapsed() < 2000)
+            QThread::usleep(200);
+        latencies << clock.elapsed();
+        QTRY_COMPARE_WITH_TIMEOUT(int(linkOp.load()), 0, 2000);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    // A write that waited for the sleep's end would take half the longest sleep on average.
+    QVERIFY2(latencies.at(latencies.size() / 2) < 10,
+             qPrintable(QStringLiteral("median %1 ms").arg(latencies.at(latencies.size() / 2))));
 }
 
 void TestLinkWrites::silentControllerWrite() {
