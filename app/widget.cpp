@@ -11,8 +11,6 @@
 #include "systick.h"
 
 #include <QApplication>
-
-#include <algorithm>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -20,6 +18,8 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
