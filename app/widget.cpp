@@ -168,9 +168,13 @@ void Widget::slotKelvaneComTimer() {
     const QString shown = QString::fromUtf8(text);
     if (ui->statusText_label->text() != shown)
         ui->statusText_label->setText(shown);
-    if (!m_statusShown) {
-        ui->statusText_label->setStyleSheet(tr("color:green;font-weight: bold;"));
+    // A failed write reads red; everything else green.
+    const bool failure = shown.startsWith(QLatin1String("Setting failed"));
+    if (!m_statusShown || failure != m_statusFailure) {
+        ui->statusText_label->setStyleSheet(failure ? QStringLiteral("color:red;font-weight: bold;")
+                                                    : tr("color:green;font-weight: bold;"));
         m_statusShown = true;
+        m_statusFailure = failure;
     }
 }
 

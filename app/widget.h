@@ -60,6 +60,7 @@ private:
     // The status text last shown: its generation, and whether the label's style is applied.
     uint32_t m_statusGeneration = 0;
     bool m_statusShown = false;
+    bool m_statusFailure = false;
 };
 
 // The frame the process entry gives the main window before showing it: no maximise button,

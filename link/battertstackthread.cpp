@@ -25,6 +25,17 @@ void logFrame(const char *direction, const uint8_t *bytes, int length) {
     qCDebug(lcLinkFrames).noquote() << currentTick() << direction << length << hex;
 }
 
+// "exception 2 (illegal data address)" for a controller's exception code.
+QByteArray exceptionText(uint8_t code) {
+    static const char *const names[] = {"illegal function",     "illegal data address",
+                                        "illegal data value",   "server device failure",
+                                        "acknowledge",          "server device busy"};
+    QByteArray text = "exception " + QByteArray::number(code);
+    if (code >= 1 && code <= 6)
+        text += QByteArray(" (") + names[code - 1] + ")";
+    return text;
+}
+
 // Sets the status text unless it already reads so, so the window repaints only on a change.
 void showStatus(const char *text) {
     char current[kStatusTextSize];
@@ -532,10 +543,12 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
     buildWriteFrame(writeData, function, start, count);
 
     int result = -1;
-    if (sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0 && responseMatchesRequest()) {
-        statusHold = true;
-        timerStart(&statusTimer);
-        setStatusText("Setting Successful");
+    const bool answered = sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0;
+    if (answered && responseMatchesRequest()) {
+        // In a list run, successes show until the first failure; the run's end tells how
+        // many failed.
+        if (!listRun || listFailures == 0)
+            holdStatus("Setting Successful");
         writesOk.fetch_add(1);
         result = 0;
     } else {
@@ -544,6 +557,16 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
                 << "Write of register" << start << "rejected:"
                 << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen).toHex(' ');
         writesFailed.fetch_add(1);
+        // The operator learns what became of the write: nothing confirmed is never shown as
+        // done, and an earlier success is not left standing.
+        const QByteArray why = !answered ? QByteArrayLiteral("no answer")
+                               : rxLen >= 3 && rxBuf[0] == txBuf[0] && rxBuf[1] == (function | 0x80)
+                                   ? exceptionText(rxBuf[2])
+                                   : QByteArrayLiteral("wrong answer");
+        if (listRun)
+            ++listFailures;
+        else
+            holdStatus(QByteArray("Setting failed: " + why).constData());
     }
 
     discardInput();
@@ -575,10 +598,26 @@ void Battert_Stack_Thread::stagedWriteTransaction() {
     finishLinkOp(1);
 }
 
+void Battert_Stack_Thread::holdStatus(const char *text) {
+    statusHold = true;
+    timerStart(&statusTimer);
+    setStatusText(text);
+}
+
+void Battert_Stack_Thread::reportListRun() {
+    if (listFailures > 0)
+        holdStatus(QStringLiteral("Setting failed: %1 of %2 writes")
+                       .arg(listFailures)
+                       .arg(listWrites)
+                       .toLatin1()
+                       .constData());
+}
+
 bool Battert_Stack_Thread::runWriteListEntries(int n) {
     for (int i = 0; i < n; ++i) {
         if (!linkRunning.load(std::memory_order_acquire))
             return false;
+        ++listWrites;
         const WriteListEntry &entry = listCopy[i];
         const uint8_t count = std::min<uint8_t>(entry.count, kWriteListMaxRegs);
         funcCode.store(kFunctionWrite);
@@ -594,8 +633,12 @@ bool Battert_Stack_Thread::runWriteListEntries(int n) {
 void Battert_Stack_Thread::writeListTransaction() {
     uint32_t generation = 0;
     const int n = takeWriteList(listCopy, &generation);
+    listRun = true;
+    listWrites = listFailures = 0;
     if (!runWriteListEntries(n))
         qCDebug(lcLink) << "Write list run stopped by disconnect";
+    listRun = false;
+    reportListRun();
     finishListRun(generation, 2);
 }
 
@@ -615,6 +658,8 @@ void Battert_Stack_Thread::writeListToAllTransaction() {
     const uint8_t savedAddr = deviceAddr.load();
     uint32_t generation = 0;
     const int n = takeWriteList(listCopy, &generation);
+    listRun = true;
+    listWrites = listFailures = 0;
 
     for (int addr = 1; addr <= devices; ++addr) {
         deviceAddr.store(static_cast<uint8_t>(addr));
@@ -627,5 +672,7 @@ void Battert_Stack_Thread::writeListToAllTransaction() {
 
     if (deviceAddr.load() != savedAddr)
         deviceAddr.store(savedAddr);
+    listRun = false;
+    reportListRun();
     finishListRun(generation, 3);
 }

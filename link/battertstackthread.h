@@ -99,6 +99,10 @@ private:
     // before the last one.
     bool runWriteListEntries(int n);
     void finishLinkOp(uint8_t op);
+    // Shows a write's outcome and holds it against "Refreshing Data" for kStatusHoldTicks.
+    void holdStatus(const char *text);
+    // After a list run with failed writes: how many of how many failed.
+    void reportListRun();
     void finishListRun(uint32_t generation, uint8_t op);
     void handlePortError(QSerialPort::SerialPortError error);
     bool responseMatchesRequest() const;
@@ -123,6 +127,9 @@ private:
     int32_t lastLinkOp = -1;
     uint32_t pollTimer = 0;
     bool statusHold = false;
+    bool listRun = false; // outcomes are counted and shown once at the end of the run
+    int listWrites = 0;
+    int listFailures = 0;
     uint32_t statusTimer = 0;
     uint32_t openRetryTimer = 0;
     QElapsedTimer lineClock;

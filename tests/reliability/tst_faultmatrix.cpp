@@ -482,6 +482,7 @@ void TestFaultMatrix::lateEchoesConfirmOnlyTheirOwnWrite() {
     QCOMPARE(rig.sim->writtenRegister(5), uint16_t(100));
     QCOMPARE(rig.sim->writtenRegister(6), uint16_t(20));
     QCOMPARE(rig.sim->writtenRegister(75), uint16_t(0)); // the refused date left nothing
+    QCOMPARE(statusText(), QStringLiteral("Setting failed: 1 of 3 writes"));
     QVERIFY(rig.worker->isRunning());
 }
 
