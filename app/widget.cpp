@@ -23,6 +23,8 @@
 
 namespace {
 
+constexpr int kStatusPeriodMs = 50;
+
 const char kTableStyle[] = "background-color:transparent;border:none;color: white;";
 const char kHeaderStyle[] = "QHeaderView::section{background-color:transparent;color: white;}";
 const char kFaultButtonStyle[] = "QPushButton{background-color: rgb(247, 51, 61);border-radius:15;"
@@ -65,22 +67,15 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_worker);
     connect(m_dispatcher, &CommandDispatcher::needToConfigCom, this, &Widget::NeedToConfigCom);
 
-    // The refresh timer fires when the next page pass is due; a tab change is followed at
-    // once. The status timer fires once after each change of the status text. Neither wakes
-    // the GUI thread while there is nothing to do.
+    // The refresh timer fires when the next page pass is due, and a tab change is followed at
+    // once. The status timer looks for a new status text 20 times a second: soon enough for
+    // the eye, and no cross-thread event per status change.
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setSingleShot(true);
     m_refreshTimer->setTimerType(Qt::PreciseTimer);
     connect(m_refreshTimer, &QTimer::timeout, this, &Widget::slotRefeshParaTimer);
     m_statusTimer = new QTimer(this);
-    m_statusTimer->setSingleShot(true);
-    m_statusTimer->setInterval(1);
     connect(m_statusTimer, &QTimer::timeout, this, &Widget::slotKelvaneComTimer);
-    addStatusListener(
-        [](void *timer) {
-            QMetaObject::invokeMethod(static_cast<QTimer *>(timer), "start", Qt::QueuedConnection);
-        },
-        m_statusTimer);
 
     SysTimerThread *ticker = tickThread();
 
@@ -118,7 +113,7 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
-    m_statusTimer->start();
+    m_statusTimer->start(kStatusPeriodMs);
 }
 
 Widget::~Widget() {
@@ -128,7 +123,6 @@ Widget::~Widget() {
         m_worker->stopLink();
     delete m_worker;
     m_worker = nullptr;
-    removeStatusListener(m_statusTimer);
     delete m_serialConfig;
     m_serialConfig = nullptr;
     m_pageRefresh.reset();

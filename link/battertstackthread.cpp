@@ -411,10 +411,16 @@ void Battert_Stack_Thread::handleReadyRead() {
         drainedBytes += static_cast<quint64>(late.size());
         return;
     }
-    const QByteArray incoming = port->readAll();
-    if (incoming.isEmpty())
+    // Straight into the accumulator, without a temporary array.
+    const qint64 available = port->bytesAvailable();
+    if (available <= 0)
         return;
-    rxAccum.append(incoming);
+    const int had = rxAccum.size();
+    rxAccum.resize(had + static_cast<int>(available));
+    const qint64 got = port->read(rxAccum.data() + had, available);
+    rxAccum.resize(had + static_cast<int>(std::max<qint64>(0, got)));
+    if (got <= 0)
+        return;
     lastByteUs = nowUs();
     takeFrame(false);
 }

@@ -140,19 +140,25 @@ void TestMainWindow::everyFormButtonIsWired() {
     for (QPushButton *b : buttons)
         QVERIFY2(b->cursor().shape() == Qt::PointingHandCursor, qPrintable(b->objectName()));
     // Every write button reaches the dispatcher: a press stages its parameter. (74 asks for
-    // a valid date first, 81-83 for a confirmation.)
+    // a valid date first, 81-83 for a confirmation.) Writes are taken only while the link runs;
+    // here no worker takes them, so they stay staged to be looked at.
+    linkRunning = 1;
+    portEnabled = 1;
     int pressed = 0;
     for (int n = 1; n <= 108; ++n) {
         QPushButton *b = w.form()->writeButton(n);
         if (!b || n == 74 || (n >= 81 && n <= 83))
             continue;
         writePending = 0;
+        w.form()->editField(n)->setPlainText(QStringLiteral("1"));
         b->click();
         QVERIFY2(writePending.load() == 1 && takeStagedWrite().start == n,
                  qPrintable(b->objectName()));
         ++pressed;
     }
     QCOMPARE(pressed, 26 + 58 + 15 - 1);
+    portEnabled = 0;
+    linkRunning = 0;
     linkOp = 0;
     writePending = 0;
     w.form()->next_page1->click();
@@ -168,7 +174,7 @@ void TestMainWindow::statusLabelRepaintsOnlyOnChange() {
     QTRY_COMPARE(label->text(), QStringLiteral("Idle"));
     StyleEventCounter counter;
     label->installEventFilter(&counter);
-    // Let the 1 ms status timer run many times over an unchanged text.
+    // Let the status timer run several times over an unchanged text.
     const int before = counter.count;
     QTest::qWait(200);
     QCOMPARE(counter.count, before);
