@@ -1,5 +1,7 @@
 #include "ui_widget.h"
 
+#include "artworkpage.h"
+
 #include <QCoreApplication>
 #include <QFont>
 #include <QFrame>
@@ -10,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QWidget>
@@ -86,6 +89,18 @@ QFont calibri(int pt) {
     return fontOf("Calibri", pt);
 }
 
+// The value fields' look (transparent over the artwork, white text) as a palette: with one
+// style sheet per field, each of the ~290 fields and its viewport and scroll bars would carry
+// the style-sheet style's rules and copies.
+QPalette valueFieldPalette() {
+    QPalette p;
+    for (QPalette::ColorRole role : {QPalette::Base, QPalette::Window})
+        p.setBrush(role, Qt::transparent);
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+        p.setColor(role, QColor(255, 255, 255));
+    return p;
+}
+
 QLabel *makeLabel(QWidget *parent, const char *name, int x, int y, int w, int h) {
     auto *l = new QLabel(parent);
     l->setObjectName(QString::fromLatin1(name));
@@ -109,12 +124,12 @@ QFrame *makeLine(QWidget *parent, const char *name, int x, int y, int w) {
     return l;
 }
 
+// A page; with an image, an ArtworkPage that paints it under the page's fields.
 QWidget *makePage(QWidget *parent, const char *name, const char *image) {
-    auto *p = new QWidget(parent);
+    QWidget *p =
+        image ? new ArtworkPage(QStringLiteral(":/images/%1").arg(QLatin1String(image)), parent)
+              : new QWidget(parent);
     p->setObjectName(QString::fromLatin1(name));
-    if (image)
-        p->setStyleSheet(QStringLiteral("#%1{background-image: url(:/images/%2);}")
-                             .arg(QLatin1String(name), QLatin1String(image)));
     return p;
 }
 
@@ -154,12 +169,15 @@ void Widget::setupUi(QWidget *Widget) {
     tabWidget = new QTabWidget(Widget);
     tabWidget->setObjectName(QStringLiteral("tabWidget"));
     tabWidget->setGeometry(-5, 15, 1408, 857);
-    tabWidget->setFont(arial());
     tabWidget->setLayoutDirection(Qt::RightToLeft);
     tabWidget->setAutoFillBackground(true);
-    tabWidget->setStyleSheet(QStringLiteral("QTabBar::tab{width:80}\n"
-                                            "QTabBar::tab{height:50}\n"
-                                            "QTabBar::tab{border: none}"));
+    // The tab style goes on the tab bar alone. On the tab widget it would put every widget of
+    // every page under the style-sheet style, which keeps rules, palettes and fonts per widget
+    // (4 MB for the ~400 widgets of the pages). The tab widget has no font of its own either:
+    // its bar shows icons only, and the pages take the window's font.
+    tabWidget->findChild<QTabBar *>()->setStyleSheet(QStringLiteral("QTabBar::tab{width:80}\n"
+                                                                    "QTabBar::tab{height:50}\n"
+                                                                    "QTabBar::tab{border: none}"));
     tabWidget->setTabPosition(QTabWidget::North);
     tabWidget->setTabBarAutoHide(true);
 
@@ -323,6 +341,7 @@ void Widget::setupUi(QWidget *Widget) {
 
 void Widget::createFields() {
     const QString valueStyle = QString::fromLatin1(kValueFieldStyle);
+    const QPalette valuePalette = valueFieldPalette();
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = map[i];
@@ -351,7 +370,8 @@ void Widget::createFields() {
             w = b;
         } else {
             auto *t = new QPlainTextEdit(page);
-            t->setStyleSheet(valueStyle);
+            t->setFrameShape(QFrame::NoFrame);
+            t->setPalette(valuePalette);
             // A value is one line: never wrapped under itself, never a scroll bar over the
             // artwork.
             t->setLineWrapMode(QPlainTextEdit::NoWrap);

@@ -3,6 +3,7 @@
 // header texts, the embedded artwork. Expected values are written out by hand from the layout
 // the controller's register blocks need, not taken from the field map.
 
+#include "artworkpage.h"
 #include "fieldmap.h"
 #include "ui_widget.h"
 
@@ -73,6 +74,9 @@ private slots:
     void retranslateEmptiesTheLiveFields();
     void artworkIsEmbedded_data();
     void artworkIsEmbedded();
+    void artworkPaintsAsAStyleSheetBackground_data();
+    void artworkPaintsAsAStyleSheetBackground();
+    void onlyTheShownPageHoldsItsArtwork();
 
 private:
     std::unique_ptr<QWidget> m_window;
@@ -108,9 +112,14 @@ void TestMainForm::windowFrame() {
     }
     QCOMPARE(m_ui->stackedWidget->widget(0), m_ui->set_page);
     QCOMPARE(m_ui->stackedWidget->widget(1), m_ui->set_page_2);
-    QCOMPARE(
-        m_ui->Host_tabWidget->styleSheet(),
-        QStringLiteral("#Host_tabWidget{background-image: url(:/images/homeBackGround.jpg);}"));
+    const char *artwork[] = {"homeBackGround.jpg", "DataBackGround.jpg", nullptr,
+                             "FaultBackGround.jpg", "PackBackGround.jpg"};
+    for (int i = 0; i < 5; ++i) {
+        auto *page = qobject_cast<ArtworkPage *>(m_ui->tabWidget->widget(i));
+        QCOMPARE(page ? page->imagePath() : QString(),
+                 artwork[i] ? QStringLiteral(":/images/%1").arg(QLatin1String(artwork[i]))
+                            : QString());
+    }
     QCOMPARE(m_ui->Data_tabWidget->layoutDirection(), Qt::LeftToRight);
 }
 
@@ -360,8 +369,16 @@ void TestMainForm::creationOrderFollowsTheForm() {
 void TestMainForm::fieldStyles() {
     const QString value =
         QStringLiteral("background-color:transparent;\nborder:none;\ncolor:rgb(255,255,255);");
+    // Value fields: transparent over the artwork, no frame, white text, without a style sheet
+    // of their own.
     auto *home = m_ui->readField(2, 30);
-    QCOMPARE(home->styleSheet(), value);
+    for (QPlainTextEdit *t : {home, m_ui->editField(1), m_ui->readField(3, 0)}) {
+        QCOMPARE(t->styleSheet(), QString());
+        QCOMPARE(t->frameShape(), QFrame::NoFrame);
+        QCOMPARE(t->palette().color(QPalette::Base).alpha(), 0);
+        QCOMPARE(t->palette().color(QPalette::Text), QColor(255, 255, 255));
+    }
+    QCOMPARE(m_ui->writeButton(24)->styleSheet(), value);
     QVERIFY(home->isReadOnly());
     QCOMPARE(home->font().family(), QStringLiteral("Calibri"));
     QCOMPARE(home->font().pointSize(), 12);
@@ -562,6 +579,64 @@ void TestMainForm::artworkIsEmbedded() {
     QVERIFY2(!pm.isNull(), qPrintable(path));
     QVERIFY(pm.width() >= minSize.width());
     QVERIFY(pm.height() >= minSize.height());
+}
+
+void TestMainForm::artworkPaintsAsAStyleSheetBackground_data() {
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QSize>("pageSize");
+    QTest::newRow("home, tab page") << "homeBackGround.jpg" << QSize(1398, 803);
+    QTest::newRow("settings 2, stacked page") << "SettingsBackGround2.jpg" << QSize(1401, 801);
+    QTest::newRow("pack, a corner only") << "PackBackGround.jpg" << QSize(40, 30);
+}
+
+// Qt's own style-sheet background is the reference: the page must look the same without it.
+void TestMainForm::artworkPaintsAsAStyleSheetBackground() {
+    QFETCH(QString, image);
+    QFETCH(QSize, pageSize);
+    const QString path = QStringLiteral(":/images/") + image;
+    ArtworkPage page(path);
+    page.resize(pageSize);
+    QWidget reference;
+    reference.setObjectName(QStringLiteral("reference"));
+    reference.setStyleSheet(QStringLiteral("#reference{background-image: url(%1);}").arg(path));
+    reference.resize(pageSize);
+    const QImage painted = page.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage expected = reference.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(painted.size(), pageSize);
+    QVERIFY(painted == expected);
+    // And it is the artwork, not an empty page on both sides.
+    QCOMPARE(painted.pixel(pageSize.width() - 1, pageSize.height() - 1),
+             QImage(path).pixel(pageSize.width() - 1, pageSize.height() - 1));
+}
+
+void TestMainForm::onlyTheShownPageHoldsItsArtwork() {
+    m_ui->tabWidget->setCurrentIndex(0);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto *home = qobject_cast<ArtworkPage *>(m_ui->Host_tabWidget);
+    auto *data = qobject_cast<ArtworkPage *>(m_ui->Data_tabWidget);
+    auto *set1 = qobject_cast<ArtworkPage *>(m_ui->set_page);
+    auto *set2 = qobject_cast<ArtworkPage *>(m_ui->set_page_2);
+    QVERIFY(home && data && set1 && set2);
+    QTRY_VERIFY(home->holdsArtwork());
+    QVERIFY(!data->holdsArtwork());
+
+    m_ui->tabWidget->setCurrentIndex(1);
+    QTRY_VERIFY(data->holdsArtwork());
+    QVERIFY(!home->holdsArtwork());
+
+    m_ui->tabWidget->setCurrentIndex(2);
+    QTRY_VERIFY(set1->holdsArtwork());
+    QVERIFY(!data->holdsArtwork());
+    m_ui->stackedWidget->setCurrentIndex(1);
+    QTRY_VERIFY(set2->holdsArtwork());
+    QVERIFY(!set1->holdsArtwork());
+
+    // A hidden window holds none.
+    m_window->hide();
+    QVERIFY(!set2->holdsArtwork());
+    m_ui->stackedWidget->setCurrentIndex(0);
+    m_ui->tabWidget->setCurrentIndex(0);
 }
 
 QTEST_MAIN(TestMainForm)

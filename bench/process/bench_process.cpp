@@ -1,0 +1,275 @@
+// Figures of the whole program's process, each beside its floor:
+//  1. process CPU (user + system, % of one core) of the real main window: disconnected; then
+//     connected to a simulated controller and idle on the Home page; then idle on the Pack
+//     page. The controller is a `vaduz-sim --pty` child process, so its CPU is not counted.
+//     The floor: a libmodbus master polling the same block (function 4, address 2, 100
+//     registers, device 1) at the page's period against another vaduz-sim child.
+//  2. the mean time between reads (first to last read seen) beside the nominal one.
+//  3. resident memory of the shown window beside a bare 1400 x 900 QWidget shown in a child
+//     process of its own (this program run with --bare).
+// Prints figures only; never fails on time.
+//
+//   bench_process [seconds per phase = 20]     (offscreen unless QT_QPA_PLATFORM is set)
+
+#include "battertstackthread.h"
+#include "registermirror.h"
+#include "serialline.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFont>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QTimer>
+
+#include <modbus.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace {
+
+double seconds(const rusage &u) {
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double cpuSeconds(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return seconds(u);
+}
+
+long rssKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+void runEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until done() or the deadline; true if done.
+template <typename F> bool waitFor(F done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        runEventLoop(20);
+    }
+    return true;
+}
+
+// A simulated controller in a child process; its pseudo-terminal path comes on its stdout.
+class SimulatorChild {
+public:
+    bool start() {
+        m_process.start(QStringLiteral(VADUZ_SIM), {QStringLiteral("--pty")});
+        if (!m_process.waitForStarted(5000) || !m_process.waitForReadyRead(5000))
+            return false;
+        m_path = QString::fromLocal8Bit(m_process.readLine().trimmed());
+        return !m_path.isEmpty();
+    }
+    ~SimulatorChild() {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate(); // SIGTERM to this child only
+        if (!m_process.waitForFinished(3000))
+            m_process.kill();
+    }
+    const QString &path() const { return m_path; }
+
+private:
+    QProcess m_process;
+    QString m_path;
+};
+
+struct Phase {
+    double cpuPercent = 0;
+    double meanPeriodMs = 0;
+    quint64 reads = 0;
+};
+
+// Process CPU over `secs` with the event loop running, and the worker's reads meanwhile.
+Phase measure(Widget &w, int secs) {
+    const quint64 reads0 = w.worker()->stats().readsOk;
+    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer wall;
+    wall.start();
+    runEventLoop(secs * 1000);
+    const double elapsed = double(wall.nsecsElapsed()) / 1e9;
+    Phase p;
+    p.cpuPercent = 100.0 * (cpuSeconds(RUSAGE_SELF) - cpu0) / elapsed;
+    p.reads = w.worker()->stats().readsOk - reads0;
+    return p;
+}
+
+// The mean time between reads, from the first to the last read seen within `secs` (a watcher
+// looks every millisecond, so this runs apart from the CPU phase).
+double meanReadIntervalMs(Widget &w, int secs) {
+    QElapsedTimer wall;
+    wall.start();
+    quint64 last = w.worker()->stats().readsOk, changes = 0;
+    qint64 firstNs = -1, lastNs = -1;
+    QTimer watch;
+    watch.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const quint64 now = w.worker()->stats().readsOk;
+        if (now == last)
+            return;
+        last = now;
+        lastNs = wall.nsecsElapsed();
+        if (firstNs < 0)
+            firstNs = lastNs;
+        else
+            ++changes;
+    });
+    watch.start(1);
+    runEventLoop(secs * 1000);
+    return changes ? double(lastNs - firstNs) / 1e6 / double(changes) : 0;
+}
+
+// The floor: an idle libmodbus master reading block 2 every periodMs on its own thread; the
+// CPU of that thread alone (the window's tick thread keeps running in this process).
+double modbusFloorPercent(const QString &path, int periodMs, int secs) {
+    double percent = -1;
+    std::thread master([&] {
+        const QByteArray port = path.toLocal8Bit();
+        modbus_t *ctx = modbus_new_rtu(port.constData(), 9600, 'N', 8, 1);
+        if (!ctx)
+            return;
+        if (modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0) {
+            uint16_t regs[100];
+            const double cpu0 = cpuSeconds(RUSAGE_THREAD);
+            QElapsedTimer wall;
+            wall.start();
+            for (qint64 next = 0; next < secs * 1000LL; next += periodMs) {
+                modbus_read_input_registers(ctx, 2, 100, regs);
+                const qint64 wait = next + periodMs - wall.elapsed();
+                if (wait > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            }
+            percent = 100.0 * (cpuSeconds(RUSAGE_THREAD) - cpu0) / (wall.nsecsElapsed() / 1e9);
+            modbus_close(ctx);
+        }
+        modbus_free(ctx);
+    });
+    master.join();
+    return percent;
+}
+
+// The bare window's VmRSS in kB, from a child run of this program with --bare.
+long bareWindowRssKb(const QString &self) {
+    QProcess child;
+    child.start(self, {QStringLiteral("--bare")});
+    if (!child.waitForFinished(60000))
+        return -1;
+    return child.readAllStandardOutput().trimmed().toLong();
+}
+
+void printPhase(const char *name, const Phase &p, double floorPercent, double nominalMs) {
+    std::printf("  %-30s %6.2f %%", name, p.cpuPercent);
+    if (floorPercent > 0)
+        std::printf("   floor %5.2f %%   ratio %5.1f", floorPercent, p.cpuPercent / floorPercent);
+    std::printf("\n");
+    if (nominalMs > 0)
+        std::printf("  %-30s %6.1f ms between reads   nominal %.1f ms   ratio %.4f\n",
+                    "  poll period", p.meanPeriodMs, nominalMs, p.meanPeriodMs / nominalMs);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // the --bare child inherits it
+    // As the program's entry sets up the application.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    QFont font(QStringLiteral("Calibri"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    QApplication app(argc, argv);
+    const bool bare = argc > 1 && qstrcmp(argv[1], "--bare") == 0;
+    const int secs = !bare && argc > 1 ? std::max(2, atoi(argv[1])) : 20;
+
+    if (bare) {
+        QWidget w;
+        w.resize(1400, 900);
+        w.show();
+        runEventLoop(4000);
+        std::printf("%ld\n", rssKb());
+        return 0;
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("vaduz.*.debug=false"));
+
+    SimulatorChild sim;
+    if (!sim.start()) {
+        std::fprintf(stderr, "bench_process: cannot start %s --pty\n", VADUZ_SIM);
+        return 1;
+    }
+
+    auto w = std::make_unique<Widget>();
+    fixMainWindowFrame(*w);
+    w->show();
+    runEventLoop(4000);
+    const long shownKb = rssKb();
+
+    const Phase disconnected = measure(*w, secs);
+
+    // Connect as the operator does: the settings record names the port, then Connect.
+    useSerialLine(sim.path());
+    deviceAddr.store(1);
+    w->form()->com_open_close_btn->click();
+    if (!waitFor([&] { return w->worker()->stats().readsOk > 0; }, 10000)) {
+        std::fprintf(stderr, "bench_process: the window does not read from the simulator\n");
+        return 1;
+    }
+    runEventLoop(1000);
+    Phase home = measure(*w, secs);
+    home.meanPeriodMs = meanReadIntervalMs(*w, std::max(5, secs / 2));
+    w->form()->tabWidget->setCurrentIndex(4);
+    runEventLoop(1000);
+    Phase pack = measure(*w, secs);
+    pack.meanPeriodMs = meanReadIntervalMs(*w, std::max(5, secs / 2));
+    const long connectedKb = rssKb();
+    w.reset();
+
+    SimulatorChild floorSim;
+    const bool floorUp = floorSim.start();
+    const double homeFloor = floorUp ? modbusFloorPercent(floorSim.path(), 500, secs) : -1;
+    const double packFloor = floorUp ? modbusFloorPercent(floorSim.path(), 200, secs) : -1;
+    const long bareKb = bareWindowRssKb(QCoreApplication::applicationFilePath());
+
+    std::printf("main window process, platform %s, %d s a phase\n",
+                qPrintable(QGuiApplication::platformName()), secs);
+    std::printf("process CPU (%% of one core; the simulated controller runs in a child):\n");
+    printPhase("disconnected", disconnected, -1, 0);
+    printPhase("connected, idle on Home", home, homeFloor, 500);
+    // The Pack page's cycle is 15 reads and one silent pass of 200 ms each.
+    printPhase("connected, idle on Pack", pack, packFloor, 200.0 * 16 / 15);
+    std::printf("  (floor: libmodbus master, one block-2 read per period, its thread's CPU)\n");
+    std::printf("resident memory (VmRSS):\n");
+    std::printf("  window shown, idle               %7.1f MB\n", shownKb / 1024.0);
+    std::printf("  after Home and Pack connected    %7.1f MB\n", connectedKb / 1024.0);
+    std::printf("  bare 1400 x 900 QWidget          %7.1f MB\n", bareKb / 1024.0);
+    std::printf("  difference (shown - bare)        %7.1f MB\n", (shownKb - bareKb) / 1024.0);
+    std::printf("  difference (after pages - bare)  %7.1f MB\n", (connectedKb - bareKb) / 1024.0);
+    return 0;
+}

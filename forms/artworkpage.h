@@ -1,0 +1,34 @@
+#pragma once
+// A page of the main form with its artwork painted under its children, drawn from the page's
+// top-left corner at the artwork's own size, as a style-sheet "background-image" draws it
+// (vaduz-artgen makes every page's artwork at least as large as the page).
+//
+// A page background is up to 1410 x 820 pixels. The page decodes it when it is painted and
+// drops it when it is hidden, so of the six backgrounds only the shown one is held, and held
+// at 3 bytes a pixel (3.5 MB; the artwork is opaque). As a style sheet, every page's picture
+// stayed decoded at 4 bytes a pixel from the window's construction on, some twice over (the
+// style's rule and the pixmap cache): 32 MB or more for one visible page.
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+class ArtworkPage : public QWidget {
+    Q_OBJECT
+
+public:
+    // imagePath: the artwork, e.g. ":/images/homeBackGround.jpg".
+    explicit ArtworkPage(const QString &imagePath, QWidget *parent = nullptr);
+
+    const QString &imagePath() const { return m_imagePath; }
+    // Whether the decoded artwork is held now.
+    bool holdsArtwork() const { return !m_artwork.isNull(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QString m_imagePath;
+    QImage m_artwork;
+};
