@@ -2,15 +2,19 @@
 
 #include "artworkpage.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFont>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
@@ -146,6 +150,36 @@ QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int c
     for (int r = 0; r < rows; ++r)
         t->setVerticalHeaderItem(r, new QTableWidgetItem);
     return t;
+}
+
+const QRegularExpression kEditField(QStringLiteral("^W_Addr(\\d+)_text$"));
+
+// Enter in an entry field presses the button that acts on it, as an operator expects of a
+// form; the key is not typed into the field.
+class EnterPresses : public QObject {
+public:
+    EnterPresses(QObject *field, QAbstractButton *button) : QObject(field), m_button(button) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && m_button &&
+                m_button->isEnabled()) {
+                m_button->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QAbstractButton> m_button;
+};
+
+void pressOnEnter(QPlainTextEdit *field, QAbstractButton *button) {
+    if (field && button)
+        field->installEventFilter(new EnterPresses(field, button));
 }
 
 } // namespace
@@ -314,7 +348,11 @@ void Widget::setupUi(QWidget *Widget) {
     devaddrSetText->setObjectName(QStringLiteral("devaddrSetText"));
     devaddrSetText->setGeometry(964, 872, 90, 30);
     devaddrSetText->setFont(calibri(12));
-    devaddrSetText->setStyleSheet(QStringLiteral("background-color:transparent;\nborder:none;"));
+    // An entry field, and it looks like one.
+    devaddrSetText->setStyleSheet(QStringLiteral(
+        "background-color:white;color:black;border:1px solid #7a7a7a;border-radius:3px;"));
+    devaddrSetText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    devaddrSetText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     devaddrSet_btn = makeButton(Widget, "devaddrSet_btn", 1078, 870, 101, 31);
     com_set_btn = makeButton(Widget, "com_set_btn", 1205, 870, 101, 31);
     com_open_close_btn = makeButton(Widget, "com_open_close_btn", 1300, 870, 101, 31);
@@ -330,6 +368,21 @@ void Widget::setupUi(QWidget *Widget) {
              status_label, statusText_label, welcome_label, devaddr_label, devaddrText_label,
              devaddrSetText, devaddrSet_btn, one_key_set_btn, one_key_set_muti_batt_btn})
         w->raise();
+
+    // Keyboard: Tab and Shift+Tab move between the entry fields instead of typing a tab, fields
+    // that only show values are left out of the chain (a click still selects their text), and
+    // Enter in an entry field presses its button.
+    for (QPlainTextEdit *t : Widget->findChildren<QPlainTextEdit *>()) {
+        t->setTabChangesFocus(true);
+        if (t->isReadOnly())
+            t->setFocusPolicy(Qt::ClickFocus);
+        const QRegularExpressionMatch m = kEditField.match(t->objectName());
+        if (m.hasMatch())
+            pressOnEnter(t, qobject_cast<QAbstractButton *>(
+                                field(QStringLiteral("W_Addr%1_btn").arg(m.captured(1)))));
+    }
+    pressOnEnter(devaddrSetText, devaddrSet_btn);
+    pressOnEnter(needReadFaultCnt_text, ReadingFault_btn);
 
     retranslateUi(Widget);
 

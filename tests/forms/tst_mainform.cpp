@@ -77,6 +77,8 @@ private slots:
     void artworkPaintsAsAStyleSheetBackground_data();
     void artworkPaintsAsAStyleSheetBackground();
     void onlyTheShownPageHoldsItsArtwork();
+    void keyboard_data();
+    void keyboard();
 
 private:
     std::unique_ptr<QWidget> m_window;
@@ -637,6 +639,42 @@ void TestMainForm::onlyTheShownPageHoldsItsArtwork() {
     QVERIFY(!set2->holdsArtwork());
     m_ui->stackedWidget->setCurrentIndex(0);
     m_ui->tabWidget->setCurrentIndex(0);
+}
+
+// Tab moves on instead of typing a tab; Enter in an entry field presses the button that acts on
+// it instead of typing a line break; fields that only show values are not in the Tab chain.
+void TestMainForm::keyboard_data() {
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("button"); // empty: read-only, out of the Tab chain
+    QTest::newRow("parameter 24") << "W_Addr24_text" << "W_Addr24_btn";
+    QTest::newRow("date and time") << "W_Addr74_text" << "W_Addr74_btn";
+    QTest::newRow("device address") << "devaddrSetText" << "devaddrSet_btn";
+    QTest::newRow("fault record count") << "needReadFaultCnt_text" << "ReadingFault_btn";
+    QTest::newRow("a Home value") << "R_Addr2Num0_text" << "";
+}
+
+void TestMainForm::keyboard() {
+    QFETCH(QString, field);
+    QFETCH(QString, button);
+    auto *edit = m_window->findChild<QPlainTextEdit *>(field);
+    QVERIFY(edit);
+    if (button.isEmpty()) {
+        QCOMPARE(edit->focusPolicy(), Qt::ClickFocus);
+        return;
+    }
+    auto *b = m_window->findChild<QPushButton *>(button);
+    QVERIFY(b);
+    QSignalSpy clicked(b, &QPushButton::clicked);
+    edit->setPlainText(QStringLiteral("12"));
+    QTest::keyClick(edit, Qt::Key_Tab);
+    QTest::keyClick(edit, Qt::Key_Backtab);
+    QCOMPARE(edit->toPlainText(), QStringLiteral("12"));
+    QCOMPARE(clicked.count(), 0);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTest::keyClick(edit, Qt::Key_Enter);
+    QCOMPARE(clicked.count(), 2);
+    QCOMPARE(edit->toPlainText(), QStringLiteral("12"));
+    edit->clear();
 }
 
 QTEST_MAIN(TestMainForm)
