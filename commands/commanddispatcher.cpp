@@ -19,6 +19,10 @@
 
 namespace {
 
+// The Home block; its register 17 holds the number of devices on the bus in its low byte.
+constexpr int kHomeBlock = 2;
+constexpr int kDeviceCountReg = 17;
+
 // Operator-visible texts belong to the main window's translation context.
 QString trWidget(const char *text) {
     return QCoreApplication::translate("Widget", text);
@@ -110,9 +114,9 @@ void CommandDispatcher::dispatch(QObject *sender) {
     } else if (button == ui->com_open_close_btn) {
         connectOrDisconnect();
     } else if (button == ui->one_key_set_btn) {
-        queueOneClickSetup(paramFields, 2);
+        oneClickSetup(2);
     } else if (button == ui->one_key_set_muti_batt_btn) {
-        queueOneClickSetup(paramFields, 3);
+        oneClickSetup(3);
     } else if (button == ui->ReadingFault_btn) {
         startFaultReading();
     } else if (button == ui->ExportFault_btn) {
@@ -151,6 +155,13 @@ void CommandDispatcher::showTips(const QString &text, const QString &buttonText)
     box.exec();
 }
 
+bool CommandDispatcher::linkReady() {
+    if (portEnabled.load(std::memory_order_acquire) && linkRunning.load(std::memory_order_acquire))
+        return true;
+    showTips(trWidget("Not connected: press Connect first. Nothing was sent."), trWidget("OK"));
+    return false;
+}
+
 bool CommandDispatcher::confirm(const QString &text, const QString &informativeText) {
     delete confirmBox;
     confirmBox = new QMessageBox(window);
@@ -182,6 +193,10 @@ void CommandDispatcher::connectOrDisconnect() {
     if (comGuard() != 0)
         return;
     if (!portEnabled.load(std::memory_order_acquire)) {
+        // Whatever a run cut short by Disconnect left staged is not sent on the new link; the
+        // device count is known again only once the Home block has been read on it.
+        discardStagedRequests();
+        homeReadsAtConnect = blockLandings(kHomeBlock);
         // The worker opens the port with the settings stored now.
         worker->startLink();
         ui->com_open_close_btn->setText(trWidget("Disconnect"));
@@ -217,24 +232,57 @@ void CommandDispatcher::turnSettingsPage(int step) {
 
 void CommandDispatcher::writeParameter(int n) {
     QPlainTextEdit *field = ui->editField(n);
-    if (!field)
+    if (!field || !linkReady())
         return;
-    if (!stageParamWrite(n, field->toPlainText()) && n == 74)
+    if (stageParamWrite(n, field->toPlainText()))
+        return;
+    // Nothing is staged; the field keeps its text and its edited mark for the correction.
+    if (n == 74)
         showTips(trWidget("The format is incorrect,correct format is yyyy-MM-dd hh:mm:ss"),
                  trWidget("ok"));
+    else
+        showTips(paramInputTip(n) + QLatin1Char(' ') + trWidget("Nothing was written."),
+                 trWidget("OK"));
+}
+
+void CommandDispatcher::oneClickSetup(uint8_t op) {
+    if (!linkReady())
+        return;
+    // The worker sends the list to addresses 1..N with N from the Home block; a count left from
+    // another link, or none at all, would send it to the wrong devices or to none.
+    if (op == 3 && (blockLandings(kHomeBlock) == homeReadsAtConnect ||
+                    (mirrorCell(kHomeBlock, kDeviceCountReg) & 0xFF) == 0)) {
+        showTips(trWidget("The number of devices is not known yet: show the Home page until it "
+                          "has been read, then press One-click setup muti batt again. Nothing "
+                          "was sent."),
+                 trWidget("OK"));
+        return;
+    }
+    int refused = 0;
+    if (queueOneClickSetup(paramFields, op, &refused) < 0)
+        showTips(paramInputTip(refused) + QLatin1Char(' ') +
+                     trWidget("One-click setup sent nothing."),
+                 trWidget("OK"));
 }
 
 void CommandDispatcher::runCommand(int n) {
     for (const CommandText &command : kCommands) {
         if (command.n != n)
             continue;
-        if (confirm(trWidget(command.text), trWidget(command.note)))
+        if (linkReady() && confirm(trWidget(command.text), trWidget(command.note)) && linkReady())
             stageCommand(static_cast<uint16_t>(n));
         return;
     }
 }
 
 void CommandDispatcher::setDeviceAddress() {
-    const int value = ui->devaddrSetText->toPlainText().toInt(nullptr, 10);
-    deviceAddr.store(static_cast<uint8_t>(value & 0xFF), std::memory_order_release);
+    uint8_t addr = 0;
+    if (!parseDeviceAddress(ui->devaddrSetText->toPlainText(), &addr)) {
+        // 0 would be the broadcast address: every controller acts, none answers.
+        showTips(trWidget("The device address must be a whole number from 1 to 247, for example "
+                          "1."),
+                 trWidget("OK"));
+        return;
+    }
+    deviceAddr.store(addr, std::memory_order_release);
 }

@@ -47,12 +47,16 @@ private:
     // Dark Yes/No box; true only when the operator pressed Yes.
     bool confirm(const QString &text, const QString &informativeText);
     void showTips(const QString &text, const QString &buttonText);
+    // True while the link runs; otherwise tells the operator to connect first. Work is never
+    // kept for a later Connect: by then the operator may be talking to another controller.
+    bool linkReady();
 
     void openComSettings();
     void connectOrDisconnect();
     void startFaultReading();
     void turnSettingsPage(int step);
     void writeParameter(int n);
+    void oneClickSetup(uint8_t op);
     void runCommand(int n);
     void setDeviceAddress();
 
@@ -64,4 +68,6 @@ private:
     QList<QPlainTextEdit *> paramFields;
     QPointer<QMessageBox> confirmBox;
     int settingsPage = 0;
+    // Reads of the Home block (which carries the device count) landed before the last Connect.
+    uint32_t homeReadsAtConnect = 0;
 };

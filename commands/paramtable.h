@@ -25,8 +25,9 @@ struct ParamInfo {
     uint16_t number = 0;
     ParamPage page = ParamPage::Home;
     ParamEncoding encoding = ParamEncoding::Int;
-    uint8_t regs = 1;     // registers written by the single write
-    uint8_t dataKind = 3; // data kind handed to stageWrite
+    uint8_t regs = 1;      // registers written by the single write
+    uint8_t dataKind = 3;  // data kind handed to stageWrite
+    bool isSigned = false; // register read as -32768..32767 (else 0..65535), as read back
 };
 
 // The entry of parameter n, or nullptr when n is no writable parameter.
@@ -50,24 +51,38 @@ struct ParamWriteData {
     uint8_t bytes[kWriteListDataSize] = {};
 };
 
-// Register value helpers (two's complement low 16 bits of the exact integer result).
-uint16_t intWord(const QString &text);
-uint16_t halfIntWord(const QString &text);
-// Text as double, times factor, rounded to nearest with halves away from zero.
-uint16_t roundedScaledWord(const QString &text, double factor);
-// Text as single precision, times factor without rounding the product, truncated toward zero.
-uint16_t truncatedScaledWord(const QString &text, double factor);
-// Text's UTF-8 bytes at the start of a zeroed area of regs * 2 bytes; longer texts are cut.
-void textBytes(const QString &text, int regs, uint8_t *out);
+// Operator text as a number. Blanks and line breaks around it are ignored; anything else makes
+// it no number: "3.6V", "3,65", "1e3" and the empty text are refused, not read as 0.
+// A whole number: optional sign and decimal digits.
+bool parseWholeNumber(const QString &text, qint64 *out);
+// A decimal number: optional sign, digits with at most one '.' (at least one digit).
+bool parseDecimalNumber(const QString &text, double *out);
+
+// Register value of a numeric parameter text. False (out untouched) when the text is no number
+// of the encoding's kind or the value, after scaling, does not fit the register: 0..65535, or
+// -32768..32767 (stored as two's complement) for a signed register.
+bool intWord(const QString &text, bool isSigned, uint16_t *out);
+// Half of the whole number, rounded toward zero (7 gives 3, -7 gives -3).
+bool halfIntWord(const QString &text, bool isSigned, uint16_t *out);
+// The decimal number times factor, rounded to nearest with halves away from zero.
+bool scaledWord(const QString &text, double factor, bool isSigned, uint16_t *out);
+// Text's UTF-8 bytes at the start of a zeroed area of regs * 2 bytes. False (out untouched) when
+// the text needs more bytes than that.
+bool textBytes(const QString &text, int regs, uint8_t *out);
 // "yyyy-MM-dd hh:mm:ss" into year - 2000, month, day, hour, minute, second. False (and out
 // untouched) when the text is no valid calendar date and time.
 bool dateTimeWords(const QString &text, uint16_t out[6]);
 
+// What parameter n accepts, for the operator, with an example: "Parameter 24 takes a number
+// from 0 to 65.535, for example 3.65." Empty for a number without an edit field.
+QString paramInputTip(int n);
+
 // Converts a field's text into the single write of parameter n (button W_Addr<n>_btn). False
-// when n is no writable parameter with an edit field, or for parameter 74 when the text is no
-// valid date and time.
+// when n is no writable parameter with an edit field, or when the text is not accepted (see the
+// helpers above; paramInputTip says what is).
 bool encodeSingleWrite(int n, const QString &text, ParamWriteData *out);
 
-// Converts a field's text into a one-click list entry for parameter n (1..84). False when the
-// parameter is not queued (no such field, or parameter 74 with an invalid date and time).
+// Converts a field's text into a one-click list entry for parameter n (1..84), with the same
+// register data as the single write. False when the parameter is not queued (no such field) or
+// the text is not accepted.
 bool encodeListEntry(int n, const QString &text, WriteListEntry *out);

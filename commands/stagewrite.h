@@ -26,7 +26,7 @@ void fillWriteData(uint8_t *out, const void *data, uint8_t count, uint8_t kind);
 void stageWrite(const void *data, uint16_t start, uint8_t count, uint8_t kind);
 
 // Converts the text of parameter n's field and stages its write. False (nothing staged) when n
-// has no edit field or, for the date and time, the text is not a valid "yyyy-MM-dd hh:mm:ss".
+// has no edit field or the text is not accepted for it (paramInputTip says what is).
 bool stageParamWrite(int n, const QString &text);
 
 // One-shot command: writes 1 to register reg (data bytes 0x00 0x01).

@@ -33,7 +33,8 @@ void connectEditTracking(const QList<QPlainTextEdit *> &fields) {
     }
 }
 
-int buildWriteList(const QList<QPlainTextEdit *> &fields, WriteListEntry *entries) {
+int buildWriteList(const QList<QPlainTextEdit *> &fields, WriteListEntry *entries, int *refused) {
+    int taken[kWriteListEntries];
     int count = 0;
     for (QPlainTextEdit *field : fields) {
         if (count >= kWriteListEntries)
@@ -41,18 +42,23 @@ int buildWriteList(const QList<QPlainTextEdit *> &fields, WriteListEntry *entrie
         const int n = trackedParam(field);
         if (!n || !paramEdited[n])
             continue;
-        // A date and time that does not parse is left out without a message; the text stays
-        // in its field for the operator to correct.
-        if (encodeListEntry(n, field->toPlainText(), &entries[count]))
-            ++count;
-        paramEdited[n] = 0;
+        // One field that cannot be written stops the whole list: the controller never gets
+        // half of a set of thresholds meant to go together. Every mark stays for the retry.
+        if (!encodeListEntry(n, field->toPlainText(), &entries[count])) {
+            if (refused)
+                *refused = n;
+            return -1;
+        }
+        taken[count++] = n;
     }
+    for (int i = 0; i < count; ++i)
+        paramEdited[taken[i]] = 0;
     return count;
 }
 
-int queueOneClickSetup(const QList<QPlainTextEdit *> &fields, uint8_t op) {
+int queueOneClickSetup(const QList<QPlainTextEdit *> &fields, uint8_t op, int *refused) {
     WriteListEntry entries[kWriteListEntries];
-    const int n = buildWriteList(fields, entries);
+    const int n = buildWriteList(fields, entries, refused);
     if (n > 0)
         queueWriteList(entries, n, op);
     return n;

@@ -21,11 +21,15 @@ QList<QPlainTextEdit *> trackedParamFields(const QList<QWidget *> &widgets);
 void connectEditTracking(const QList<QPlainTextEdit *> &fields);
 
 // Fills entries (room for kWriteListEntries) with the edited parameters among fields, in their
-// order, at most 85. Clears the edited flag of every parameter it takes. Returns the number of
-// entries.
-int buildWriteList(const QList<QPlainTextEdit *> &fields, WriteListEntry *entries);
+// order, at most 85, encoded exactly as their Set buttons write them. Returns the number of
+// entries and clears the edited flag of every parameter it takes. When the text of an edited
+// field is not accepted, the list is refused whole: returns -1, clears no flag and, when refused
+// is given, stores the first such parameter there.
+int buildWriteList(const QList<QPlainTextEdit *> &fields, WriteListEntry *entries,
+                   int *refused = nullptr);
 
 // Builds the list and, when it holds at least one entry, hands it to the link worker with
 // linkOp = op (2: to the current device address, 3: to every address in turn). Returns the
-// number of entries queued; with none, linkOp is left as it was.
-int queueOneClickSetup(const QList<QPlainTextEdit *> &fields, uint8_t op);
+// number of entries queued, or -1 (nothing queued, refused as above); with none, linkOp is left
+// as it was.
+int queueOneClickSetup(const QList<QPlainTextEdit *> &fields, uint8_t op, int *refused = nullptr);

@@ -5,10 +5,12 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
-#include <utility>
-#include <vector>
 
 std::atomic<int16_t> registerMirror[kMirrorCells];
+
+namespace {
+std::atomic<uint32_t> landings[kMirrorBlocks];
+} // namespace
 
 std::atomic<int32_t> pollMode{0};
 std::atomic<int32_t> pollPeriod{1000};
@@ -41,9 +43,6 @@ std::mutex statusLock;
 char statusText[kStatusTextSize] = "Idle";
 std::atomic<uint32_t> statusGeneration{0};
 
-std::mutex listenerLock;
-std::vector<std::pair<StatusListener, void *>> statusListeners;
-
 std::mutex wakeLock;
 std::condition_variable wakeSignal;
 bool wakeRequested = false;
@@ -73,7 +72,15 @@ int landRegisters(int block, const uint8_t *data, int count)
         const auto word = static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
         cells[i].store(static_cast<int16_t>(word), std::memory_order_relaxed);
     }
+    landings[block].fetch_add(1, std::memory_order_release);
     return n;
+}
+
+uint32_t blockLandings(int block)
+{
+    if (block < 0 || block >= kMirrorBlocks)
+        return 0;
+    return landings[block].load(std::memory_order_acquire);
 }
 
 void setMirrorCell(int index, int16_t value)
@@ -100,9 +107,16 @@ void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_
         std::memset(staged.data, 0, sizeof staged.data);
         if (data && dataLen > 0)
             std::memcpy(staged.data, data, static_cast<size_t>(std::min(dataLen, kWriteDataSize)));
+        writePending.store(1, std::memory_order_release);
+        // A queued list would be lost if linkOp named the write instead: the worker ends a
+        // write by setting linkOp to 0. Left at 2 or 3, the list runs first and the worker
+        // turns to the pending write when the list is done. Always a read-modify-write, so
+        // the worker ending the list either sees writePending or leaves 0 for this to raise.
+        uint8_t op = linkOp.load(std::memory_order_relaxed);
+        while (!linkOp.compare_exchange_weak(op, op == 0 ? uint8_t(1) : op,
+                                             std::memory_order_acq_rel)) {
+        }
     }
-    writePending.store(1, std::memory_order_release);
-    linkOp.store(1, std::memory_order_release);
     wakeLinkWorker();
 }
 
@@ -128,6 +142,15 @@ void queueWriteList(const WriteListEntry *entries, int n, uint8_t op)
     wakeLinkWorker();
 }
 
+void discardStagedRequests()
+{
+    std::lock_guard<std::mutex> guard(payloadLock);
+    writePending.store(0, std::memory_order_relaxed);
+    writeListCount.store(0, std::memory_order_relaxed);
+    ++writeListGeneration;
+    linkOp.store(0, std::memory_order_release);
+}
+
 int takeWriteList(WriteListEntry *out, uint32_t *generation)
 {
     std::lock_guard<std::mutex> guard(payloadLock);
@@ -144,37 +167,21 @@ bool finishWriteList(uint32_t generation, uint8_t op)
     if (generation != writeListGeneration)
         return false;
     writeListCount.store(0, std::memory_order_relaxed);
-    // A single write staged meanwhile has set linkOp to 1: it stays.
-    linkOp.compare_exchange_strong(op, 0, std::memory_order_acq_rel);
+    // A single write staged while the list was queued or ran left linkOp naming the list and
+    // waits in writePending: it is next. (Staging takes the same lock, so it cannot slip in
+    // between.)
+    const uint8_t next = writePending.load(std::memory_order_acquire) == 1 ? 1 : 0;
+    linkOp.compare_exchange_strong(op, next, std::memory_order_acq_rel);
     return true;
 }
 
 void setStatusText(const char *text)
 {
-    {
-        std::lock_guard<std::mutex> guard(statusLock);
-        std::memset(statusText, 0, sizeof statusText);
-        if (text)
-            std::strncpy(statusText, text, kStatusTextSize - 1);
-        statusGeneration.fetch_add(1, std::memory_order_release);
-    }
-    std::lock_guard<std::mutex> guard(listenerLock);
-    for (const auto &l : statusListeners)
-        l.first(l.second);
-}
-
-void addStatusListener(StatusListener listener, void *context)
-{
-    std::lock_guard<std::mutex> guard(listenerLock);
-    statusListeners.emplace_back(listener, context);
-}
-
-void removeStatusListener(void *context)
-{
-    std::lock_guard<std::mutex> guard(listenerLock);
-    statusListeners.erase(std::remove_if(statusListeners.begin(), statusListeners.end(),
-                                         [context](const auto &l) { return l.second == context; }),
-                          statusListeners.end());
+    std::lock_guard<std::mutex> guard(statusLock);
+    std::memset(statusText, 0, sizeof statusText);
+    if (text)
+        std::strncpy(statusText, text, kStatusTextSize - 1);
+    statusGeneration.fetch_add(1, std::memory_order_release);
 }
 
 void wakeLinkWorker()

@@ -29,6 +29,10 @@ void copyMirror(int first, int n, int16_t *out);
 // Stores count big-endian words from data into block's cells 0..count-1. Words that would
 // fall outside the block are not stored. Returns the number of cells written.
 int landRegisters(int block, const uint8_t *data, int count);
+// Number of reads landed in block since start (wrapping; 0 for a block outside the mirror).
+// A cell is 0 both before its first read and when the controller reports 0; comparing this
+// count with one taken earlier tells whether the block has been read since.
+uint32_t blockLandings(int block);
 // Test helper and simulator reset: sets one cell.
 void setMirrorCell(int index, int16_t value);
 // Sets every cell to 0 (start-up state; used by tests).
@@ -69,8 +73,9 @@ struct StagedWrite {
     uint8_t count = 0;
     uint8_t data[kWriteDataSize] = {};
 };
-// GUI: stores the payload, then sets writePending = 1 and linkOp = 1 (in that order).
-// count is clamped so that count * 2 bytes fit the data buffer.
+// GUI: stores the payload, then sets writePending = 1 and linkOp = 1 (in that order). A list
+// queued or running (linkOp 2 or 3) keeps linkOp: the worker performs the write when the list
+// is done. count is clamped so that count * 2 bytes fit the data buffer.
 void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_t *data,
                        int dataLen);
 // Worker: copies the staged payload.
@@ -94,9 +99,14 @@ void queueWriteList(const WriteListEntry *entries, int n, uint8_t op);
 // list's generation (counted by every queueWriteList) goes to *generation when given.
 int takeWriteList(WriteListEntry *out, uint32_t *generation = nullptr);
 // Worker, at the end of a list run of operation op: when no list has been queued since the one
-// of this generation was taken, sets writeListCount to 0 and linkOp from op back to 0 and
-// returns true. Otherwise leaves both alone, so the newer list is run next, and returns false.
+// of this generation was taken, sets writeListCount to 0 and linkOp from op back to 0 (or to 1
+// when a single write is pending) and returns true. Otherwise leaves both alone, so the newer list is run next, and returns false.
 bool finishWriteList(uint32_t generation, uint8_t op);
+
+// GUI, while the worker is stopped (Connect): drops a staged write and a queued list that were
+// left from before (writePending, writeListCount and linkOp back to 0), so nothing staged earlier
+// goes out on the new link.
+void discardStagedRequests();
 
 // ---------------------------------------------------------------------------------------------
 // Status text: zero-terminated 8-bit text of at most 127 bytes.
@@ -107,11 +117,6 @@ void setStatusText(const char *text);
 int readStatusText(char *out);
 // Counts every setStatusText call; lets the GUI skip repainting an unchanged status.
 uint32_t statusTextGeneration();
-// Called after every setStatusText, in the thread that set it, so the window can show the new
-// text without looking for it every millisecond. A listener is removed by its context.
-using StatusListener = void (*)(void *context);
-void addStatusListener(StatusListener listener, void *context);
-void removeStatusListener(void *context);
 
 // ---------------------------------------------------------------------------------------------
 // The link worker sleeps between its steps until its next deadline or until the GUI has staged

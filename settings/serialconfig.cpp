@@ -71,6 +71,18 @@ void serialConfig::slotSerialConfigBtnClicked()
 {
     QObject *from = sender();
     if (from == ui->com_set_btn) {
+        // An address no controller answers to would leave the link silent: nothing is stored,
+        // and the dialog stays open for the operator to correct it.
+        uint8_t addr = 0;
+        if (!parseDeviceAddress(ui->device_addr_text->toPlainText(), &addr)) {
+            QMessageBox box(QMessageBox::Information, tr("tips"),
+                            tr("The device address must be a whole number from 1 to 247, for "
+                               "example 1."),
+                            QMessageBox::Ok, this);
+            box.exec();
+            return;
+        }
+
         SerialSettings s = serialSettings();
         s.comName = ui->com_name_cbox->currentText();
 
@@ -103,8 +115,7 @@ void serialConfig::slotSerialConfigBtnClicked()
 
         s.comConfigured = true;
         setSerialSettings(s);
-        // Text that is no decimal number gives 0; the address keeps its low 8 bits.
-        deviceAddr.store(static_cast<uint8_t>(ui->device_addr_text->toPlainText().toInt() & 0xFF));
+        deviceAddr.store(addr);
 
         QMessageBox box(QMessageBox::Information, tr("tips"), tr("Suessful"), QMessageBox::Ok,
                         this);

@@ -39,6 +39,21 @@ bool comConfigured()
     return record.comConfigured;
 }
 
+bool parseDeviceAddress(const QString &text, uint8_t *out)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.size() > 3)
+        return false;
+    for (const QChar c : t)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    const int value = t.toInt();
+    if (value < 1 || value > 247)
+        return false;
+    *out = static_cast<uint8_t>(value);
+    return true;
+}
+
 void addExtraPort(const QString &path, const QString &description, bool first)
 {
     const QString entry = path + QLatin1Char(':') + description;

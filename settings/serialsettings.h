@@ -22,6 +22,11 @@ void setSerialSettings(const SerialSettings &settings);
 void setComConfigured(bool configured);
 bool comConfigured();
 
+// The controller's address from operator text: a whole number from 1 to 247 (blanks and line
+// breaks around it ignored). 0 is the broadcast address, which no controller answers, and
+// 248-255 are reserved; anything else is no address. False (out untouched) when refused.
+bool parseDeviceAddress(const QString &text, uint8_t *out);
+
 // Number of serial ports seen at the last port-list refresh (GUI thread only).
 extern uint8_t knownPortCount;
 

@@ -20,7 +20,12 @@ private slots:
             data[2 * i] = uint8_t(0x80 | i);
             data[2 * i + 1] = uint8_t(i);
         }
+        const uint32_t reads = blockLandings(4);
+        const uint32_t neighbourReads = blockLandings(5);
         QCOMPARE(landRegisters(4, data, 20), 20);
+        // Each read of a block is counted; the other blocks' counts stay.
+        QCOMPARE(blockLandings(4), reads + 1);
+        QCOMPARE(blockLandings(5), neighbourReads);
         QCOMPARE(mirrorCell(4, 0), int16_t(0x8000));
         QCOMPARE(mirrorCell(4, 19), int16_t(uint16_t(0x9313)));
         QCOMPARE(mirrorCell(420), int16_t(1234));
@@ -35,6 +40,8 @@ private slots:
         QCOMPARE(mirrorCell(91, 99), int16_t(0x1111));
         QCOMPARE(landRegisters(92, data, 5), 0);
         QCOMPARE(landRegisters(-1, data, 5), 0);
+        QCOMPARE(blockLandings(92), 0u);
+        QCOMPARE(blockLandings(-1), 0u);
         QCOMPARE(mirrorCell(9200), int16_t(0));
         QCOMPARE(mirrorCell(-1), int16_t(0));
     }

@@ -63,6 +63,8 @@ private slots:
     void singleWrite();
     void singleWriteRejected_data();
     void singleWriteRejected();
+    void inputTip_data();
+    void inputTip();
     void command();
 
     void listEntry_data();
@@ -71,12 +73,15 @@ private slots:
     void listEntryNotQueued();
 
     void listFollowsFieldOrder();
+    void listRefusedWhole_data();
+    void listRefusedWhole();
     void secondPressQueuesNothing();
     void singleWriteLeavesFlagSet();
     void untrackedFieldsAboveLimit();
     void everyTrackedParameterQueued();
     void rebuiltListNeverSeenHalfWritten();
     void listQueuedDuringRunSurvivesItsEnd();
+    void connectDiscardsWhatWasStaged();
 };
 
 void TestCommands::initTestCase() {
@@ -192,33 +197,38 @@ void TestCommands::singleWrite_data() {
     QTest::addColumn<QByteArray>("expected"); // register count = size / 2
 
     QTest::newRow("milli 3.65 -> 3650") << 24 << "3.65" << QByteArray::fromHex("0e42");
-    QTest::newRow("milli 70 -> 70000 keeps low 16 bits")
-        << 38 << "70" << QByteArray::fromHex("1170");
-    QTest::newRow("milli -0.0005 rounds away from zero")
-        << 30 << "-0.0005" << QByteArray::fromHex("ffff");
-    QTest::newRow("milli infinity is no number") << 24 << "inf" << QByteArray::fromHex("0000");
-    QTest::newRow("milli overflow is no number") << 24 << "1e400" << QByteArray::fromHex("0000");
+    QTest::newRow("milli 3.3 rounds to 3300") << 24 << "3.3" << QByteArray::fromHex("0ce4");
+    QTest::newRow("milli 65.535 top of the register")
+        << 38 << "65.535" << QByteArray::fromHex("ffff");
+    QTest::newRow("milli 0") << 30 << "0" << QByteArray::fromHex("0000");
+    QTest::newRow("milli -0.0004 rounds to 0") << 30 << "-0.0004" << QByteArray::fromHex("0000");
+    QTest::newRow("milli .5 and sign") << 25 << "+.5" << QByteArray::fromHex("01f4");
     QTest::newRow("deci 0.25 -> 3") << 41 << "0.25" << QByteArray::fromHex("0003");
-    QTest::newRow("deci -0.25 -> -3") << 41 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("deci signed -0.25 -> -3") << 42 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("deci signed -3276.8 bottom") << 49 << "-3276.8" << QByteArray::fromHex("8000");
+    QTest::newRow("deci signed 3276.7 top") << 57 << "3276.7" << QByteArray::fromHex("7fff");
+    QTest::newRow("deci 6553.5 top") << 41 << "6553.5" << QByteArray::fromHex("ffff");
     QTest::newRow("deci 4.1 -> 41") << 53 << "4.1" << QByteArray::fromHex("0029");
     QTest::newRow("deci page 2 1.5 -> 15") << 96 << "1.5" << QByteArray::fromHex("000f");
-    QTest::newRow("int -1") << 1 << "-1" << QByteArray::fromHex("ffff");
-    QTest::newRow("int 70000 keeps low 16 bits") << 1 << "70000" << QByteArray::fromHex("1170");
-    QTest::newRow("int letters -> 0") << 1 << "abc" << QByteArray::fromHex("0000");
-    QTest::newRow("int beyond int range -> 0") << 2 << "99999999999" << QByteArray::fromHex("0000");
+    QTest::newRow("int 65535 top") << 1 << "65535" << QByteArray::fromHex("ffff");
+    QTest::newRow("int signed -1") << 8 << "-1" << QByteArray::fromHex("ffff");
+    QTest::newRow("int signed -32768 bottom") << 5 << "-32768" << QByteArray::fromHex("8000");
+    QTest::newRow("int signed 32767 top") << 72 << "32767" << QByteArray::fromHex("7fff");
+    QTest::newRow("int leading zeros and plus") << 2 << "+007" << QByteArray::fromHex("0007");
     QTest::newRow("int typed line break ignored") << 5 << " 100\n" << QByteArray::fromHex("0064");
     QTest::newRow("int single-word kind 88") << 88 << "513" << QByteArray::fromHex("0201");
     QTest::newRow("int host id 84") << 84 << "2" << QByteArray::fromHex("0002");
     QTest::newRow("int page 1 108") << 108 << "3400" << QByteArray::fromHex("0d48");
     QTest::newRow("half 7 -> 3") << 40 << "7" << QByteArray::fromHex("0003");
-    QTest::newRow("half -7 -> -3") << 40 << "-7" << QByteArray::fromHex("fffd");
-    QTest::newRow("text ABCDEFG cut to 3 registers")
-        << 79 << "ABCDEFG" << QByteArray::fromHex("414243444546");
+    QTest::newRow("half 131071 -> 65535") << 40 << "131071" << QByteArray::fromHex("ffff");
+    QTest::newRow("text ABCDEF fills 3 registers")
+        << 79 << "ABCDEF" << QByteArray::fromHex("414243444546");
+    QTest::newRow("text empty is zeros") << 79 << "" << QByteArray::fromHex("000000000000");
     QTest::newRow("text A padded with zeros") << 79 << "A" << QByteArray::fromHex("410000000000");
     QTest::newRow("text UTF-8 bytes")
         << 80 << QString::fromUtf8("\u00b0C") << QByteArray::fromHex("c2b04300000000000000");
     QTest::newRow("text 12 registers full")
-        << 77 << "ABCDEFGHIJKLMNOPQRSTUVWXYZ" << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWX");
+        << 77 << "ABCDEFGHIJKLMNOPQRSTUVWX" << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWX");
     QTest::newRow("date and time")
         << 74 << "2024-03-05 07:08:09" << QByteArray::fromHex("001800030005000700080009");
     QTest::newRow("date before 2000")
@@ -243,6 +253,14 @@ void TestCommands::singleWrite() {
     QCOMPARE(int(w.data[expected.size()]), 0);
     QCOMPARE(int(writePending), 1);
     QCOMPARE(int(linkOp), 1);
+
+    // One-click setup sends a tracked parameter exactly as its Set button does.
+    if (n <= kTrackedParamMax) {
+        WriteListEntry e;
+        QVERIFY(encodeListEntry(n, text, &e));
+        QCOMPARE(int(e.reg), n);
+        QCOMPARE(entryBytes(e), expected);
+    }
 }
 
 void TestCommands::singleWriteRejected_data() {
@@ -257,6 +275,44 @@ void TestCommands::singleWriteRejected_data() {
     QTest::newRow("no parameter 92") << 92 << "1";
     QTest::newRow("no parameter 0") << 0 << "1";
     QTest::newRow("no parameter 109") << 109 << "1";
+    // Text that is no number of the parameter's kind.
+    QTest::newRow("milli unit typed") << 24 << "3.6V";
+    QTest::newRow("milli decimal comma") << 24 << "3,65";
+    QTest::newRow("milli letters") << 24 << "abc";
+    QTest::newRow("milli empty") << 24 << "";
+    QTest::newRow("milli blanks only") << 24 << " \n";
+    QTest::newRow("milli exponent") << 24 << "1e1";
+    QTest::newRow("milli infinity") << 24 << "inf";
+    QTest::newRow("milli two points") << 24 << "1.2.3";
+    QTest::newRow("milli sign alone") << 24 << "-";
+    QTest::newRow("deci letters") << 96 << "x";
+    QTest::newRow("int decimal point") << 4 << "95.5";
+    QTest::newRow("int letters") << 1 << "abc";
+    QTest::newRow("int empty") << 1 << "";
+    QTest::newRow("int hexadecimal") << 85 << "0x10";
+    QTest::newRow("int two numbers") << 58 << "1 2";
+    QTest::newRow("half decimal") << 40 << "7.5";
+    // Values the register cannot hold, after scaling.
+    QTest::newRow("int 70000 above 65535") << 1 << "70000";
+    QTest::newRow("int beyond 64 bits") << 2 << "99999999999999999999";
+    QTest::newRow("int unsigned -1") << 1 << "-1";
+    QTest::newRow("int signed 32768") << 5 << "32768";
+    QTest::newRow("int signed -32769") << 84 << "-32769";
+    QTest::newRow("int unsigned page 2 65536") << 108 << "65536";
+    QTest::newRow("half unsigned -7") << 40 << "-7";
+    QTest::newRow("half 131072") << 40 << "131072";
+    QTest::newRow("milli 99999999") << 24 << "99999999";
+    QTest::newRow("milli 65.5355 rounds to 65536") << 24 << "65.5355";
+    QTest::newRow("milli unsigned -0.0005") << 30 << "-0.0005";
+    QTest::newRow("milli 70 is 70000") << 38 << "70";
+    QTest::newRow("deci unsigned -0.1") << 41 << "-0.1";
+    QTest::newRow("deci unsigned 6553.6") << 103 << "6553.6";
+    QTest::newRow("deci signed 3276.8") << 42 << "3276.8";
+    QTest::newRow("deci signed -3276.9") << 54 << "-3276.9";
+    // Texts longer than their registers.
+    QTest::newRow("text 7 bytes in 3 registers") << 79 << "ABCDEFG";
+    QTest::newRow("text 26 bytes in 12 registers") << 77 << "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    QTest::newRow("text two-byte letter overflows") << 79 << QString::fromUtf8("ABCDE\u00b0");
 }
 
 void TestCommands::singleWriteRejected() {
@@ -267,6 +323,46 @@ void TestCommands::singleWriteRejected() {
     QCOMPARE(int(takeStagedWrite().start), 999);
     QCOMPARE(int(linkOp), 0);
     QCOMPARE(int(writePending), 0);
+    // Nor is it taken into a one-click list.
+    WriteListEntry e;
+    QVERIFY(!encodeListEntry(n, text, &e));
+}
+
+void TestCommands::inputTip_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("int unsigned") << 1
+                                  << "Parameter 1 takes a whole number from 0 to 65535, for "
+                                     "example 100.";
+    QTest::newRow("int signed") << 58
+                                << "Parameter 58 takes a whole number from -32768 to "
+                                   "32767, for example -10.";
+    QTest::newRow("half") << 40
+                          << "Parameter 40 takes a whole number from 0 to 131071, for "
+                             "example 100.";
+    QTest::newRow("milli") << 24
+                           << "Parameter 24 takes a number from 0 to 65.535, for example "
+                              "3.65.";
+    QTest::newRow("deci unsigned") << 103
+                                   << "Parameter 103 takes a number from 0 to 6553.5, for "
+                                      "example 25.5.";
+    QTest::newRow("deci signed") << 42
+                                 << "Parameter 42 takes a number from -3276.8 to 3276.7, "
+                                    "for example -2.5.";
+    QTest::newRow("text") << 79
+                          << "Parameter 79 takes a text of at most 6 bytes (a letter or "
+                             "digit is one byte), for example ABC123.";
+    QTest::newRow("date and time") << 74
+                                   << "Parameter 74 takes a date and time as yyyy-MM-dd "
+                                      "hh:mm:ss, for example 2024-03-05 07:08:09.";
+    QTest::newRow("command has no field") << 81 << "";
+    QTest::newRow("no parameter") << 92 << "";
+}
+
+void TestCommands::inputTip() {
+    QFETCH(int, n);
+    QFETCH(QString, tip);
+    QCOMPARE(paramInputTip(n), tip);
 }
 
 void TestCommands::command() {
@@ -284,23 +380,21 @@ void TestCommands::listEntry_data() {
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("milli 3.65 -> 3650") << 24 << "3.65" << QByteArray::fromHex("0e42");
-    QTest::newRow("deci 0.25 truncates to 2") << 41 << "0.25" << QByteArray::fromHex("0002");
-    QTest::newRow("deci 4.1 single precision -> 40") << 41 << "4.1" << QByteArray::fromHex("0028");
-    QTest::newRow("deci -0.25 truncates to -2") << 57 << "-0.25" << QByteArray::fromHex("fffe");
-    QTest::newRow("milli letters -> 0") << 24 << "abc" << QByteArray::fromHex("0000");
-    QTest::newRow("milli infinity -> 0") << 24 << "inf" << QByteArray::fromHex("0000");
-    QTest::newRow("int 70000 low 16 bits") << 1 << "70000" << QByteArray::fromHex("1170");
-    QTest::newRow("int 76") << 76 << "-2" << QByteArray::fromHex("fffe");
+    QTest::newRow("milli 3.3 rounds to 3300 as Set") << 24 << "3.3" << QByteArray::fromHex("0ce4");
+    QTest::newRow("deci 0.25 rounds to 3 as Set") << 41 << "0.25" << QByteArray::fromHex("0003");
+    QTest::newRow("deci 4.1 -> 41 as Set") << 41 << "4.1" << QByteArray::fromHex("0029");
+    QTest::newRow("deci -0.25 rounds to -3 as Set") << 57 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("int 76") << 76 << "2" << QByteArray::fromHex("0002");
     QTest::newRow("half 7 -> 3 for 40") << 40 << "7" << QByteArray::fromHex("0003");
     QTest::newRow("int host id 84") << 84 << "7" << QByteArray::fromHex("0007");
     QTest::newRow("date and time six registers")
         << 74 << "2024-03-05 07:08:09" << QByteArray::fromHex("001800030005000700080009");
-    QTest::newRow("text ABCDEFG in three registers")
-        << 79 << "ABCDEFG" << QByteArray::fromHex("414243444546");
+    QTest::newRow("text ABCDEF in three registers")
+        << 79 << "ABCDEF" << QByteArray::fromHex("414243444546");
     QTest::newRow("text 73 in ten registers")
         << 73 << "SN01" << QByteArray("SN01").append(16, '\0');
-    QTest::newRow("text 75 cut to 22 bytes")
-        << 75 << "0123456789ABCDEFGHIJKLMNOP" << QByteArray("0123456789ABCDEFGHIJKL");
+    QTest::newRow("text 75 in 22 bytes")
+        << 75 << "0123456789ABCDEFGHIJKL" << QByteArray("0123456789ABCDEFGHIJKL");
 }
 
 void TestCommands::listEntry() {
@@ -320,6 +414,7 @@ void TestCommands::listEntryNotQueued_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("text");
     QTest::newRow("invalid date") << 74 << "2024-02-30 10:00:00";
+    QTest::newRow("text too long") << 75 << "0123456789ABCDEFGHIJKLM";
     QTest::newRow("above 84") << 85 << "1";
     QTest::newRow("command") << 82 << "1";
     QTest::newRow("no parameter") << 0 << "1";
@@ -364,6 +459,40 @@ void TestCommands::listFollowsFieldOrder() {
     QCOMPARE(entryBytes(list[1]), QByteArray::fromHex("001e"));
     QCOMPARE(int(list[2].reg), 24);
     QCOMPARE(entryBytes(list[2]), QByteArray::fromHex("0e42"));
+}
+
+void TestCommands::listRefusedWhole_data() {
+    QTest::addColumn<int>("bad");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("letters in an integer") << 3 << "abc";
+    QTest::newRow("decimal in an integer") << 4 << "95.5";
+    QTest::newRow("milli out of range") << 24 << "99999999";
+    QTest::newRow("invalid date") << 74 << "2024-02-30 10:00:00";
+    QTest::newRow("text too long") << 79 << "ABCDEFG";
+}
+
+void TestCommands::listRefusedWhole() {
+    // Two good fields around the bad one: none of them is queued, every mark stays.
+    QFETCH(int, bad);
+    QFETCH(QString, text);
+    QWidget window;
+    auto *before = field(&window, 8);
+    auto *badField = field(&window, bad);
+    auto *after = field(&window, 30);
+    const auto fields = trackedParamFields({before, badField, after});
+    connectEditTracking(fields);
+    before->setPlainText(QStringLiteral("80"));
+    badField->setPlainText(text);
+    after->setPlainText(QStringLiteral("3.65"));
+
+    int refused = 0;
+    QCOMPARE(queueOneClickSetup(fields, 2, &refused), -1);
+    QCOMPARE(refused, bad);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writeListCount), 0);
+    for (int n : {8, bad, 30})
+        QVERIFY2(paramEdited[n] == 1, qPrintable(QString::number(n)));
+    QCOMPARE(badField->toPlainText(), text);
 }
 
 void TestCommands::secondPressQueuesNothing() {
@@ -421,7 +550,9 @@ void TestCommands::everyTrackedParameterQueued() {
     QCOMPARE(fields.size(), 81);
     connectEditTracking(fields);
     for (QPlainTextEdit *f : fields)
-        f->setPlainText(QStringLiteral("2024-03-05 07:08:09"));
+        f->setPlainText(paramNumberFromName(f->objectName()) == 74
+                            ? QStringLiteral("2024-03-05 07:08:09")
+                            : QStringLiteral("1"));
     WriteListEntry list[kWriteListEntries];
     QCOMPARE(buildWriteList(fields, list), 81);
     QCOMPARE(int(list[0].reg), 84);
@@ -501,13 +632,40 @@ void TestCommands::listQueuedDuringRunSurvivesItsEnd() {
         QCOMPARE(int(writeListCount), 0);
     }
 
-    // A single write staged during a run keeps linkOp at 1 when the run ends.
+    // A single write staged during a run is performed when the run ends.
     queueWriteList(a, 2, 2);
     takeWriteList(copy, &generation);
     stageCommand(81);
+    QCOMPARE(int(linkOp), 2);
     QVERIFY(finishWriteList(generation, 2));
     QCOMPARE(int(linkOp), 1);
     QCOMPARE(int(writeListCount), 0);
+
+    // Staged while the list waits for the worker: the list stays named, runs whole, and the
+    // write follows it.
+    resetLinkState();
+    queueWriteList(a, 2, 3);
+    stageCommand(82);
+    QCOMPARE(int(linkOp), 3);
+    QCOMPARE(int(writePending), 1);
+    QCOMPARE(takeWriteList(copy, &generation), 2);
+    QVERIFY(finishWriteList(generation, 3));
+    QCOMPARE(int(linkOp), 1);
+    QCOMPARE(int(takeStagedWrite().start), 82);
+}
+
+void TestCommands::connectDiscardsWhatWasStaged() {
+    WriteListEntry a[1];
+    a[0].reg = 8;
+    a[0].count = 1;
+    queueWriteList(a, 1, 2);
+    stageCommand(83);
+    discardStagedRequests();
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writePending), 0);
+    QCOMPARE(int(writeListCount), 0);
+    WriteListEntry copy[kWriteListEntries];
+    QCOMPARE(takeWriteList(copy), 0);
 }
 
 QTEST_MAIN(TestCommands)

@@ -7,6 +7,7 @@
 #include "ui_widget.h"
 
 #include "battertstackthread.h"
+#include "paramtable.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
@@ -85,6 +86,8 @@ private:
             }
             if (target)
                 QTest::mouseClick(target, Qt::LeftButton);
+            else if (button == QLatin1String("Escape"))
+                QTest::keyClick(box, Qt::Key_Escape);
             else
                 box->reject();
         } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
@@ -113,6 +116,26 @@ void stageSentinel() {
     writePending = 0;
 }
 
+// The link state of a connected window whose worker never runs: what a button stages stays
+// staged for the test to look at.
+void pretendConnected() {
+    linkRunning = 1;
+    portEnabled = 1;
+}
+
+// A read of the Home block reporting devices on the bus (cell 2:17), as the worker lands it.
+void landHomeBlock(int devices) {
+    QByteArray block(200, '\0');
+    block[2 * 17 + 1] = char(devices);
+    landRegisters(2, reinterpret_cast<const uint8_t *>(block.constData()), 100);
+}
+
+const QString kNotConnected =
+    QStringLiteral("Not connected: press Connect first. Nothing was sent.");
+const QString kDeviceCountUnknown = QStringLiteral(
+    "The number of devices is not known yet: show the Home page until it has been read, then "
+    "press One-click setup muti batt again. Nothing was sent.");
+
 } // namespace
 
 class TestDispatcher : public QObject {
@@ -133,10 +156,16 @@ private slots:
     void confirmationReplacesBox();
     void writeButton_data();
     void writeButton();
+    void refusedInputShowsTips_data();
+    void refusedInputShowsTips();
     void invalidDateShowsFormatBox();
     void everyWriteButtonStagesItsRegister();
     void oneClickFormOrder();
     void oneClickFieldsAbove84Untracked();
+    void oneClickRefusedWhole_data();
+    void oneClickRefusedWhole();
+    void disconnectedRefused_data();
+    void disconnectedRefused();
     void exportOpensSaveDialog();
     void unknownSenderIgnored();
 
@@ -147,6 +176,10 @@ private slots:
     void commandReachesController();
     void setAddressReachesController();
     void listQueuedDuringRunIsSent();
+    void refusedInputSendsNothing();
+    void nothingStagedBeforeConnectIsSent();
+    void setWhileListQueuedSendsEverything();
+    void mutiBattWaitsForDeviceCount();
 
 private:
     void click(QPushButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
@@ -183,6 +216,8 @@ void TestDispatcher::init() {
 void TestDispatcher::cleanup() {
     window.reset(); // stops the worker first
     sim.reset();
+    portEnabled = 0;
+    linkRunning = 0;
 }
 
 // Connects the window to a fresh simulated controller; waits for its first answer.
@@ -280,49 +315,72 @@ void TestDispatcher::pageButtonsToggle() {
 }
 
 void TestDispatcher::setAddress_data() {
+    // addr -1: refused with a box, the address in use (9) stays.
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("addr");
     QTest::newRow("7") << "7" << 7;
-    QTest::newRow("300 keeps low 8 bits") << "300" << 44;
-    QTest::newRow("-1 keeps low 8 bits") << "-1" << 255;
-    QTest::newRow("letters give 0") << "x" << 0;
+    QTest::newRow("1 lowest") << "1" << 1;
+    QTest::newRow("247 highest") << "247" << 247;
+    QTest::newRow("typed line break ignored") << "12\n" << 12;
+    QTest::newRow("300 refused") << "300" << -1;
+    QTest::newRow("248 refused") << "248" << -1;
+    QTest::newRow("0 broadcast refused") << "0" << -1;
+    QTest::newRow("-1 refused") << "-1" << -1;
+    QTest::newRow("letters refused") << "x" << -1;
+    QTest::newRow("empty refused") << "" << -1;
 }
 
 void TestDispatcher::setAddress() {
     QFETCH(QString, text);
     QFETCH(int, addr);
+    deviceAddr = 9;
     ui->devaddrSetText->setPlainText(text);
+    answerer->answer(QStringLiteral("OK"));
     click(ui->devaddrSet_btn);
-    QCOMPARE(int(deviceAddr), addr);
+    if (addr >= 0) {
+        QVERIFY(!answerer->seen.seen);
+        QCOMPARE(int(deviceAddr), addr);
+    } else {
+        QVERIFY(answerer->seen.seen);
+        QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+        QCOMPARE(answerer->seen.text, QStringLiteral("The device address must be a whole number "
+                                                     "from 1 to 247, for example 1."));
+        QCOMPARE(int(deviceAddr), 9);
+        QCOMPARE(ui->devaddrSetText->toPlainText(), text);
+    }
 }
 
 void TestDispatcher::command_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("note");
-    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("answer");
     QTest::newRow("restore factory, yes") << 81 << "Restore Factory"
-                                          << "Note: The host ID will be changed to 1" << true;
+                                          << "Note: The host ID will be changed to 1" << "Yes";
     QTest::newRow("restore factory, no") << 81 << "Restore Factory"
-                                         << "Note: The host ID will be changed to 1" << false;
+                                         << "Note: The host ID will be changed to 1" << "No";
     QTest::newRow("relay close, yes") << 82 << "Forced Relay Close"
-                                      << "Note:Relay forced closure" << true;
+                                      << "Note:Relay forced closure" << "Yes";
     QTest::newRow("relay close, no") << 82 << "Forced Relay Close"
-                                     << "Note:Relay forced closure" << false;
+                                     << "Note:Relay forced closure" << "No";
     QTest::newRow("shutdown, yes") << 83 << "System ShutDown"
-                                   << "Note: The BPU switch will trip" << true;
+                                   << "Note: The BPU switch will trip" << "Yes";
     QTest::newRow("shutdown, no") << 83 << "System ShutDown"
-                                  << "Note: The BPU switch will trip" << false;
+                                  << "Note: The BPU switch will trip" << "No";
+    QTest::newRow("shutdown, Escape") << 83 << "System ShutDown"
+                                      << "Note: The BPU switch will trip" << "Escape";
 }
 
 void TestDispatcher::command() {
     QFETCH(int, n);
     QFETCH(QString, text);
     QFETCH(QString, note);
-    QFETCH(bool, yes);
+    QFETCH(QString, answer);
+    const bool yes = answer == QLatin1String("Yes");
 
+    pretendConnected();
     stageSentinel();
-    answerer->answer(yes ? QStringLiteral("Yes") : QStringLiteral("No"));
+    answerer->answer(answer);
     click(ui->writeButton(n));
     const BoxSeen &seen = answerer->seen;
     QVERIFY(seen.seen);
@@ -348,6 +406,7 @@ void TestDispatcher::command() {
 }
 
 void TestDispatcher::confirmationReplacesBox() {
+    pretendConnected();
     answerer->answer(QStringLiteral("No"));
     click(ui->W_Addr81_btn);
     QPointer<QMessageBox> first = dispatcher->confirmationBox();
@@ -365,11 +424,11 @@ void TestDispatcher::writeButton_data() {
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("24 milli 3.65") << 24 << "3.65" << QByteArray::fromHex("0e42");
     QTest::newRow("41 deci 0.25 rounds to 3") << 41 << "0.25" << QByteArray::fromHex("0003");
-    QTest::newRow("41 deci -0.25") << 41 << "-0.25" << QByteArray::fromHex("fffd");
-    QTest::newRow("1 int 70000") << 1 << "70000" << QByteArray::fromHex("1170");
-    QTest::newRow("1 letters") << 1 << "abc" << QByteArray::fromHex("0000");
+    QTest::newRow("42 signed deci -0.25") << 42 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("1 int 65535") << 1 << "65535" << QByteArray::fromHex("ffff");
+    QTest::newRow("5 signed int -32768") << 5 << "-32768" << QByteArray::fromHex("8000");
     QTest::newRow("40 half of 7") << 40 << "7" << QByteArray::fromHex("0003");
-    QTest::newRow("79 ABCDEFG") << 79 << "ABCDEFG" << QByteArray::fromHex("414243444546");
+    QTest::newRow("79 ABCDEF") << 79 << "ABCDEF" << QByteArray::fromHex("414243444546");
     QTest::newRow("74 date and time")
         << 74 << "2024-03-05 07:08:09" << QByteArray::fromHex("001800030005000700080009");
     QTest::newRow("84 host id") << 84 << "2" << QByteArray::fromHex("0002");
@@ -381,6 +440,7 @@ void TestDispatcher::writeButton() {
     QFETCH(int, n);
     QFETCH(QString, text);
     QFETCH(QByteArray, expected);
+    pretendConnected();
     ui->editField(n)->setPlainText(text);
     click(ui->writeButton(n));
     const StagedWrite w = takeStagedWrite();
@@ -392,7 +452,72 @@ void TestDispatcher::writeButton() {
     QCOMPARE(int(writePending), 1);
 }
 
+void TestDispatcher::refusedInputShowsTips_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("tip");
+    const QString milli24 = QStringLiteral(
+        "Parameter 24 takes a number from 0 to 65.535, for example 3.65. Nothing was written.");
+    QTest::newRow("24 unit typed") << 24 << "3.6V" << milli24;
+    QTest::newRow("24 decimal comma") << 24 << "3,65" << milli24;
+    QTest::newRow("24 letters") << 24 << "abc" << milli24;
+    QTest::newRow("24 empty") << 24 << "" << milli24;
+    QTest::newRow("24 too large") << 24 << "99999999" << milli24;
+    QTest::newRow("4 decimal in an integer")
+        << 4 << "95.5"
+        << "Parameter 4 takes a whole number from 0 to 65535, for example 100. Nothing was "
+           "written.";
+    QTest::newRow("1 above 65535")
+        << 1 << "70000"
+        << "Parameter 1 takes a whole number from 0 to 65535, for example 100. Nothing was "
+           "written.";
+    QTest::newRow("58 below -32768")
+        << 58 << "-32769"
+        << "Parameter 58 takes a whole number from -32768 to 32767, for example -10. Nothing "
+           "was written.";
+    QTest::newRow("42 signed deci too low")
+        << 42 << "-3276.9"
+        << "Parameter 42 takes a number from -3276.8 to 3276.7, for example -2.5. Nothing was "
+           "written.";
+    QTest::newRow("40 half negative")
+        << 40 << "-7"
+        << "Parameter 40 takes a whole number from 0 to 131071, for example 100. Nothing was "
+           "written.";
+    QTest::newRow("79 text too long")
+        << 79 << "ABCDEFG"
+        << "Parameter 79 takes a text of at most 6 bytes (a letter or digit is one byte), for "
+           "example ABC123. Nothing was written.";
+    QTest::newRow("108 page 2 letters")
+        << 108 << "x"
+        << "Parameter 108 takes a whole number from 0 to 65535, for example 100. Nothing was "
+           "written.";
+}
+
+void TestDispatcher::refusedInputShowsTips() {
+    // Nothing is staged; the field keeps its text and (1..84) its edited mark.
+    QFETCH(int, n);
+    QFETCH(QString, text);
+    QFETCH(QString, tip);
+    pretendConnected();
+    ui->editField(n)->setPlainText(text);
+    paramEdited[n <= kTrackedParamMax ? n : 0] = 1;
+    stageSentinel();
+    answerer->answer(QStringLiteral("OK"));
+    click(ui->writeButton(n));
+    QVERIFY(answerer->seen.seen);
+    QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+    QCOMPARE(answerer->seen.text, tip);
+    QCOMPARE(answerer->seen.buttons, QStringList{QStringLiteral("OK")});
+    QCOMPARE(int(takeStagedWrite().start), 999);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writePending), 0);
+    QCOMPARE(ui->editField(n)->toPlainText(), text);
+    if (n <= kTrackedParamMax)
+        QCOMPARE(int(paramEdited[n]), 1);
+}
+
 void TestDispatcher::invalidDateShowsFormatBox() {
+    pretendConnected();
     stageSentinel();
     ui->editField(74)->setPlainText(QStringLiteral("2024-02-30 10:00:00"));
     answerer->answer(QStringLiteral("ok"));
@@ -417,6 +542,7 @@ void TestDispatcher::everyWriteButtonStagesItsRegister() {
         params << n;
     }
     QCOMPARE(params.size(), 99);
+    pretendConnected();
     for (int n : params) {
         QPlainTextEdit *edit = ui->editField(n);
         QPushButton *button = ui->writeButton(n);
@@ -432,6 +558,7 @@ void TestDispatcher::everyWriteButtonStagesItsRegister() {
 void TestDispatcher::oneClickFormOrder() {
     // Showing a page moves it to the end of its parent's children; the list keeps the form's
     // creation order whatever page is on screen.
+    pretendConnected();
     ui->tabWidget->setCurrentWidget(ui->Setting_tabWidget);
     click(ui->next_page1);
     ui->editField(3)->setPlainText(QStringLiteral("30"));
@@ -455,6 +582,7 @@ void TestDispatcher::oneClickFormOrder() {
 
     ui->editField(5)->setPlainText(QStringLiteral("5"));
     click(ui->writeButton(5)); // its own write leaves it edited
+    landHomeBlock(3);          // the device count is known
     click(ui->one_key_set_muti_batt_btn);
     QCOMPARE(int(linkOp), 3);
     QCOMPARE(takeWriteList(list), 1);
@@ -462,11 +590,90 @@ void TestDispatcher::oneClickFormOrder() {
 }
 
 void TestDispatcher::oneClickFieldsAbove84Untracked() {
+    pretendConnected();
     for (int n : {85, 94, 100, 104, 106, 108})
         ui->editField(n)->setPlainText(QStringLiteral("1"));
     click(ui->one_key_set_btn);
     QCOMPARE(int(linkOp), 0);
     QCOMPARE(int(writeListCount), 0);
+}
+
+void TestDispatcher::oneClickRefusedWhole_data() {
+    QTest::addColumn<bool>("toAll");
+    QTest::addColumn<int>("bad");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("letters in 3")
+        << false << 3 << "abc"
+        << "Parameter 3 takes a whole number from 0 to 65535, for example 100. One-click setup "
+           "sent nothing.";
+    QTest::newRow("decimal in 4, to every address")
+        << true << 4 << "95.5"
+        << "Parameter 4 takes a whole number from 0 to 65535, for example 100. One-click setup "
+           "sent nothing.";
+    QTest::newRow("invalid date 74")
+        << false << 74 << "2024-02-30 10:00:00"
+        << "Parameter 74 takes a date and time as yyyy-MM-dd hh:mm:ss, for example 2024-03-05 "
+           "07:08:09. One-click setup sent nothing.";
+    QTest::newRow("29 out of range")
+        << false << 29 << "99999999"
+        << "Parameter 29 takes a number from 0 to 65.535, for example 3.65. One-click setup "
+           "sent nothing.";
+}
+
+void TestDispatcher::oneClickRefusedWhole() {
+    // Good fields before and after the bad one in form order: the list is sent whole or not at
+    // all, and every mark stays for the retry.
+    QFETCH(bool, toAll);
+    QFETCH(int, bad);
+    QFETCH(QString, text);
+    QFETCH(QString, tip);
+    pretendConnected();
+    landHomeBlock(2);
+    ui->editField(8)->setPlainText(QStringLiteral("80"));
+    ui->editField(bad)->setPlainText(text);
+    ui->editField(30)->setPlainText(QStringLiteral("3.65"));
+    answerer->answer(QStringLiteral("OK"));
+    click(toAll ? ui->one_key_set_muti_batt_btn : ui->one_key_set_btn);
+    QVERIFY(answerer->seen.seen);
+    QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+    QCOMPARE(answerer->seen.text, tip);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writeListCount), 0);
+    for (int n : {8, bad, 30})
+        QVERIFY2(paramEdited[n] == 1, qPrintable(QString::number(n)));
+    QCOMPARE(ui->editField(bad)->toPlainText(), text);
+}
+
+void TestDispatcher::disconnectedRefused_data() {
+    QTest::addColumn<QString>("button");
+    QTest::newRow("Set of parameter 24") << "W_Addr24_btn";
+    QTest::newRow("One-click setup") << "one_key_set_btn";
+    QTest::newRow("One-click setup muti batt") << "one_key_set_muti_batt_btn";
+    QTest::newRow("Restore Factory") << "W_Addr81_btn";
+    QTest::newRow("Forced Relay Close") << "W_Addr82_btn";
+    QTest::newRow("System ShutDown") << "W_Addr83_btn";
+}
+
+void TestDispatcher::disconnectedRefused() {
+    // Nothing waits for a later Connect: the press is refused before anything is staged or
+    // confirmed, and the edited marks stay.
+    QFETCH(QString, button);
+    setComConfigured(true);
+    landHomeBlock(2);
+    ui->editField(24)->setPlainText(QStringLiteral("3.65"));
+    stageSentinel();
+    answerer->answer(QStringLiteral("Yes"));
+    click(window->findChild<QPushButton *>(button));
+    QVERIFY(answerer->seen.seen);
+    QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+    QCOMPARE(answerer->seen.text, kNotConnected);
+    QVERIFY(!dispatcher->confirmationBox());
+    QCOMPARE(int(takeStagedWrite().start), 999);
+    QCOMPARE(int(linkOp), 0);
+    QCOMPARE(int(writePending), 0);
+    QCOMPARE(int(writeListCount), 0);
+    QCOMPARE(int(paramEdited[24]), 1);
 }
 
 void TestDispatcher::exportOpensSaveDialog() {
@@ -616,7 +823,7 @@ void TestDispatcher::commandReachesController() {
 void TestDispatcher::setAddressReachesController() {
     connectToSimulator();
     sim->setAddress(5);
-    ui->devaddrSetText->setPlainText(QStringLiteral("261")); // low 8 bits: 5
+    ui->devaddrSetText->setPlainText(QStringLiteral("5"));
     click(ui->devaddrSet_btn);
     QCOMPARE(int(deviceAddr), 5);
     sim->clearRequests();
@@ -667,6 +874,125 @@ void TestDispatcher::listQueuedDuringRunIsSent() {
     QCOMPARE(heads, expected);
     QTRY_COMPARE_WITH_TIMEOUT(int(linkOp), 0, 5000);
     QCOMPARE(int(writeListCount), 0);
+}
+
+void TestDispatcher::refusedInputSendsNothing() {
+    connectToSimulator();
+    sim->clearRequests();
+    ui->editField(24)->setPlainText(QStringLiteral("3.6V"));
+    answerer->answer(QStringLiteral("OK"));
+    click(ui->writeButton(24));
+    QVERIFY(answerer->seen.seen);
+    ui->editField(28)->setPlainText(QStringLiteral("3.3"));
+    ui->editField(29)->setPlainText(QStringLiteral("x"));
+    answerer->answer(QStringLiteral("OK"));
+    click(ui->one_key_set_btn);
+    QVERIFY(answerer->seen.seen);
+    // The link goes on polling; no write reaches the controller.
+    const int answered = sim->answerCount();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() >= answered + 2, 10000);
+    QVERIFY(writeFrames().isEmpty());
+
+    // Corrected, the list goes out whole, with 24 still marked from its refused Set, rounded
+    // as the Set buttons round: 3.3 -> 3300.
+    ui->editField(24)->setPlainText(QStringLiteral("3.5"));
+    ui->editField(29)->setPlainText(QStringLiteral("3.4"));
+    click(ui->one_key_set_btn);
+    QTRY_COMPARE_WITH_TIMEOUT(writeFrames().size(), 3, 10000);
+    QCOMPARE(writeFrames().at(0).left(9), QByteArray::fromHex("011000180001020dac")); // 24: 3500
+    QCOMPARE(writeFrames().at(1).left(9), QByteArray::fromHex("0110001c0001020ce4")); // 28: 3300
+    QCOMPARE(writeFrames().at(2).left(9), QByteArray::fromHex("0110001d0001020d48")); // 29: 3400
+}
+
+void TestDispatcher::nothingStagedBeforeConnectIsSent() {
+    // System ShutDown pressed while disconnected is refused; and a write or list left staged by
+    // a run that Disconnect cut short is dropped by the next Connect.
+    setComConfigured(true);
+    answerer->answer(QStringLiteral("Yes"));
+    click(ui->W_Addr83_btn);
+    QCOMPARE(answerer->seen.text, kNotConnected);
+    stageCommand(83);
+    WriteListEntry entry;
+    entry.reg = 8;
+    entry.count = 1;
+    queueWriteList(&entry, 1, 2);
+
+    connectToSimulator();
+    QCOMPARE(int(writePending), 0);
+    const int answered = sim->answerCount();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() >= answered + 3, 10000);
+    QVERIFY(writeFrames().isEmpty());
+    QCOMPARE(sim->writtenRegister(83), uint16_t(0));
+
+    // Confirmed while connected, it goes out.
+    answerer->answer(QStringLiteral("Yes"));
+    click(ui->W_Addr83_btn);
+    QTRY_VERIFY_WITH_TIMEOUT(!writeFrames().isEmpty(), 5000);
+    QCOMPARE(writeFrames().first().left(9), QByteArray::fromHex("011000530001020001"));
+}
+
+void TestDispatcher::setWhileListQueuedSendsEverything() {
+    // Set of 30 pressed right after One-click setup queued 28 and 29, before or while the worker
+    // sends the list: the list is not dropped, and 30 follows it.
+    connectToSimulator();
+    sim->clearRequests();
+    ui->editField(28)->setPlainText(QStringLiteral("3.1"));
+    ui->editField(29)->setPlainText(QStringLiteral("3.2"));
+    click(ui->one_key_set_btn);
+    ui->editField(30)->setPlainText(QStringLiteral("3.3"));
+    click(ui->writeButton(30));
+    QTRY_COMPARE_WITH_TIMEOUT(writeFrames().size(), 3, 10000);
+    QList<QByteArray> heads;
+    for (const QByteArray &frame : writeFrames())
+        heads << frame.left(9);
+    const QList<QByteArray> expected = {
+        QByteArray::fromHex("0110001c0001020c1c"), // 28: 3100
+        QByteArray::fromHex("0110001d0001020c80"), // 29: 3200
+        QByteArray::fromHex("0110001e0001020ce4"), // 30: 3300
+    };
+    QCOMPARE(heads, expected);
+    QTRY_COMPARE_WITH_TIMEOUT(int(linkOp), 0, 5000);
+    QCOMPARE(int(writePending), 0);
+}
+
+void TestDispatcher::mutiBattWaitsForDeviceCount() {
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    sim->setFrozen(true);
+    sim->setAnswerAll(true);
+    sim->setDeviceCount(2);
+    configureSerial(sim->slavePath());
+    // A count read on an earlier link does not count for this one.
+    click(ui->com_open_close_btn);
+    QTRY_COMPARE_WITH_TIMEOUT(mirrorCell(2, 17) & 0xFF, 2, 10000);
+    click(ui->com_open_close_btn);
+    ui->tabWidget->setCurrentWidget(ui->Setting_tabWidget);
+    QTRY_COMPARE_WITH_TIMEOUT(pollMode.load(), 2, 5000);
+    click(ui->com_open_close_btn);
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() > 0, 10000);
+
+    ui->editField(3)->setPlainText(QStringLiteral("30"));
+    sim->clearRequests();
+    answerer->answer(QStringLiteral("OK"));
+    click(ui->one_key_set_muti_batt_btn);
+    QVERIFY(answerer->seen.seen);
+    QCOMPARE(answerer->seen.title, QStringLiteral("tips"));
+    QCOMPARE(answerer->seen.text, kDeviceCountUnknown);
+    QCOMPARE(int(paramEdited[3]), 1);
+    QCOMPARE(int(linkOp), 0);
+    const int answered = sim->answerCount();
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() >= answered + 2, 10000);
+    QVERIFY(writeFrames().isEmpty());
+
+    // Home shown and read on this link: the list goes to both devices.
+    const uint32_t homeReads = blockLandings(2);
+    ui->tabWidget->setCurrentWidget(ui->Host_tabWidget);
+    QTRY_VERIFY_WITH_TIMEOUT(blockLandings(2) != homeReads, 10000);
+    click(ui->one_key_set_muti_batt_btn);
+    QTRY_COMPARE_WITH_TIMEOUT(writeFrames().size(), 2, 10000);
+    QCOMPARE(writeFrames().at(0).left(9), QByteArray::fromHex("01100003000102001e"));
+    QCOMPARE(writeFrames().at(1).left(9), QByteArray::fromHex("02100003000102001e"));
+    QCOMPARE(int(paramEdited[3]), 0);
 }
 
 int main(int argc, char **argv) {

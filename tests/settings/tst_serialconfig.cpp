@@ -188,22 +188,46 @@ private slots:
 
     void deviceAddress_data()
     {
+        // stored -1: refused; the address in use (200) stays and nothing else is stored.
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("stored");
         QTest::newRow("decimal") << "7" << 7;
-        QTest::newRow("three hundred wraps to 44") << "300" << 44;
-        QTest::newRow("not a number") << "abc" << 0;
-        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("lowest") << "1" << 1;
+        QTest::newRow("highest") << "247" << 247;
+        QTest::newRow("typed line break ignored") << " 12\n" << 12;
+        QTest::newRow("three hundred refused") << "300" << -1;
+        QTest::newRow("248 reserved") << "248" << -1;
+        QTest::newRow("0 is broadcast") << "0" << -1;
+        QTest::newRow("negative") << "-1" << -1;
+        QTest::newRow("not a number") << "abc" << -1;
+        QTest::newRow("decimal point") << "7.0" << -1;
+        QTest::newRow("empty") << "" << -1;
     }
     void deviceAddress()
     {
         QFETCH(QString, typed);
         QFETCH(int, stored);
         deviceAddr = 200;
+        dlg->show();
+        w<QComboBox>("buad_cbox")->setCurrentText("115200");
         w<QTextEdit>("device_addr_text")->setPlainText(typed);
         BoxAnswer seen;
         pressSetting(&seen);
-        QCOMPARE(int(deviceAddr), stored);
+        QCOMPARE(seen.title, QStringLiteral("tips"));
+        if (stored >= 0) {
+            QCOMPARE(seen.text, QStringLiteral("Suessful"));
+            QCOMPARE(int(deviceAddr), stored);
+            QVERIFY(serialSettings().comConfigured);
+            QVERIFY(!dlg->isVisible());
+        } else {
+            QCOMPARE(seen.text, QStringLiteral("The device address must be a whole number from 1 "
+                                               "to 247, for example 1."));
+            QCOMPARE(int(deviceAddr), 200);
+            QVERIFY(!serialSettings().comConfigured);
+            QCOMPARE(serialSettings().baudRate, 0);
+            QVERIFY(dlg->isVisible()); // open for the correction
+            QCOMPARE(w<QTextEdit>("device_addr_text")->toPlainText(), typed);
+        }
     }
 
     void everyOfferedRateIsStored()
