@@ -182,13 +182,6 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
 void Battert_Stack_Thread::applyPortSettings() {
     const SerialSettings settings = serialSettings();
     port->setBaudRate(settings.baudRate, QSerialPort::AllDirections);
-    // The waits follow the line: a character's wire time at these settings.
-    charUs = charMicros(settings.baudRate, settings.dataBits >= 5 && settings.dataBits <= 7
-                                               ? settings.dataBits
-                                               : 8,
-                        settings.checkBit != 0, settings.stopBits == 1.0f   ? 1.0f
-                                                : settings.stopBits == 1.5f ? 1.5f
-                                                                            : 2.0f);
 
     switch (settings.dataBits) {
     case 5:
@@ -227,6 +220,13 @@ void Battert_Stack_Thread::applyPortSettings() {
     // The settings window stores "name:description"; the port name is the part before the
     // first colon.
     port->setPortName(settings.comName.split(QLatin1Char(':')).first());
+
+    // The waits follow the line: a character's wire time at the settings just applied.
+    const float stopBits = port->stopBits() == QSerialPort::OneStop          ? 1.0f
+                           : port->stopBits() == QSerialPort::OneAndHalfStop ? 1.5f
+                                                                             : 2.0f;
+    charUs = charMicros(settings.baudRate, port->dataBits(), port->parity() != QSerialPort::NoParity,
+                        stopBits);
 }
 
 void Battert_Stack_Thread::loopStep() {

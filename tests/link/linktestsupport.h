@@ -6,6 +6,7 @@
 #include "battertstackthread.h"
 #include "pollplan.h"
 #include "ptysimulator.h"
+#include "referencecrc.h"
 #include "registermirror.h"
 #include "serialline.h"
 #include "serialsettings.h"
@@ -18,18 +19,6 @@
 #include <mutex>
 
 namespace linktest {
-
-// Bitwise CRC-16/MODBUS (reflected polynomial 0xA001, initial 0xFFFF), one bit at a time.
-inline uint16_t referenceCrc(const QByteArray &bytes) {
-    uint16_t crc = 0xFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<uint8_t>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 inline QByteArray withCrc(QByteArray bytes) {
     const uint16_t crc = referenceCrc(bytes);

@@ -3,6 +3,7 @@
 // algorithm), the parameter read-back map, the clock, the live model's ranges, random input,
 // and the line's byte times and collisions on a virtual clock.
 
+#include "referencecrc.h"
 #include "simcontroller.h"
 #include "simframer.h"
 #include "simline.h"
@@ -15,20 +16,9 @@
 
 namespace {
 
-// The plain bitwise CRC-16/MODBUS, independent of the table-driven one under test.
-uint16_t refCrc(const QByteArray &bytes) {
-    uint16_t crc = 0xFFFF;
-    for (char ch : bytes) {
-        crc ^= static_cast<uint8_t>(ch);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 QByteArray withCrc(QByteArray body) {
-    const uint16_t crc = refCrc(body);
+    const uint16_t crc = referenceCrc(body);
     body.append(static_cast<char>(crc & 0xFF));
     body.append(static_cast<char>(crc >> 8));
     return body;
@@ -41,7 +31,7 @@ QByteArray hex(const char *text) {
 bool crcValid(const QByteArray &frame) {
     if (frame.size() < 4)
         return false;
-    const uint16_t crc = refCrc(frame.left(frame.size() - 2));
+    const uint16_t crc = referenceCrc(frame.left(frame.size() - 2));
     return static_cast<uint8_t>(frame.at(frame.size() - 2)) == (crc & 0xFF) &&
            static_cast<uint8_t>(frame.at(frame.size() - 1)) == (crc >> 8);
 }

@@ -5,6 +5,7 @@
 // with the time each chunk of bytes arrives.
 
 #include "ptysimulator.h"
+#include "referencecrc.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -540,22 +541,11 @@ namespace {
 const QByteArray kRead2 = QByteArray::fromHex("0104000200645021");
 constexpr int kAnswer100 = 205;
 
-// The plain bitwise CRC-16/MODBUS.
-uint16_t refCrc(const QByteArray &bytes) {
-    uint16_t crc = 0xFFFF;
-    for (char ch : bytes) {
-        crc ^= static_cast<uint8_t>(ch);
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                            : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 bool crcValid(const QByteArray &frame) {
     if (frame.size() < 4)
         return false;
-    const uint16_t crc = refCrc(frame.left(frame.size() - 2));
+    const uint16_t crc = referenceCrc(frame.left(frame.size() - 2));
     return static_cast<uint8_t>(frame.at(frame.size() - 2)) == (crc & 0xFF) &&
            static_cast<uint8_t>(frame.at(frame.size() - 1)) == (crc >> 8);
 }
@@ -704,7 +694,7 @@ void TestSimLink::lineCollision() {
         clean.append(static_cast<char>(v >> 8));
         clean.append(static_cast<char>(v & 0xFF));
     }
-    const uint16_t crc = refCrc(clean);
+    const uint16_t crc = referenceCrc(clean);
     clean.append(static_cast<char>(crc & 0xFF));
     clean.append(static_cast<char>(crc >> 8));
 
