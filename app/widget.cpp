@@ -3,6 +3,7 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
+#include "linkmonitorwindow.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
 #include "registermirror.h"
@@ -14,6 +15,8 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QShortcut>
+#include <QToolButton>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -110,6 +113,19 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     ui->tabWidget->setCurrentIndex(0);
     ui->stackedWidget->setCurrentIndex(0);
 
+    // The link monitor: Ctrl+L, or the small "Link" button in the footer beside the status.
+    auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(monitorKey, &QShortcut::activated, this, &Widget::showLinkMonitor);
+    auto *monitorButton = new QToolButton(this);
+    monitorButton->setObjectName(QStringLiteral("linkMonitor_btn"));
+    monitorButton->setText(tr("Link"));
+    monitorButton->setToolTip(tr("Link monitor: frames, outcomes and counters (Ctrl+L)"));
+    monitorButton->setGeometry(530, 872, 44, 25);
+    monitorButton->setCursor(Qt::PointingHandCursor);
+    monitorButton->setFocusPolicy(Qt::NoFocus);
+    connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
+    monitorButton->raise();
+
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
@@ -121,6 +137,8 @@ Widget::~Widget() {
     // before anything else goes away.
     if (m_worker && m_worker->isRunning())
         m_worker->stopLink();
+    delete m_linkMonitor;
+    m_linkMonitor = nullptr;
     delete m_worker;
     m_worker = nullptr;
     delete m_serialConfig;
@@ -137,6 +155,15 @@ QMessageBox *Widget::confirmationBox() const {
     return m_dispatcher->confirmationBox();
 }
 
+LinkMonitorWindow *Widget::showLinkMonitor() {
+    if (!m_linkMonitor)
+        m_linkMonitor = new LinkMonitorWindow(m_worker, nullptr);
+    m_linkMonitor->show();
+    m_linkMonitor->raise();
+    m_linkMonitor->activateWindow();
+    return m_linkMonitor;
+}
+
 int Widget::settingsPageIndex() const {
     return m_dispatcher->settingsPageIndex();
 }
@@ -146,8 +173,13 @@ void Widget::slotmainBtnClicked() {
 }
 
 void Widget::slotRefeshParaTimer() {
+    const int before = m_pageRefresh->msUntilNextPass();
     m_pageRefresh->slotRefeshParaTimer();
-    m_refreshTimer->start(std::max(1, m_pageRefresh->msUntilNextPass()));
+    const int next = m_pageRefresh->msUntilNextPass();
+    // After a page pass: the age of the values in the status tooltip moves on.
+    if (next > before || before == 0)
+        updateStatusTip();
+    m_refreshTimer->start(std::max(1, next));
 }
 
 void Widget::slotKelvaneComTimer() {
@@ -162,14 +194,40 @@ void Widget::slotKelvaneComTimer() {
     const QString shown = QString::fromUtf8(text);
     if (ui->statusText_label->text() != shown)
         ui->statusText_label->setText(shown);
-    // A failed write reads red; everything else green.
-    const bool failure = shown.startsWith(QLatin1String("Setting failed"));
-    if (!m_statusShown || failure != m_statusFailure) {
-        ui->statusText_label->setStyleSheet(failure ? QStringLiteral("color:red;font-weight: bold;")
-                                                    : tr("color:green;font-weight: bold;"));
+    // Green while the link is healthy, amber when the values are not being read, red for a
+    // failure the operator must act on.
+    const StatusLook look = statusLook(shown);
+    if (!m_statusShown || look != m_statusLook) {
+        ui->statusText_label->setStyleSheet(
+            look == StatusLook::Failure    ? QStringLiteral("color:red;font-weight: bold;")
+            : look == StatusLook::Degraded ? QStringLiteral("color:#d98200;font-weight: bold;")
+                                           : tr("color:green;font-weight: bold;"));
         m_statusShown = true;
-        m_statusFailure = failure;
+        m_statusLook = look;
     }
+    updateStatusTip();
+}
+
+void Widget::updateStatusTip() {
+    QString tip;
+    if (ui->statusText_label->text() == QLatin1String("Serial open failed")) {
+        char problem[2 * kStatusTextSize];
+        readLinkProblem(problem);
+        tip = QString::fromUtf8(problem);
+    } else {
+        tip = m_pageRefresh->valuesAgeText();
+    }
+    if (ui->statusText_label->toolTip() != tip)
+        ui->statusText_label->setToolTip(tip);
+}
+
+Widget::StatusLook statusLook(const QString &status) {
+    if (status.startsWith(QLatin1String("Setting failed")) ||
+        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
+        return Widget::StatusLook::Failure;
+    if (status == QLatin1String("Disconnected"))
+        return Widget::StatusLook::Degraded;
+    return Widget::StatusLook::Healthy;
 }
 
 void fixMainWindowFrame(QWidget &window) {

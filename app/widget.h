@@ -10,6 +10,7 @@
 
 class Battert_Stack_Thread;
 class CommandDispatcher;
+class LinkMonitorWindow;
 class PageRefresh;
 class QMessageBox;
 class QPushButton;
@@ -36,6 +37,10 @@ public:
     // settings page the arrow buttons have turned to.
     QMessageBox *confirmationBox() const;
     int settingsPageIndex() const;
+    PageRefresh *pageRefresh() const { return m_pageRefresh.get(); }
+
+    // Opens (or raises) the link monitor window; Ctrl+L and the footer's "Link" button.
+    LinkMonitorWindow *showLinkMonitor();
 
 signals:
     void NeedToConfigCom();
@@ -57,11 +62,21 @@ private:
     CommandDispatcher *m_dispatcher = nullptr;
 
     std::unique_ptr<PageRefresh> m_pageRefresh;
+    LinkMonitorWindow *m_linkMonitor = nullptr; // made when first asked for
     // The status text last shown: its generation, and whether the label's style is applied.
     uint32_t m_statusGeneration = 0;
     bool m_statusShown = false;
-    bool m_statusFailure = false;
+
+public:
+    enum class StatusLook { Healthy, Degraded, Failure };
+
+private:
+    void updateStatusTip();
+    StatusLook m_statusLook = StatusLook::Healthy;
 };
+
+// The colour class of a status text: green, amber or red.
+Widget::StatusLook statusLook(const QString &status);
 
 // The frame the process entry gives the main window before showing it: no maximise button,
 // and its size (1400 x 900 from the form) fixed.

@@ -3,12 +3,23 @@
 
 #include "registermirror.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPortInfo>
+
+namespace {
+const char kNotPresent[] = " (not present)";
+} // namespace
+
+QString portEntryName(const QString &entry)
+{
+    return entry.endsWith(QLatin1String(kNotPresent)) ? entry.chopped(int(sizeof kNotPresent) - 1)
+                                                     : entry;
+}
 
 serialConfig::serialConfig(QWidget *parent) : QWidget(parent), ui(new Ui::serialConfig)
 {
@@ -48,7 +59,19 @@ void serialConfig::showAlreadyComConfig()
     const SerialSettings s = serialSettings();
     if (!s.comConfigured)
         return;
-    ui->com_name_cbox->setCurrentText(s.comName);
+    // A port that is gone (an adapter unplugged since it was chosen) is shown as gone, not
+    // silently replaced by the first port of the list.
+    if (ui->com_name_cbox->findText(s.comName) < 0) {
+        const QString gone = s.comName + QLatin1String(kNotPresent);
+        if (ui->com_name_cbox->findText(gone) < 0)
+            ui->com_name_cbox->addItem(gone);
+        ui->com_name_cbox->setCurrentText(gone);
+    } else {
+        ui->com_name_cbox->setCurrentText(s.comName);
+    }
+    const uint8_t addr = deviceAddr.load();
+    if (addr >= 1 && addr <= 247)
+        ui->device_addr_text->setPlainText(QString::number(addr));
     ui->buad_cbox->setCurrentText(QString::number(s.baudRate));
     ui->data_bit_cbox->setCurrentText(QString::number(s.dataBits));
     ui->stop_bit_cbox->setCurrentText(QString::number(static_cast<double>(s.stopBits), 'g', 6));
@@ -113,9 +136,12 @@ void serialConfig::slotSerialConfigBtnClicked()
         else if (parity == QLatin1String("Even"))
             s.checkBit = 2;
 
+        // A remembered port that is not present keeps its own name.
+        s.comName = portEntryName(s.comName);
         s.comConfigured = true;
         setSerialSettings(s);
         deviceAddr.store(addr);
+        storeSerialSettings(s, addr);
 
         QMessageBox box(QMessageBox::Information, tr("tips"), tr("Suessful"), QMessageBox::Ok,
                         this);

@@ -5,6 +5,9 @@
 
 #include <QWidget>
 
+// A port list entry without the mark of a remembered port that is not present.
+QString portEntryName(const QString &entry);
+
 namespace Ui {
 class serialConfig;
 }
