@@ -10,6 +10,7 @@
 #include "commandline.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "serialconfig.h"
 #include "serialsettings.h"
 #include "storedsettings.h"
 
@@ -155,6 +156,9 @@ int main(int argc, char *argv[]) {
         applyCommandLine(cl, simulatorEntry);
         if (cl.address != 0)
             deviceAddr.store(static_cast<uint8_t>(cl.address));
+        // The settings window opens with the address in use.
+        if (deviceAddr.load() != 0)
+            w.settingsDialog()->showDeviceAddress(deviceAddr.load());
         w.show();
         qCInfo(lcApp) << "Main window shown";
         if (cl.connect) {

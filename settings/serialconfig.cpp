@@ -54,6 +54,11 @@ void serialConfig::refreshPortList()
     knownPortCount = static_cast<uint8_t>(entries.size());
 }
 
+void serialConfig::showDeviceAddress(int addr)
+{
+    ui->device_addr_text->setPlainText(QString::number(addr));
+}
+
 void serialConfig::showAlreadyComConfig()
 {
     const SerialSettings s = serialSettings();
@@ -69,9 +74,6 @@ void serialConfig::showAlreadyComConfig()
     } else {
         ui->com_name_cbox->setCurrentText(s.comName);
     }
-    const uint8_t addr = deviceAddr.load();
-    if (addr >= 1 && addr <= 247)
-        ui->device_addr_text->setPlainText(QString::number(addr));
     ui->buad_cbox->setCurrentText(QString::number(s.baudRate));
     ui->data_bit_cbox->setCurrentText(QString::number(s.dataBits));
     ui->stop_bit_cbox->setCurrentText(QString::number(static_cast<double>(s.stopBits), 'g', 6));

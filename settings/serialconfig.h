@@ -24,6 +24,8 @@ public:
     void refreshPortList();
 
     Ui::serialConfig *form() const { return ui; }
+    // Puts an address into the address field (the remembered one at start).
+    void showDeviceAddress(int addr);
 
 public slots:
     // Re-selects the stored settings, once they have been set at least once.

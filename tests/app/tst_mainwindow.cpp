@@ -3,6 +3,9 @@
 // to the simulated controller.
 
 #include "battertstackthread.h"
+#include "linkmonitor.h"
+#include "linkmonitorwindow.h"
+#include "pagerefresh.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
@@ -13,6 +16,8 @@
 
 #include <QMessageBox>
 #include <QMutex>
+#include <QPlainTextEdit>
+#include <QSerialPort>
 #include <QPushButton>
 #include <QStringList>
 #include <QtTest>
@@ -68,6 +73,10 @@ private slots:
     void statusLabelRepaintsOnlyOnChange();
     void nothingIsSentBeforeConnect();
     void closingWhileConnectedStopsTheWorkerFirst();
+    void linkHealthOnStatusAndFields();
+    void openFailureTellsWhy_data();
+    void openFailureTellsWhy();
+    void linkMonitorShowsTheTraffic();
 
 private:
     std::unique_ptr<PtySimulator> m_sim;
@@ -244,6 +253,139 @@ void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst() {
     const int sent = m_sim->requestCount();
     QTest::qWait(300);
     QCOMPARE(m_sim->requestCount(), sent);
+}
+
+// The status text and colour, and the dimming of the Home page's values, through a controller
+// that answers, falls silent, answers again, and a Disconnect.
+void TestMainWindow::linkHealthOnStatusAndFields() {
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QLabel *status = w.form()->statusText_label;
+    QWidget *soc = w.findChild<QWidget *>(QStringLiteral("R_Addr2Num17_text"));
+    QVERIFY(soc);
+    const QString green = QStringLiteral("color:green;font-weight: bold;");
+    const QString red = QStringLiteral("color:red;font-weight: bold;");
+
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Refreshing Data"), 5000);
+    QCOMPARE(status->styleSheet(), green);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.pageRefresh()->isDimmed(soc), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().startsWith(QStringLiteral("Values on this page read")),
+                             3000);
+
+    // Silent: three transactions without an answer, then "No answer" in red; the values fade
+    // after three poll cycles without a read.
+    SimFaults silent;
+    silent.silent = true;
+    m_sim->setFaults(silent);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("No answer"), 6000);
+    QCOMPARE(status->styleSheet(), red);
+    QVERIFY(noAnswerStreak.load() >= Battert_Stack_Thread::kNoAnswerTransactions);
+    QTRY_VERIFY_WITH_TIMEOUT(w.pageRefresh()->isDimmed(soc), 5000);
+    QVERIFY(!blockIsLive(2, mirrorClockMs()));
+
+    // It answers again: healthy at the next read, live at the next page pass.
+    m_sim->setFaults(SimFaults{});
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Refreshing Data"), 5000);
+    QCOMPARE(status->styleSheet(), green);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.pageRefresh()->isDimmed(soc), 3000);
+
+    // Disconnected: said in amber, and nothing on screen is live any more.
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Disconnected"), 3000);
+    QVERIFY(status->styleSheet().contains(QStringLiteral("#d98200")));
+    QTRY_VERIFY_WITH_TIMEOUT(w.pageRefresh()->isDimmed(soc), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().startsWith(QStringLiteral("Not live")), 3000);
+}
+
+void TestMainWindow::openFailureTellsWhy_data() {
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such device") << false << QStringLiteral("No such port");
+    QTest::newRow("held by another program") << true
+                                             << QStringLiteral("port in use by another program");
+}
+
+void TestMainWindow::openFailureTellsWhy() {
+    QFETCH(bool, held);
+    QFETCH(QString, reason);
+    // Another holder of the port: a port object of its own, with the lock file every
+    // well-behaved serial program takes.
+    QSerialPort holder(m_sim->slavePath());
+    if (held)
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    Widget w;
+    w.show();
+    useSerialLine(held ? m_sim->slavePath() : QStringLiteral("/dev/vaduz-no-such-port"));
+    deviceAddr = 1;
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QLabel *status = w.form()->statusText_label;
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Serial open failed"), 5000);
+    QCOMPARE(status->styleSheet(), QStringLiteral("color:red;font-weight: bold;"));
+    QTRY_VERIFY2_WITH_TIMEOUT(status->toolTip().contains(reason), qPrintable(status->toolTip()),
+                              3000);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Disconnected"), 3000);
+}
+
+// The monitor shows each request and answer decoded, records only while shown, and keeps its
+// ring bounded.
+void TestMainWindow::linkMonitorShowsTheTraffic() {
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QVERIFY(!linkMonitor().enabled());
+    LinkMonitorWindow *monitor = w.showLinkMonitor();
+    QVERIFY(linkMonitor().enabled());
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    const auto shown = [monitor] { return monitor->view()->toPlainText(); };
+    QTRY_VERIFY_WITH_TIMEOUT(shown().contains(QStringLiteral("addr 1 answer to block 2: 100 "
+                                                             "registers")),
+                             5000);
+    QVERIFY(shown().contains(QStringLiteral("TX  01 04 00 02 00 64 50 21  | addr 1 read block 2, "
+                                            "100 registers")));
+    QVERIFY(shown().contains(QStringLiteral("read block 2: answered in")));
+    QVERIFY(monitor->countersText().contains(QStringLiteral("No answer 0")));
+
+    SimFaults silent;
+    silent.silent = true;
+    m_sim->setFaults(silent);
+    QTRY_VERIFY_WITH_TIMEOUT(shown().contains(QStringLiteral("read block 2: no answer")), 5000);
+    m_sim->setFaults(SimFaults{});
+
+    const QString path = QDir::temp().filePath(QStringLiteral("vaduz-monitor-test.txt"));
+    QString error;
+    QVERIFY2(monitor->saveTo(path, &error), qPrintable(error));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().contains("addr 1 read block 2, 100 registers"));
+    saved.remove();
+
+    monitor->close();
+    QVERIFY(!linkMonitor().enabled());
+    const int held = linkMonitor().size();
+    QTest::qWait(1200);
+    QCOMPARE(linkMonitor().size(), held);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+
+    // A long run: the ring keeps its bound and the newest events.
+    linkMonitor().setEnabled(true);
+    for (int i = 0; i < 2 * LinkMonitorLog::kCapacity + 7; ++i) {
+        MonitorEvent e;
+        e.text = QString::number(i);
+        linkMonitor().record(e);
+    }
+    QCOMPARE(linkMonitor().size(), LinkMonitorLog::kCapacity);
+    quint64 seq = 0;
+    const QVector<MonitorEvent> all = linkMonitor().takeSince(&seq);
+    QCOMPARE(all.size(), LinkMonitorLog::kCapacity);
+    QCOMPARE(all.last().text, QString::number(2 * LinkMonitorLog::kCapacity + 6));
+    QVERIFY(linkMonitor().takeSince(&seq).isEmpty());
+    linkMonitor().setEnabled(false);
+    linkMonitor().clear();
 }
 
 QTEST_MAIN(TestMainWindow)
