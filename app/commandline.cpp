@@ -90,14 +90,20 @@ CommandLine parseCommandLine(const QStringList &args) {
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
         QStringLiteral("Log the link's port events and every frame on the terminal."));
-    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose})
+    const QCommandLineOption record(
+        QStringLiteral("record"),
+        QStringLiteral("Record the pages shown into CSV files in this folder from the start."),
+        QStringLiteral("folder"));
+    for (const auto *o :
+         {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose, &record})
         parser.addOption(*o);
 
     // Written out here: the parser's own help text needs an application object, and --help
     // must work before (and without) one.
     QString usage = QStringLiteral("Usage: vaduz [options]\n%1\n\nOptions:\n")
                         .arg(parser.applicationDescription());
-    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose}) {
+    for (const auto *o :
+         {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose, &record}) {
         QStringList names;
         for (const QString &n : o->names())
             names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
@@ -137,6 +143,9 @@ CommandLine parseCommandLine(const QStringList &args) {
             return fail(QStringLiteral("--port needs a device path"));
     cl.connect = parser.isSet(connect);
     cl.verbose = parser.isSet(verbose);
+    cl.recordFolder = parser.value(record);
+    if (parser.isSet(record) && cl.recordFolder.trimmed().isEmpty())
+        return fail(QStringLiteral("--record needs a folder"));
     if (parser.isSet(baud)) {
         bool ok = false;
         cl.baud = parser.value(baud).toInt(&ok);

@@ -18,6 +18,7 @@ struct CommandLine {
     int address = 0;       // 0: not given
     bool connect = false;
     bool verbose = false;
+    QString recordFolder;  // --record: record the pages shown into this folder from the start
 };
 
 CommandLine parseCommandLine(const QStringList &args);

@@ -171,6 +171,11 @@ int main(int argc, char *argv[]) {
                 w.form()->com_open_close_btn->click();
             }
         }
+        if (!cl.recordFolder.isEmpty()) {
+            QString error;
+            if (!w.startRecording(cl.recordFolder, &error))
+                std::fprintf(stderr, "vaduz: --record: %s\n", qPrintable(error));
+        }
         result = app->exec();
     }
     qCInfo(lcApp) << "Main window closed";

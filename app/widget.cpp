@@ -4,6 +4,8 @@
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
 #include "linkmonitorwindow.h"
+#include "pagerecorder.h"
+#include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
 #include "registermirror.h"
@@ -12,6 +14,9 @@
 #include "systick.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QDateTime>
+#include <QDir>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
@@ -126,6 +131,19 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
     monitorButton->raise();
 
+    // Recording: "Rec" starts it into a folder the operator picks; while it runs the button
+    // shows how long, and a click stops it.
+    m_recorder = std::make_unique<PageRecorder>();
+    m_recordButton = new QToolButton(this);
+    m_recordButton->setObjectName(QStringLiteral("record_btn"));
+    m_recordButton->setText(tr("Rec"));
+    m_recordButton->setToolTip(tr("Record the pages shown into CSV files"));
+    m_recordButton->setGeometry(462, 872, 66, 25);
+    m_recordButton->setCursor(Qt::PointingHandCursor);
+    m_recordButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
+    m_recordButton->raise();
+
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
@@ -178,7 +196,7 @@ void Widget::slotRefeshParaTimer() {
     const int next = m_pageRefresh->msUntilNextPass();
     // After a page pass: the age of the values in the status tooltip moves on.
     if (next > before || before == 0)
-        updateStatusTip();
+        afterPagePass();
     m_refreshTimer->start(std::max(1, next));
 }
 
@@ -206,6 +224,63 @@ void Widget::slotKelvaneComTimer() {
         m_statusLook = look;
     }
     updateStatusTip();
+}
+
+void Widget::afterPagePass() {
+    updateStatusTip();
+    if (!m_recorder->isRecording())
+        return;
+    QString error;
+    if (!m_recorder->recordPass(this, ui->tabWidget->currentIndex(), &error)) {
+        stopRecording();
+        // Not modal: the pages go on refreshing while the operator reads it.
+        auto *box = new QMessageBox(QMessageBox::Warning, tr("tips"),
+                                    tr("Recording stopped: %1\nWhat was written is kept.")
+                                        .arg(error),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setObjectName(QStringLiteral("recordingStoppedBox"));
+        box->open();
+        return;
+    }
+    const qint64 secs = m_recorder->startedAt().secsTo(QDateTime::currentDateTime());
+    m_recordButton->setText(QStringLiteral("\u25CF %1:%2:%3")
+                                .arg(secs / 3600)
+                                .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
+                                .arg(secs % 60, 2, 10, QLatin1Char('0')));
+}
+
+bool Widget::startRecording(const QString &folder, QString *error) {
+    if (!m_recorder->start(folder, error))
+        return false;
+    m_recordButton->setText(QStringLiteral("\u25CF 0:00:00"));
+    m_recordButton->setStyleSheet(QStringLiteral("color:red;font-weight:bold;"));
+    m_recordButton->setToolTip(tr("Recording into %1 since %2: click to stop")
+                                   .arg(QDir::toNativeSeparators(m_recorder->folder()),
+                                        m_recorder->startedAt().toString(
+                                            QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    return true;
+}
+
+void Widget::stopRecording() {
+    m_recorder->stop();
+    m_recordButton->setText(tr("Rec"));
+    m_recordButton->setStyleSheet(QString());
+    m_recordButton->setToolTip(tr("Record the pages shown into CSV files"));
+}
+
+void Widget::recordButtonClicked() {
+    if (m_recorder->isRecording()) {
+        stopRecording();
+        return;
+    }
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Record into folder"), exportFolderToOffer());
+    if (folder.isEmpty())
+        return;
+    QString error;
+    if (!startRecording(folder, &error))
+        QMessageBox::warning(this, tr("tips"), tr("Recording not started: %1").arg(error));
 }
 
 void Widget::updateStatusTip() {

@@ -11,6 +11,8 @@
 class Battert_Stack_Thread;
 class CommandDispatcher;
 class LinkMonitorWindow;
+class PageRecorder;
+class QToolButton;
 class PageRefresh;
 class QMessageBox;
 class QPushButton;
@@ -42,6 +44,12 @@ public:
     // Opens (or raises) the link monitor window; Ctrl+L and the footer's "Link" button.
     LinkMonitorWindow *showLinkMonitor();
 
+    // Recording of the pages shown into CSV files in folder (the footer's "Rec" button and
+    // --record). False with the reason when the folder cannot be used.
+    bool startRecording(const QString &folder, QString *error);
+    void stopRecording();
+    PageRecorder *recorder() const { return m_recorder.get(); }
+
 signals:
     void NeedToConfigCom();
 
@@ -63,6 +71,10 @@ private:
 
     std::unique_ptr<PageRefresh> m_pageRefresh;
     LinkMonitorWindow *m_linkMonitor = nullptr; // made when first asked for
+    std::unique_ptr<PageRecorder> m_recorder;
+    QToolButton *m_recordButton = nullptr;
+    void recordButtonClicked();
+    void afterPagePass();
     // The status text last shown: its generation, and whether the label's style is applied.
     uint32_t m_statusGeneration = 0;
     bool m_statusShown = false;

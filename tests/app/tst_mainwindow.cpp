@@ -5,6 +5,7 @@
 #include "battertstackthread.h"
 #include "linkmonitor.h"
 #include "linkmonitorwindow.h"
+#include "pagerecorder.h"
 #include "pagerefresh.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
@@ -18,6 +19,8 @@
 #include <QMutex>
 #include <QPlainTextEdit>
 #include <QSerialPort>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QStringList>
 #include <QtTest>
@@ -77,6 +80,8 @@ private slots:
     void openFailureTellsWhy_data();
     void openFailureTellsWhy();
     void linkMonitorShowsTheTraffic();
+    void recordingWritesFreshPasses();
+    void recordingStopsOnAFullDisk();
 
 private:
     std::unique_ptr<PtySimulator> m_sim;
@@ -386,6 +391,112 @@ void TestMainWindow::linkMonitorShowsTheTraffic() {
     QVERIFY(linkMonitor().takeSince(&seq).isEmpty());
     linkMonitor().setEnabled(false);
     linkMonitor().clear();
+}
+
+namespace {
+// A recorded CSV file as rows of cells (none of the recorded texts holds a comma or a quote).
+QList<QStringList> readCsv(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray all = f.readAll();
+    if (all.startsWith("\xEF\xBB\xBF"))
+        all.remove(0, 3);
+    QList<QStringList> rows;
+    for (const QString &line : QString::fromUtf8(all).split(QStringLiteral("\r\n")))
+        if (!line.isEmpty())
+            rows << line.split(QLatin1Char(','));
+    return rows;
+}
+} // namespace
+
+// Against the simulated controller: a file per page shown, its header, a row per pass whose
+// values were read, equal to the fields on screen; the Pack page a row per pack.
+void TestMainWindow::recordingWritesFreshPasses() {
+    QTemporaryDir dir;
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    m_sim->setFrozen(true);
+    QString error;
+    QVERIFY2(w.startRecording(dir.filePath(QStringLiteral("run")), &error), qPrintable(error));
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    PageRecorder *rec = w.recorder();
+    QTRY_VERIFY_WITH_TIMEOUT(rec->rowsWritten(0) >= 3, 8000);
+
+    const QList<QStringList> home = readCsv(rec->fileFor(0));
+    QVERIFY(rec->fileFor(0).endsWith(QStringLiteral("_Home.csv")));
+    QCOMPARE(home.first(), PageRecorder::header(&w, 0));
+    QVERIFY(home.first().contains(QStringLiteral("SOC (%)")));
+    QCOMPARE(home.size(), rec->rowsWritten(0) + 1);
+    const int soc = home.first().indexOf(QStringLiteral("SOC (%)"));
+    const QStringList last = home.last();
+    QCOMPARE(last.size(), home.first().size());
+    QVERIFY(QDateTime::fromString(last.first(), Qt::ISODateWithMs).isValid());
+    QVERIFY(last.first().contains(QLatin1Char('.')));
+    QCOMPARE(last.at(soc),
+             w.findChild<QPlainTextEdit *>(QStringLiteral("R_Addr2Num1_text"))->toPlainText());
+
+    // The Pack page: its own file, one row per pack, labelled.
+    w.form()->tabWidget->setCurrentIndex(4);
+    QTRY_VERIFY_WITH_TIMEOUT(rec->rowsWritten(4) >= 2 * kPackCount, 10000);
+    const QList<QStringList> pack = readCsv(rec->fileFor(4));
+    QCOMPARE(pack.first().mid(0, 2), (QStringList{QStringLiteral("Time"), QStringLiteral("Pack")}));
+    QCOMPARE(pack.size() - 1, rec->rowsWritten(4));
+    auto *table = w.form()->PACK_tableWidget;
+    QCOMPARE(pack.at(1).at(1), table->verticalHeaderItem(0)
+                                   ? table->verticalHeaderItem(0)->text()
+                                   : QStringLiteral("1"));
+
+    // Disconnected, nothing is read: no more rows.
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTest::qWait(300);
+    const int rows = rec->rowsWritten(4);
+    QTest::qWait(2200);
+    QCOMPARE(rec->rowsWritten(4), rows);
+    w.stopRecording();
+    m_sim->setFrozen(false);
+}
+
+// A disk that fills up: the recording stops with a "tips" box and the file keeps whole rows.
+// Needs a small tmpfs: runs only where this process may mount one.
+void TestMainWindow::recordingStopsOnAFullDisk() {
+    QTemporaryDir base;
+    const QString mountPoint = base.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(mountPoint));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                          QStringLiteral("-o"), QStringLiteral("size=4k"),
+                                          QStringLiteral("tmpfs"), mountPoint});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        QSKIP("no permission to mount a small tmpfs");
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{mountPoint};
+
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QString error;
+    QVERIFY(w.startRecording(mountPoint, &error));
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.findChild<QMessageBox *>(QStringLiteral("recordingStoppedBox")),
+                             2000);
+    QVERIFY(w.findChild<QMessageBox *>(QStringLiteral("recordingStoppedBox"))
+                ->text()
+                .startsWith(QStringLiteral("Recording stopped")));
+    const QDir folder(mountPoint);
+    const QStringList files = folder.entryList({QStringLiteral("*_Home.csv")});
+    QCOMPARE(files.size(), 1);
+    const QList<QStringList> rows = readCsv(folder.filePath(files.first()));
+    QVERIFY(rows.size() >= 2);
+    for (const QStringList &row : rows)
+        QCOMPARE(row.size(), rows.first().size());
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
 }
 
 QTEST_MAIN(TestMainWindow)
