@@ -4,7 +4,10 @@
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
 #include "linkmonitorwindow.h"
+#include "faultrecordswindow.h"
 #include "pagerecorder.h"
+#include "trendmodel.h"
+#include "trendwindow.h"
 #include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
@@ -144,6 +147,29 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
     m_recordButton->raise();
 
+    m_trends = std::make_unique<TrendModel>();
+    auto *trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(trendKey, &QShortcut::activated, this, &Widget::showTrends);
+    auto *trendButton = new QToolButton(ui->Host_tabWidget);
+    trendButton->setObjectName(QStringLiteral("trends_btn"));
+    trendButton->setText(tr("Trends"));
+    trendButton->setToolTip(tr("The Home page's values over time (Ctrl+T)"));
+    trendButton->setGeometry(1150, 172, 91, 30);
+    connect(trendButton, &QToolButton::clicked, this, &Widget::showTrends);
+    auto *recordsButton = new QToolButton(ui->Fault_tabWidget);
+    recordsButton->setObjectName(QStringLiteral("faultRecords_btn"));
+    recordsButton->setText(tr("Records"));
+    recordsButton->setToolTip(tr("The fault records read, on screen"));
+    recordsButton->setGeometry(1258, 706, 91, 37);
+    connect(recordsButton, &QToolButton::clicked, this, &Widget::showFaultRecords);
+    for (QToolButton *b : {trendButton, recordsButton}) {
+        b->setStyleSheet(QStringLiteral("QToolButton{background-color: rgb(247, 51, 61);"
+                                        "border-radius:15;padding:2px 4px;color:white;}"
+                                        "QToolButton:pressed{background-color:rgb(104, 16, 21);}"));
+        b->setCursor(Qt::PointingHandCursor);
+        b->raise();
+    }
+
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
@@ -157,6 +183,10 @@ Widget::~Widget() {
         m_worker->stopLink();
     delete m_linkMonitor;
     m_linkMonitor = nullptr;
+    delete m_trendWindow;
+    m_trendWindow = nullptr;
+    delete m_faultRecords;
+    m_faultRecords = nullptr;
     delete m_worker;
     m_worker = nullptr;
     delete m_serialConfig;
@@ -171,6 +201,24 @@ Widget::~Widget() {
 
 QMessageBox *Widget::confirmationBox() const {
     return m_dispatcher->confirmationBox();
+}
+
+TrendWindow *Widget::showTrends() {
+    if (!m_trendWindow)
+        m_trendWindow = new TrendWindow(m_trends.get(), nullptr);
+    m_trendWindow->show();
+    m_trendWindow->raise();
+    m_trendWindow->activateWindow();
+    return m_trendWindow;
+}
+
+FaultRecordsWindow *Widget::showFaultRecords() {
+    if (!m_faultRecords)
+        m_faultRecords = new FaultRecordsWindow(nullptr);
+    m_faultRecords->show();
+    m_faultRecords->raise();
+    m_faultRecords->activateWindow();
+    return m_faultRecords;
 }
 
 LinkMonitorWindow *Widget::showLinkMonitor() {
@@ -228,6 +276,12 @@ void Widget::slotKelvaneComTimer() {
 
 void Widget::afterPagePass() {
     updateStatusTip();
+    // A trend sample for every Home pass whose values were read since the last one.
+    const uint32_t homeReads = blockLandings(2);
+    if (ui->tabWidget->currentIndex() == 0 && homeReads != m_trendLandings) {
+        m_trendLandings = homeReads;
+        m_trends->sampleWindow(this, QDateTime::currentMSecsSinceEpoch());
+    }
     if (!m_recorder->isRecording())
         return;
     QString error;

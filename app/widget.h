@@ -12,6 +12,9 @@ class Battert_Stack_Thread;
 class CommandDispatcher;
 class LinkMonitorWindow;
 class PageRecorder;
+class FaultRecordsWindow;
+class TrendModel;
+class TrendWindow;
 class QToolButton;
 class PageRefresh;
 class QMessageBox;
@@ -50,6 +53,12 @@ public:
     void stopRecording();
     PageRecorder *recorder() const { return m_recorder.get(); }
 
+    // The Home page's values over time (Ctrl+T, the "Trends" button on the Home page), and the
+    // fault records read (the "Records" button on the Fault page).
+    TrendWindow *showTrends();
+    TrendModel *trendModel() const { return m_trends.get(); }
+    FaultRecordsWindow *showFaultRecords();
+
 signals:
     void NeedToConfigCom();
 
@@ -72,6 +81,10 @@ private:
     std::unique_ptr<PageRefresh> m_pageRefresh;
     LinkMonitorWindow *m_linkMonitor = nullptr; // made when first asked for
     std::unique_ptr<PageRecorder> m_recorder;
+    std::unique_ptr<TrendModel> m_trends;
+    uint32_t m_trendLandings = 0; // Home reads seen by the last trend sample
+    TrendWindow *m_trendWindow = nullptr;
+    FaultRecordsWindow *m_faultRecords = nullptr;
     QToolButton *m_recordButton = nullptr;
     void recordButtonClicked();
     void afterPagePass();

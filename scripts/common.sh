@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 PACKAGES=(
     build-essential cmake pkg-config ccache
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5charts5-dev
     libxlsxwriter-dev zlib1g-dev
     libmodbus-dev
     python3 python3-openpyxl

@@ -1,0 +1,290 @@
+#include "trendwindow.h"
+
+#include "trendmodel.h"
+
+#include <QtCharts/QChart>
+#include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegendMarker>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <QDateTime>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using namespace QtCharts;
+
+namespace {
+
+constexpr int kReplotMs = 1000;
+
+// The chart's view of a window that can be panned with the right mouse button.
+class PanningChartView : public QChartView {
+public:
+    using QChartView::QChartView;
+    bool *zoomed = nullptr;
+
+protected:
+    void mousePressEvent(QMouseEvent *e) override {
+        if (e->button() == Qt::RightButton) {
+            m_last = e->pos();
+            m_panning = true;
+            return;
+        }
+        QChartView::mousePressEvent(e);
+    }
+    void mouseMoveEvent(QMouseEvent *e) override {
+        if (m_panning) {
+            const QPoint d = e->pos() - m_last;
+            chart()->scroll(-d.x(), 0);
+            m_last = e->pos();
+            if (zoomed)
+                *zoomed = true;
+            return;
+        }
+        QChartView::mouseMoveEvent(e);
+    }
+    void mouseReleaseEvent(QMouseEvent *e) override {
+        if (m_panning && e->button() == Qt::RightButton) {
+            m_panning = false;
+            return;
+        }
+        QChartView::mouseReleaseEvent(e);
+        if (zoomed)
+            *zoomed = true;
+    }
+    void wheelEvent(QWheelEvent *e) override {
+        chart()->zoom(e->angleDelta().y() > 0 ? 1.25 : 0.8);
+        if (zoomed)
+            *zoomed = true;
+    }
+
+private:
+    QPoint m_last;
+    bool m_panning = false;
+};
+
+} // namespace
+
+TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_live(live) {
+    setWindowTitle(tr("Trends"));
+    setObjectName(QStringLiteral("trendWindow"));
+    resize(1200, 640);
+
+    m_chart = new QChart;
+    m_chart->legend()->setAlignment(Qt::AlignBottom);
+    m_timeAxis = new QDateTimeAxis;
+    m_timeAxis->setFormat(QStringLiteral("hh:mm:ss"));
+    m_timeAxis->setTitleText(tr("Local time"));
+    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+
+    auto *view = new PanningChartView(m_chart, this);
+    view->zoomed = &m_zoomed;
+    view->setRubberBand(QChartView::HorizontalRubberBand);
+    view->setRenderHint(QPainter::Antialiasing, false);
+    m_view = view;
+
+    m_fields = new QListWidget(this);
+    m_fields->setObjectName(QStringLiteral("trendFields"));
+    m_fields->setMaximumWidth(260);
+    connect(m_fields, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
+        if (shownModel() == m_live)
+            m_live->track(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
+        replot();
+    });
+
+    m_source = new QLabel(this);
+    auto *fitButton = new QPushButton(tr("Fit"), this);
+    auto *liveButton = new QPushButton(tr("Live"), this);
+    auto *openButton = new QPushButton(tr("Open CSV..."), this);
+    auto *pngButton = new QPushButton(tr("Export PNG..."), this);
+    connect(fitButton, &QPushButton::clicked, this, &TrendWindow::fit);
+    connect(liveButton, &QPushButton::clicked, this, &TrendWindow::showLive);
+    connect(openButton, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getOpenFileName(this, tr("Open a recording"), QString(),
+                                                          tr("Recordings (*.csv)"));
+        QString error;
+        if (!path.isEmpty() && !openCsv(path, &error))
+            QMessageBox::warning(this, tr("tips"), tr("%1 cannot be plotted: %2").arg(path, error));
+    });
+    connect(pngButton, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export PNG"),
+                                                          QStringLiteral("trends.png"),
+                                                          tr("PNG images (*.png)"));
+        if (!path.isEmpty() && !savePng(path))
+            QMessageBox::warning(this, tr("tips"), tr("%1 could not be written.").arg(path));
+    });
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_source, 1);
+    for (QPushButton *b : {fitButton, liveButton, openButton, pngButton})
+        buttons->addWidget(b);
+    auto *top = new QHBoxLayout;
+    top->addWidget(m_fields);
+    top->addWidget(m_view, 1);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top, 1);
+    layout->addLayout(buttons);
+
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, &TrendWindow::replot);
+    fillFieldList();
+}
+
+TrendWindow::~TrendWindow() = default;
+
+const TrendModel *TrendWindow::shownModel() const {
+    return m_file ? m_file.get() : m_live;
+}
+
+void TrendWindow::fillFieldList() {
+    const QSignalBlocker block(m_fields);
+    m_fields->clear();
+    const TrendModel *model = shownModel();
+    QVector<TrendModel::Field> fields;
+    if (m_file) {
+        for (const QString &f : m_file->tracked())
+            fields.append({f, f});
+    } else {
+        fields = TrendModel::homeFields();
+    }
+    const QStringList defaults = TrendModel::defaultFields();
+    for (const TrendModel::Field &f : fields) {
+        auto *item = new QListWidgetItem(f.caption, m_fields);
+        item->setData(Qt::UserRole, f.name);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        const bool on = m_file ? (item->listWidget()->count() <= 7) : model->isTracked(f.name);
+        item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+    m_source->setText(m_file ? tr("Recording: %1 samples").arg(m_file->size())
+                             : tr("Live: the Home page's values, the last 24 hours"));
+}
+
+void TrendWindow::replot() {
+    const TrendModel *model = shownModel();
+    m_chart->removeAllSeries();
+    for (QAbstractAxis *axis : m_chart->axes(Qt::Vertical)) {
+        m_chart->removeAxis(axis);
+        delete axis;
+    }
+    const int n = model->size();
+    bool first = true;
+    for (int row = 0; row < m_fields->count(); ++row) {
+        QListWidgetItem *item = m_fields->item(row);
+        if (item->checkState() != Qt::Checked)
+            continue;
+        const QString field = item->data(Qt::UserRole).toString();
+        QVector<QPointF> points;
+        points.reserve(n);
+        double lo = INFINITY, hi = -INFINITY;
+        for (int i = 0; i < n; ++i) {
+            const double v = model->value(field, i);
+            if (std::isnan(v))
+                continue;
+            points.append(QPointF(double(model->time(i)), v));
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+        auto *series = new QLineSeries;
+        series->setName(points.isEmpty()
+                            ? item->text()
+                            : QStringLiteral("%1 [%2 .. %3]").arg(item->text()).arg(lo).arg(hi));
+        series->replace(points);
+        m_chart->addSeries(series);
+        series->attachAxis(m_timeAxis);
+        // Each value on its own scale, so that a voltage of 2500 and a SOC of 60 both fill the
+        // plot; the first one's scale is drawn, the legend gives every range.
+        auto *axis = new QValueAxis;
+        if (!points.isEmpty()) {
+            const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::fabs(hi) * 0.05);
+            axis->setRange(lo - pad, hi + pad);
+        }
+        axis->setVisible(first);
+        axis->setTitleText(first ? item->text() : QString());
+        m_chart->addAxis(axis, Qt::AlignLeft);
+        series->attachAxis(axis);
+        first = false;
+    }
+    if (!m_zoomed)
+        fit();
+}
+
+void TrendWindow::fit() {
+    const TrendModel *model = shownModel();
+    m_zoomed = false;
+    if (model->size() == 0)
+        return;
+    const qint64 from = model->firstTime();
+    const qint64 to = std::max(model->lastTime(), from + 1000);
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
+    // Spans over a day show the date too.
+    m_timeAxis->setFormat(to - from > 20 * 3600 * 1000LL ? QStringLiteral("MM-dd hh:mm")
+                                                         : QStringLiteral("hh:mm:ss"));
+}
+
+bool TrendWindow::openCsv(const QString &path, QString *error) {
+    auto file = std::make_unique<TrendModel>();
+    if (!file->loadCsv(path, error))
+        return false;
+    m_file = std::move(file);
+    m_zoomed = false;
+    fillFieldList();
+    replot();
+    return true;
+}
+
+void TrendWindow::showLive() {
+    m_file.reset();
+    m_zoomed = false;
+    fillFieldList();
+    replot();
+}
+
+bool TrendWindow::savePng(const QString &path) {
+    return m_view->grab().save(path, "PNG");
+}
+
+void TrendWindow::showEvent(QShowEvent *event) {
+    replot();
+    m_timer->start(kReplotMs);
+    QWidget::showEvent(event);
+}
+
+void TrendWindow::hideEvent(QHideEvent *event) {
+    m_timer->stop();
+    QWidget::hideEvent(event);
+}
+
+void TrendWindow::keyPressEvent(QKeyEvent *event) {
+    switch (event->key()) {
+    case Qt::Key_Left:
+        m_chart->scroll(-m_chart->plotArea().width() / 10, 0);
+        m_zoomed = true;
+        return;
+    case Qt::Key_Right:
+        m_chart->scroll(m_chart->plotArea().width() / 10, 0);
+        m_zoomed = true;
+        return;
+    case Qt::Key_Plus:
+        m_chart->zoom(1.25);
+        m_zoomed = true;
+        return;
+    case Qt::Key_Minus:
+        m_chart->zoom(0.8);
+        m_zoomed = true;
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
