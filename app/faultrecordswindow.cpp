@@ -62,7 +62,8 @@ void FaultRecordsWindow::hideEvent(QHideEvent *event) {
 
 void FaultRecordsWindow::refresh() {
     // Records 0 .. count - 1 are what the export writes; those the walk has read so far show.
-    const int count = faultCount.load(std::memory_order_acquire);
+    // A count past the fault blocks stops at the last one, as the workbook does.
+    const int count = std::min<int>(faultCount.load(std::memory_order_acquire), kFaultRecordSlots);
     const int read = std::min<int>(faultIndex.load(std::memory_order_acquire), count);
     m_progress->setText(count == 0 ? tr("No fault records read yet: use Reading on the Fault page.")
                                    : tr("%1 of %2 records read").arg(read).arg(count));

@@ -7,6 +7,11 @@
 #include "linkmonitorwindow.h"
 #include "pagerecorder.h"
 #include "pagerefresh.h"
+#include "trendmodel.h"
+#include "trendwindow.h"
+
+#include <QtCharts/QChart>
+#include <QtCharts/QDateTimeAxis>
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
@@ -82,6 +87,7 @@ private slots:
     void linkMonitorShowsTheTraffic();
     void recordingWritesFreshPasses();
     void recordingStopsOnAFullDisk();
+    void trendsFollowTheHomePage();
 
 private:
     std::unique_ptr<PtySimulator> m_sim;
@@ -438,6 +444,13 @@ void TestMainWindow::recordingWritesFreshPasses() {
     QCOMPARE(last.at(soc),
              w.findChild<QPlainTextEdit *>(QStringLiteral("R_Addr2Num1_text"))->toPlainText());
 
+    // The trend window plots the recording: its SOC column, sample for sample.
+    TrendModel fromFile;
+    QVERIFY2(fromFile.loadCsv(rec->fileFor(0), &error), qPrintable(error));
+    QCOMPARE(fromFile.size(), home.size() - 1);
+    QCOMPARE(fromFile.value(QStringLiteral("SOC (%)"), fromFile.size() - 1),
+             TrendModel::leadingNumber(last.at(soc)));
+
     // The Pack page: its own file, one row per pack, labelled.
     w.form()->tabWidget->setCurrentIndex(4);
     QTRY_VERIFY_WITH_TIMEOUT(rec->rowsWritten(4) >= 2 * kPackCount, 10000);
@@ -449,9 +462,9 @@ void TestMainWindow::recordingWritesFreshPasses() {
                                    ? table->verticalHeaderItem(0)->text()
                                    : QStringLiteral("1"));
 
-    // Disconnected, nothing is read: no more rows.
+    // Disconnected, nothing is read: after the pass that takes the last reads, no more rows.
     QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
-    QTest::qWait(300);
+    QTest::qWait(1300);
     const int rows = rec->rowsWritten(4);
     QTest::qWait(2200);
     QCOMPARE(rec->rowsWritten(4), rows);
@@ -497,6 +510,41 @@ void TestMainWindow::recordingStopsOnAFullDisk() {
     for (const QStringList &row : rows)
         QCOMPARE(row.size(), rows.first().size());
     QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+}
+
+// Trends: samples of the Home page's passes, the time axis over them in local time, a PNG, and
+// a bound of 24 hours.
+void TestMainWindow::trendsFollowTheHomePage() {
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    TrendModel *model = w.trendModel();
+    QTRY_VERIFY_WITH_TIMEOUT(model->size() >= 3, 8000);
+    TrendWindow *trends = w.showTrends();
+    trends->replot();
+    QCOMPARE(trends->timeAxis()->min(), QDateTime::fromMSecsSinceEpoch(model->firstTime()));
+    QCOMPARE(trends->timeAxis()->max(), QDateTime::fromMSecsSinceEpoch(model->lastTime()));
+    QCOMPARE(trends->chart()->series().size(), TrendModel::defaultFields().size());
+    const QString socShown =
+        w.findChild<QPlainTextEdit *>(QStringLiteral("R_Addr2Num1_text"))->toPlainText();
+    QTRY_COMPARE_WITH_TIMEOUT(model->value(QStringLiteral("R_Addr2Num1_text"), model->size() - 1),
+                              TrendModel::leadingNumber(socShown), 3000);
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("trends.png"));
+    QVERIFY(trends->savePng(png));
+    QVERIFY(QImage(png).width() > 100);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+
+    // 25 hours of samples a second apart: the last 24 hours stay.
+    TrendModel day;
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    for (qint64 i = 0; i <= 25 * 3600; ++i)
+        day.addSample(t0 + i * 1000, {{QStringLiteral("R_Addr2Num1_text"), QString::number(i % 101)}});
+    QCOMPARE(day.size(), 24 * 3600 + 1);
+    QCOMPARE(day.lastTime() - day.firstTime(), TrendModel::kSpanMs);
+    QCOMPARE(day.value(QStringLiteral("R_Addr2Num1_text"), day.size() - 1), double(25 * 3600 % 101));
 }
 
 QTEST_MAIN(TestMainWindow)
