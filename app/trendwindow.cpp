@@ -27,6 +27,7 @@ using namespace QtCharts;
 namespace {
 
 constexpr int kReplotMs = 1000;
+constexpr int kBuckets = 1500;
 
 // The chart's view of a window that can be panned with the right mouse button.
 class PanningChartView : public QChartView {
@@ -150,6 +151,8 @@ const TrendModel *TrendWindow::shownModel() const {
 
 void TrendWindow::fillFieldList() {
     const QSignalBlocker block(m_fields);
+    // Whatever was plotted is made again for the fields of the new list.
+    m_plotted = QStringList{QStringLiteral("\x01")};
     m_fields->clear();
     const TrendModel *model = shownModel();
     QVector<TrendModel::Field> fields;
@@ -173,47 +176,112 @@ void TrendWindow::fillFieldList() {
 
 void TrendWindow::replot() {
     const TrendModel *model = shownModel();
-    m_chart->removeAllSeries();
-    for (QAbstractAxis *axis : m_chart->axes(Qt::Vertical)) {
-        m_chart->removeAxis(axis);
-        delete axis;
+    // The series and their scales are made again only when the fields picked change; otherwise
+    // each gets its new points.
+    QStringList picked;
+    for (int row = 0; row < m_fields->count(); ++row)
+        if (m_fields->item(row)->checkState() == Qt::Checked)
+            picked << m_fields->item(row)->data(Qt::UserRole).toString();
+    const bool rebuild = picked != m_plotted;
+    if (rebuild) {
+        m_chart->removeAllSeries();
+        for (QAbstractAxis *axis : m_chart->axes(Qt::Vertical)) {
+            m_chart->removeAxis(axis);
+            delete axis;
+        }
+        m_plotted = picked;
     }
+    const QList<QAbstractSeries *> existing = m_chart->series();
+    int index = 0;
     const int n = model->size();
+    // The time range plotted: all of it, or what the operator zoomed or panned to.
+    qint64 from = model->firstTime();
+    qint64 to = model->lastTime();
+    if (m_zoomed) {
+        from = m_timeAxis->min().toMSecsSinceEpoch();
+        to = m_timeAxis->max().toMSecsSinceEpoch();
+    }
     bool first = true;
     for (int row = 0; row < m_fields->count(); ++row) {
         QListWidgetItem *item = m_fields->item(row);
         if (item->checkState() != Qt::Checked)
             continue;
         const QString field = item->data(Qt::UserRole).toString();
+        // A day holds 86 400 samples a series: far more than the plot has pixels. Each of a
+        // fixed number of time buckets over the range shown keeps its lowest and highest value,
+        // so peaks stay visible and a replot costs the same at any length.
         QVector<QPointF> points;
-        points.reserve(n);
+        points.reserve(2 * kBuckets + 2);
         double lo = INFINITY, hi = -INFINITY;
-        for (int i = 0; i < n; ++i) {
-            const double v = model->value(field, i);
+        const double span = std::max<double>(1.0, double(to - from));
+        int bucket = -1;
+        QPointF bucketLo, bucketHi;
+        auto flush = [&] {
+            if (bucket < 0)
+                return;
+            if (bucketLo.x() <= bucketHi.x()) {
+                points.append(bucketLo);
+                if (bucketHi != bucketLo)
+                    points.append(bucketHi);
+            } else {
+                points.append(bucketHi);
+                points.append(bucketLo);
+            }
+        };
+        const std::deque<float> *values = model->values(field);
+        for (int i = 0; values && i < n && i < int(values->size()); ++i) {
+            const qint64 t = model->time(i);
+            const double v = (*values)[size_t(i)];
             if (std::isnan(v))
                 continue;
-            points.append(QPointF(double(model->time(i)), v));
             lo = std::min(lo, v);
             hi = std::max(hi, v);
+            if (t < from || t > to)
+                continue;
+            const int b = std::min(kBuckets - 1, int(double(t - from) / span * kBuckets));
+            const QPointF p(double(t), v);
+            if (b != bucket) {
+                flush();
+                bucket = b;
+                bucketLo = bucketHi = p;
+            } else if (v < bucketLo.y()) {
+                bucketLo = p;
+            } else if (v > bucketHi.y()) {
+                bucketHi = p;
+            }
         }
-        auto *series = new QLineSeries;
-        series->setName(points.isEmpty()
-                            ? item->text()
-                            : QStringLiteral("%1 [%2 .. %3]").arg(item->text()).arg(lo).arg(hi));
+        flush();
+        QLineSeries *series = rebuild ? new QLineSeries
+                                      : static_cast<QLineSeries *>(existing.value(index));
+        ++index;
+        if (!series)
+            continue;
+        const QString name = points.isEmpty()
+                                 ? item->text()
+                                 : QStringLiteral("%1 [%2 .. %3]").arg(item->text()).arg(lo).arg(hi);
+        if (series->name() != name)
+            series->setName(name);
         series->replace(points);
-        m_chart->addSeries(series);
-        series->attachAxis(m_timeAxis);
-        // Each value on its own scale, so that a voltage of 2500 and a SOC of 60 both fill the
-        // plot; the first one's scale is drawn, the legend gives every range.
-        auto *axis = new QValueAxis;
-        if (!points.isEmpty()) {
+        QValueAxis *axis = nullptr;
+        if (rebuild) {
+            m_chart->addSeries(series);
+            series->attachAxis(m_timeAxis);
+            // Each value on its own scale, so that a voltage of 2500 and a SOC of 60 both fill
+            // the plot; the first one's scale is drawn, the legend gives every range.
+            axis = new QValueAxis;
+            axis->setVisible(first);
+            axis->setTitleText(first ? item->text() : QString());
+            m_chart->addAxis(axis, Qt::AlignLeft);
+            series->attachAxis(axis);
+        } else {
+            for (QAbstractAxis *a : series->attachedAxes())
+                if (a->orientation() == Qt::Vertical)
+                    axis = static_cast<QValueAxis *>(a);
+        }
+        if (axis && !points.isEmpty()) {
             const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::fabs(hi) * 0.05);
             axis->setRange(lo - pad, hi + pad);
         }
-        axis->setVisible(first);
-        axis->setTitleText(first ? item->text() : QString());
-        m_chart->addAxis(axis, Qt::AlignLeft);
-        series->attachAxis(axis);
         first = false;
     }
     if (!m_zoomed)

@@ -3,6 +3,7 @@
 // or from a recorded CSV file. Zoom with a rubber band or the wheel, pan with the arrow keys or
 // by dragging with the right button, "Fit" shows everything; the chart can be saved as PNG.
 
+#include <QStringList>
 #include <QWidget>
 
 #include <memory>
@@ -54,4 +55,5 @@ private:
     QLabel *m_source = nullptr;
     QTimer *m_timer = nullptr;
     bool m_zoomed = false; // the operator zoomed or panned: keep the view
+    QStringList m_plotted;  // the fields whose series are on the chart, in order
 };

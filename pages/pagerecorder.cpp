@@ -149,13 +149,21 @@ QList<QStringList> PageRecorder::rows(QWidget *window, int tab) {
                     fields << (back.alpha() > 0 ? QStringLiteral("1") : QStringLiteral("0"));
                 }
     }
-    const FieldDef *map = fieldMap();
-    for (std::size_t i = 0; i < fieldMapSize(); ++i) {
-        if (map[i].kind != FieldKind::Read || tabOf(map[i].page) != tab)
-            continue;
-        auto *w = window->findChild<QPlainTextEdit *>(QLatin1String(map[i].name));
-        fields << (w ? w->toPlainText() : QString());
+    if (window != m_boundWindow) {
+        m_boundWindow = window;
+        for (bool &bound : m_bound)
+            bound = false;
     }
+    if (!m_bound[tab]) {
+        m_fields[tab].clear();
+        const FieldDef *map = fieldMap();
+        for (std::size_t i = 0; i < fieldMapSize(); ++i)
+            if (map[i].kind == FieldKind::Read && tabOf(map[i].page) == tab)
+                m_fields[tab] << window->findChild<QPlainTextEdit *>(QLatin1String(map[i].name));
+        m_bound[tab] = true;
+    }
+    for (QPlainTextEdit *w : m_fields[tab])
+        fields << (w ? w->toPlainText() : QString());
     QList<QStringList> out;
     QTableWidget *table = pageTable(window, tab);
     if (!table) {

@@ -9,11 +9,13 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <cstdint>
 #include <memory>
 
 class QFile;
+class QPlainTextEdit;
 class QWidget;
 
 class PageRecorder {
@@ -40,7 +42,7 @@ public:
 
     // The page's header and current row(s) as shown (exposed for tests and benchmarks).
     static QStringList header(QWidget *window, int tab);
-    static QList<QStringList> rows(QWidget *window, int tab);
+    QList<QStringList> rows(QWidget *window, int tab);
 
 private:
     struct PageFile;
@@ -52,6 +54,10 @@ private:
     QDateTime m_startedAt;
     std::unique_ptr<PageFile> m_files[5];
     uint32_t m_seen[5][16] = {};
+    // The page's value fields, found once per window.
+    QWidget *m_boundWindow = nullptr;
+    QVector<QPlainTextEdit *> m_fields[5];
+    bool m_bound[5] = {};
 };
 
 // One CSV line (RFC 4180 quoting, no line end).

@@ -150,6 +150,11 @@ double TrendModel::value(const QString &field, int i) const {
     return it->second[static_cast<size_t>(i)];
 }
 
+const std::deque<float> *TrendModel::values(const QString &field) const {
+    const auto it = m_values.find(field);
+    return it == m_values.end() ? nullptr : &it->second;
+}
+
 QString TrendModel::captionOf(const QString &field) const {
     const auto it = m_captions.find(field);
     return it == m_captions.end() ? field : it->second;

@@ -46,6 +46,8 @@ public:
     qint64 time(int i) const { return m_times[static_cast<size_t>(i)]; }
     // The field's value at sample i; NaN where it was not tracked or not a number.
     double value(const QString &field, int i) const;
+    // All of a tracked field's samples (nullptr when it is not tracked), NaN where none.
+    const std::deque<float> *values(const QString &field) const;
 
     // Loads a recorded CSV file (first column the time, one column per field, headed by
     // caption); every numeric column is tracked, keyed by its header. False with *error.
