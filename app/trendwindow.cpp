@@ -84,7 +84,7 @@ TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
     resize(1200, 640);
 
     m_chart = new QChart;
-    m_chart->legend()->setAlignment(Qt::AlignBottom);
+    m_chart->legend()->setAlignment(Qt::AlignRight);
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat(QStringLiteral("hh:mm:ss"));
     m_timeAxis->setTitleText(tr("Local time"));
@@ -160,7 +160,15 @@ void TrendWindow::fillFieldList() {
         for (const QString &f : m_file->tracked())
             fields.append({f, f});
     } else {
-        fields = TrendModel::homeFields();
+        // The key values first, then the rest of the page in form order.
+        const QVector<TrendModel::Field> all = TrendModel::homeFields();
+        for (const QString &key : TrendModel::defaultFields())
+            for (const TrendModel::Field &f : all)
+                if (f.name == key)
+                    fields.append(f);
+        for (const TrendModel::Field &f : all)
+            if (!TrendModel::defaultFields().contains(f.name))
+                fields.append(f);
     }
     const QStringList defaults = TrendModel::defaultFields();
     for (const TrendModel::Field &f : fields) {
@@ -189,6 +197,10 @@ void TrendWindow::replot() {
             m_chart->removeAxis(axis);
             delete axis;
         }
+        // Added again with the new series: an axis the chart laid out while it had no series
+        // keeps no room for its labels.
+        m_chart->removeAxis(m_timeAxis);
+        m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
         m_plotted = picked;
     }
     const QList<QAbstractSeries *> existing = m_chart->series();

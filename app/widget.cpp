@@ -128,7 +128,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     monitorButton->setObjectName(QStringLiteral("linkMonitor_btn"));
     monitorButton->setText(tr("Link"));
     monitorButton->setToolTip(tr("Link monitor: frames, outcomes and counters (Ctrl+L)"));
-    monitorButton->setGeometry(530, 872, 44, 25);
+    // In the heading strip, left of the tab bar: the footer has no room for it.
+    monitorButton->setGeometry(770, 22, 60, 26);
     monitorButton->setCursor(Qt::PointingHandCursor);
     monitorButton->setFocusPolicy(Qt::NoFocus);
     connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
@@ -141,7 +142,11 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     m_recordButton->setObjectName(QStringLiteral("record_btn"));
     m_recordButton->setText(tr("Rec"));
     m_recordButton->setToolTip(tr("Record the pages shown into CSV files"));
-    m_recordButton->setGeometry(462, 872, 66, 25);
+    // In the footer, after the clock's text.
+    m_recordButton->setGeometry(508, 872, 70, 25);
+    QFont small = m_recordButton->font();
+    small.setPixelSize(11);
+    m_recordButton->setFont(small);
     m_recordButton->setCursor(Qt::PointingHandCursor);
     m_recordButton->setFocusPolicy(Qt::NoFocus);
     connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);

@@ -102,27 +102,33 @@ QString describeFrame(const QByteArray &frame, bool fromHost, uint16_t requestSt
 }
 
 QString formatMonitorLine(const MonitorEvent &e) {
+    // Time, direction and meaning first: a read answer's hex runs to hundreds of characters.
     const QString time =
         QDateTime::fromMSecsSinceEpoch(e.wallMs).toString(QStringLiteral("hh:mm:ss.zzz"));
     const QString hex = QString::fromLatin1(e.bytes.toHex(' ').toUpper());
+    QString direction = QStringLiteral("RX");
+    QString meaning;
     switch (e.kind) {
     case MonitorEvent::Sent:
-        return QStringLiteral("%1  TX  %2  | %3").arg(time, hex, describeFrame(e.bytes, true, 0));
+        direction = QStringLiteral("TX");
+        meaning = describeFrame(e.bytes, true, 0);
+        break;
     case MonitorEvent::Received:
-        return QStringLiteral("%1  RX  %2  | %3")
-            .arg(time, hex, describeFrame(e.bytes, false, e.requestStart));
+        meaning = describeFrame(e.bytes, false, e.requestStart);
+        break;
     case MonitorEvent::Echo:
-        return QStringLiteral("%1  RX  %2  | echo of the request, skipped").arg(time, hex);
+        meaning = QStringLiteral("echo of the request, skipped");
+        break;
     case MonitorEvent::Skipped:
-        return QStringLiteral("%1  RX  %2  | %3")
-            .arg(time, hex,
-                 e.text.isEmpty() ? QStringLiteral("resynchronised: %1 bytes skipped")
-                                        .arg(e.bytes.size())
-                                  : e.text);
+        meaning = e.text.isEmpty()
+                      ? QStringLiteral("resynchronised: %1 bytes skipped").arg(e.bytes.size())
+                      : e.text;
+        break;
     case MonitorEvent::LateDropped:
-        return QStringLiteral("%1  RX  %2  | late answer dropped").arg(time, hex);
+        meaning = QStringLiteral("late answer dropped");
+        break;
     case MonitorEvent::Outcome:
         return QStringLiteral("%1  --  %2").arg(time, e.text);
     }
-    return QString();
+    return QStringLiteral("%1  %2  %3  | %4").arg(time, direction, meaning, hex);
 }

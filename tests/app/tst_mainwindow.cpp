@@ -356,8 +356,8 @@ void TestMainWindow::linkMonitorShowsTheTraffic() {
     QTRY_VERIFY_WITH_TIMEOUT(shown().contains(QStringLiteral("addr 1 answer to block 2: 100 "
                                                              "registers")),
                              5000);
-    QVERIFY(shown().contains(QStringLiteral("TX  01 04 00 02 00 64 50 21  | addr 1 read block 2, "
-                                            "100 registers")));
+    QVERIFY(shown().contains(QStringLiteral("TX  addr 1 read block 2, 100 registers  | 01 04 00 "
+                                            "02 00 64 50 21")));
     QVERIFY(shown().contains(QStringLiteral("read block 2: answered in")));
     QVERIFY(monitor->countersText().contains(QStringLiteral("No answer 0")));
 
