@@ -5,6 +5,7 @@
 
 #include "widget.h"
 
+#include "bundledfonts.h"
 #include "ptysimulator.h"
 #include "serialsettings.h"
 
@@ -90,6 +91,7 @@ int main(int argc, char *argv[]) {
     QApplication::setFont(*font);
 
     auto app = std::make_unique<QApplication>(argc, argv);
+    registerBundledFonts();
     const Options options = parseOptions(QApplication::arguments());
     if (!options.ok)
         return 2;

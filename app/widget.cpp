@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -172,7 +173,19 @@ void Widget::slotKelvaneComTimer() {
     }
 }
 
-void fixMainWindowFrame(QWidget &window) {
+void fixMainWindowFrame(QWidget &window, const QRect &available) {
     window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    // The window's title bar and borders come out of the screen area too; before the window
+    // is shown they are not known, so a usual frame is allowed for.
+    const QSize frame(16, 40);
+    if (auto *main = qobject_cast<Widget *>(&window))
+        main->form()->fitInto(&window, available.size() - frame);
     window.setFixedSize(window.width(), window.height());
+}
+
+void fixMainWindowFrame(QWidget &window) {
+    const QScreen *screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    fixMainWindowFrame(window, screen ? screen->availableGeometry()
+                                      : QRect(0, 0, Ui::Widget::kFullWidth + 16,
+                                              Ui::Widget::kFullHeight + 40));
 }

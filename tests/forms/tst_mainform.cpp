@@ -581,6 +581,11 @@ void TestMainForm::artworkIsEmbedded() {
     QVERIFY2(!pm.isNull(), qPrintable(path));
     QVERIFY(pm.width() >= minSize.width());
     QVERIFY(pm.height() >= minSize.height());
+    // And drawn for pixel ratio 2, the file Qt and the pages pick on a scaled screen.
+    const QString atTwo = ArtworkPage::imageFileFor(path, 2.0);
+    QVERIFY2(atTwo.endsWith(QStringLiteral("@2x") + path.mid(path.lastIndexOf(QLatin1Char('.')))),
+             qPrintable(atTwo));
+    QCOMPARE(QImage(atTwo).size(), 2 * pm.size());
 }
 
 void TestMainForm::artworkPaintsAsAStyleSheetBackground_data() {
