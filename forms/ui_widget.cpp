@@ -618,6 +618,8 @@ QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
     tabWidget->setCurrentIndex(current);
     tabWidget->resize(tabWidget->width() - dx, tabWidget->height() - dy);
     welcome2_label->move(welcome2_label->x() - dx, welcome2_label->y());
+    // The heading lies over the row of the tab bar, which has moved in: it gives way.
+    welcome_label->resize(std::max(0, welcome_label->width() - dx), welcome_label->height());
 
     // The footer: its right-hand controls keep their distance to the right edge, the date
     // label gives up what it does not need; below the narrowest such footer it scrolls.
