@@ -185,7 +185,7 @@ void fixMainWindowFrame(QWidget &window, const QRect &available) {
 
 void fixMainWindowFrame(QWidget &window) {
     const QScreen *screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
-    fixMainWindowFrame(window, screen ? screen->availableGeometry()
-                                      : QRect(0, 0, Ui::Widget::kFullWidth + 16,
-                                              Ui::Widget::kFullHeight + 40));
+    fixMainWindowFrame(
+        window, screen ? screen->availableGeometry()
+                       : QRect(0, 0, Ui::Widget::kFullWidth + 16, Ui::Widget::kFullHeight + 40));
 }

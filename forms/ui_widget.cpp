@@ -181,10 +181,9 @@ void tipWhenCut(QPlainTextEdit *field) {
     QObject::connect(field, &QPlainTextEdit::textChanged, field, [field] {
         const QString text = field->toPlainText();
         // The document margin stands on both sides of the line.
-        const int room = field->contentsRect().width() -
-                         2 * int(field->document()->documentMargin());
-        const QString tip =
-            field->fontMetrics().horizontalAdvance(text) > room ? text : QString();
+        const int room =
+            field->contentsRect().width() - 2 * int(field->document()->documentMargin());
+        const QString tip = field->fontMetrics().horizontalAdvance(text) > room ? text : QString();
         if (field->toolTip() != tip)
             field->setToolTip(tip);
     });
@@ -582,7 +581,7 @@ QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
     if (client == full || m_scrolls)
         return m_scrolls ? Widget->size() : full;
     m_scrolls = true;
-    const int dx = kFullWidth - client.width();  // the right-hand side moves in by dx
+    const int dx = kFullWidth - client.width();   // the right-hand side moves in by dx
     const int dy = kFullHeight - client.height(); // the footer moves up by dy
 
     // Each page goes into a scroll area of its own, in the tab it had; the tab widget shrinks
@@ -643,8 +642,8 @@ QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
         footer->resize(footerWidth, kFullHeight - footerTop + 2);
         for (QWidget *w : std::initializer_list<QWidget *>{
                  one_key_set_btn, one_key_set_muti_batt_btn, timeTips_label, status_label,
-                 statusText_label, devaddr_label, devaddrText_label, devaddrSetText,
-                 devaddrSet_btn, com_set_btn, com_open_close_btn}) {
+                 statusText_label, devaddr_label, devaddrText_label, devaddrSetText, devaddrSet_btn,
+                 com_set_btn, com_open_close_btn}) {
             const QPoint at = w->pos() - QPoint(0, footerTop);
             w->setParent(footer);
             w->move(at);
@@ -657,8 +656,8 @@ QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
     } else {
         for (QWidget *w : std::initializer_list<QWidget *>{
                  one_key_set_btn, one_key_set_muti_batt_btn, timeTips_label, status_label,
-                 statusText_label, devaddr_label, devaddrText_label, devaddrSetText,
-                 devaddrSet_btn, com_set_btn, com_open_close_btn})
+                 statusText_label, devaddr_label, devaddrText_label, devaddrSetText, devaddrSet_btn,
+                 com_set_btn, com_open_close_btn})
             w->move(w->x(), w->y() - dy);
     }
     Widget->resize(client);

@@ -16,8 +16,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QTabBar>
 #include <QStringList>
+#include <QTabBar>
 #include <QtTest>
 
 #include <memory>
@@ -167,8 +167,8 @@ void TestMainWindow::smallScreenScrollsThePages() {
                      qPrintable(c->objectName()));
         else
             QVERIFY2(window.contains(at), qPrintable(c->objectName()));
-        QVERIFY2(!ui->tabWidget->geometry().intersects(at) || at.top() >= ui->tabWidget->y() +
-                                                                           ui->tabWidget->height() - 4,
+        QVERIFY2(!ui->tabWidget->geometry().intersects(at) ||
+                     at.top() >= ui->tabWidget->y() + ui->tabWidget->height() - 4,
                  qPrintable(c->objectName()));
     }
     QTabBar *bar = ui->tabWidget->tabBar();

@@ -54,7 +54,8 @@ QString widestText(const FieldFormat &f, int cell, const QFontMetrics &fm) {
     const QList<uint16_t> values = candidates(f);
     QString widest;
     // Every combination for up to three cells, the same value in all beyond that.
-    const int combos = cells.size() <= 3 ? int(std::pow(values.size(), cells.size())) : values.size();
+    const int combos =
+        cells.size() <= 3 ? int(std::pow(values.size(), cells.size())) : values.size();
     for (int n = 0; n < combos; ++n) {
         TrialRecord r;
         int k = n;
@@ -113,9 +114,8 @@ QString realisticText(const FieldFormat &f, int chars) {
 
 // Characters of each string field (two per register).
 int stringChars(const FieldDef &f) {
-    static const QHash<int, int> chars = {{263, 20}, {273, 20}, {283, 20}, {8601, 22},
-                                          {8613, 4}, {8615, 24}, {8627, 20}, {8637, 6},
-                                          {8640, 10}};
+    static const QHash<int, int> chars = {{263, 20},  {273, 20},  {283, 20}, {8601, 22}, {8613, 4},
+                                          {8615, 24}, {8627, 20}, {8637, 6}, {8640, 10}};
     return chars.value(f.block * 100 + f.index, 0);
 }
 
@@ -166,9 +166,8 @@ void TestTextFit::readFields() {
     const QFontMetrics fm(t->font());
     const bool severalCells = format->rule == Rule::String || format->rule == Rule::Composed ||
                               format->rule == Rule::Total;
-    const QString widest = format->rule == Rule::String
-                               ? QString(stringChars(*f), QLatin1Char('W'))
-                               : widestText(*format, f->index, fm);
+    const QString widest = format->rule == Rule::String ? QString(stringChars(*f), QLatin1Char('W'))
+                                                        : widestText(*format, f->index, fm);
     const QString realistic = severalCells ? realisticText(*format, stringChars(*f)) : widest;
     QVERIFY2(fm.horizontalAdvance(realistic) <= room(t),
              qPrintable(QStringLiteral("\"%1\" needs %2 of %3 pixels")

@@ -160,8 +160,8 @@ void paintCaption(QPainter &p, const FieldDef &f, const Caption &c) {
         return;
     }
     const auto overridden = g_captionOverrides.find(f.name);
-    QString text = overridden != g_captionOverrides.end() ? overridden->second
-                                                          : QString::fromUtf8(c.text);
+    QString text =
+        overridden != g_captionOverrides.end() ? overridden->second : QString::fromUtf8(c.text);
     if (c.unit && *c.unit)
         text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
     const QRect field = f.rect();
@@ -528,7 +528,8 @@ int main(int argc, char **argv) {
                        .arg(fontconfigDir.filePath(QStringLiteral("cache")))
                        .toUtf8());
     }
-    qputenv("FONTCONFIG_FILE", QFile::encodeName(fontconfigDir.filePath(QStringLiteral("fonts.conf"))));
+    qputenv("FONTCONFIG_FILE",
+            QFile::encodeName(fontconfigDir.filePath(QStringLiteral("fonts.conf"))));
     qunsetenv("FONTCONFIG_PATH");
 
     QGuiApplication app(argc, argv);
@@ -584,8 +585,7 @@ int main(int argc, char **argv) {
         ok &= drawAll(dir);
     }
     if (g_errors) {
-        std::fprintf(stderr, "vaduz-artgen: %d text(s) do not fit or cannot be drawn\n",
-                     g_errors);
+        std::fprintf(stderr, "vaduz-artgen: %d text(s) do not fit or cannot be drawn\n", g_errors);
         return 1;
     }
     return ok ? 0 : 1;
