@@ -7,6 +7,7 @@
 #include "widget.h"
 #include "ui_widget.h"
 
+#include "bundledfonts.h"
 #include "commandline.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
@@ -128,6 +129,7 @@ int main(int argc, char *argv[]) {
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgBytes.size());
     auto app = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+    registerBundledFonts();
 
     std::unique_ptr<PtySimulator> simulator;
     QString simulatorEntry;

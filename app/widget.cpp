@@ -23,6 +23,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QToolButton>
 #include <QStackedWidget>
@@ -364,7 +365,19 @@ Widget::StatusLook statusLook(const QString &status) {
     return Widget::StatusLook::Healthy;
 }
 
-void fixMainWindowFrame(QWidget &window) {
+void fixMainWindowFrame(QWidget &window, const QRect &available) {
     window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    // The window's title bar and borders come out of the screen area too; before the window
+    // is shown they are not known, so a usual frame is allowed for.
+    const QSize frame(16, 40);
+    if (auto *main = qobject_cast<Widget *>(&window))
+        main->form()->fitInto(&window, available.size() - frame);
     window.setFixedSize(window.width(), window.height());
+}
+
+void fixMainWindowFrame(QWidget &window) {
+    const QScreen *screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    fixMainWindowFrame(
+        window, screen ? screen->availableGeometry()
+                       : QRect(0, 0, Ui::Widget::kFullWidth + 16, Ui::Widget::kFullHeight + 40));
 }

@@ -3,6 +3,7 @@
 // serial settings window and the link worker, and runs the two GUI timers (page refresh every
 // 10 ms, status text every 1 ms).
 
+#include <QRect>
 #include <QWidget>
 
 #include <cstdint>
@@ -104,5 +105,9 @@ private:
 Widget::StatusLook statusLook(const QString &status);
 
 // The frame the process entry gives the main window before showing it: no maximise button,
-// and its size (1400 x 900 from the form) fixed.
+// and its size fixed: 1400 x 900 from the form, or, where the screen's available area cannot
+// hold that with the window's frame, the area's size with the pages scrolling (the footer
+// stays in view).
 void fixMainWindowFrame(QWidget &window);
+// The same for a given available screen area.
+void fixMainWindowFrame(QWidget &window, const QRect &available);

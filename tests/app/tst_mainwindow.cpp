@@ -27,7 +27,10 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStringList>
+#include <QTabBar>
 #include <QtTest>
 
 #include <memory>
@@ -76,6 +79,8 @@ private slots:
     void init();
 
     void frameIsFixed();
+    void smallScreenScrollsThePages_data();
+    void smallScreenScrollsThePages();
     void startUpState();
     void everyFormButtonIsWired();
     void statusLabelRepaintsOnlyOnChange();
@@ -110,7 +115,9 @@ void TestMainWindow::init() {
 
 void TestMainWindow::frameIsFixed() {
     Widget w;
-    fixMainWindowFrame(w);
+    // A screen that holds the window with its frame.
+    fixMainWindowFrame(w, QRect(0, 0, 1920, 1040));
+    QVERIFY(!w.form()->scrolls());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.size(), QSize(1400, 900));
@@ -123,6 +130,82 @@ void TestMainWindow::frameIsFixed() {
     w.showMaximized();
     QTRY_VERIFY(w.isVisible());
     QCOMPARE(w.size(), QSize(1400, 900));
+}
+
+// A screen whose available area cannot hold 1400 x 900 and a frame gets a window that fits it,
+// the pages scrolling inside and every footer control in view; the offscreen platform's own
+// screen (800 x 600) is such a screen.
+void TestMainWindow::smallScreenScrollsThePages_data() {
+    QTest::addColumn<QRect>("available"); // empty: the screen's own available area
+    QTest::addColumn<bool>("scrolls");
+    QTest::newRow("full HD: nothing changes") << QRect(0, 0, 1920, 1040) << false;
+    QTest::newRow("exactly enough") << QRect(0, 0, 1416, 940) << false;
+    QTest::newRow("1366 x 768 laptop, task bar") << QRect(0, 0, 1366, 728) << true;
+    QTest::newRow("too short only") << QRect(0, 0, 1600, 860) << true;
+    QTest::newRow("offscreen platform's screen") << QRect() << true;
+}
+
+void TestMainWindow::smallScreenScrollsThePages() {
+    QFETCH(QRect, available);
+    QFETCH(bool, scrolls);
+    Widget w;
+    // The one-click list walks the parameter fields in the order a search of the window meets
+    // them; moving the pages into scroll areas keeps that order.
+    const auto fieldOrder = [&w] {
+        QStringList names;
+        for (QPlainTextEdit *t : w.findChildren<QPlainTextEdit *>())
+            names.append(t->objectName());
+        return names;
+    };
+    const QStringList orderBefore = fieldOrder();
+    if (available.isNull()) {
+        fixMainWindowFrame(w);
+        available = w.screen()->availableGeometry();
+        QVERIFY(available.width() < 1416 || available.height() < 940);
+    } else {
+        fixMainWindowFrame(w, available);
+    }
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Ui::Widget *ui = w.form();
+    QCOMPARE(ui->scrolls(), scrolls);
+    const QSize client = scrolls ? available.size() - QSize(16, 40) : QSize(1400, 900);
+    QCOMPARE(w.size(), client.boundedTo(QSize(1400, 900)));
+    QCOMPARE(w.minimumSize(), w.size());
+    QCOMPARE(w.maximumSize(), w.size());
+    // Every page keeps its bindings and its full size, inside a scroll area when scrolling.
+    for (QWidget *page : {ui->Host_tabWidget, ui->Setting_tabWidget, ui->Pack_tabWidget}) {
+        auto *area = qobject_cast<QScrollArea *>(page->parentWidget()->parentWidget());
+        QCOMPARE(area != nullptr, scrolls);
+        if (area)
+            QCOMPARE(page->size(), QSize(1398, 803));
+    }
+    QCOMPARE(ui->readField(2, 57)->parentWidget(), ui->Host_tabWidget);
+    QCOMPARE(fieldOrder(), orderBefore);
+    // The footer's controls and the tab bar stand inside the window (the footer scrolls on
+    // its own only below its narrowest width).
+    // (The form's own footer reaches two pixels past the window's bottom and right edges.)
+    const QRect window = QRect(QPoint(0, 0), w.size()).adjusted(0, 0, 2, 2);
+    auto *footerBar = w.findChild<QScrollArea *>(QStringLiteral("footer_scroll"));
+    for (QWidget *c : std::initializer_list<QWidget *>{
+             ui->one_key_set_btn, ui->one_key_set_muti_batt_btn, ui->statusText_label,
+             ui->devaddrSetText, ui->devaddrSet_btn, ui->com_set_btn, ui->com_open_close_btn}) {
+        QVERIFY2(c->isVisible(), qPrintable(c->objectName()));
+        const QRect at(c->mapTo(&w, QPoint(0, 0)), c->size());
+        if (footerBar)
+            QVERIFY2(at.top() >= footerBar->y() && at.bottom() <= window.bottom(),
+                     qPrintable(c->objectName()));
+        else
+            QVERIFY2(window.contains(at), qPrintable(c->objectName()));
+        QVERIFY2(!ui->tabWidget->geometry().intersects(at) ||
+                     at.top() >= ui->tabWidget->y() + ui->tabWidget->height() - 4,
+                 qPrintable(c->objectName()));
+    }
+    QTabBar *bar = ui->tabWidget->tabBar();
+    for (int i = 0; i < 5; ++i) {
+        const QRect tab(bar->mapTo(&w, bar->tabRect(i).topLeft()), bar->tabRect(i).size());
+        QVERIFY2(window.contains(tab.center()), qPrintable(QString::number(i)));
+    }
 }
 
 void TestMainWindow::startUpState() {
