@@ -143,11 +143,9 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     m_recordButton->setObjectName(QStringLiteral("record_btn"));
     m_recordButton->setText(tr("Rec"));
     m_recordButton->setToolTip(tr("Record the pages shown into CSV files"));
-    // In the footer, after the clock's text.
-    m_recordButton->setGeometry(508, 872, 70, 25);
-    QFont small = m_recordButton->font();
-    small.setPixelSize(11);
-    m_recordButton->setFont(small);
+    // Beside "Link" in the heading strip: the footer's fields fill it, and on a small screen
+    // they close up further.
+    m_recordButton->setGeometry(690, 22, 74, 26);
     m_recordButton->setCursor(Qt::PointingHandCursor);
     m_recordButton->setFocusPolicy(Qt::NoFocus);
     connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
