@@ -693,7 +693,10 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
     else
         answered.fetch_add(1);
 
-    discardInput();
+    // What came after the answer is flushed from the port by the next transaction's start; the
+    // frame state goes now.
+    rxAccum.clear();
+    answerBegun = false;
     resetFrameBuffers();
     return result;
 }
