@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <bitset>
 
-Q_LOGGING_CATEGORY(lcScan, "vaduz.link.scan")
+Q_LOGGING_CATEGORY(lcScan, "vaduz.link.scan", QtInfoMsg)
 
 namespace {
 

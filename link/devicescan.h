@@ -17,7 +17,7 @@
 #include <atomic>
 #include <cstdint>
 
-Q_DECLARE_LOGGING_CATEGORY(lcScan) // vaduz.link.scan
+Q_DECLARE_LOGGING_CATEGORY(lcScan) // vaduz.link.scan (debug off unless QT_LOGGING_RULES asks)
 
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 247;
