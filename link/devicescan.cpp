@@ -17,7 +17,7 @@ Q_LOGGING_CATEGORY(lcScan, "vaduz.link.scan", QtInfoMsg)
 namespace {
 
 constexpr uint8_t kExceptionBit = 0x80;
-constexpr int64_t kSliceUs = 20000;      // longest wait between looks at the stop request
+constexpr int64_t kSliceUs = 20000;        // longest wait between looks at the stop request
 constexpr int64_t kMinInterFrameUs = 1750; // the quiet before a request, fixed above 19200 baud
 
 // Runs one plan over one open port: the waits, the receive scan and what was found.
@@ -123,8 +123,8 @@ bool ScanRunner::startPass(int baud) {
 }
 
 void ScanRunner::probe(int address) {
-    const int length = buildReadFrameTo(request_, static_cast<uint8_t>(address), kFunctionRead,
-                                        kScanBlock, 1);
+    const int length =
+        buildReadFrameTo(request_, static_cast<uint8_t>(address), kFunctionRead, kScanBlock, 1);
     expect_ = RxExpect{};
     expect_.request = request_;
     expect_.requestLength = length;

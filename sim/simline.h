@@ -6,9 +6,10 @@
 //
 // Towards the controller, the host's bytes wait until their last bit has arrived and are then
 // taken for the framer. A controller set to one baud rate cannot read a host that talks at
-// another: its receiver sees framing errors and garbage, which it never answers. Towards the host, answer, echo, glitch and noise bytes wait, in time
-// order, until they are due. With every part off, the host's bytes arrive when they are read
-// and an answer leaves whole when it is due, as on an instant line.
+// another: its receiver sees framing errors and garbage, which it never answers. Towards the
+// host, answer, echo, glitch and noise bytes wait, in time order, until they are due. With
+// every part off, the host's bytes arrive when they are read and an answer leaves whole when
+// it is due, as on an instant line.
 
 #include "simfaults.h"
 
@@ -30,7 +31,7 @@ public:
         bool echo = false;
         bool glitch = false;
         int burstMs = 0;
-        int controllerBaud = 0;  // the rate the controller's receiver is set to; 0: any rate
+        int controllerBaud = 0; // the rate the controller's receiver is set to; 0: any rate
     };
     static Settings settingsOf(const SimFaults &faults);
 

@@ -63,9 +63,8 @@ int main(int argc, char **argv) {
             if (outcome != DeviceScan::Completed || found != 0)
                 std::fprintf(stderr, "bench_scan: outcome %d, %d found\n", outcome, found);
             const double estimate = scanPassMicros(plan, baud) / 1e6;
-            std::printf("%-8d %-8s %12.2f %12.2f %14.2f %14.2f\n", baud,
-                        echo ? "RS-485" : "plain", seconds, estimate,
-                        1000.0 * seconds / plan.addressCount(),
+            std::printf("%-8d %-8s %12.2f %12.2f %14.2f %14.2f\n", baud, echo ? "RS-485" : "plain",
+                        seconds, estimate, 1000.0 * seconds / plan.addressCount(),
                         scanSlotMicros(plan, baud) / 1000.0);
             std::fflush(stdout);
         }

@@ -15,7 +15,7 @@ namespace {
 
 // What a scan reported, gathered on the test's thread.
 struct ScanRun {
-    QStringList hits; // "17@19200", "5@9600 exception 2", "2@9600 late"
+    QStringList hits;     // "17@19200", "5@9600 exception 2", "2@9600 late"
     QList<int> addresses; // from the progress signal
     int outcome = -1;
     QString detail;
@@ -72,7 +72,7 @@ private slots:
 
 void TestDeviceScan::finds_data() {
     QTest::addColumn<int>("address");
-    QTest::addColumn<int>("baud"); // the controller's rate; 0: it understands any
+    QTest::addColumn<int>("baud");    // the controller's rate; 0: it understands any
     QTest::addColumn<int>("devices"); // > 0: answers every address 1..devices
     QTest::addColumn<int>("pace");
     QTest::addColumn<bool>("rs485"); // half duplex, the adapter's echo and turnaround glitches
@@ -88,17 +88,17 @@ void TestDeviceScan::finds_data() {
     QTest::newRow("one at 17 and 19200, paced RS-485 line with echo and glitches")
         << 17 << 19200 << 0 << 19200 << true << false << 0 << "9600 19200" << 16 << 18
         << "17@19200";
-    QTest::newRow("three on one bus") << 1 << 9600 << 3 << 0 << false << false << 0
-                                      << "9600 19200" << 1 << 5 << "1@9600 2@9600 3@9600";
+    QTest::newRow("three on one bus") << 1 << 9600 << 3 << 0 << false << false << 0 << "9600 19200"
+                                      << 1 << 5 << "1@9600 2@9600 3@9600";
     QTest::newRow("three on one bus, paced at 9600 with echo")
         << 1 << 9600 << 3 << 9600 << true << false << 0 << "9600" << 1 << 4
         << "1@9600 2@9600 3@9600";
-    QTest::newRow("an exception is an answer") << 5 << 9600 << 0 << 0 << false << true << 0
-                                               << "9600" << 4 << 6 << "5@9600 exception 2";
+    QTest::newRow("an exception is an answer")
+        << 5 << 9600 << 0 << 0 << false << true << 0 << "9600" << 4 << 6 << "5@9600 exception 2";
     QTest::newRow("a late answer counts for the address it names")
         << 2 << 9600 << 0 << 0 << false << false << 130 << "9600" << 1 << 4 << "2@9600 late";
-    QTest::newRow("none at the rates asked") << 17 << 19200 << 0 << 0 << false << false << 0
-                                             << "9600 57600" << 16 << 18 << "";
+    QTest::newRow("none at the rates asked")
+        << 17 << 19200 << 0 << 0 << false << false << 0 << "9600 57600" << 16 << 18 << "";
 }
 
 void TestDeviceScan::finds() {
@@ -178,7 +178,8 @@ void TestDeviceScan::stopEndsWithinOneAddress() {
     QCOMPARE(run.outcome, int(DeviceScan::Stopped));
     // At most the address in progress when the stop came (its progress signal may still have
     // been on its way) and nothing after it.
-    QVERIFY2(run.addresses.size() <= askedAtStop + 1, qPrintable(QString::number(run.addresses.size())));
+    QVERIFY2(run.addresses.size() <= askedAtStop + 1,
+             qPrintable(QString::number(run.addresses.size())));
     QVERIFY(scan.wait(5000));
     const int requests = sim.requestCount();
     QTest::qWait(300); // the line has time to carry anything still sent
