@@ -6,6 +6,7 @@
 #include "widget.h"
 
 #include "ptysimulator.h"
+#include "scancommand.h"
 #include "serialsettings.h"
 
 #include <QApplication>
@@ -83,6 +84,9 @@ Options parseOptions(const QStringList &args) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // vaduz --scan --port PATH [--baud N]: no window and no display; prints and exits.
+    if (const std::optional<int> status = runScanCommand(argc, argv))
+        return *status;
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     auto font = std::make_unique<QFont>(QStringLiteral("Calibri"));
