@@ -241,9 +241,9 @@ void ScanDialog::updateEstimate() {
                            .arg(slowest)
                            .arg(durationText(scanPassMicros(p, slowest)));
         if (p.baudRates.size() > 1)
-            text += QLatin1Char(' ') + tr("All %1 rates: %2.")
-                                           .arg(p.baudRates.size())
-                                           .arg(durationText(scanPlanMicros(p)));
+            text += QLatin1Char('\n') + tr("All %1 rates: %2.")
+                                            .arg(p.baudRates.size())
+                                            .arg(durationText(scanPlanMicros(p)));
         estimateLabel_->setText(text);
     }
     updateState();

@@ -69,7 +69,7 @@ private slots:
         // Every rate the settings window offers, every address: how long that takes.
         QCOMPARE(scan->plan().baudRates, offeredBaudRates());
         QCOMPARE(w<QLabel>(scan, "scan_estimate_label")->text(),
-                 QStringLiteral("A pass over addresses 1 to 247 at 9600 baud takes about 27 s. "
+                 QStringLiteral("A pass over addresses 1 to 247 at 9600 baud takes about 27 s.\n"
                                 "All 5 rates: about 2 min 8 s."));
 
         for (int rate : {115200, 38400, 57600})
@@ -78,7 +78,7 @@ private slots:
         w<QSpinBox>(scan, "scan_first_spin")->setValue(16);
         w<QSpinBox>(scan, "scan_last_spin")->setValue(18);
         QCOMPARE(w<QLabel>(scan, "scan_estimate_label")->text(),
-                 QStringLiteral("A pass over addresses 16 to 18 at 9600 baud takes under 1 s. "
+                 QStringLiteral("A pass over addresses 16 to 18 at 9600 baud takes under 1 s.\n"
                                 "All 2 rates: about 1 s."));
 
         auto *status = w<QLabel>(scan, "scan_status_label");
