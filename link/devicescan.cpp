@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <bitset>
+#include <functional>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcScan, "vaduz.link.scan", QtInfoMsg)
 
@@ -23,9 +25,9 @@ constexpr int64_t kMinInterFrameUs = 1750; // the quiet before a request, fixed 
 // Runs one plan over one open port: the waits, the receive scan and what was found.
 class ScanRunner {
 public:
-    ScanRunner(DeviceScan *scan, QSerialPort &port, const ScanPlan &plan,
+    ScanRunner(std::function<void(ScanEvent)> report, QSerialPort &port, const ScanPlan &plan,
                const std::atomic<bool> &stop)
-        : scan_(scan), port_(port), plan_(plan), stop_(stop) {
+        : report_(std::move(report)), port_(port), plan_(plan), stop_(stop) {
         clock_.start();
     }
 
@@ -46,7 +48,7 @@ private:
     bool ending() const;
     int64_t nowUs() const { return clock_.nsecsElapsed() / 1000; }
 
-    DeviceScan *scan_;
+    std::function<void(ScanEvent)> report_;
     QSerialPort &port_;
     const ScanPlan &plan_;
     const std::atomic<bool> &stop_;
@@ -85,7 +87,13 @@ DeviceScan::Outcome ScanRunner::run(QString *detail) {
         for (int address = plan_.firstAddress; address <= plan_.lastAddress; ++address) {
             if (ending())
                 break;
-            emit scan_->progress(address, baud, done, total, foundCount_);
+            ScanEvent event;
+            event.address = address;
+            event.baud = baud;
+            event.done = done;
+            event.total = total;
+            event.found = foundCount_;
+            report_(std::move(event));
             probe(address);
             ++done;
         }
@@ -245,7 +253,10 @@ void ScanRunner::record(const ScanHit &hit) {
     qCDebug(lcScan) << "Address" << hit.address << "answered at" << hit.baud << "baud"
                     << (hit.exceptionCode ? "with exception" : "") << hit.exceptionCode
                     << (hit.late ? "late" : "");
-    emit scan_->deviceFound(hit);
+    ScanEvent event;
+    event.kind = ScanEvent::Found;
+    event.hit = hit;
+    report_(std::move(event));
 }
 
 } // namespace
@@ -285,6 +296,9 @@ int64_t scanPlanMicros(const ScanPlan &plan) {
 DeviceScan::DeviceScan(QObject *parent) : QThread(parent) {
     qRegisterMetaType<ScanHit>();
     qRegisterMetaType<DeviceScan::Outcome>();
+    // Often enough for a progress display; each pass emits everything queued since the last.
+    deliveryTimer_.setInterval(25);
+    connect(&deliveryTimer_, &QTimer::timeout, this, &DeviceScan::deliver);
 }
 
 DeviceScan::~DeviceScan() {
@@ -297,16 +311,54 @@ bool DeviceScan::linkConnected() {
 }
 
 bool DeviceScan::startScan(const ScanPlan &plan) {
-    if (isRunning() || !plan.isValid() || linkConnected())
+    if (isScanning() || !plan.isValid() || linkConnected())
         return false;
     plan_ = plan;
     stopRequested_.store(false, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> guard(reportsLock_);
+        reports_.clear();
+    }
+    deliveryTimer_.start();
     start();
     return true;
 }
 
 void DeviceScan::stopScan() {
     stopRequested_.store(true, std::memory_order_release);
+}
+
+bool DeviceScan::isScanning() const {
+    return isRunning() || deliveryTimer_.isActive();
+}
+
+void DeviceScan::post(ScanEvent event) {
+    std::lock_guard<std::mutex> guard(reportsLock_);
+    reports_.push_back(std::move(event));
+}
+
+void DeviceScan::deliver() {
+    std::vector<ScanEvent> taken;
+    {
+        std::lock_guard<std::mutex> guard(reportsLock_);
+        taken.swap(reports_);
+    }
+    for (const ScanEvent &e : taken) {
+        switch (e.kind) {
+        case ScanEvent::Progress:
+            emit progress(e.address, e.baud, e.done, e.total, e.found);
+            break;
+        case ScanEvent::Found:
+            emit deviceFound(e.hit);
+            break;
+        case ScanEvent::Finished:
+            // The thread's last act was this report: once it has ended, a new scan may start.
+            wait();
+            deliveryTimer_.stop();
+            emit scanFinished(static_cast<Outcome>(e.outcome), QString::fromStdString(e.detail));
+            return;
+        }
+    }
 }
 
 void DeviceScan::run() {
@@ -324,13 +376,18 @@ void DeviceScan::run() {
                      : plan_.stopBits == 1.5f ? QSerialPort::OneAndHalfStop
                                               : QSerialPort::TwoStop);
 
+    ScanEvent finished;
+    finished.kind = ScanEvent::Finished;
     if (linkConnected()) {
-        emit scanFinished(LinkConnected, QString());
+        finished.outcome = LinkConnected;
+        post(std::move(finished));
         return;
     }
     if (!port.open(QIODevice::ReadWrite)) {
         qCDebug(lcScan).noquote() << "Scan: serial open failed:" << port.errorString();
-        emit scanFinished(PortFailed, port.errorString());
+        finished.outcome = PortFailed;
+        finished.detail = port.errorString().toStdString();
+        post(std::move(finished));
         return;
     }
     port.clearError();
@@ -338,10 +395,12 @@ void DeviceScan::run() {
     QString detail;
     Outcome outcome = Completed;
     {
-        ScanRunner runner(this, port, plan_, stopRequested_);
+        ScanRunner runner([this](ScanEvent e) { post(std::move(e)); }, port, plan_, stopRequested_);
         outcome = runner.run(&detail);
     }
     port.close();
     qCDebug(lcScan) << "Scan ended:" << outcome;
-    emit scanFinished(outcome, detail);
+    finished.outcome = outcome;
+    finished.detail = detail.toStdString();
+    post(std::move(finished));
 }

@@ -13,9 +13,13 @@
 #include <QMetaType>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
 
 Q_DECLARE_LOGGING_CATEGORY(lcScan) // vaduz.link.scan (debug off unless QT_LOGGING_RULES asks)
 
@@ -58,6 +62,15 @@ struct ScanHit {
 };
 Q_DECLARE_METATYPE(ScanHit)
 
+// What the scan's thread reports, in order.
+struct ScanEvent {
+    enum Kind { Progress, Found, Finished } kind = Progress;
+    int address = 0, baud = 0, done = 0, total = 0, found = 0; // Progress
+    ScanHit hit;                                               // Found
+    int outcome = 0;                                           // Finished
+    std::string detail;                                        //
+};
+
 class DeviceScan : public QThread {
     Q_OBJECT
 public:
@@ -81,8 +94,13 @@ public:
     bool startScan(const ScanPlan &plan);
     // Asks the scan to end. It ends within the address in progress and sends nothing more.
     void stopScan();
+    // From startScan() until scanFinished() has been emitted.
+    bool isScanning() const;
 
 signals:
+    // All three are emitted in the thread the DeviceScan object lives in (the GUI thread):
+    // the scan's thread hands its reports over under a lock, and a timer passes them on.
+
     // Before each address is asked: the address and rate, how many of all the plan's
     // addresses have been asked, and how many devices have been found so far.
     void progress(int address, int baud, int done, int total, int found);
@@ -94,6 +112,15 @@ protected:
     void run() override;
 
 private:
+    // Scan thread: queues a report. GUI thread: emits the reports queued so far.
+    void post(ScanEvent event);
+    void deliver();
+
     ScanPlan plan_;
     std::atomic<bool> stopRequested_{false};
+    // Reports cross threads under a std::mutex, which ThreadSanitizer sees, rather than as
+    // Qt's queued signals, whose hand-over it cannot see.
+    std::mutex reportsLock_;
+    std::vector<ScanEvent> reports_;
+    QTimer deliveryTimer_;
 };

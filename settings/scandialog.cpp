@@ -165,7 +165,7 @@ void ScanDialog::showEvent(QShowEvent *event) {
 }
 
 void ScanDialog::startScan() {
-    if (scan_.isRunning())
+    if (scan_.isScanning())
         return;
     updateState();
     const ScanPlan p = plan();
@@ -193,7 +193,7 @@ void ScanDialog::reject() {
 }
 
 void ScanDialog::updateState() {
-    const bool running = scan_.isRunning();
+    const bool running = scan_.isScanning();
     const ScanPlan p = plan();
     QString note;
     if (DeviceScan::linkConnected())
@@ -288,7 +288,6 @@ void ScanDialog::addFound(const ScanHit &hit) {
 }
 
 void ScanDialog::finish(DeviceScan::Outcome outcome, const QString &detail) {
-    scan_.wait(); // the thread is past its last signal; let isRunning() say so
     QString text;
     bool failed = false;
     switch (outcome) {
