@@ -37,6 +37,8 @@ private:
     bool startPass(int baud);
     // Asks one address; returns when it has answered or its time is up, or at a stop.
     void probe(int address);
+    // After the pass's last address: one more wait, in which only late answers can come.
+    void listenForLateAnswers();
     // Reads what has come in; false when the port has failed.
     bool readAvailable();
     void waitSlice(int64_t us);
@@ -97,6 +99,7 @@ DeviceScan::Outcome ScanRunner::run(QString *detail) {
             probe(address);
             ++done;
         }
+        listenForLateAnswers();
     }
     if (portFailed_) {
         *detail = portError_;
@@ -188,6 +191,14 @@ void ScanRunner::probe(int address) {
         if (now >= deadline)
             return;
         waitSlice((answerBegun_ ? std::min(deadline, gapEnd) : deadline) - now);
+    }
+}
+
+void ScanRunner::listenForLateAnswers() {
+    const int64_t until = lastRequestUs_ + 2 * timing_.firstByteUs;
+    for (int64_t now = nowUs(); !ending() && now < until; now = nowUs()) {
+        waitSlice(until - now);
+        takeFrames(false, false);
     }
 }
 
@@ -283,7 +294,10 @@ int64_t scanSlotMicros(const ScanPlan &plan, int baud) {
 }
 
 int64_t scanPassMicros(const ScanPlan &plan, int baud) {
-    return plan.addressCount() * scanSlotMicros(plan, baud);
+    // And one more wait after the last address, for a late answer to it.
+    return plan.addressCount() * scanSlotMicros(plan, baud) +
+           attemptTiming(plan.respTimeoutMs, scanCharMicros(plan, baud), kScanAnswerBytes)
+               .firstByteUs;
 }
 
 int64_t scanPlanMicros(const ScanPlan &plan) {

@@ -50,7 +50,7 @@ struct ScanPlan {
 int64_t scanCharMicros(const ScanPlan &plan, int baud);
 // One address's turn on a silent bus: the request's wire time and the wait for an answer.
 int64_t scanSlotMicros(const ScanPlan &plan, int baud);
-// A pass over the plan's addresses at one rate, and the whole plan.
+// A pass over the plan's addresses at one rate on a silent bus, and the whole plan.
 int64_t scanPassMicros(const ScanPlan &plan, int baud);
 int64_t scanPlanMicros(const ScanPlan &plan);
 

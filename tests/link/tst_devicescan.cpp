@@ -97,6 +97,8 @@ void TestDeviceScan::finds_data() {
         << 5 << 9600 << 0 << 0 << false << true << 0 << "9600" << 4 << 6 << "5@9600 exception 2";
     QTest::newRow("a late answer counts for the address it names")
         << 2 << 9600 << 0 << 0 << false << false << 130 << "9600" << 1 << 4 << "2@9600 late";
+    QTest::newRow("a late answer to the last address asked")
+        << 4 << 9600 << 0 << 0 << false << false << 130 << "9600" << 1 << 4 << "4@9600 late";
     QTest::newRow("none at the rates asked")
         << 17 << 19200 << 0 << 0 << false << false << 0 << "9600 57600" << 16 << 18 << "";
 }
