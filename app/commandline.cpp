@@ -112,6 +112,9 @@ CommandLine parseCommandLine(const QStringList &args) {
             left += QStringLiteral(" <%1>").arg(o->valueName());
         usage += QStringLiteral("  %1  %2\n").arg(left, -22).arg(o->description());
     }
+    usage += QStringLiteral("\nvaduz --scan --port <path> [--baud <rate>] [--addresses <first-last>]\n"
+                            "  Find the controllers on a line, print them and exit (no display "
+                            "needed; see vaduz --scan --help).\n");
     usage += QStringLiteral("\nQt's own options (-platform, -style, ...) are passed on to Qt.");
     auto fail = [&](const QString &message) {
         cl.action = CommandLine::Action::Error;

@@ -11,6 +11,7 @@
 #include "commandline.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "scancommand.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
 #include "storedsettings.h"
@@ -93,6 +94,9 @@ void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // vaduz --scan --port PATH [--baud N]: no window and no display; prints and exits.
+    if (const std::optional<int> status = runScanCommand(argc, argv))
+        return *status;
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

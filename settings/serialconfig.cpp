@@ -2,6 +2,7 @@
 #include "ui_serialconfig.h"
 
 #include "registermirror.h"
+#include "scandialog.h"
 #include "serialsettings.h"
 #include "storedsettings.h"
 
@@ -151,7 +152,34 @@ void serialConfig::slotSerialConfigBtnClicked()
         close();
     } else if (from == ui->com_exit_btn) {
         close();
+    } else if (from == ui->find_devices_btn) {
+        openScanDialog();
     }
+}
+
+void serialConfig::openScanDialog()
+{
+    // The framing as chosen here; the scan varies only the rate and the address.
+    const QString parity = ui->check_bit_cbox->currentText();
+    const int checkBit = parity == QLatin1String("Odd")    ? 1
+                         : parity == QLatin1String("Even") ? 2
+                                                           : 0;
+    const QString stop = ui->stop_bit_cbox->currentText();
+    const float stopBits = stop == QLatin1String("1.5") ? 1.5f
+                           : stop == QLatin1String("2") ? 2.0f
+                                                        : 1.0f;
+    QList<int> rates;
+    for (int i = 0; i < ui->buad_cbox->count(); ++i)
+        rates << ui->buad_cbox->itemText(i).toInt();
+    auto *scan = new ScanDialog(ui->com_name_cbox->currentText(),
+                                ui->data_bit_cbox->currentText().toInt(), checkBit, stopBits,
+                                rates, this);
+    scan->setAttribute(Qt::WA_DeleteOnClose);
+    connect(scan, &ScanDialog::deviceChosen, this, [this](int address, int baud) {
+        ui->buad_cbox->setCurrentText(QString::number(baud));
+        ui->device_addr_text->setPlainText(QString::number(address));
+    });
+    scan->show();
 }
 
 bool serialConfig::eventFilter(QObject *watched, QEvent *event)

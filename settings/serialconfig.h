@@ -38,5 +38,9 @@ private slots:
     void slotSerialConfigBtnClicked();
 
 private:
+    // "Find devices": scans the chosen port with the framing chosen here; a found device's
+    // address and rate are taken into the form.
+    void openScanDialog();
+
     Ui::serialConfig *ui = nullptr;
 };

@@ -90,7 +90,7 @@ private slots:
                                      "stop_bit_label", "check_bit_label", "com_name_cbox",
                                      "data_bit_label", "device_addr_label", "com_name_label",
                                      "data_bit_cbox", "stop_bit_cbox", "check_bit_cbox",
-                                     "baud_label"}));
+                                     "baud_label", "find_devices_btn"}));
     }
 
     void portListFollowsTheCountOnly()
