@@ -56,6 +56,20 @@ SysTimerThread *tickThread() {
     return g_tickThread;
 }
 
+// A control beside the form's own (not a push button: those all go to the dispatcher).
+QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text,
+                            const QString &tip, const QRect &geometry) {
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setText(text);
+    b->setToolTip(tip);
+    b->setGeometry(geometry);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->raise();
+    return b;
+}
+
 void styleTable(QTableWidget *table) {
     table->setStyleSheet(QLatin1String(kTableStyle));
     table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
@@ -122,57 +136,38 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     ui->tabWidget->setCurrentIndex(0);
     ui->stackedWidget->setCurrentIndex(0);
 
-    // The link monitor: Ctrl+L, or the small "Link" button in the footer beside the status.
+    // The link monitor (Ctrl+L) and the recording in the heading strip, left of the tab bar:
+    // the footer's fields fill it, and on a small screen they close up further.
     auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
     connect(monitorKey, &QShortcut::activated, this, &Widget::showLinkMonitor);
-    auto *monitorButton = new QToolButton(this);
-    monitorButton->setObjectName(QStringLiteral("linkMonitor_btn"));
-    monitorButton->setText(tr("Link"));
-    monitorButton->setToolTip(tr("Link monitor: frames, outcomes and counters (Ctrl+L)"));
-    // In the heading strip, left of the tab bar: the footer has no room for it.
-    monitorButton->setGeometry(770, 22, 60, 26);
-    monitorButton->setCursor(Qt::PointingHandCursor);
-    monitorButton->setFocusPolicy(Qt::NoFocus);
+    QToolButton *monitorButton =
+        makeToolButton(this, "linkMonitor_btn", tr("Link"),
+                       tr("Link monitor: frames, outcomes and counters (Ctrl+L)"),
+                       QRect(770, 22, 60, 26));
     connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
-    monitorButton->raise();
-
-    // Recording: "Rec" starts it into a folder the operator picks; while it runs the button
-    // shows how long, and a click stops it.
+    // "Rec" starts recording into a folder the operator picks; while it runs the button shows
+    // how long, and a click stops it.
     m_recorder = std::make_unique<PageRecorder>();
-    m_recordButton = new QToolButton(this);
-    m_recordButton->setObjectName(QStringLiteral("record_btn"));
-    m_recordButton->setText(tr("Rec"));
-    m_recordButton->setToolTip(tr("Record the pages shown into CSV files"));
-    // Beside "Link" in the heading strip: the footer's fields fill it, and on a small screen
-    // they close up further.
-    m_recordButton->setGeometry(690, 22, 74, 26);
-    m_recordButton->setCursor(Qt::PointingHandCursor);
-    m_recordButton->setFocusPolicy(Qt::NoFocus);
+    m_recordButton = makeToolButton(this, "record_btn", tr("Rec"),
+                                    tr("Record the pages shown into CSV files"),
+                                    QRect(690, 22, 74, 26));
     connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
-    m_recordButton->raise();
 
     m_trends = std::make_unique<TrendModel>();
     auto *trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
     connect(trendKey, &QShortcut::activated, this, &Widget::showTrends);
-    auto *trendButton = new QToolButton(ui->Host_tabWidget);
-    trendButton->setObjectName(QStringLiteral("trends_btn"));
-    trendButton->setText(tr("Trends"));
-    trendButton->setToolTip(tr("The Home page's values over time (Ctrl+T)"));
-    trendButton->setGeometry(1150, 172, 91, 30);
+    QToolButton *trendButton =
+        makeToolButton(ui->Host_tabWidget, "trends_btn", tr("Trends"),
+                       tr("The Home page's values over time (Ctrl+T)"), QRect(1150, 172, 91, 30));
     connect(trendButton, &QToolButton::clicked, this, &Widget::showTrends);
-    auto *recordsButton = new QToolButton(ui->Fault_tabWidget);
-    recordsButton->setObjectName(QStringLiteral("faultRecords_btn"));
-    recordsButton->setText(tr("Records"));
-    recordsButton->setToolTip(tr("The fault records read, on screen"));
-    recordsButton->setGeometry(1258, 706, 91, 37);
+    QToolButton *recordsButton =
+        makeToolButton(ui->Fault_tabWidget, "faultRecords_btn", tr("Records"),
+                       tr("The fault records read, on screen"), QRect(1258, 706, 91, 37));
     connect(recordsButton, &QToolButton::clicked, this, &Widget::showFaultRecords);
-    for (QToolButton *b : {trendButton, recordsButton}) {
+    for (QToolButton *b : {trendButton, recordsButton})
         b->setStyleSheet(QStringLiteral("QToolButton{background-color: rgb(247, 51, 61);"
                                         "border-radius:15;padding:2px 4px;color:white;}"
                                         "QToolButton:pressed{background-color:rgb(104, 16, 21);}"));
-        b->setCursor(Qt::PointingHandCursor);
-        b->raise();
-    }
 
     if (!ticker->isRunning())
         ticker->start();

@@ -631,6 +631,17 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
     }
 }
 
+QString Battert_Stack_Thread::outcomeText(const QString &what, bool gotFrame, bool accepted,
+                                          const char *success) const {
+    if (accepted)
+        return QStringLiteral("%1: %2 in %3 ms")
+            .arg(what, QLatin1String(success))
+            .arg(rttLastMicros.load() / 1000.0, 0, 'f', 1);
+    if (gotFrame)
+        return QStringLiteral("%1: %2").arg(what, QLatin1String(exceptionOrWrong()));
+    return what; // noteOutcome tells what was missing
+}
+
 QByteArray Battert_Stack_Thread::exceptionOrWrong() const {
     if (rxLen >= 3 && rxBuf[0] == txBuf[0] && rxBuf[1] == (txBuf[1] | 0x80))
         return exceptionText(rxBuf[2]);
@@ -681,15 +692,11 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
                 << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen).toHex(' ');
         readsFailed.fetch_add(1);
     }
+    // A good read while all is well only counts: nothing is formatted for nobody.
     if (linkMonitor().enabled() || !accepted || noAnswerStreak.load() != 0)
         noteOutcome(gotFrame, accepted,
-                    accepted ? QStringLiteral("read block %1: answered in %2 ms")
-                                   .arg(start)
-                                   .arg(rttLastMicros.load() / 1000.0, 0, 'f', 1)
-                    : gotFrame ? QStringLiteral("read block %1: %2")
-                                     .arg(start)
-                                     .arg(QLatin1String(exceptionOrWrong()))
-                               : QStringLiteral("read block %1").arg(start));
+                    outcomeText(QStringLiteral("read block %1").arg(start), gotFrame, accepted,
+                                "answered"));
     else
         answered.fetch_add(1);
 
@@ -710,13 +717,8 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
     const bool answered = sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0;
     const bool accepted = answered && responseMatchesRequest();
     noteOutcome(answered, accepted,
-                accepted   ? QStringLiteral("write register %1: confirmed in %2 ms")
-                                 .arg(start)
-                                 .arg(rttLastMicros.load() / 1000.0, 0, 'f', 1)
-                : answered ? QStringLiteral("write register %1: %2")
-                                 .arg(start)
-                                 .arg(QLatin1String(exceptionOrWrong()))
-                           : QStringLiteral("write register %1").arg(start));
+                outcomeText(QStringLiteral("write register %1").arg(start), answered, accepted,
+                            "confirmed"));
     if (accepted) {
         // In a list run, successes show until the first failure; the run's end tells how
         // many failed.

@@ -31,21 +31,6 @@ int tabOf(FieldPage page) {
     return -1;
 }
 
-QString captionOf(const char *field) {
-    for (int i = 0; i < captionCount(); ++i) {
-        const Caption &c = captions()[i];
-        if (qstrcmp(c.field, field) == 0) {
-            QString text = QString::fromUtf8(c.text);
-            if (text.isEmpty())
-                text = QString::fromLatin1(field);
-            if (c.unit && *c.unit)
-                text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
-            return text;
-        }
-    }
-    return QString::fromLatin1(field);
-}
-
 QTableWidget *pageTable(QWidget *window, int tab) {
     const char *name = tab == 1 ? "Rack_tableWidget" : tab == 4 ? "PACK_tableWidget" : nullptr;
     return name ? window->findChild<QTableWidget *>(QLatin1String(name)) : nullptr;
@@ -133,7 +118,7 @@ QStringList PageRecorder::header(QWidget *window, int tab) {
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i)
         if (map[i].kind == FieldKind::Read && tabOf(map[i].page) == tab)
-            h << captionOf(map[i].name);
+            h << captionWithUnit(map[i].name);
     return h;
 }
 

@@ -16,19 +16,6 @@ namespace {
 
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
-QString captionFor(const char *field) {
-    for (int i = 0; i < captionCount(); ++i) {
-        const Caption &c = captions()[i];
-        if (qstrcmp(c.field, field) == 0) {
-            QString text = QString::fromUtf8(c.text);
-            if (c.unit && *c.unit)
-                text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
-            return text.isEmpty() ? QString::fromLatin1(field) : text;
-        }
-    }
-    return QString::fromLatin1(field);
-}
-
 // One CSV line split into cells (quoted cells may hold commas and doubled quotes).
 QStringList splitCsv(const QString &line) {
     QStringList cells;
@@ -75,7 +62,7 @@ QVector<TrendModel::Field> TrendModel::homeFields() {
         for (const char *t : kTexts)
             text = text || qstrcmp(t, f.name) == 0;
         if (!text)
-            out.append({QString::fromLatin1(f.name), captionFor(f.name)});
+            out.append({QString::fromLatin1(f.name), captionWithUnit(f.name)});
     }
     return out;
 }

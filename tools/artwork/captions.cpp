@@ -268,6 +268,21 @@ const Caption *captions() {
 int captionCount() {
     return int(sizeof(kCaptions) / sizeof(kCaptions[0]));
 }
+QString captionWithUnit(const char *field) {
+    for (int i = 0; i < captionCount(); ++i) {
+        const Caption &c = captions()[i];
+        if (qstrcmp(c.field, field) != 0)
+            continue;
+        QString text = QString::fromUtf8(c.text);
+        if (text.isEmpty())
+            text = QString::fromLatin1(field);
+        if (c.unit && *c.unit)
+            text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
+        return text;
+    }
+    return QString::fromLatin1(field);
+}
+
 const PageText *pageTexts() {
     return kPageTexts;
 }
