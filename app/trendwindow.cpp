@@ -22,7 +22,6 @@
 
 #include <cmath>
 
-using namespace QtCharts;
 
 namespace {
 

@@ -8,15 +8,25 @@
 
 #include <memory>
 
+#include <QtCharts/qchartglobal.h>
+
 class TrendModel;
 class QListWidget;
 class QLabel;
 class QTimer;
-namespace QtCharts {
+// Qt 5 keeps the chart classes in a namespace of their own; Qt 6 does not.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+QT_CHARTS_BEGIN_NAMESPACE
 class QChart;
 class QChartView;
 class QDateTimeAxis;
-} // namespace QtCharts
+QT_CHARTS_END_NAMESPACE
+QT_CHARTS_USE_NAMESPACE
+#else
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+#endif
 
 class TrendWindow : public QWidget {
     Q_OBJECT
@@ -33,8 +43,8 @@ public:
     void showLive();
     bool savePng(const QString &path);
 
-    QtCharts::QChart *chart() const { return m_chart; }
-    QtCharts::QDateTimeAxis *timeAxis() const { return m_timeAxis; }
+    QChart *chart() const { return m_chart; }
+    QDateTimeAxis *timeAxis() const { return m_timeAxis; }
     const TrendModel *shownModel() const;
 
 protected:
@@ -48,9 +58,9 @@ private:
 
     TrendModel *m_live;
     std::unique_ptr<TrendModel> m_file; // a recorded file, when one is open
-    QtCharts::QChart *m_chart = nullptr;
-    QtCharts::QChartView *m_view = nullptr;
-    QtCharts::QDateTimeAxis *m_timeAxis = nullptr;
+    QChart *m_chart = nullptr;
+    QChartView *m_view = nullptr;
+    QDateTimeAxis *m_timeAxis = nullptr;
     QListWidget *m_fields = nullptr;
     QLabel *m_source = nullptr;
     QTimer *m_timer = nullptr;
