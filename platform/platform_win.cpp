@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLoggingCategory>
-#include <QMetaObject>
+#include <QWinEventNotifier>
 
 #include <io.h>
 #include <windows.h>
@@ -16,15 +16,16 @@ Q_LOGGING_CATEGORY(lcPlatform, "vaduz.app", QtInfoMsg)
 
 namespace {
 
-std::atomic<QCoreApplication *> g_app{nullptr};
+// The Windows counterpart of a self-pipe: the console handler only sets an event; a
+// QWinEventNotifier on the GUI thread sees it and quits. The event lives as long as the
+// process, so the handler never touches a closed handle.
+HANDLE g_quitEvent = nullptr;
+std::atomic<bool> g_active{false};
 // Set when the handling object goes, i.e. after the caller's teardown.
 std::atomic<bool> g_done{false};
 
 // Runs on a thread of its own that the system starts for the console event.
 BOOL WINAPI onConsoleEvent(DWORD event) {
-    QCoreApplication *app = g_app.load(std::memory_order_acquire);
-    if (!app)
-        return FALSE;
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
@@ -35,8 +36,10 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     default:
         return FALSE;
     }
-    QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+    if (!g_active.load(std::memory_order_acquire))
+        return FALSE;
+    SetEvent(g_quitEvent);
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         // The process ends when this handler returns: give the teardown its time (the system
         // allows about five seconds).
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(4500);
@@ -50,19 +53,29 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
 class ConsoleHandler : public QObject {
 public:
     explicit ConsoleHandler(QCoreApplication *app) {
+        if (!g_quitEvent)
+            g_quitEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!g_quitEvent)
+            return;
+        m_notifier = new QWinEventNotifier(g_quitEvent, this);
+        connect(m_notifier, &QWinEventNotifier::activated, app, [app] {
+            qCInfo(lcPlatform) << "Termination request: closing";
+            app->quit();
+        });
         g_done.store(false, std::memory_order_relaxed);
-        g_app.store(app, std::memory_order_release);
+        g_active.store(true, std::memory_order_release);
         m_installed = SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
     }
     ~ConsoleHandler() override {
-        g_app.store(nullptr, std::memory_order_release);
-        g_done.store(true, std::memory_order_release);
+        g_active.store(false, std::memory_order_release);
         if (m_installed)
             SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+        g_done.store(true, std::memory_order_release);
     }
     bool installed() const { return m_installed; }
 
 private:
+    QWinEventNotifier *m_notifier = nullptr;
     bool m_installed = false;
 };
 

@@ -51,6 +51,11 @@ install_these() {
     $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# ccache may reuse objects between build folders of the same configuration (build/ and
+# build-package/ compile the program alike): paths are hashed relative to the project.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+
 # configure_and_build <build dir> [extra cmake args...] (with the Qt chosen by VADUZ_QT)
 configure_and_build() {
     local dir="$1"
