@@ -4,7 +4,7 @@
 set(CPACK_PACKAGE_NAME vaduz)
 set(CPACK_PACKAGE_VENDOR "Kelvane")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Host tool for stacked battery systems")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Vaduz talks to a stacked battery's management controller over one serial port\n"
     "(Modbus-RTU framing), shows and sets its values and exports its fault records\n"
     "to an Excel workbook. vaduz-sim plays the controller on a pseudo-terminal.")
