@@ -97,8 +97,8 @@ bool syncFileToDisk(QFile &file, QString *error) {
     }
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(writable.handle()));
     if (handle == INVALID_HANDLE_VALUE || !FlushFileBuffers(handle)) {
-        *error = QStringLiteral("the file could not be written to disk (error %1)")
-                     .arg(GetLastError());
+        *error =
+            QStringLiteral("the file could not be written to disk (error %1)").arg(GetLastError());
         return false;
     }
     return true;
