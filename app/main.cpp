@@ -1,13 +1,21 @@
-// The process entry: application attributes and default font, the main window at its fixed
-// size, and the optional built-in simulated controller or extra port entries. A termination
+// The process entry: the command line, application attributes and default font, the main
+// window at its fixed size with the last settings, and the optional built-in simulated
+// controller or extra port entries. A termination
 // signal (SIGTERM, SIGINT, SIGHUP) ends the event loop like closing the window, so the link
 // worker is stopped and the port closed before the process goes.
 
 #include "widget.h"
+#include "ui_widget.h"
 
+#include "bundledfonts.h"
+#include "commandline.h"
 #include "platform.h"
 #include "ptysimulator.h"
+#include "registermirror.h"
+#include "scancommand.h"
+#include "serialconfig.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 
 #include <QApplication>
 #include <QFont>
@@ -17,60 +25,95 @@
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcApp, "vaduz.app", QtInfoMsg)
 
 namespace {
 
-struct Options {
-    bool simulator = false;
-    QStringList ports;
-    bool ok = true;
-};
-
-// --simulator and --port PATH (repeatable); Qt's own options are left to QApplication.
-Options parseOptions(const QStringList &args) {
-    Options o;
-    for (int i = 1; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        if (a == QLatin1String("--simulator")) {
-            o.simulator = true;
-        } else if (a == QLatin1String("--port")) {
-            if (i + 1 >= args.size()) {
-                std::fprintf(stderr, "vaduz: --port needs a device path\n");
-                o.ok = false;
-                break;
-            }
-            o.ports.append(args.at(++i));
-        } else if (a.startsWith(QLatin1String("--port="))) {
-            o.ports.append(a.mid(7));
-        }
+// Puts the port, line and address asked for on the command line into the settings record,
+// over what was remembered; the line settings not given keep their remembered values, or take
+// 9600 8N1.
+void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
+    SerialSettings s = serialSettings();
+    bool changed = false;
+    if (!cl.ports.isEmpty()) {
+        s.comName = cl.ports.last() + QStringLiteral(":Serial port");
+        changed = true;
+    } else if (!simulatorEntry.isEmpty()) {
+        s.comName = simulatorEntry;
+        changed = true;
     }
-    return o;
+    if (cl.baud != 0) {
+        s.baudRate = cl.baud;
+        changed = true;
+    }
+    if (!changed)
+        return;
+    if (s.baudRate == 0)
+        s.baudRate = 9600;
+    if (s.dataBits == 0)
+        s.dataBits = 8;
+    if (s.stopBits == 0.0f)
+        s.stopBits = 1.0f;
+    s.comConfigured = !s.comName.isEmpty();
+    setSerialSettings(s);
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // vaduz --scan --port PATH [--baud N]: no window and no display; prints and exits.
+    if (const std::optional<int> status = runScanCommand(argc, argv))
+        return *status;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    // Before any window system is touched: --help and --version need no display.
+    const CommandLine cl = parseCommandLine(arguments);
+    switch (cl.action) {
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+        std::fprintf(stdout, "%s\n", qPrintable(cl.text));
+        return 0;
+    case CommandLine::Action::Error:
+        std::fprintf(stderr, "%s\n", qPrintable(cl.text));
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+    if (cl.verbose)
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("vaduz.link.debug=true\nvaduz.link.frames.debug=true"));
+
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     auto font = std::make_unique<QFont>(QStringLiteral("Calibri"));
     font->setPixelSize(12);
     QApplication::setFont(*font);
 
-    auto app = std::make_unique<QApplication>(argc, argv);
-    const Options options = parseOptions(QApplication::arguments());
-    if (!options.ok)
-        return 2;
+    // QApplication keeps argc and argv: both live until the end of main.
+    QList<QByteArray> qtArgBytes;
+    for (const QString &a : cl.qtArgs)
+        qtArgBytes << a.toLocal8Bit();
+    std::vector<char *> qtArgv;
+    for (QByteArray &a : qtArgBytes)
+        qtArgv.push_back(a.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArgBytes.size());
+    auto app = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+    registerBundledFonts();
 
 #ifdef VADUZ_HAVE_PTY
     std::unique_ptr<PtySimulator> simulator;
 #endif
-    if (options.simulator) {
+    QString simulatorEntry;
+    if (cl.simulator) {
 #ifdef VADUZ_HAVE_PTY
         simulator = std::make_unique<PtySimulator>();
         if (simulator->start()) {
             addExtraPort(simulator->slavePath(), QStringLiteral("Simulated controller"), true);
+            simulatorEntry = simulator->slavePath() + QStringLiteral(":Simulated controller");
         } else {
             std::fprintf(stderr, "vaduz: the simulated controller could not be started\n");
             simulator.reset();
@@ -80,7 +123,7 @@ int main(int argc, char *argv[]) {
                              "needs pseudo-terminals, which this system does not have\n");
 #endif
     }
-    for (const QString &path : options.ports)
+    for (const QString &path : cl.ports)
         addExtraPort(path, QStringLiteral("Serial port"));
 
     auto signalNotifier = quitOnTerminationSignals(app.get());
@@ -89,8 +132,32 @@ int main(int argc, char *argv[]) {
     {
         Widget w;
         fixMainWindowFrame(w);
+        // The last settings, then what the command line asks for on top.
+        enableStoredSettings(true);
+        applyStoredSettings();
+        applyCommandLine(cl, simulatorEntry);
+        if (cl.address != 0)
+            deviceAddr.store(static_cast<uint8_t>(cl.address));
+        // The settings window opens with the address in use.
+        if (deviceAddr.load() != 0)
+            w.settingsDialog()->showDeviceAddress(deviceAddr.load());
         w.show();
         qCInfo(lcApp) << "Main window shown";
+        if (cl.connect) {
+            if (!comConfigured()) {
+                std::fprintf(stderr, "vaduz: --connect: no port chosen yet (give --port or "
+                                     "--simulator, or choose one once in COM SET)\n");
+            } else {
+                if (deviceAddr.load() == 0)
+                    deviceAddr.store(1);
+                w.form()->com_open_close_btn->click();
+            }
+        }
+        if (!cl.recordFolder.isEmpty()) {
+            QString error;
+            if (!w.startRecording(cl.recordFolder, &error))
+                std::fprintf(stderr, "vaduz: --record: %s\n", qPrintable(error));
+        }
         result = app->exec();
     }
     qCInfo(lcApp) << "Main window closed";

@@ -3,6 +3,12 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
+#include "linkmonitorwindow.h"
+#include "faultrecordswindow.h"
+#include "pagerecorder.h"
+#include "trendmodel.h"
+#include "trendwindow.h"
+#include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
 #include "registermirror.h"
@@ -11,9 +17,15 @@
 #include "systick.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QDateTime>
+#include <QDir>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QToolButton>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -42,6 +54,20 @@ SysTimerThread *tickThread() {
     if (!g_tickThread)
         g_tickThread = new SysTimerThread(nullptr);
     return g_tickThread;
+}
+
+// A control beside the form's own (not a push button: those all go to the dispatcher).
+QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text,
+                            const QString &tip, const QRect &geometry) {
+    auto *b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setText(text);
+    b->setToolTip(tip);
+    b->setGeometry(geometry);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->raise();
+    return b;
 }
 
 void styleTable(QTableWidget *table) {
@@ -110,6 +136,39 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     ui->tabWidget->setCurrentIndex(0);
     ui->stackedWidget->setCurrentIndex(0);
 
+    // The link monitor (Ctrl+L) and the recording in the heading strip, left of the tab bar:
+    // the footer's fields fill it, and on a small screen they close up further.
+    auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(monitorKey, &QShortcut::activated, this, &Widget::showLinkMonitor);
+    QToolButton *monitorButton =
+        makeToolButton(this, "linkMonitor_btn", tr("Link"),
+                       tr("Link monitor: frames, outcomes and counters (Ctrl+L)"),
+                       QRect(770, 22, 60, 26));
+    connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
+    // "Rec" starts recording into a folder the operator picks; while it runs the button shows
+    // how long, and a click stops it.
+    m_recorder = std::make_unique<PageRecorder>();
+    m_recordButton = makeToolButton(this, "record_btn", tr("Rec"),
+                                    tr("Record the pages shown into CSV files"),
+                                    QRect(690, 22, 74, 26));
+    connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
+
+    m_trends = std::make_unique<TrendModel>();
+    auto *trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(trendKey, &QShortcut::activated, this, &Widget::showTrends);
+    QToolButton *trendButton =
+        makeToolButton(ui->Host_tabWidget, "trends_btn", tr("Trends"),
+                       tr("The Home page's values over time (Ctrl+T)"), QRect(1150, 172, 91, 30));
+    connect(trendButton, &QToolButton::clicked, this, &Widget::showTrends);
+    QToolButton *recordsButton =
+        makeToolButton(ui->Fault_tabWidget, "faultRecords_btn", tr("Records"),
+                       tr("The fault records read, on screen"), QRect(1258, 706, 91, 37));
+    connect(recordsButton, &QToolButton::clicked, this, &Widget::showFaultRecords);
+    for (QToolButton *b : {trendButton, recordsButton})
+        b->setStyleSheet(QStringLiteral("QToolButton{background-color: rgb(247, 51, 61);"
+                                        "border-radius:15;padding:2px 4px;color:white;}"
+                                        "QToolButton:pressed{background-color:rgb(104, 16, 21);}"));
+
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
@@ -121,6 +180,12 @@ Widget::~Widget() {
     // before anything else goes away.
     if (m_worker && m_worker->isRunning())
         m_worker->stopLink();
+    delete m_linkMonitor;
+    m_linkMonitor = nullptr;
+    delete m_trendWindow;
+    m_trendWindow = nullptr;
+    delete m_faultRecords;
+    m_faultRecords = nullptr;
     delete m_worker;
     m_worker = nullptr;
     delete m_serialConfig;
@@ -137,6 +202,33 @@ QMessageBox *Widget::confirmationBox() const {
     return m_dispatcher->confirmationBox();
 }
 
+TrendWindow *Widget::showTrends() {
+    if (!m_trendWindow)
+        m_trendWindow = new TrendWindow(m_trends.get(), nullptr);
+    m_trendWindow->show();
+    m_trendWindow->raise();
+    m_trendWindow->activateWindow();
+    return m_trendWindow;
+}
+
+FaultRecordsWindow *Widget::showFaultRecords() {
+    if (!m_faultRecords)
+        m_faultRecords = new FaultRecordsWindow(nullptr);
+    m_faultRecords->show();
+    m_faultRecords->raise();
+    m_faultRecords->activateWindow();
+    return m_faultRecords;
+}
+
+LinkMonitorWindow *Widget::showLinkMonitor() {
+    if (!m_linkMonitor)
+        m_linkMonitor = new LinkMonitorWindow(m_worker, nullptr);
+    m_linkMonitor->show();
+    m_linkMonitor->raise();
+    m_linkMonitor->activateWindow();
+    return m_linkMonitor;
+}
+
 int Widget::settingsPageIndex() const {
     return m_dispatcher->settingsPageIndex();
 }
@@ -146,8 +238,13 @@ void Widget::slotmainBtnClicked() {
 }
 
 void Widget::slotRefeshParaTimer() {
+    const int before = m_pageRefresh->msUntilNextPass();
     m_pageRefresh->slotRefeshParaTimer();
-    m_refreshTimer->start(std::max(1, m_pageRefresh->msUntilNextPass()));
+    const int next = m_pageRefresh->msUntilNextPass();
+    // After a page pass: the age of the values in the status tooltip moves on.
+    if (next > before || before == 0)
+        afterPagePass();
+    m_refreshTimer->start(std::max(1, next));
 }
 
 void Widget::slotKelvaneComTimer() {
@@ -162,17 +259,118 @@ void Widget::slotKelvaneComTimer() {
     const QString shown = QString::fromUtf8(text);
     if (ui->statusText_label->text() != shown)
         ui->statusText_label->setText(shown);
-    // A failed write reads red; everything else green.
-    const bool failure = shown.startsWith(QLatin1String("Setting failed"));
-    if (!m_statusShown || failure != m_statusFailure) {
-        ui->statusText_label->setStyleSheet(failure ? QStringLiteral("color:red;font-weight: bold;")
-                                                    : tr("color:green;font-weight: bold;"));
+    // Green while the link is healthy, amber when the values are not being read, red for a
+    // failure the operator must act on.
+    const StatusLook look = statusLook(shown);
+    if (!m_statusShown || look != m_statusLook) {
+        ui->statusText_label->setStyleSheet(
+            look == StatusLook::Failure    ? QStringLiteral("color:red;font-weight: bold;")
+            : look == StatusLook::Degraded ? QStringLiteral("color:#d98200;font-weight: bold;")
+                                           : tr("color:green;font-weight: bold;"));
         m_statusShown = true;
-        m_statusFailure = failure;
+        m_statusLook = look;
     }
+    updateStatusTip();
+}
+
+void Widget::afterPagePass() {
+    updateStatusTip();
+    // A trend sample for every Home pass whose values were read since the last one.
+    const uint32_t homeReads = blockLandings(2);
+    if (ui->tabWidget->currentIndex() == 0 && homeReads != m_trendLandings) {
+        m_trendLandings = homeReads;
+        m_trends->sampleWindow(this, QDateTime::currentMSecsSinceEpoch());
+    }
+    if (!m_recorder->isRecording())
+        return;
+    QString error;
+    if (!m_recorder->recordPass(this, ui->tabWidget->currentIndex(), &error)) {
+        stopRecording();
+        // Not modal: the pages go on refreshing while the operator reads it.
+        auto *box = new QMessageBox(QMessageBox::Warning, tr("tips"),
+                                    tr("Recording stopped: %1\nWhat was written is kept.")
+                                        .arg(error),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setObjectName(QStringLiteral("recordingStoppedBox"));
+        box->open();
+        return;
+    }
+    const qint64 secs = m_recorder->startedAt().secsTo(QDateTime::currentDateTime());
+    m_recordButton->setText(QStringLiteral("\u25CF %1:%2:%3")
+                                .arg(secs / 3600)
+                                .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
+                                .arg(secs % 60, 2, 10, QLatin1Char('0')));
+}
+
+bool Widget::startRecording(const QString &folder, QString *error) {
+    if (!m_recorder->start(folder, error))
+        return false;
+    m_recordButton->setText(QStringLiteral("\u25CF 0:00:00"));
+    m_recordButton->setStyleSheet(QStringLiteral("color:red;font-weight:bold;"));
+    m_recordButton->setToolTip(tr("Recording into %1 since %2: click to stop")
+                                   .arg(QDir::toNativeSeparators(m_recorder->folder()),
+                                        m_recorder->startedAt().toString(
+                                            QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    return true;
+}
+
+void Widget::stopRecording() {
+    m_recorder->stop();
+    m_recordButton->setText(tr("Rec"));
+    m_recordButton->setStyleSheet(QString());
+    m_recordButton->setToolTip(tr("Record the pages shown into CSV files"));
+}
+
+void Widget::recordButtonClicked() {
+    if (m_recorder->isRecording()) {
+        stopRecording();
+        return;
+    }
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Record into folder"), exportFolderToOffer());
+    if (folder.isEmpty())
+        return;
+    QString error;
+    if (!startRecording(folder, &error))
+        QMessageBox::warning(this, tr("tips"), tr("Recording not started: %1").arg(error));
+}
+
+void Widget::updateStatusTip() {
+    QString tip;
+    if (ui->statusText_label->text() == QLatin1String("Serial open failed")) {
+        char problem[2 * kStatusTextSize];
+        readLinkProblem(problem);
+        tip = QString::fromUtf8(problem);
+    } else {
+        tip = m_pageRefresh->valuesAgeText();
+    }
+    if (ui->statusText_label->toolTip() != tip)
+        ui->statusText_label->setToolTip(tip);
+}
+
+Widget::StatusLook statusLook(const QString &status) {
+    if (status.startsWith(QLatin1String("Setting failed")) ||
+        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
+        return Widget::StatusLook::Failure;
+    if (status == QLatin1String("Disconnected"))
+        return Widget::StatusLook::Degraded;
+    return Widget::StatusLook::Healthy;
+}
+
+void fixMainWindowFrame(QWidget &window, const QRect &available) {
+    window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
+    // The window's title bar and borders come out of the screen area too; before the window
+    // is shown they are not known, so a usual frame is allowed for.
+    const QSize frame(16, 40);
+    if (auto *main = qobject_cast<Widget *>(&window))
+        main->form()->fitInto(&window, available.size() - frame);
+    window.setFixedSize(window.width(), window.height());
 }
 
 void fixMainWindowFrame(QWidget &window) {
-    window.setWindowFlags(window.windowFlags() & ~Qt::WindowMaximizeButtonHint);
-    window.setFixedSize(window.width(), window.height());
+    const QScreen *screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    fixMainWindowFrame(
+        window, screen ? screen->availableGeometry()
+                       : QRect(0, 0, Ui::Widget::kFullWidth + 16, Ui::Widget::kFullHeight + 40));
 }

@@ -3,6 +3,7 @@
 // serial settings window and the link worker, and runs the two GUI timers (page refresh every
 // 10 ms, status text every 1 ms).
 
+#include <QRect>
 #include <QWidget>
 
 #include <cstdint>
@@ -10,6 +11,12 @@
 
 class Battert_Stack_Thread;
 class CommandDispatcher;
+class LinkMonitorWindow;
+class PageRecorder;
+class FaultRecordsWindow;
+class TrendModel;
+class TrendWindow;
+class QToolButton;
 class PageRefresh;
 class QMessageBox;
 class QPushButton;
@@ -36,6 +43,22 @@ public:
     // settings page the arrow buttons have turned to.
     QMessageBox *confirmationBox() const;
     int settingsPageIndex() const;
+    PageRefresh *pageRefresh() const { return m_pageRefresh.get(); }
+
+    // Opens (or raises) the link monitor window; Ctrl+L and the footer's "Link" button.
+    LinkMonitorWindow *showLinkMonitor();
+
+    // Recording of the pages shown into CSV files in folder (the footer's "Rec" button and
+    // --record). False with the reason when the folder cannot be used.
+    bool startRecording(const QString &folder, QString *error);
+    void stopRecording();
+    PageRecorder *recorder() const { return m_recorder.get(); }
+
+    // The Home page's values over time (Ctrl+T, the "Trends" button on the Home page), and the
+    // fault records read (the "Records" button on the Fault page).
+    TrendWindow *showTrends();
+    TrendModel *trendModel() const { return m_trends.get(); }
+    FaultRecordsWindow *showFaultRecords();
 
 signals:
     void NeedToConfigCom();
@@ -57,12 +80,34 @@ private:
     CommandDispatcher *m_dispatcher = nullptr;
 
     std::unique_ptr<PageRefresh> m_pageRefresh;
+    LinkMonitorWindow *m_linkMonitor = nullptr; // made when first asked for
+    std::unique_ptr<PageRecorder> m_recorder;
+    std::unique_ptr<TrendModel> m_trends;
+    uint32_t m_trendLandings = 0; // Home reads seen by the last trend sample
+    TrendWindow *m_trendWindow = nullptr;
+    FaultRecordsWindow *m_faultRecords = nullptr;
+    QToolButton *m_recordButton = nullptr;
+    void recordButtonClicked();
+    void afterPagePass();
     // The status text last shown: its generation, and whether the label's style is applied.
     uint32_t m_statusGeneration = 0;
     bool m_statusShown = false;
-    bool m_statusFailure = false;
+
+public:
+    enum class StatusLook { Healthy, Degraded, Failure };
+
+private:
+    void updateStatusTip();
+    StatusLook m_statusLook = StatusLook::Healthy;
 };
 
+// The colour class of a status text: green, amber or red.
+Widget::StatusLook statusLook(const QString &status);
+
 // The frame the process entry gives the main window before showing it: no maximise button,
-// and its size (1400 x 900 from the form) fixed.
+// and its size fixed: 1400 x 900 from the form, or, where the screen's available area cannot
+// hold that with the window's frame, the area's size with the pages scrolling (the footer
+// stays in view).
 void fixMainWindowFrame(QWidget &window);
+// The same for a given available screen area.
+void fixMainWindowFrame(QWidget &window, const QRect &available);

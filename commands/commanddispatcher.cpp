@@ -1,5 +1,7 @@
 #include "commanddispatcher.h"
 
+#include "storedsettings.h"
+
 #include "ui_widget.h"
 
 #include "battertstackthread.h"
@@ -285,4 +287,5 @@ void CommandDispatcher::setDeviceAddress() {
         return;
     }
     deviceAddr.store(addr, std::memory_order_release);
+    storeDeviceAddress(addr);
 }

@@ -3,6 +3,7 @@
 #include "faultrecord.h"
 #include "registermirror.h"
 #include "sheetwriter.h"
+#include "storedsettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,14 +38,18 @@ void tipsBox(QWidget *parent, QMessageBox::Icon icon, const QString &text) {
 // Kept out of line: the dialog's file-system model fills itself from a thread of Qt's own, and
 // this frame is what the ThreadSanitizer suppressions name for Qt's uninstrumented internals.
 Q_NEVER_INLINE QString runSaveDialog(QWidget *parent) {
-    QFileDialog dialog(parent, trWidget("Save"), QStringLiteral("."), QStringLiteral("*.xlsx"));
+    // The folder of the last export, kept between runs.
+    QFileDialog dialog(parent, trWidget("Save"), exportFolderToOffer(), QStringLiteral("*.xlsx"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("xlsx"));
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.first();
+    if (files.isEmpty())
+        return QString();
+    storeExportFolder(QFileInfo(files.first()).absolutePath());
+    return files.first();
 }
 
 // The path to write, or an empty name when the operator cancelled.

@@ -1,5 +1,6 @@
 #include "artworkpage.h"
 
+#include <QFile>
 #include <QImageReader>
 #include <QPaintEvent>
 #include <QPainter>
@@ -24,19 +25,37 @@ void returnFreedPages() {
 ArtworkPage::ArtworkPage(const QString &imagePath, QWidget *parent)
     : QWidget(parent), m_imagePath(imagePath) {}
 
+// The artwork drawn for a screen of this pixel ratio: "<name>@2x.<ext>" above ratio 1 when it
+// exists (the artwork comes in ratios 1 and 2), as Qt chooses for icons and style-sheet images.
+QString ArtworkPage::imageFileFor(const QString &imagePath, qreal ratio) {
+    if (ratio <= 1.0)
+        return imagePath;
+    const int dot = imagePath.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0)
+        return imagePath;
+    QString atTwo = imagePath;
+    atTwo.insert(dot, QLatin1String("@2x"));
+    return QFile::exists(atTwo) ? atTwo : imagePath;
+}
+
 void ArtworkPage::paintEvent(QPaintEvent *event) {
-    if (m_artwork.isNull()) {
+    const QString file = imageFileFor(m_imagePath, devicePixelRatioF());
+    if (m_artwork.isNull() || file != m_artworkFile) {
         // Read past QPixmap's file cache, which would keep a copy of each page visited.
-        QImage decoded = QImageReader(m_imagePath).read();
+        QImage decoded = QImageReader(file).read();
         if (decoded.isNull())
             return;
+        decoded.setDevicePixelRatio(file == m_imagePath ? 1.0 : 2.0);
+        m_artworkFile = file;
         // Kept as decoded: a conversion to a leaner format would save about 1 MB but runs on
         // Qt's thread pool for an image this size.
         m_artwork = std::move(decoded);
     }
     QPainter p(this);
     const QRect r = event->rect();
-    p.drawImage(r.topLeft(), m_artwork, r);
+    const qreal scale = m_artwork.devicePixelRatio();
+    p.drawImage(QRectF(r), m_artwork,
+                QRectF(r.x() * scale, r.y() * scale, r.width() * scale, r.height() * scale));
 }
 
 void ArtworkPage::hideEvent(QHideEvent *event) {

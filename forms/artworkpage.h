@@ -1,7 +1,8 @@
 #pragma once
 // A page of the main form with its artwork painted under its children, drawn from the page's
 // top-left corner at the artwork's own size, as a style-sheet "background-image" draws it
-// (vaduz-artgen makes every page's artwork at least as large as the page).
+// (vaduz-artgen makes every page's artwork at least as large as the page). On a screen scaled
+// above 100 % the page paints the artwork drawn for pixel ratio 2 ("<name>@2x.<ext>").
 //
 // A page background is up to 1410 x 820 pixels. The page decodes it when it is painted and
 // drops it when it is hidden, so of the six backgrounds only the shown one is held, and held
@@ -23,6 +24,8 @@ public:
     const QString &imagePath() const { return m_imagePath; }
     // Whether the decoded artwork is held now.
     bool holdsArtwork() const { return !m_artwork.isNull(); }
+    // The file painted on a screen of pixel ratio `ratio`.
+    static QString imageFileFor(const QString &imagePath, qreal ratio);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -30,5 +33,6 @@ protected:
 
 private:
     QString m_imagePath;
+    QString m_artworkFile; // the file m_artwork was decoded from
     QImage m_artwork;
 };

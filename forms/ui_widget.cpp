@@ -15,11 +15,17 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QWidget>
+
+#include <algorithm>
 
 // The images live in this static library; a static library's resources must be registered
 // by hand before the first use.
@@ -137,6 +143,20 @@ QWidget *makePage(QWidget *parent, const char *name, const char *image) {
     return p;
 }
 
+// Grid cells draw no focus frame unless they are selected: a frame on an unselected cell of
+// the alarm grid or the pack table reads like a marked value.
+class NoFocusFrameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(option->state & QStyle::State_Selected))
+            option->state &= ~QStyle::State_HasFocus;
+    }
+};
+
 // Transparent table over the page artwork with its headers; the tab styles of the window
 // re-apply the transparency when the tab is shown.
 QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int cols, int rows) {
@@ -145,6 +165,7 @@ QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int c
     t->setGeometry(geometry);
     t->setColumnCount(cols);
     t->setRowCount(rows);
+    t->setItemDelegate(new NoFocusFrameDelegate(t));
     for (int c = 0; c < cols; ++c)
         t->setHorizontalHeaderItem(c, new QTableWidgetItem);
     for (int r = 0; r < rows; ++r)
@@ -153,6 +174,28 @@ QTableWidget *makeTable(QWidget *parent, const char *name, QRect geometry, int c
 }
 
 const QRegularExpression kEditField(QStringLiteral("^W_Addr(\\d+)_text$"));
+
+// A value field shows its whole text as its tooltip while the text is wider than the field
+// (a 24-character server address, a date typed with care), and no tooltip otherwise.
+void tipWhenCut(QPlainTextEdit *field) {
+    QObject::connect(field, &QPlainTextEdit::textChanged, field, [field] {
+        const QString text = field->toPlainText();
+        // The document margin stands on both sides of the line.
+        const int room =
+            field->contentsRect().width() - 2 * int(field->document()->documentMargin());
+        const QString tip = field->fontMetrics().horizontalAdvance(text) > room ? text : QString();
+        if (field->toolTip() != tip)
+            field->setToolTip(tip);
+    });
+}
+
+// The footer's push buttons look like buttons over the dark footer.
+const char kFooterButtonStyle[] =
+    "QPushButton{color:white;background-color:qlineargradient(x1:0,y1:0,x2:0,y2:1,"
+    "stop:0 #3a3e47,stop:1 #2a2d34);border:1px solid #5d626d;border-radius:4px;"
+    "padding:2px 6px;}"
+    "QPushButton:hover{border-color:#d3111b;}"
+    "QPushButton:pressed{background-color:#681015;}";
 
 // Enter in an entry field presses the button that acts on it, as an operator expects of a
 // form; the key is not typed into the field.
@@ -359,7 +402,7 @@ void Widget::setupUi(QWidget *Widget) {
     for (QPushButton *b : {one_key_set_btn, one_key_set_muti_batt_btn, devaddrSet_btn, com_set_btn,
                            com_open_close_btn}) {
         b->setFont(arial());
-        b->setStyleSheet(QStringLiteral("border:none;"));
+        b->setStyleSheet(QLatin1String(kFooterButtonStyle));
     }
 
     // Stacking: each one above all before it.
@@ -430,7 +473,9 @@ void Widget::createFields() {
             t->setLineWrapMode(QPlainTextEdit::NoWrap);
             t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            t->setFont(calibriPage ? calibri(12) : fontOf(nullptr, 12));
+            // The Settings pages' fields are in the tab widget's family, Arial.
+            t->setFont(calibriPage ? calibri(12) : fontOf("Arial", 12));
+            tipWhenCut(t);
             // Read fields on Home and Data cannot be typed into; the Settings pages keep
             // theirs editable, like the parameter fields beside them.
             if (f.kind == FieldKind::Read &&
@@ -528,6 +573,95 @@ void Widget::retranslateUi(QWidget *Widget) {
           "R_Addr91Num2_text", "W_Addr106_text", "W_Addr107_text", "W_Addr108_text"})
         if (QPlainTextEdit *t = textField(QString::fromLatin1(name)))
             t->setPlainText(QString());
+}
+
+QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
+    const QSize full(kFullWidth, kFullHeight);
+    const QSize client = full.boundedTo(available);
+    if (client == full || m_scrolls)
+        return m_scrolls ? Widget->size() : full;
+    m_scrolls = true;
+    const int dx = kFullWidth - client.width();   // the right-hand side moves in by dx
+    const int dy = kFullHeight - client.height(); // the footer moves up by dy
+
+    // Each page goes into a scroll area of its own, in the tab it had; the tab widget shrinks
+    // to the window, so its bar (at the right-hand end) stays in view. The scroll areas are
+    // then put in the order the pages had among the tab widget's children, which is the order
+    // a walk over the window's fields meets them.
+    QWidget *stack = tabWidget->widget(0)->parentWidget();
+    QList<QWidget *> childOrder;
+    for (QObject *o : stack->children())
+        if (o->isWidgetType() && tabWidget->indexOf(static_cast<QWidget *>(o)) >= 0)
+            childOrder.append(static_cast<QWidget *>(o));
+    const int current = tabWidget->currentIndex();
+    QHash<QWidget *, QScrollArea *> areas;
+    const QSignalBlocker block(tabWidget);
+    for (int i = 0; i < tabWidget->count(); ++i) {
+        QWidget *page = tabWidget->widget(i);
+        const QIcon icon = tabWidget->tabIcon(i);
+        // The size the page has in the full window (the tab widget lays it out only when shown).
+        const QSize pageSize(kFullWidth - 2, 803);
+        tabWidget->removeTab(i);
+        auto *area = new QScrollArea;
+        area->setObjectName(page->objectName() + QLatin1String("_scroll"));
+        area->setFrameShape(QFrame::NoFrame);
+        area->setLayoutDirection(Qt::LeftToRight);
+        area->setStyleSheet(QStringLiteral("QScrollArea{background-color:rgb(14,15,19);}"));
+        area->setWidget(page);
+        page->resize(pageSize);
+        tabWidget->insertTab(i, area, icon, QString());
+        areas.insert(page, area);
+    }
+    for (QWidget *page : childOrder)
+        areas.value(page)->raise();
+    tabWidget->setCurrentIndex(current);
+    tabWidget->resize(tabWidget->width() - dx, tabWidget->height() - dy);
+    welcome2_label->move(welcome2_label->x() - dx, welcome2_label->y());
+    // The heading lies over the row of the tab bar, which has moved in: it gives way.
+    welcome_label->resize(std::max(0, welcome_label->width() - dx), welcome_label->height());
+
+    // The footer: its right-hand controls keep their distance to the right edge, the date
+    // label gives up what it does not need; below the narrowest such footer it scrolls.
+    const int dateRoom = timeTips_label->width() - 150;
+    const int shift = std::min(dx, dateRoom);
+    timeTips_label->resize(timeTips_label->width() - shift, timeTips_label->height());
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             status_label, statusText_label, devaddr_label, devaddrText_label, devaddrSetText,
+             devaddrSet_btn, com_set_btn, com_open_close_btn})
+        w->move(w->x() - shift, w->y());
+    const int footerTop = 866;
+    const int footerWidth = kFullWidth - shift;
+    if (footerWidth > client.width()) {
+        auto *bar = new QScrollArea(Widget);
+        bar->setObjectName(QStringLiteral("footer_scroll"));
+        bar->setFrameShape(QFrame::NoFrame);
+        bar->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        bar->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        auto *footer = new QWidget;
+        footer->setObjectName(QStringLiteral("footer"));
+        footer->resize(footerWidth, kFullHeight - footerTop + 2);
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 one_key_set_btn, one_key_set_muti_batt_btn, timeTips_label, status_label,
+                 statusText_label, devaddr_label, devaddrText_label, devaddrSetText, devaddrSet_btn,
+                 com_set_btn, com_open_close_btn}) {
+            const QPoint at = w->pos() - QPoint(0, footerTop);
+            w->setParent(footer);
+            w->move(at);
+        }
+        bar->setWidget(footer);
+        const int barHeight = footer->height() + bar->horizontalScrollBar()->sizeHint().height();
+        bar->setGeometry(0, client.height() - barHeight, client.width(), barHeight);
+        tabWidget->resize(tabWidget->width(), tabWidget->height() - (barHeight - 34));
+        bar->raise();
+    } else {
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 one_key_set_btn, one_key_set_muti_batt_btn, timeTips_label, status_label,
+                 statusText_label, devaddr_label, devaddrText_label, devaddrSetText, devaddrSet_btn,
+                 com_set_btn, com_open_close_btn})
+            w->move(w->x(), w->y() - dy);
+    }
+    Widget->resize(client);
+    return client;
 }
 
 QPlainTextEdit *Widget::textField(const QString &name) const {

@@ -89,6 +89,17 @@ public:
 
     // Builds the whole widget tree on Widget (1400 x 900), then retranslateUi, tab 0, page 0.
     void setupUi(QWidget *Widget);
+    // The window's full size, and the smallest client size the form can be fitted into.
+    static constexpr int kFullWidth = 1400;
+    static constexpr int kFullHeight = 900;
+    // Fits the form into a client area smaller than 1400 x 900 (a small screen): each tab page
+    // scrolls inside the tab widget, which keeps its tab bar in view, and the footer stands at
+    // the bottom edge, its right-hand controls moved in from the right. A size that holds the
+    // whole form changes nothing. Call once, before the window is shown; returns the client
+    // size the window gets.
+    QSize fitInto(QWidget *Widget, const QSize &available);
+    // Whether fitInto() has put the pages into scroll areas.
+    bool scrolls() const { return m_scrolls; }
     // Window title, button and label texts, table headers and legend; empties the Home and
     // Data fields, the two footer/fault entry fields and eight Settings fields.
     void retranslateUi(QWidget *Widget);
@@ -111,6 +122,7 @@ public:
 private:
     void createFields();
 
+    bool m_scrolls = false;
     QHash<QString, QWidget *> m_fields;
     QList<QWidget *> m_fieldList;
 };

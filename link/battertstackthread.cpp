@@ -1,5 +1,6 @@
 #include "battertstackthread.h"
 
+#include "linkmonitor.h"
 #include "pollplan.h"
 #include "serialsettings.h"
 #include "systick.h"
@@ -10,7 +11,8 @@
 #include <cstring>
 
 Q_LOGGING_CATEGORY(lcLink, "vaduz.link")
-Q_LOGGING_CATEGORY(lcLinkFrames, "vaduz.link.frames")
+// The frame log floods a terminal on every poll: off unless a logging rule or --verbose asks.
+Q_LOGGING_CATEGORY(lcLinkFrames, "vaduz.link.frames", QtInfoMsg)
 
 namespace {
 
@@ -18,6 +20,15 @@ constexpr int kAttempts = 3;
 constexpr int kMaxDrainTimeouts = 5; // longest wait for late answers, in response time-outs
 
 void logFrame(const char *direction, const uint8_t *bytes, int length) {
+    if (linkMonitor().enabled()) {
+        MonitorEvent e;
+        e.kind = direction[0] == 'S' ? MonitorEvent::Sent : MonitorEvent::Received;
+        e.bytes = QByteArray(reinterpret_cast<const char *>(bytes), length);
+        e.requestAddr = txBuf[0];
+        e.requestFunc = txBuf[1];
+        e.requestStart = static_cast<uint16_t>((txBuf[2] << 8) | txBuf[3]);
+        linkMonitor().record(std::move(e));
+    }
     if (!lcLinkFrames().isDebugEnabled())
         return;
     const QByteArray hex =
@@ -27,13 +38,32 @@ void logFrame(const char *direction, const uint8_t *bytes, int length) {
 
 // "exception 2 (illegal data address)" for a controller's exception code.
 QByteArray exceptionText(uint8_t code) {
-    static const char *const names[] = {"illegal function",     "illegal data address",
-                                        "illegal data value",   "server device failure",
-                                        "acknowledge",          "server device busy"};
-    QByteArray text = "exception " + QByteArray::number(code);
-    if (code >= 1 && code <= 6)
-        text += QByteArray(" (") + names[code - 1] + ")";
-    return text;
+    return exceptionName(code).toLatin1();
+}
+
+// Why a port did not open, in words an operator can act on.
+QByteArray openFailureReason(const QSerialPort &port) {
+    const QString name = port.portName();
+    const QString detail = port.errorString();
+    QString reason;
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        reason = QStringLiteral("No such port: %1. Is the adapter plugged in?").arg(name);
+        break;
+    case QSerialPort::PermissionError:
+        // Another program holds the port's lock file, or the user may not open the device.
+        reason = detail.contains(QLatin1String("lock"), Qt::CaseInsensitive)
+                     ? QStringLiteral("%1: port in use by another program.").arg(name)
+                     : QStringLiteral("%1: no permission to open the port (%2).").arg(name, detail);
+        break;
+    case QSerialPort::OpenError:
+        reason = QStringLiteral("%1: port in use by another program.").arg(name);
+        break;
+    default:
+        reason = QStringLiteral("%1: %2.").arg(name, detail);
+        break;
+    }
+    return reason.toUtf8();
 }
 
 // Sets the status text unless it already reads so, so the window repaints only on a change.
@@ -53,6 +83,9 @@ Battert_Stack_Thread::~Battert_Stack_Thread() {
 }
 
 void Battert_Stack_Thread::startLink() {
+    // Values landed before this moment are from an earlier link: not live on this one.
+    if (!isRunning())
+        linkStartedAtMs.store(mirrorClockMs(), std::memory_order_release);
     linkRunning.store(1, std::memory_order_release);
     portEnabled.store(1, std::memory_order_release);
     if (!isRunning())
@@ -83,6 +116,15 @@ LinkStats Battert_Stack_Thread::stats() const {
     s.echoBytes = echoBytes.load();
     s.skippedBytes = skippedBytes.load();
     s.loopSteps = loopSteps.load();
+    s.answered = answered.load();
+    s.noAnswer = noAnswer.load();
+    s.exceptions = exceptions.load();
+    s.wrongAnswers = wrongAnswers.load();
+    s.badCrc = badCrc.load();
+    s.lateBytes = lateBytes.load();
+    s.rttLastMicros = rttLastMicros.load();
+    s.rttMaxMicros = rttMaxMicros.load();
+    s.rttTotalMicros = rttTotalMicros.load();
     return s;
 }
 
@@ -95,6 +137,8 @@ void Battert_Stack_Thread::run() {
     connect(port.get(), &QSerialPort::errorOccurred, this, &Battert_Stack_Thread::handlePortError,
             Qt::DirectConnection);
     lineClock.start();
+    noAnswerStreak.store(0);
+    setLinkProblem("");
     rxAccum.clear();
     answerBegun = false;
     openFailed = false;
@@ -122,8 +166,8 @@ void Battert_Stack_Thread::run() {
 
     if (port->isOpen())
         port->close();
-    if (openFailed)
-        showStatus("Idle");
+    // The values on screen are no longer being read: the status says so.
+    showStatus("Disconnected");
     port.reset();
 }
 
@@ -161,11 +205,13 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
             port->clear(QSerialPort::AllDirections);
             if (openFailed)
                 showStatus("Idle");
+            setLinkProblem("");
             openFailed = false;
             openRetryArmed = false;
             portOpens.fetch_add(1);
         } else {
             qCDebug(lcLink).noquote() << "Serial open failed:" << port->errorString();
+            setLinkProblem(openFailureReason(*port).constData());
             port->clearError();
             if (!openFailed)
                 showStatus("Serial open failed");
@@ -313,6 +359,7 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
         logFrame("SEND:", bytes, length);
         requestsSent.fetch_add(1);
         ++sent;
+        attemptSentUs = nowUs();
         port->write(reinterpret_cast<const char *>(bytes), length);
         if (!port->waitForBytesWritten(timeout)) {
             if (portLost)
@@ -324,8 +371,15 @@ int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int time
         // The controller cannot answer before the request has left the wire: its own wire
         // time is not counted against the controller.
         const int64_t leftAt = nowUs() + wireMicros(charUs, length);
-        if (awaitAnswer(leftAt, timing)) {
+        const bool gotFrame = awaitAnswer(leftAt, timing);
+        flushSkipped();
+        if (gotFrame) {
             frameDone = false;
+            const auto rtt = static_cast<quint64>(std::max<int64_t>(0, nowUs() - attemptSentUs));
+            rttLastMicros.store(rtt);
+            rttTotalMicros.fetch_add(rtt);
+            if (rtt > rttMaxMicros.load())
+                rttMaxMicros.store(rtt);
             return finish(0);
         }
         if (frameFailed || portLost)
@@ -406,9 +460,17 @@ void Battert_Stack_Thread::handleReadyRead() {
         return;
     if (draining) {
         const QByteArray late = port->readAll();
-        if (!late.isEmpty())
+        if (!late.isEmpty()) {
             qCDebug(lcLink).noquote() << "Late answer dropped:" << late.left(16).toHex(' ');
+            if (linkMonitor().enabled()) {
+                MonitorEvent e;
+                e.kind = MonitorEvent::LateDropped;
+                e.bytes = late;
+                linkMonitor().record(std::move(e));
+            }
+        }
         drainedBytes += static_cast<quint64>(late.size());
+        lateBytes.fetch_add(static_cast<quint64>(late.size()));
         return;
     }
     // Straight into the accumulator, without a temporary array.
@@ -438,6 +500,17 @@ void Battert_Stack_Thread::takeFrame(bool lineQuiet) {
     if (scan.skipped > 0) {
         const int other = scan.skipped - scan.echoBytes;
         echoBytes.fetch_add(static_cast<quint64>(scan.echoBytes));
+        attemptEcho += scan.echoBytes;
+        // What was skipped besides echoes, kept for the attempt's account (an echo may sit
+        // between pieces, but is always a whole request).
+        if (other > 0 && attemptSkipped.size() < kFrameBufSize) {
+            int from = 0;
+            while (from + txLen <= scan.skipped &&
+                   std::memcmp(bytes + from, txBuf, txLen) == 0)
+                from += txLen;
+            attemptSkipped.append(reinterpret_cast<const char *>(bytes + from),
+                                  std::min(scan.skipped - from, kFrameBufSize));
+        }
         if (other > 0) {
             skippedBytes.fetch_add(static_cast<quint64>(other));
             if (lcLink().isDebugEnabled())
@@ -466,6 +539,66 @@ void Battert_Stack_Thread::takeFrame(bool lineQuiet) {
     answerBegun = false;
     emit frameReceived();
     rxAccum.clear();
+}
+
+void Battert_Stack_Thread::flushSkipped() {
+    const bool monitor = linkMonitor().enabled();
+    if (attemptEcho > 0 && monitor) {
+        MonitorEvent e;
+        e.kind = MonitorEvent::Echo;
+        e.bytes = QByteArray(reinterpret_cast<const char *>(txBuf), txLen);
+        linkMonitor().record(std::move(e));
+    }
+    attemptEcho = 0;
+    if (attemptSkipped.isEmpty())
+        return;
+    // A run that begins as this request's answer (its address, its function or exception) and
+    // is long enough to be one failed its CRC; anything else was noise the scan stepped over.
+    const auto *p = reinterpret_cast<const uint8_t *>(attemptSkipped.constData());
+    const bool crcFailed = attemptSkipped.size() >= 5 && p[0] == txBuf[0] &&
+                           (p[1] == txBuf[1] || p[1] == (txBuf[1] | 0x80));
+    if (crcFailed) {
+        badCrc.fetch_add(1);
+        attemptBadCrc = true;
+    }
+    if (monitor) {
+        MonitorEvent e;
+        e.kind = MonitorEvent::Skipped;
+        e.bytes = attemptSkipped;
+        e.text = crcFailed ? QStringLiteral("bad CRC: answer dropped")
+                           : QStringLiteral("resynchronised: %1 bytes skipped")
+                                 .arg(attemptSkipped.size());
+        linkMonitor().record(std::move(e));
+    }
+    attemptSkipped.clear();
+}
+
+void Battert_Stack_Thread::noteOutcome(bool gotFrame, bool accepted, const QString &what) {
+    // Stopped by Disconnect or by a lost port: neither an answer nor a silence of the controller.
+    const bool counted = gotFrame || (linkRunning.load(std::memory_order_acquire) && !portLost);
+    if (gotFrame) {
+        answered.fetch_add(1);
+        if (!accepted)
+            (rxLen >= 2 && (rxBuf[1] & 0x80) && rxBuf[0] == txBuf[0] ? exceptions : wrongAnswers)
+                .fetch_add(1);
+        const bool wasSilent = noAnswerStreak.exchange(0) >= kNoAnswerTransactions;
+        if (wasSilent && !statusHold)
+            showStatus("Refreshing Data");
+    } else if (counted) {
+        noAnswer.fetch_add(1);
+        if (noAnswerStreak.fetch_add(1) + 1 >= kNoAnswerTransactions && !statusHold)
+            showStatus("No answer");
+    }
+    if (linkMonitor().enabled() && counted) {
+        MonitorEvent e;
+        e.kind = MonitorEvent::Outcome;
+        e.text = what;
+        if (!gotFrame)
+            e.text += attemptBadCrc ? QStringLiteral(": no valid answer (bad CRC)")
+                                    : QStringLiteral(": no answer");
+        linkMonitor().record(std::move(e));
+    }
+    attemptBadCrc = false;
 }
 
 void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
@@ -498,6 +631,25 @@ void Battert_Stack_Thread::handlePortError(QSerialPort::SerialPortError error) {
     }
 }
 
+QString Battert_Stack_Thread::outcomeText(const QString &what, bool gotFrame, bool accepted,
+                                          const char *success) const {
+    if (accepted)
+        return QStringLiteral("%1: %2 in %3 ms")
+            .arg(what, QLatin1String(success))
+            .arg(rttLastMicros.load() / 1000.0, 0, 'f', 1);
+    if (gotFrame)
+        return QStringLiteral("%1: %2").arg(what, QLatin1String(exceptionOrWrong()));
+    return what; // noteOutcome tells what was missing
+}
+
+QByteArray Battert_Stack_Thread::exceptionOrWrong() const {
+    if (rxLen >= 3 && rxBuf[0] == txBuf[0] && rxBuf[1] == (txBuf[1] | 0x80))
+        return exceptionText(rxBuf[2]);
+    if (rxLen >= 1 && rxBuf[0] != txBuf[0])
+        return "wrong answer (address " + QByteArray::number(rxBuf[0]) + ")";
+    return "wrong answer";
+}
+
 bool Battert_Stack_Thread::responseMatchesRequest() const {
     // The response must come from the address and carry the function of the request that was
     // sent (txBuf still holds it), even if deviceAddr changed while the request was in flight.
@@ -511,12 +663,15 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
     resetFrameBuffers();
     buildReadFrame(function, start, count);
     if (!statusHold)
-        showStatus("Refreshing Data");
+        showStatus(noAnswerStreak.load() >= kNoAnswerTransactions ? "No answer"
+                                                                   : "Refreshing Data");
 
     QElapsedTimer elapsed;
     elapsed.start();
     int result = -1;
-    if (sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0 && responseMatchesRequest()) {
+    const bool gotFrame = sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0;
+    const bool accepted = gotFrame && responseMatchesRequest();
+    if (accepted) {
         // Land only the registers the response actually carries (never more than asked):
         // cells past a short answer keep their values.
         const int n = landReadResponse(start, count, rxBuf, rxLen);
@@ -537,8 +692,18 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
                 << QByteArray(reinterpret_cast<const char *>(rxBuf), rxLen).toHex(' ');
         readsFailed.fetch_add(1);
     }
+    // A good read while all is well only counts: nothing is formatted for nobody.
+    if (linkMonitor().enabled() || !accepted || noAnswerStreak.load() != 0)
+        noteOutcome(gotFrame, accepted,
+                    outcomeText(QStringLiteral("read block %1").arg(start), gotFrame, accepted,
+                                "answered"));
+    else
+        answered.fetch_add(1);
 
-    discardInput();
+    // What came after the answer is flushed from the port by the next transaction's start; the
+    // frame state goes now.
+    rxAccum.clear();
+    answerBegun = false;
     resetFrameBuffers();
     return result;
 }
@@ -550,7 +715,11 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
 
     int result = -1;
     const bool answered = sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0;
-    if (answered && responseMatchesRequest()) {
+    const bool accepted = answered && responseMatchesRequest();
+    noteOutcome(answered, accepted,
+                outcomeText(QStringLiteral("write register %1").arg(start), answered, accepted,
+                            "confirmed"));
+    if (accepted) {
         // In a list run, successes show until the first failure; the run's end tells how
         // many failed.
         if (!listRun || listFailures == 0)
@@ -565,10 +734,11 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
         writesFailed.fetch_add(1);
         // The operator learns what became of the write: nothing confirmed is never shown as
         // done, and an earlier success is not left standing.
-        const QByteArray why = !answered ? QByteArrayLiteral("no answer")
-                               : rxLen >= 3 && rxBuf[0] == txBuf[0] && rxBuf[1] == (function | 0x80)
-                                   ? exceptionText(rxBuf[2])
-                                   : QByteArrayLiteral("wrong answer");
+        // The status names an exception; the monitor tells which address a wrong answer came from.
+        const QByteArray detail = exceptionOrWrong();
+        const QByteArray why = !answered                    ? QByteArrayLiteral("no answer")
+                               : detail.startsWith("wrong") ? QByteArrayLiteral("wrong answer")
+                                                            : detail;
         if (listRun)
             ++listFailures;
         else

@@ -39,6 +39,18 @@ struct LinkStats {
     quint64 echoBytes = 0;    // the adapter's echo of requests, skipped
     quint64 skippedBytes = 0; // glitches, noise and broken frames skipped before an answer
     quint64 loopSteps = 0;    // passes of the worker's loop
+    // Transactions by outcome: a valid frame came back (the controller is there, whatever it
+    // said), or none did (silence, or only bytes that formed no valid answer).
+    quint64 answered = 0;
+    quint64 noAnswer = 0;
+    quint64 exceptions = 0;   // answers that were the controller's exception
+    quint64 wrongAnswers = 0; // frames of another address or that do not fit the request
+    quint64 badCrc = 0;       // attempts that got an answer-shaped run of bytes failing its CRC
+    quint64 lateBytes = 0;    // bytes of late answers dropped before a new request
+    // Round trip of answered attempts: request written to answer taken.
+    quint64 rttLastMicros = 0;
+    quint64 rttMaxMicros = 0;
+    quint64 rttTotalMicros = 0;
 };
 
 class Battert_Stack_Thread : public QThread {
@@ -61,6 +73,8 @@ public:
     static constexpr uint32_t kOpenRetryTicks = 1000;
     // How long "Setting Successful" is held after a successful write.
     static constexpr uint32_t kStatusHoldTicks = 1500;
+    // Transactions in a row without an answer before the status says "No answer".
+    static constexpr uint32_t kNoAnswerTransactions = 3;
 
 signals:
     void frameReceived();
@@ -106,13 +120,29 @@ private:
     void finishListRun(uint32_t generation, uint8_t op);
     void handlePortError(QSerialPort::SerialPortError error);
     bool responseMatchesRequest() const;
+    // What a frame that failed the check was: "exception 2 (illegal data address)" or
+    // "wrong answer (address 7)".
+    QByteArray exceptionOrWrong() const;
+    // The monitor's account of a transaction: "read block 2: answered in 0.3 ms", "write
+    // register 74: exception 2 (illegal data address)", or just what for one without an answer.
+    QString outcomeText(const QString &what, bool gotFrame, bool accepted,
+                        const char *success) const;
     void discardInput();
+    // After an attempt: the bytes it skipped, counted and shown in the monitor.
+    void flushSkipped();
+    // After a transaction: counts its outcome, keeps the no-answer streak and the status, and
+    // tells the monitor.
+    void noteOutcome(bool gotFrame, bool accepted, const QString &what);
     // Before a transaction: throws away the answers still due to the last one's unanswered
     // attempts.
     void drainLateAnswers();
 
     std::unique_ptr<QSerialPort> port;
     QByteArray rxAccum;
+    QByteArray attemptSkipped; // bytes skipped during the attempt in progress (bounded)
+    int attemptEcho = 0;       // echo bytes skipped during it
+    bool attemptBadCrc = false;
+    int64_t attemptSentUs = 0;
 
     // Worker-thread state.
     bool frameDone = false;
@@ -151,4 +181,13 @@ private:
     std::atomic<quint64> echoBytes{0};
     std::atomic<quint64> skippedBytes{0};
     std::atomic<quint64> loopSteps{0};
+    std::atomic<quint64> answered{0};
+    std::atomic<quint64> noAnswer{0};
+    std::atomic<quint64> exceptions{0};
+    std::atomic<quint64> wrongAnswers{0};
+    std::atomic<quint64> badCrc{0};
+    std::atomic<quint64> lateBytes{0};
+    std::atomic<quint64> rttLastMicros{0};
+    std::atomic<quint64> rttMaxMicros{0};
+    std::atomic<quint64> rttTotalMicros{0};
 };

@@ -29,6 +29,46 @@ void request(int block, int count) {
 
 } // namespace
 
+int blockPollCycleMs(int block) {
+    if (block == kHomeBlock || block == kFaultPageBlock)
+        return kNormalPeriod;
+    if (block == 0 || block == 1)
+        return 2 * kNormalPeriod;
+    for (const PlanRead &read : kSettingsCycle)
+        if (read.block == block)
+            return kSettingsCycleLength * kNormalPeriod;
+    if (block >= kPackFirstBlock && block < kPackFirstBlock + kPackCount)
+        return (kPackCount + 1) * kPackPeriod;
+    return 0;
+}
+
+int pageBlocks(int mode, int *blocks) {
+    int n = 0;
+    switch (mode) {
+    case kModeHome:
+        blocks[n++] = kHomeBlock;
+        break;
+    case kModeData:
+        blocks[n++] = 0;
+        blocks[n++] = 1;
+        break;
+    case kModeSettings:
+        for (const PlanRead &read : kSettingsCycle)
+            blocks[n++] = read.block;
+        break;
+    case kModeFault:
+        blocks[n++] = kFaultPageBlock;
+        break;
+    case kModePack:
+        for (int k = 0; k < kPackCount; ++k)
+            blocks[n++] = kPackFirstBlock + k;
+        break;
+    default:
+        break;
+    }
+    return n;
+}
+
 void resetPollPlan() {
     dataToggle.store(0);
     settingsStep.store(0);

@@ -43,6 +43,13 @@ void resetPollPlan();
 // (500 ms, 200 ms for Pack) and resets that mode's position. Unknown modes change nothing.
 void enterPollMode(int mode);
 
+// How often the plan reads block while its page is shown: the period of one full cycle of the
+// page's plan, in ms (Home 500, Data 1000, Settings 4000, Fault 500, Pack 3200); 0 for blocks
+// read only on request (fault records) or never.
+int blockPollCycleMs(int block);
+// The blocks the page of mode shows values from (at most 16; returns how many).
+int pageBlocks(int mode, int *blocks);
+
 // One pass of the plan for mode: sets readPending (1 when a read is due, 0 for a pass without
 // a read), funcCode, startAddr and regCount, and advances the mode's position. A fault-record
 // walk in progress (faultWalk) replaces the Fault page's own read and ends itself once every

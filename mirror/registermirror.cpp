@@ -10,7 +10,11 @@ std::atomic<int16_t> registerMirror[kMirrorCells];
 
 namespace {
 std::atomic<uint32_t> landings[kMirrorBlocks];
+std::atomic<int64_t> landedAt[kMirrorBlocks];
 } // namespace
+
+std::atomic<uint32_t> noAnswerStreak{0};
+std::atomic<int64_t> linkStartedAtMs{0};
 
 std::atomic<int32_t> pollMode{0};
 std::atomic<int32_t> pollPeriod{1000};
@@ -41,6 +45,7 @@ uint32_t writeListGeneration = 0;
 
 std::mutex statusLock;
 char statusText[kStatusTextSize] = "Idle";
+char linkProblem[2 * kStatusTextSize] = "";
 std::atomic<uint32_t> statusGeneration{0};
 
 std::mutex wakeLock;
@@ -72,8 +77,23 @@ int landRegisters(int block, const uint8_t *data, int count)
         const auto word = static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
         cells[i].store(static_cast<int16_t>(word), std::memory_order_relaxed);
     }
+    landedAt[block].store(mirrorClockMs(), std::memory_order_relaxed);
     landings[block].fetch_add(1, std::memory_order_release);
     return n;
+}
+
+int64_t mirrorClockMs()
+{
+    using namespace std::chrono;
+    // Offset by one, so that a stamp of 0 always means "never".
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
+}
+
+int64_t blockLandedAtMs(int block)
+{
+    if (block < 0 || block >= kMirrorBlocks)
+        return 0;
+    return landedAt[block].load(std::memory_order_relaxed);
 }
 
 uint32_t blockLandings(int block)
@@ -93,6 +113,8 @@ void clearMirror()
 {
     for (auto &cell : registerMirror)
         cell.store(0, std::memory_order_relaxed);
+    for (auto &stamp : landedAt)
+        stamp.store(0, std::memory_order_relaxed);
 }
 
 void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_t *data,
@@ -184,6 +206,23 @@ void setStatusText(const char *text)
     statusGeneration.fetch_add(1, std::memory_order_release);
 }
 
+void setLinkProblem(const char *text)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    std::memset(linkProblem, 0, sizeof linkProblem);
+    if (text)
+        std::strncpy(linkProblem, text, sizeof linkProblem - 1);
+}
+
+int readLinkProblem(char *out)
+{
+    std::lock_guard<std::mutex> guard(statusLock);
+    const size_t len = strnlen(linkProblem, sizeof linkProblem - 1);
+    std::memcpy(out, linkProblem, len);
+    out[len] = '\0';
+    return static_cast<int>(len);
+}
+
 void wakeLinkWorker()
 {
     {
@@ -235,5 +274,7 @@ void resetLinkState()
     }
     std::memset(paramEdited, 0, sizeof paramEdited);
     refreshPeriod = 1000;
+    noAnswerStreak = 0;
+    setLinkProblem("");
     setStatusText("Idle");
 }

@@ -33,6 +33,10 @@ int landRegisters(int block, const uint8_t *data, int count);
 // A cell is 0 both before its first read and when the controller reports 0; comparing this
 // count with one taken earlier tells whether the block has been read since.
 uint32_t blockLandings(int block);
+// When block was last landed, on the steady clock of mirrorClockMs (0: never).
+int64_t blockLandedAtMs(int block);
+// Milliseconds on a steady clock (never 0 once the process runs); the landing stamps use it.
+int64_t mirrorClockMs();
 // Test helper and simulator reset: sets one cell.
 void setMirrorCell(int index, int16_t value);
 // Sets every cell to 0 (start-up state; used by tests).
@@ -117,6 +121,17 @@ void setStatusText(const char *text);
 int readStatusText(char *out);
 // Counts every setStatusText call; lets the GUI skip repainting an unchanged status.
 uint32_t statusTextGeneration();
+
+// ---------------------------------------------------------------------------------------------
+// Link health, beside the status text: written by the worker, read by the window.
+// Transactions in a row that got no answer at all (reset by any answer).
+extern std::atomic<uint32_t> noAnswerStreak;
+// When the link was last started by Connect (mirrorClockMs; 0 before the first Connect).
+// Values landed before it are not live on this link.
+extern std::atomic<int64_t> linkStartedAtMs;
+// Why the port could not be opened, in plain words ("" when it opened or was never tried).
+void setLinkProblem(const char *text);
+int readLinkProblem(char *out); // out holds kStatusTextSize * 2 bytes
 
 // ---------------------------------------------------------------------------------------------
 // The link worker sleeps between its steps until its next deadline or until the GUI has staged

@@ -1,5 +1,6 @@
 #include "pagerefresh.h"
 
+#include "pollplan.h"
 #include "registermirror.h"
 #include "systick.h"
 
@@ -21,6 +22,7 @@ namespace {
 
 constexpr int kTabCount = 5;
 constexpr int kCentred = Qt::AlignHCenter | Qt::AlignVCenter; // 0x84
+constexpr int kPackFirstBlockOnPage = 7;
 
 const char *const kShownIcon[kTabCount] = {":/images/HOME.png", ":/images/Data.png",
                                            ":/images/Settings.png", ":/images/Fault.png",
@@ -66,7 +68,22 @@ const ColumnFormats<kPackWords> &packFormats() {
     return formats;
 }
 
+// Values that are not live keep their text but fade into the artwork.
+const QColor kLiveText(255, 255, 255);
+const QColor kStaleText(255, 255, 255, 105);
+constexpr int kStaleCycles = 3;
+
 } // namespace
+
+bool blockIsLive(int block, int64_t nowMs) {
+    if (!linkRunning.load(std::memory_order_acquire))
+        return false;
+    const int64_t landed = blockLandedAtMs(block);
+    if (landed == 0 || landed < linkStartedAtMs.load(std::memory_order_acquire))
+        return false;
+    const int cycle = blockPollCycleMs(block);
+    return cycle == 0 || nowMs - landed <= int64_t(kStaleCycles) * cycle;
+}
 
 PageRefresh::PageRefresh(QWidget *window) : m_window(window) {
     auto find = [this](auto *&member, const char *name) {
@@ -109,7 +126,7 @@ PageRefresh::BoundGroup PageRefresh::bind(const FieldGroup &group) {
     for (int i = 0; i < group.count; ++i) {
         const FieldRange &r = group.ranges[i];
         for (int cell = r.first; cell <= r.last; ++cell) {
-            BoundField f{&r.format, cell, {nullptr, nullptr}};
+            BoundField f{&r.format, cell, {nullptr, nullptr}, false};
             const QString name = readFieldName(group.block, cell);
             f.widgets[0] = m_window ? m_window->findChild<QPlainTextEdit *>(name) : nullptr;
             if (!f.widgets[0])
@@ -168,6 +185,7 @@ void PageRefresh::applyTabLook(int shown) {
 void PageRefresh::pagePass() {
     if (m_tabs)
         m_currentTab = m_tabs->currentIndex();
+    m_now = mirrorClockMs();
     takeDisplaySnapshot();
 
     switch (m_currentTab) {
@@ -200,20 +218,90 @@ void PageRefresh::pagePass() {
         m_addrLabel->setText(QString::number(deviceAddr.load(std::memory_order_acquire)));
 }
 
-void PageRefresh::paintGroup(const BoundGroup &fields, const SnapshotRecord &record) {
-    for (const BoundField &f : fields) {
+void PageRefresh::paintGroup(BoundGroup &fields, const SnapshotRecord &record, bool live) {
+    for (BoundField &f : fields) {
         const QString text = formatField(*f.format, record, f.cell);
+        const bool dim = !live;
         for (QPlainTextEdit *w : f.widgets) {
+            if (!w)
+                continue;
             // Re-setting an equal text would only drop the operator's selection in the field.
-            if (w && w->toPlainText() != text)
+            if (w->toPlainText() != text)
                 w->setPlainText(text);
+            if (dim != f.dimmed) {
+                QPalette p = w->palette();
+                for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+                    p.setColor(role, dim ? kStaleText : kLiveText);
+                w->setPalette(p);
+            }
         }
+        f.dimmed = dim;
     }
 }
 
-void PageRefresh::paintBlock(const BoundGroup &fields, int block) {
+void PageRefresh::paintBlock(BoundGroup &fields, int block) {
     if (const auto record = blockRecord(displaySnapshot, block))
-        paintGroup(fields, *record);
+        paintGroup(fields, *record, blockIsLive(block, m_now));
+}
+
+void PageRefresh::dimRow(QTableWidget *table, QVector<bool> &dimmed, int row, bool dim) {
+    if (dimmed.size() <= row)
+        dimmed.resize(row + 1);
+    if (dimmed[row] == dim && dim == false)
+        return;
+    for (int c = 0; c < table->columnCount(); ++c)
+        if (QTableWidgetItem *item = table->item(row, c))
+            if (item->data(Qt::ForegroundRole).value<QColor>() != (dim ? kStaleText : kLiveText))
+                item->setData(Qt::ForegroundRole, dim ? kStaleText : kLiveText);
+    dimmed[row] = dim;
+}
+
+bool PageRefresh::isDimmed(const QWidget *field) const {
+    for (const BoundGroup *group : {&m_home, &m_dataSummary})
+        for (const BoundField &f : *group)
+            if (f.widgets[0] == field || f.widgets[1] == field)
+                return f.dimmed;
+    for (const BoundGroup &group : m_settings)
+        for (const BoundField &f : group)
+            if (f.widgets[0] == field || f.widgets[1] == field)
+                return f.dimmed;
+    return false;
+}
+
+bool PageRefresh::isRowDimmed(const QTableWidget *table, int row) const {
+    const QVector<bool> &rows = table == m_rackTable ? m_rackDimmed : m_packDimmed;
+    return row >= 0 && row < rows.size() && rows[row];
+}
+
+QString PageRefresh::valuesAgeText() const {
+    int blocks[16];
+    const int n = pageBlocks(m_currentTab, blocks);
+    if (n == 0)
+        return QString();
+    const int64_t now = mirrorClockMs();
+    const int64_t started = linkStartedAtMs.load(std::memory_order_acquire);
+    int64_t newest = 0;
+    int64_t oldest = 0;
+    for (int i = 0; i < n; ++i) {
+        const int64_t landed = blockLandedAtMs(blocks[i]);
+        newest = std::max(newest, landed);
+        oldest = (i == 0) ? landed : std::min(oldest, landed);
+    }
+    const auto age = [now](int64_t at) { return QString::number((now - at) / 1000.0, 'f', 1); };
+    if (newest == 0)
+        return QStringLiteral("No value on this page has been read yet.");
+    const bool running = linkRunning.load(std::memory_order_acquire) != 0;
+    if (!running || newest < started)
+        return QStringLiteral("Not live: the values on this page were last read %1 s ago%2.")
+            .arg(age(newest), running ? QStringLiteral(", before this Connect")
+                                      : QStringLiteral(", before Disconnect"));
+    if (oldest == 0 || oldest < started)
+        return QStringLiteral("Values on this page read %1 s ago; some not yet since Connect.")
+            .arg(age(newest));
+    if (n == 1)
+        return QStringLiteral("Values on this page read %1 s ago.").arg(age(newest));
+    return QStringLiteral("Values on this page read %1 s ago (the oldest %2 s ago).")
+        .arg(age(newest), age(oldest));
 }
 
 void PageRefresh::refreshHome() {
@@ -256,6 +344,10 @@ void PageRefresh::refreshRackTable() {
         for (int c = 0; c < kRackWords; ++c)
             setCellText(m_rackTable, r, c, formatField(*formats.format[c], part, c));
     }
+    // The rack table's rows come from blocks 0 and 1 together.
+    const bool live = blockIsLive(0, m_now) && blockIsLive(1, m_now);
+    for (int r = 0; r < kRackCount; ++r)
+        dimRow(m_rackTable, m_rackDimmed, r, !live);
 }
 
 void PageRefresh::refreshPackTable() {
@@ -269,6 +361,7 @@ void PageRefresh::refreshPackTable() {
         const WordRecord record(displaySnapshot.pack[k], kPackWords);
         for (int c = 0; c < columns; ++c)
             setCellText(m_packTable, k, c, formatField(*formats.format[c], record, c));
+        dimRow(m_packTable, m_packDimmed, k, !blockIsLive(kPackFirstBlockOnPage + k, m_now));
     }
 }
 

@@ -19,6 +19,11 @@ class QTabWidget;
 class QTableWidget;
 class QWidget;
 
+// Whether the values of block on screen are live: read on the running link since its Connect,
+// and not longer ago than three of the block's poll cycles (blocks read only on request stay
+// live once read). Values that are not live are drawn dimmed.
+bool blockIsLive(int block, int64_t nowMs);
+
 class PageRefresh {
 public:
     // Binds to the widgets of the main form below `window`, found by object name.
@@ -48,6 +53,12 @@ public:
     void refreshFaultProgress();
     void refreshPackTable();
 
+    // For the status tooltip: how old the shown page's values are.
+    QString valuesAgeText() const;
+    // Whether the field (or table row) is drawn dimmed, for tests.
+    bool isDimmed(const QWidget *field) const;
+    bool isRowDimmed(const QTableWidget *table, int row) const;
+
     // Read fields named in the field tables that the form does not have.
     QStringList missingWidgets() const { return m_missing; }
 
@@ -56,13 +67,15 @@ private:
         const FieldFormat *format;
         int cell;
         QPlainTextEdit *widgets[2];
+        bool dimmed;
     };
     using BoundGroup = QVector<BoundField>;
 
     BoundGroup bind(const FieldGroup &group);
     void applyTabLook(int shown);
-    void paintGroup(const BoundGroup &fields, const SnapshotRecord &record);
-    void paintBlock(const BoundGroup &fields, int block);
+    void paintGroup(BoundGroup &fields, const SnapshotRecord &record, bool live);
+    void paintBlock(BoundGroup &fields, int block);
+    void dimRow(QTableWidget *table, QVector<bool> &dimmed, int row, bool dim);
     void setCellText(QTableWidget *table, int row, int column, const QString &text);
 
     QWidget *m_window;
@@ -91,4 +104,7 @@ private:
     int m_lastTab = -1;
     uint32_t m_refreshGate = 0;
     TableWrite m_tableWrite = TableWrite::UpdateItems;
+    int64_t m_now = 0; // the pass's clock, for the liveness of every block it paints
+    QVector<bool> m_rackDimmed;
+    QVector<bool> m_packDimmed;
 };

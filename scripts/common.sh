@@ -6,11 +6,12 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # VADUZ_QT=6 builds against Qt 6 (into build-qt6/ etc.); Qt 5 otherwise.
 VADUZ_QT="${VADUZ_QT:-5}"
 if [ "$VADUZ_QT" = 6 ]; then
-    QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev)
+    # Qt 6 Charts' CMake package needs Qt 6 OpenGL's, which qt6-charts-dev does not pull in.
+    QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev)
     QT_CMAKE_ARGS=(-DVADUZ_QT6=ON)
     QT_DIR_SUFFIX=-qt6
 else
-    QT_PACKAGES=(qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev)
+    QT_PACKAGES=(qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5charts5-dev)
     QT_CMAKE_ARGS=()
     QT_DIR_SUFFIX=
 fi

@@ -2,13 +2,25 @@
 #include "ui_serialconfig.h"
 
 #include "registermirror.h"
+#include "scandialog.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 
 #include <QComboBox>
 #include <QEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPortInfo>
+
+namespace {
+const char kNotPresent[] = " (not present)";
+} // namespace
+
+QString portEntryName(const QString &entry)
+{
+    return entry.endsWith(QLatin1String(kNotPresent)) ? entry.chopped(int(sizeof kNotPresent) - 1)
+                                                     : entry;
+}
 
 serialConfig::serialConfig(QWidget *parent) : QWidget(parent), ui(new Ui::serialConfig)
 {
@@ -43,12 +55,26 @@ void serialConfig::refreshPortList()
     knownPortCount = static_cast<uint8_t>(entries.size());
 }
 
+void serialConfig::showDeviceAddress(int addr)
+{
+    ui->device_addr_text->setPlainText(QString::number(addr));
+}
+
 void serialConfig::showAlreadyComConfig()
 {
     const SerialSettings s = serialSettings();
     if (!s.comConfigured)
         return;
-    ui->com_name_cbox->setCurrentText(s.comName);
+    // A port that is gone (an adapter unplugged since it was chosen) is shown as gone, not
+    // silently replaced by the first port of the list.
+    if (ui->com_name_cbox->findText(s.comName) < 0) {
+        const QString gone = s.comName + QLatin1String(kNotPresent);
+        if (ui->com_name_cbox->findText(gone) < 0)
+            ui->com_name_cbox->addItem(gone);
+        ui->com_name_cbox->setCurrentText(gone);
+    } else {
+        ui->com_name_cbox->setCurrentText(s.comName);
+    }
     ui->buad_cbox->setCurrentText(QString::number(s.baudRate));
     ui->data_bit_cbox->setCurrentText(QString::number(s.dataBits));
     ui->stop_bit_cbox->setCurrentText(QString::number(static_cast<double>(s.stopBits), 'g', 6));
@@ -113,9 +139,12 @@ void serialConfig::slotSerialConfigBtnClicked()
         else if (parity == QLatin1String("Even"))
             s.checkBit = 2;
 
+        // A remembered port that is not present keeps its own name.
+        s.comName = portEntryName(s.comName);
         s.comConfigured = true;
         setSerialSettings(s);
         deviceAddr.store(addr);
+        storeSerialSettings(s, addr);
 
         QMessageBox box(QMessageBox::Information, tr("tips"), tr("Suessful"), QMessageBox::Ok,
                         this);
@@ -123,7 +152,34 @@ void serialConfig::slotSerialConfigBtnClicked()
         close();
     } else if (from == ui->com_exit_btn) {
         close();
+    } else if (from == ui->find_devices_btn) {
+        openScanDialog();
     }
+}
+
+void serialConfig::openScanDialog()
+{
+    // The framing as chosen here; the scan varies only the rate and the address.
+    const QString parity = ui->check_bit_cbox->currentText();
+    const int checkBit = parity == QLatin1String("Odd")    ? 1
+                         : parity == QLatin1String("Even") ? 2
+                                                           : 0;
+    const QString stop = ui->stop_bit_cbox->currentText();
+    const float stopBits = stop == QLatin1String("1.5") ? 1.5f
+                           : stop == QLatin1String("2") ? 2.0f
+                                                        : 1.0f;
+    QList<int> rates;
+    for (int i = 0; i < ui->buad_cbox->count(); ++i)
+        rates << ui->buad_cbox->itemText(i).toInt();
+    auto *scan = new ScanDialog(ui->com_name_cbox->currentText(),
+                                ui->data_bit_cbox->currentText().toInt(), checkBit, stopBits,
+                                rates, this);
+    scan->setAttribute(Qt::WA_DeleteOnClose);
+    connect(scan, &ScanDialog::deviceChosen, this, [this](int address, int baud) {
+        ui->buad_cbox->setCurrentText(QString::number(baud));
+        ui->device_addr_text->setPlainText(QString::number(address));
+    });
+    scan->show();
 }
 
 bool serialConfig::eventFilter(QObject *watched, QEvent *event)

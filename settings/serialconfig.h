@@ -5,6 +5,9 @@
 
 #include <QWidget>
 
+// A port list entry without the mark of a remembered port that is not present.
+QString portEntryName(const QString &entry);
+
 namespace Ui {
 class serialConfig;
 }
@@ -21,6 +24,8 @@ public:
     void refreshPortList();
 
     Ui::serialConfig *form() const { return ui; }
+    // Puts an address into the address field (the remembered one at start).
+    void showDeviceAddress(int addr);
 
 public slots:
     // Re-selects the stored settings, once they have been set at least once.
@@ -33,5 +38,9 @@ private slots:
     void slotSerialConfigBtnClicked();
 
 private:
+    // "Find devices": scans the chosen port with the framing chosen here; a found device's
+    // address and rate are taken into the form.
+    void openScanDialog();
+
     Ui::serialConfig *ui = nullptr;
 };

@@ -72,3 +72,9 @@ void clearExtraPorts()
     leadingPorts.clear();
     extraPorts.clear();
 }
+
+const QList<int> &offeredBaudRates()
+{
+    static const QList<int> rates{9600, 115200, 19200, 38400, 57600};
+    return rates;
+}

@@ -3,6 +3,7 @@
 // opens the port. The device address lives with the shared link state (deviceAddr) because the
 // worker changes it during a write-to-every-address run.
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -38,3 +39,6 @@ void addExtraPort(const QString &path, const QString &description, bool first = 
 QStringList leadingPortEntries();
 QStringList extraPortEntries();
 void clearExtraPorts();
+
+// The baud rates the settings window offers, in its order.
+const QList<int> &offeredBaudRates();

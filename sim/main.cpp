@@ -24,7 +24,9 @@ const char kUsage[] =
     "\n"
     "  --pty             create a pseudo-terminal and print its path on stdout\n"
     "  --device PATH     answer on an existing serial device or pty slave\n"
-    "  --baud N          line speed for --device (default 9600)\n"
+    "  --baud N          the controller's baud rate. With --device: the device's speed\n"
+    "                    (default 9600). With --pty: a program whose port is set to another\n"
+    "                    rate is not understood (default: any rate is)\n"
     "  --address N       answer to this address only (1-247, default 1)\n"
     "  --all             answer to every address 1..device count\n"
     "  --devices N       device count reported in cell 2:17 (1-247, default 1)\n"
@@ -85,7 +87,7 @@ int main(int argc, char **argv) {
 
     bool usePty = false;
     QString device;
-    int baud = 9600, address = 1, devices = 1;
+    int baud = 0, address = 1, devices = 1; // baud 0: not given
     bool all = false, badSilent = false, frozen = false, verbose = false;
     SimFaults faults;
 
@@ -179,8 +181,10 @@ int main(int argc, char **argv) {
     sim.setBadRequestReply(!badSilent);
     sim.setFrozen(frozen);
     sim.setFaults(faults);
+    if (usePty)
+        sim.setBaudRate(baud);
 
-    const bool ok = usePty ? sim.start() : sim.startOnDevice(device, baud);
+    const bool ok = usePty ? sim.start() : sim.startOnDevice(device, baud > 0 ? baud : 9600);
     if (!ok) {
         std::fprintf(stderr, "vaduz-sim: cannot open %s: %s\n",
                      usePty ? "a pseudo-terminal" : device.toLocal8Bit().constData(),

@@ -56,6 +56,32 @@ speed_t speedFor(int baud) {
     }
 }
 
+// The rate a terminal is set to; 0 when it cannot be told.
+int baudOf(speed_t speed) {
+    switch (speed) {
+    case B1200:
+        return 1200;
+    case B2400:
+        return 2400;
+    case B4800:
+        return 4800;
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    case B38400:
+        return 38400;
+    case B57600:
+        return 57600;
+    case B115200:
+        return 115200;
+    case B230400:
+        return 230400;
+    default:
+        return 0;
+    }
+}
+
 bool makeRaw(int fd, int baud) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0)
@@ -94,6 +120,7 @@ struct PtySimulator::Impl {
     std::atomic<int> noiseEveryMs{0};
     std::atomic<bool> hangUpArmed{false};
     std::atomic<bool> lineChanged{false}; // the line parts of faults changed
+    std::atomic<int> controllerBaud{0};
 
     // Owned by the thread while it runs; set up and torn down by start/stop.
     int ioFd = -1;     // master side of the pty, or the serial device
@@ -111,8 +138,9 @@ struct PtySimulator::Impl {
 
     bool startOn(int fd, int hold, const QString &where);
     void run();
-    void takeArrived(SimFramer &framer);
-    void handleFrame(const QByteArray &frame, Clock::time_point at);
+    void takeArrived(SimFramer &framer, SimFramer &garbage);
+    void handleFrame(const QByteArray &frame, Clock::time_point at, bool garbled = false);
+    int hostBaud() const;
     void sendDue();
     void watchPeers(const char *slaveName);
     void readPeerEvents();
@@ -151,6 +179,7 @@ bool PtySimulator::Impl::startOn(int fd, int hold, const QString &where) {
 
 void PtySimulator::Impl::run() {
     SimFramer framer;
+    SimFramer garbage; // what the controller makes of bytes sent at another baud rate
     auto lastModel = Clock::now();
     Clock::time_point nextNoise{};
     uint8_t buf[512];
@@ -179,6 +208,8 @@ void PtySimulator::Impl::run() {
             timeout = std::min(timeout, toMs(lineDue));
         if (framer.hasBytes())
             timeout = std::min(timeout, toMs(framer.gapDeadline()));
+        if (garbage.hasBytes())
+            timeout = std::min(timeout, toMs(garbage.gapDeadline()));
         const int noiseMs = noiseEveryMs.load(std::memory_order_acquire);
         if (noiseMs <= 0) {
             nextNoise = Clock::time_point{};
@@ -205,7 +236,9 @@ void PtySimulator::Impl::run() {
         // After the wait: bytes read now were sent after any change made while we waited.
         if (lineChanged.exchange(false, std::memory_order_acq_rel)) {
             std::lock_guard<std::mutex> lock(mutex);
-            line.setSettings(SimLine::settingsOf(faults));
+            SimLine::Settings settings = SimLine::settingsOf(faults);
+            settings.controllerBaud = controllerBaud.load(std::memory_order_acquire);
+            line.setSettings(settings);
         }
         // Before any request bytes: an open that came before them is known when they are read.
         if (watchFd >= 0 && (fds[2].revents & POLLIN))
@@ -215,16 +248,18 @@ void PtySimulator::Impl::run() {
             const ssize_t n = ::read(ioFd, buf, sizeof buf);
             if (n > 0) {
                 line.hostSent(reinterpret_cast<const char *>(buf), static_cast<int>(n),
-                              Clock::now());
+                              Clock::now(), hostBaud());
             } else if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
                 // No other end at the moment (EIO on a master whose slave is closed,
                 // end of file on a device): wait a little instead of spinning.
                 ::poll(fds + 1, 1, kHangupPauseMs);
             }
         }
-        takeArrived(framer);
+        takeArrived(framer, garbage);
         if (!lineDead) {
             const auto expiredAt = Clock::now();
+            for (const QByteArray &frame : garbage.expire(expiredAt))
+                handleFrame(frame, expiredAt, true);
             for (const QByteArray &frame : framer.expire(expiredAt)) {
                 handleFrame(frame, expiredAt);
                 if (lineDead)
@@ -265,13 +300,32 @@ void PtySimulator::Impl::hangUpLine() {
     lineDead = true;
 }
 
-void PtySimulator::Impl::takeArrived(SimFramer &framer) {
+int PtySimulator::Impl::hostBaud() const {
+    // On a pseudo-terminal the master reports the settings the program made on its end. A
+    // device of our own (--device) runs at the rate it was opened with: the hardware decides.
+    if (holdFd < 0)
+        return 0;
+    termios tio{};
+    if (::tcgetattr(ioFd, &tio) != 0)
+        return 0;
+    return baudOf(cfgetospeed(&tio));
+}
+
+void PtySimulator::Impl::takeArrived(SimFramer &framer, SimFramer &garbage) {
     // Each byte reaches the framer at its own arrival time, so a request is complete only once
     // its last byte has crossed the line.
     QByteArray bytes;
     Clock::time_point at;
-    while (!lineDead && line.takeArrived(Clock::now(), &bytes, &at)) {
+    bool misframed = false;
+    while (!lineDead && line.takeArrived(Clock::now(), &bytes, &at, &misframed)) {
         const auto *p = reinterpret_cast<const uint8_t *>(bytes.constData());
+        if (misframed) {
+            // Characters with framing errors are no request, whatever their values: they are
+            // gathered only to be logged.
+            for (const QByteArray &frame : garbage.feed(p, bytes.size(), at))
+                handleFrame(frame, at, true);
+            continue;
+        }
         for (const QByteArray &frame : framer.feed(p, bytes.size(), at)) {
             handleFrame(frame, at);
             if (lineDead)
@@ -281,7 +335,8 @@ void PtySimulator::Impl::takeArrived(SimFramer &framer) {
 }
 
 // at: when the frame's last byte arrived (or the gap that ended it passed).
-void PtySimulator::Impl::handleFrame(const QByteArray &frame, Clock::time_point at) {
+// garbled: the bytes came at a baud rate the controller is not set to.
+void PtySimulator::Impl::handleFrame(const QByteArray &frame, Clock::time_point at, bool garbled) {
     QByteArray answer;
     SimFaults f;
     bool hangingUp = false;
@@ -291,18 +346,23 @@ void PtySimulator::Impl::handleFrame(const QByteArray &frame, Clock::time_point 
         r.frame = frame;
         r.msSinceStart =
             std::chrono::duration_cast<std::chrono::milliseconds>(at - started).count();
+        r.garbled = garbled;
         log.append(r);
         if (log.size() > kMaxLoggedRequests)
             log.removeFirst();
         f = faults;
         // A line that goes dead under a request: the controller never sees it.
-        hangingUp = hangUpArmed.exchange(false, std::memory_order_acq_rel);
+        hangingUp = !garbled && hangUpArmed.exchange(false, std::memory_order_acq_rel);
         if (hangingUp)
             faults.hangUp = false;
-        else if (!f.silent)
+        else if (!f.silent && !garbled)
             answer = controller.respond(frame);
     }
     requests.fetch_add(1, std::memory_order_release);
+    if (garbled) {
+        qCDebug(lcSim) << "garbage at another baud rate" << frame.toHex(' ');
+        return;
+    }
     if (hangingUp) {
         hangUpLine();
         return;
@@ -462,6 +522,15 @@ void PtySimulator::setAnswerAll(bool all) {
 void PtySimulator::setDeviceCount(uint8_t n) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setDeviceCount(n);
+}
+
+void PtySimulator::setBaudRate(int baud) {
+    d->controllerBaud.store(std::max(0, baud), std::memory_order_release);
+    d->lineChanged.store(true, std::memory_order_release);
+}
+
+int PtySimulator::baudRate() const {
+    return d->controllerBaud.load(std::memory_order_acquire);
 }
 
 void PtySimulator::setBadRequestReply(bool exception) {

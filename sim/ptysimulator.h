@@ -17,6 +17,8 @@
 struct SimRequest {
     QByteArray frame;        // the request bytes as received
     qint64 msSinceStart = 0; // when its last byte arrived (monotonic ms since start())
+    bool garbled = false;    // sent at a baud rate other than the controller's: garbage to it,
+                             // never answered
 };
 
 class PtySimulator {
@@ -41,6 +43,11 @@ public:
     void setAddress(uint8_t addr);
     void setAnswerAll(bool all);
     void setDeviceCount(uint8_t n); // reported in cell 2:17 (low byte)
+    // The baud rate the controller's receiver is set to: a program whose port is set to another
+    // rate is not understood (the controller sees garbage and stays silent). 0 (default): any
+    // rate is understood. Only on a pseudo-terminal, where the program's rate can be read.
+    void setBaudRate(int baud);
+    int baudRate() const;
     // A request that reaches this controller but cannot be served (unknown function, block
     // out of range, malformed write) gets an exception response (default) or silence.
     void setBadRequestReply(bool exception);

@@ -73,58 +73,60 @@ constexpr ParamCell kParamCells[] = {
     {73, 2, 63, 10, 0, "KLV-HV-ESS-0001"},
     {kClockParam, 2, 93, 6, 0, nullptr},
     {kHostIdParam, 2, 0, 1, 1, nullptr},
-    // Settings page 1: cell voltage limits in mV (block 3).
-    {24, 3, 0, 1, 3650, nullptr},
-    {25, 3, 1, 1, 3600, nullptr},
-    {26, 3, 2, 1, 3550, nullptr},
-    {27, 3, 3, 1, 3450, nullptr},
-    {28, 3, 4, 1, 3400, nullptr},
-    {29, 3, 5, 1, 3350, nullptr},
-    {30, 3, 6, 1, 2700, nullptr},
-    {31, 3, 7, 1, 2800, nullptr},
-    {32, 3, 8, 1, 2900, nullptr},
-    {33, 3, 9, 1, 3000, nullptr},
-    {34, 3, 10, 1, 3100, nullptr},
-    {35, 3, 11, 1, 3200, nullptr},
-    {36, 3, 12, 1, 500, nullptr},
+    // Settings page 1: cell voltage limits in mV (block 3). Over-voltage: warning below fault
+    // below protection, each released a little lower; under-voltage the other way round.
+    {24, 3, 0, 1, 3550, nullptr},
+    {25, 3, 1, 1, 3500, nullptr},
+    {26, 3, 2, 1, 3600, nullptr},
+    {27, 3, 3, 1, 3550, nullptr},
+    {28, 3, 4, 1, 3650, nullptr},
+    {29, 3, 5, 1, 3600, nullptr},
+    {30, 3, 6, 1, 2900, nullptr},
+    {31, 3, 7, 1, 3000, nullptr},
+    {32, 3, 8, 1, 2800, nullptr},
+    {33, 3, 9, 1, 2900, nullptr},
+    {34, 3, 10, 1, 2700, nullptr},
+    {35, 3, 11, 1, 2800, nullptr},
+    {36, 3, 12, 1, 300, nullptr},
     {37, 3, 13, 1, 400, nullptr},
-    {38, 3, 14, 1, 300, nullptr},
+    {38, 3, 14, 1, 500, nullptr},
     {39, 3, 15, 1, 5, nullptr},
-    // Settings page 1: stack limits, 0.1 units (block 4).
-    {40, 4, 0, 1, 120, nullptr},
-    {41, 4, 1, 1, 27300, nullptr},
-    {42, 4, 2, 1, 550, nullptr},
-    {43, 4, 3, 1, 2000, nullptr},
-    {44, 4, 4, 1, 1800, nullptr},
-    {45, 4, 5, 1, 1500, nullptr},
-    {46, 4, 6, 1, 1200, nullptr},
-    {47, 4, 7, 1, -100, nullptr},
-    {48, 4, 8, 1, 200, nullptr},
-    {49, 4, 9, 1, 500, nullptr},
-    {50, 4, 10, 1, 450, nullptr},
-    {51, 4, 11, 1, 0, nullptr},
+    // Settings page 1: stack limits, 0.1 units (block 4). A rack is 15 packs of 52 cells in
+    // series (780 cells, about 2590 V): its voltage limits are the cell limits times 780.
+    {40, 4, 0, 1, 30, nullptr}, // in 2 s steps: 60 s
+    {41, 4, 1, 1, 27690, nullptr},
+    {42, 4, 2, 1, 22620, nullptr},
+    {43, 4, 3, 1, 28080, nullptr},
+    {44, 4, 4, 1, 21840, nullptr},
+    {45, 4, 5, 1, 28470, nullptr},
+    {46, 4, 6, 1, 21060, nullptr},
+    {47, 4, 7, 1, 2100, nullptr},
+    {48, 4, 8, 1, 1900, nullptr},
+    {49, 4, 9, 1, 2300, nullptr},
+    {50, 4, 10, 1, 2100, nullptr},
+    {51, 4, 11, 1, 500, nullptr},
     {52, 4, 12, 1, 3, nullptr},
     {53, 4, 13, 1, 500, nullptr},
-    {54, 4, 14, 1, 600, nullptr},
+    {54, 4, 14, 1, 20, nullptr},
     {55, 4, 15, 1, 550, nullptr},
-    {56, 4, 16, 1, 50, nullptr},
-    {57, 4, 17, 1, 0, nullptr},
-    // Settings page 1: delays and counts (block 5).
-    {58, 5, 0, 1, 10, nullptr},
-    {59, 5, 1, 1, 20, nullptr},
-    {60, 5, 2, 1, 30, nullptr},
-    {61, 5, 3, 1, 5, nullptr},
-    {62, 5, 4, 1, 1, nullptr},
-    {63, 5, 5, 1, 0, nullptr},
-    {64, 5, 6, 1, 60, nullptr},
-    {65, 5, 7, 1, 120, nullptr},
-    {66, 5, 8, 1, 300, nullptr},
-    {67, 5, 9, 1, 2, nullptr},
-    {68, 5, 10, 1, 1, nullptr},
-    {69, 5, 11, 1, 0, nullptr},
+    {56, 4, 16, 1, -200, nullptr},
+    {57, 4, 17, 1, 100, nullptr},
+    // Settings page 1: delays, SOC limits and counts (block 5).
+    {58, 5, 0, 1, 5, nullptr},
+    {59, 5, 1, 1, 5, nullptr},
+    {60, 5, 2, 1, 3, nullptr},
+    {61, 5, 3, 1, 10, nullptr},
+    {62, 5, 4, 1, 3, nullptr},
+    {63, 5, 5, 1, 1, nullptr},
+    {64, 5, 6, 1, 95, nullptr},
+    {65, 5, 7, 1, 10, nullptr},
+    {66, 5, 8, 1, 5, nullptr},
+    {67, 5, 9, 1, 30, nullptr},
+    {68, 5, 10, 1, 3, nullptr},
+    {69, 5, 11, 1, 3, nullptr},
     {70, 5, 12, 1, 15, nullptr},
     {71, 5, 13, 1, 15, nullptr},
-    {72, 5, 14, 1, 1, nullptr},
+    {72, 5, 14, 1, 5, nullptr},
     // Settings page 1: device information (block 86).
     {75, 86, 1, 11, 0, "860123456789012"},
     {76, 86, 12, 1, 502, nullptr},
@@ -136,17 +138,17 @@ constexpr ParamCell kParamCells[] = {
     {85, 88, 0, 1, 1, nullptr},
     {86, 88, 1, 1, 4, nullptr},
     {87, 88, 2, 1, 0, nullptr},
-    {88, 88, 3, 1, 18, nullptr},
-    {89, 88, 4, 1, 28, nullptr},
-    {90, 88, 5, 1, 10, nullptr},
-    {91, 88, 6, 1, 35, nullptr},
+    {88, 88, 3, 1, 28, nullptr}, // cooling starts above 28 and stops below 23 degrees
+    {89, 88, 4, 1, 23, nullptr},
+    {90, 88, 5, 1, 5, nullptr}, // heating starts below 5 and stops above 10 degrees
+    {91, 88, 6, 1, 10, nullptr},
     {94, 88, 9, 1, 5, nullptr},
     {95, 88, 10, 1, 3, nullptr},
-    {96, 88, 11, 1, 30, nullptr},
-    {97, 88, 12, 1, 20, nullptr},
+    {96, 88, 11, 1, 250, nullptr},
+    {97, 88, 12, 1, 150, nullptr},
     {100, 88, 15, 1, 1, nullptr},
     {102, 90, 7, 1, 250, nullptr},
-    {103, 90, 8, 1, 300, nullptr},
+    {103, 90, 8, 1, 150, nullptr},
     {104, 90, 9, 1, 1, nullptr},
     // Settings page 1: cell balancing (block 91).
     {106, 91, 0, 1, 3400, nullptr},
@@ -770,16 +772,17 @@ void SimController::updateLive() {
     setU32(45, std::fmod(chargeKWh_, 500.0) * 10.0);
     setU32(47, std::fmod(dischargeKWh_, 500.0) * 10.0);
     setU32(49, 1200.0 + dischargeKWh_ / 720.0);
-    setCell(2, 52, 2000);
-    setCell(2, 53, 1800);
+    // Power limits: the current limits at the rack's voltage.
+    setCell(2, 52, clampInt(200.0 * stackSum01V / 10000.0, 0, 32767));
+    setCell(2, 53, clampInt(180.0 * stackSum01V / 10000.0, 0, 32767));
     setCell(2, 54, 0);
     setCell(2, 99, (stackMaxT + stackMinT) / 2);
 
     // Settings group B display-only cell, device information, alarm configuration, cooling
     // unit and thermal management states.
-    setCell(4, 18, clampInt(tempBase * 10.0, -400, 800));
-    setCell(89, 0, static_cast<uint8_t>(clampInt(ambient_ - 20.0, -20, 20)));
-    setCell(89, 1, static_cast<uint8_t>(clampInt(tempBase - 25.0, -20, 20)));
+    setCell(4, 18, 150); // above the 10.0 degree warning
+    setCell(89, 0, static_cast<uint8_t>(clampInt(ambient_, -40, 80)));
+    setCell(89, 1, static_cast<uint8_t>(clampInt(45.0 + (ambient_ - 24.0), 0, 100)));
     setCell(89, 2, 3);
     setCell(89, 3, 0xAA);
     setCell(89, 4, reg(6, 0) ? 0x55 : 0xAA);
@@ -802,10 +805,10 @@ void SimController::updateLive() {
     setCell(88, 20, clampInt((tempBase - 6.0) * 10.0, -400, 800));
     setCell(88, 21, clampInt((tempBase - 3.0) * 10.0, -400, 800));
     setCell(88, 22, clampInt(ambient_ * 10.0, -400, 800));
-    setCell(88, 24, 30);
+    setCell(88, 24, clampInt((tempBase - 1.0) * 10.0, -400, 800));
     setCell(88, 26, cooling ? 2800 : 0);
     setCell(88, 27, cooling ? 1450 : 0);
-    setCell(88, 28, 1);
+    setCell(88, 28, 2900);
     setCell(88, 29, 0);
     setCell(88, 30, 32);
     setCell(88, 31, 28);

@@ -29,8 +29,11 @@ void SimLine::clear() {
     transmitterFree_ = Clock::time_point{};
 }
 
-void SimLine::hostSent(const char *bytes, int length, Clock::time_point readAt) {
+void SimLine::hostSent(const char *bytes, int length, Clock::time_point readAt, int hostBaud) {
     const Clock::duration ct = charTime();
+    // The host's adapter echoes at its own rate, so the echo stays clean either way.
+    const bool misframed =
+        settings_.controllerBaud > 0 && hostBaud > 0 && hostBaud != settings_.controllerBaud;
     while (!transmissions_.empty() && transmissions_.front().end <= readAt)
         transmissions_.pop_front();
     for (int i = 0; i < length; ++i) {
@@ -49,18 +52,23 @@ void SimLine::hostSent(const char *bytes, int length, Clock::time_point readAt) 
             }
         }
         if (!lost)
-            arriving_.push_back({at, bytes[i], seq});
+            arriving_.push_back({at, misframed ? garble(bytes[i]) : bytes[i], seq, misframed});
         if (settings_.echo)
             queueForHost({at, lost ? garble(bytes[i]) : bytes[i], 0, seq, false, lost});
     }
 }
 
-bool SimLine::takeArrived(Clock::time_point now, QByteArray *bytes, Clock::time_point *at) {
+bool SimLine::takeArrived(Clock::time_point now, QByteArray *bytes, Clock::time_point *at,
+                          bool *framingError) {
     if (arriving_.empty() || arriving_.front().at > now)
         return false;
     *at = arriving_.front().at;
+    const bool misframed = arriving_.front().framingError;
+    if (framingError)
+        *framingError = misframed;
     bytes->clear();
-    while (!arriving_.empty() && arriving_.front().at == *at) {
+    while (!arriving_.empty() && arriving_.front().at == *at &&
+           arriving_.front().framingError == misframed) {
         bytes->append(arriving_.front().byte);
         arriving_.pop_front();
     }

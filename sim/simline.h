@@ -5,9 +5,11 @@
 // Pure: bytes and times in, bytes and times out; the transport owns the clock and the I/O.
 //
 // Towards the controller, the host's bytes wait until their last bit has arrived and are then
-// taken for the framer. Towards the host, answer, echo, glitch and noise bytes wait, in time
-// order, until they are due. With every part off, the host's bytes arrive when they are read
-// and an answer leaves whole when it is due, as on an instant line.
+// taken for the framer. A controller set to one baud rate cannot read a host that talks at
+// another: its receiver sees framing errors and garbage, which it never answers. Towards the
+// host, answer, echo, glitch and noise bytes wait, in time order, until they are due. With
+// every part off, the host's bytes arrive when they are read and an answer leaves whole when
+// it is due, as on an instant line.
 
 #include "simfaults.h"
 
@@ -29,6 +31,7 @@ public:
         bool echo = false;
         bool glitch = false;
         int burstMs = 0;
+        int controllerBaud = 0; // the rate the controller's receiver is set to; 0: any rate
     };
     static Settings settingsOf(const SimFaults &faults);
 
@@ -41,12 +44,15 @@ public:
     // Everything on the line is gone (a line that was hung up or stopped).
     void clear();
 
-    // Bytes the host sent, read from its end at readAt. Each arrives at the controller one
-    // character time after the line towards it is free.
-    void hostSent(const char *bytes, int length, Clock::time_point readAt);
-    // The next bytes that have arrived at the controller by now, all of one arrival time, and
-    // that time; false when nothing more has arrived.
-    bool takeArrived(Clock::time_point now, QByteArray *bytes, Clock::time_point *at);
+    // Bytes the host sent, read from its end at readAt, with its port set to hostBaud (0 when
+    // not known). Each arrives at the controller one character time after the line towards it
+    // is free; at a rate other than the controller's, it arrives garbled, with a framing error.
+    void hostSent(const char *bytes, int length, Clock::time_point readAt, int hostBaud = 0);
+    // The next bytes that have arrived at the controller by now, all of one arrival time and
+    // alike in their framing, and that time; false when nothing more has arrived. *framingError
+    // (when given) tells that they came at a rate the controller is not set to.
+    bool takeArrived(Clock::time_point now, QByteArray *bytes, Clock::time_point *at,
+                     bool *framingError = nullptr);
 
     // An answer the controller starts sending at from, or when it has finished the answer
     // before; in pieces (> 1) with gapMs of silence between them.
@@ -72,6 +78,7 @@ private:
         Clock::time_point at; // its last bit has reached the controller
         char byte;
         uint64_t seq; // the host's byte count, to find its echo
+        bool framingError;
     };
     struct ToHost {
         Clock::time_point due; // its last bit has reached the host's adapter

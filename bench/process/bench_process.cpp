@@ -226,7 +226,8 @@ int main(int argc, char **argv) {
     }
 
     auto w = std::make_unique<Widget>();
-    fixMainWindowFrame(*w);
+    // The full 1400 x 900 window, as on a screen that holds it (the offscreen screen would not).
+    fixMainWindowFrame(*w, QRect(0, 0, 1920, 1040));
     w->show();
     runEventLoop(4000);
     const long shownKb = rssKb();

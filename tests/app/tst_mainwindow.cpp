@@ -3,6 +3,15 @@
 // to the simulated controller.
 
 #include "battertstackthread.h"
+#include "linkmonitor.h"
+#include "linkmonitorwindow.h"
+#include "pagerecorder.h"
+#include "pagerefresh.h"
+#include "trendmodel.h"
+#include "trendwindow.h"
+
+#include <QtCharts/QChart>
+#include <QtCharts/QDateTimeAxis>
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
@@ -13,8 +22,15 @@
 
 #include <QMessageBox>
 #include <QMutex>
+#include <QPlainTextEdit>
+#include <QSerialPort>
+#include <QTableWidget>
+#include <QTemporaryDir>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStringList>
+#include <QTabBar>
 #include <QtTest>
 
 #include <memory>
@@ -63,11 +79,20 @@ private slots:
     void init();
 
     void frameIsFixed();
+    void smallScreenScrollsThePages_data();
+    void smallScreenScrollsThePages();
     void startUpState();
     void everyFormButtonIsWired();
     void statusLabelRepaintsOnlyOnChange();
     void nothingIsSentBeforeConnect();
     void closingWhileConnectedStopsTheWorkerFirst();
+    void linkHealthOnStatusAndFields();
+    void openFailureTellsWhy_data();
+    void openFailureTellsWhy();
+    void linkMonitorShowsTheTraffic();
+    void recordingWritesFreshPasses();
+    void recordingStopsOnAFullDisk();
+    void trendsFollowTheHomePage();
 
 private:
     std::unique_ptr<PtySimulator> m_sim;
@@ -90,7 +115,9 @@ void TestMainWindow::init() {
 
 void TestMainWindow::frameIsFixed() {
     Widget w;
-    fixMainWindowFrame(w);
+    // A screen that holds the window with its frame.
+    fixMainWindowFrame(w, QRect(0, 0, 1920, 1040));
+    QVERIFY(!w.form()->scrolls());
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.size(), QSize(1400, 900));
@@ -103,6 +130,82 @@ void TestMainWindow::frameIsFixed() {
     w.showMaximized();
     QTRY_VERIFY(w.isVisible());
     QCOMPARE(w.size(), QSize(1400, 900));
+}
+
+// A screen whose available area cannot hold 1400 x 900 and a frame gets a window that fits it,
+// the pages scrolling inside and every footer control in view; the offscreen platform's own
+// screen (800 x 600) is such a screen.
+void TestMainWindow::smallScreenScrollsThePages_data() {
+    QTest::addColumn<QRect>("available"); // empty: the screen's own available area
+    QTest::addColumn<bool>("scrolls");
+    QTest::newRow("full HD: nothing changes") << QRect(0, 0, 1920, 1040) << false;
+    QTest::newRow("exactly enough") << QRect(0, 0, 1416, 940) << false;
+    QTest::newRow("1366 x 768 laptop, task bar") << QRect(0, 0, 1366, 728) << true;
+    QTest::newRow("too short only") << QRect(0, 0, 1600, 860) << true;
+    QTest::newRow("offscreen platform's screen") << QRect() << true;
+}
+
+void TestMainWindow::smallScreenScrollsThePages() {
+    QFETCH(QRect, available);
+    QFETCH(bool, scrolls);
+    Widget w;
+    // The one-click list walks the parameter fields in the order a search of the window meets
+    // them; moving the pages into scroll areas keeps that order.
+    const auto fieldOrder = [&w] {
+        QStringList names;
+        for (QPlainTextEdit *t : w.findChildren<QPlainTextEdit *>())
+            names.append(t->objectName());
+        return names;
+    };
+    const QStringList orderBefore = fieldOrder();
+    if (available.isNull()) {
+        fixMainWindowFrame(w);
+        available = w.screen()->availableGeometry();
+        QVERIFY(available.width() < 1416 || available.height() < 940);
+    } else {
+        fixMainWindowFrame(w, available);
+    }
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    Ui::Widget *ui = w.form();
+    QCOMPARE(ui->scrolls(), scrolls);
+    const QSize client = scrolls ? available.size() - QSize(16, 40) : QSize(1400, 900);
+    QCOMPARE(w.size(), client.boundedTo(QSize(1400, 900)));
+    QCOMPARE(w.minimumSize(), w.size());
+    QCOMPARE(w.maximumSize(), w.size());
+    // Every page keeps its bindings and its full size, inside a scroll area when scrolling.
+    for (QWidget *page : {ui->Host_tabWidget, ui->Setting_tabWidget, ui->Pack_tabWidget}) {
+        auto *area = qobject_cast<QScrollArea *>(page->parentWidget()->parentWidget());
+        QCOMPARE(area != nullptr, scrolls);
+        if (area)
+            QCOMPARE(page->size(), QSize(1398, 803));
+    }
+    QCOMPARE(ui->readField(2, 57)->parentWidget(), ui->Host_tabWidget);
+    QCOMPARE(fieldOrder(), orderBefore);
+    // The footer's controls and the tab bar stand inside the window (the footer scrolls on
+    // its own only below its narrowest width).
+    // (The form's own footer reaches two pixels past the window's bottom and right edges.)
+    const QRect window = QRect(QPoint(0, 0), w.size()).adjusted(0, 0, 2, 2);
+    auto *footerBar = w.findChild<QScrollArea *>(QStringLiteral("footer_scroll"));
+    for (QWidget *c : std::initializer_list<QWidget *>{
+             ui->one_key_set_btn, ui->one_key_set_muti_batt_btn, ui->statusText_label,
+             ui->devaddrSetText, ui->devaddrSet_btn, ui->com_set_btn, ui->com_open_close_btn}) {
+        QVERIFY2(c->isVisible(), qPrintable(c->objectName()));
+        const QRect at(c->mapTo(&w, QPoint(0, 0)), c->size());
+        if (footerBar)
+            QVERIFY2(at.top() >= footerBar->y() && at.bottom() <= window.bottom(),
+                     qPrintable(c->objectName()));
+        else
+            QVERIFY2(window.contains(at), qPrintable(c->objectName()));
+        QVERIFY2(!ui->tabWidget->geometry().intersects(at) ||
+                     at.top() >= ui->tabWidget->y() + ui->tabWidget->height() - 4,
+                 qPrintable(c->objectName()));
+    }
+    QTabBar *bar = ui->tabWidget->tabBar();
+    for (int i = 0; i < 5; ++i) {
+        const QRect tab(bar->mapTo(&w, bar->tabRect(i).topLeft()), bar->tabRect(i).size());
+        QVERIFY2(window.contains(tab.center()), qPrintable(QString::number(i)));
+    }
 }
 
 void TestMainWindow::startUpState() {
@@ -244,6 +347,287 @@ void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst() {
     const int sent = m_sim->requestCount();
     QTest::qWait(300);
     QCOMPARE(m_sim->requestCount(), sent);
+}
+
+// The status text and colour, and the dimming of the Home page's values, through a controller
+// that answers, falls silent, answers again, and a Disconnect.
+void TestMainWindow::linkHealthOnStatusAndFields() {
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QLabel *status = w.form()->statusText_label;
+    QWidget *soc = w.findChild<QWidget *>(QStringLiteral("R_Addr2Num17_text"));
+    QVERIFY(soc);
+    const QString green = QStringLiteral("color:green;font-weight: bold;");
+    const QString red = QStringLiteral("color:red;font-weight: bold;");
+
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Refreshing Data"), 5000);
+    QCOMPARE(status->styleSheet(), green);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.pageRefresh()->isDimmed(soc), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().startsWith(QStringLiteral("Values on this page read")),
+                             3000);
+
+    // Silent: three transactions without an answer, then "No answer" in red; the values fade
+    // after three poll cycles without a read.
+    SimFaults silent;
+    silent.silent = true;
+    m_sim->setFaults(silent);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("No answer"), 6000);
+    QCOMPARE(status->styleSheet(), red);
+    QVERIFY(noAnswerStreak.load() >= Battert_Stack_Thread::kNoAnswerTransactions);
+    QTRY_VERIFY_WITH_TIMEOUT(w.pageRefresh()->isDimmed(soc), 5000);
+    QVERIFY(!blockIsLive(2, mirrorClockMs()));
+
+    // It answers again: healthy at the next read, live at the next page pass.
+    m_sim->setFaults(SimFaults{});
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Refreshing Data"), 5000);
+    QCOMPARE(status->styleSheet(), green);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.pageRefresh()->isDimmed(soc), 3000);
+
+    // Disconnected: said in amber, and nothing on screen is live any more.
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Disconnected"), 3000);
+    QVERIFY(status->styleSheet().contains(QStringLiteral("#d98200")));
+    QTRY_VERIFY_WITH_TIMEOUT(w.pageRefresh()->isDimmed(soc), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().startsWith(QStringLiteral("Not live")), 3000);
+}
+
+void TestMainWindow::openFailureTellsWhy_data() {
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such device") << false << QStringLiteral("No such port");
+    QTest::newRow("held by another program") << true
+                                             << QStringLiteral("port in use by another program");
+}
+
+void TestMainWindow::openFailureTellsWhy() {
+    QFETCH(bool, held);
+    QFETCH(QString, reason);
+    // Another holder of the port: a port object of its own, with the lock file every
+    // well-behaved serial program takes.
+    QSerialPort holder(m_sim->slavePath());
+    if (held)
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    Widget w;
+    w.show();
+    useSerialLine(held ? m_sim->slavePath() : QStringLiteral("/dev/vaduz-no-such-port"));
+    deviceAddr = 1;
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QLabel *status = w.form()->statusText_label;
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Serial open failed"), 5000);
+    QCOMPARE(status->styleSheet(), QStringLiteral("color:red;font-weight: bold;"));
+    QTRY_VERIFY2_WITH_TIMEOUT(status->toolTip().contains(reason), qPrintable(status->toolTip()),
+                              3000);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Disconnected"), 3000);
+}
+
+// The monitor shows each request and answer decoded, records only while shown, and keeps its
+// ring bounded.
+void TestMainWindow::linkMonitorShowsTheTraffic() {
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QVERIFY(!linkMonitor().enabled());
+    LinkMonitorWindow *monitor = w.showLinkMonitor();
+    QVERIFY(linkMonitor().enabled());
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    const auto shown = [monitor] { return monitor->view()->toPlainText(); };
+    QTRY_VERIFY_WITH_TIMEOUT(shown().contains(QStringLiteral("addr 1 answer to block 2: 100 "
+                                                             "registers")),
+                             5000);
+    QVERIFY(shown().contains(QStringLiteral("TX  addr 1 read block 2, 100 registers  | 01 04 00 "
+                                            "02 00 64 50 21")));
+    QVERIFY(shown().contains(QStringLiteral("read block 2: answered in")));
+    QVERIFY(monitor->countersText().contains(QStringLiteral("No answer 0")));
+
+    SimFaults silent;
+    silent.silent = true;
+    m_sim->setFaults(silent);
+    QTRY_VERIFY_WITH_TIMEOUT(shown().contains(QStringLiteral("read block 2: no answer")), 5000);
+    m_sim->setFaults(SimFaults{});
+
+    const QString path = QDir::temp().filePath(QStringLiteral("vaduz-monitor-test.txt"));
+    QString error;
+    QVERIFY2(monitor->saveTo(path, &error), qPrintable(error));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().contains("addr 1 read block 2, 100 registers"));
+    saved.remove();
+
+    monitor->close();
+    QVERIFY(!linkMonitor().enabled());
+    const int held = linkMonitor().size();
+    QTest::qWait(1200);
+    QCOMPARE(linkMonitor().size(), held);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+
+    // A long run: the ring keeps its bound and the newest events.
+    linkMonitor().setEnabled(true);
+    for (int i = 0; i < 2 * LinkMonitorLog::kCapacity + 7; ++i) {
+        MonitorEvent e;
+        e.text = QString::number(i);
+        linkMonitor().record(e);
+    }
+    QCOMPARE(linkMonitor().size(), LinkMonitorLog::kCapacity);
+    quint64 seq = 0;
+    const QVector<MonitorEvent> all = linkMonitor().takeSince(&seq);
+    QCOMPARE(all.size(), LinkMonitorLog::kCapacity);
+    QCOMPARE(all.last().text, QString::number(2 * LinkMonitorLog::kCapacity + 6));
+    QVERIFY(linkMonitor().takeSince(&seq).isEmpty());
+    linkMonitor().setEnabled(false);
+    linkMonitor().clear();
+}
+
+namespace {
+// A recorded CSV file as rows of cells (none of the recorded texts holds a comma or a quote).
+QList<QStringList> readCsv(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray all = f.readAll();
+    if (all.startsWith("\xEF\xBB\xBF"))
+        all.remove(0, 3);
+    QList<QStringList> rows;
+    for (const QString &line : QString::fromUtf8(all).split(QStringLiteral("\r\n")))
+        if (!line.isEmpty())
+            rows << line.split(QLatin1Char(','));
+    return rows;
+}
+} // namespace
+
+// Against the simulated controller: a file per page shown, its header, a row per pass whose
+// values were read, equal to the fields on screen; the Pack page a row per pack.
+void TestMainWindow::recordingWritesFreshPasses() {
+    QTemporaryDir dir;
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    m_sim->setFrozen(true);
+    QString error;
+    QVERIFY2(w.startRecording(dir.filePath(QStringLiteral("run")), &error), qPrintable(error));
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    PageRecorder *rec = w.recorder();
+    QTRY_VERIFY_WITH_TIMEOUT(rec->rowsWritten(0) >= 3, 8000);
+
+    const QList<QStringList> home = readCsv(rec->fileFor(0));
+    QVERIFY(rec->fileFor(0).endsWith(QStringLiteral("_Home.csv")));
+    QCOMPARE(home.first(), PageRecorder::header(&w, 0));
+    QVERIFY(home.first().contains(QStringLiteral("SOC (%)")));
+    QCOMPARE(home.size(), rec->rowsWritten(0) + 1);
+    const int soc = home.first().indexOf(QStringLiteral("SOC (%)"));
+    const QStringList last = home.last();
+    QCOMPARE(last.size(), home.first().size());
+    QVERIFY(QDateTime::fromString(last.first(), Qt::ISODateWithMs).isValid());
+    QVERIFY(last.first().contains(QLatin1Char('.')));
+    QCOMPARE(last.at(soc),
+             w.findChild<QPlainTextEdit *>(QStringLiteral("R_Addr2Num1_text"))->toPlainText());
+
+    // The trend window plots the recording: its SOC column, sample for sample.
+    TrendModel fromFile;
+    QVERIFY2(fromFile.loadCsv(rec->fileFor(0), &error), qPrintable(error));
+    QCOMPARE(fromFile.size(), home.size() - 1);
+    QCOMPARE(fromFile.value(QStringLiteral("SOC (%)"), fromFile.size() - 1),
+             TrendModel::leadingNumber(last.at(soc)));
+
+    // The Pack page: its own file, one row per pack, labelled.
+    w.form()->tabWidget->setCurrentIndex(4);
+    QTRY_VERIFY_WITH_TIMEOUT(rec->rowsWritten(4) >= 2 * kPackCount, 10000);
+    const QList<QStringList> pack = readCsv(rec->fileFor(4));
+    QCOMPARE(pack.first().mid(0, 2), (QStringList{QStringLiteral("Time"), QStringLiteral("Pack")}));
+    QCOMPARE(pack.size() - 1, rec->rowsWritten(4));
+    auto *table = w.form()->PACK_tableWidget;
+    QCOMPARE(pack.at(1).at(1), table->verticalHeaderItem(0)
+                                   ? table->verticalHeaderItem(0)->text()
+                                   : QStringLiteral("1"));
+
+    // Disconnected, nothing is read: after the pass that takes the last reads, no more rows.
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTest::qWait(1300);
+    const int rows = rec->rowsWritten(4);
+    QTest::qWait(2200);
+    QCOMPARE(rec->rowsWritten(4), rows);
+    w.stopRecording();
+    m_sim->setFrozen(false);
+}
+
+// A disk that fills up: the recording stops with a "tips" box and the file keeps whole rows.
+// Needs a small tmpfs: runs only where this process may mount one.
+void TestMainWindow::recordingStopsOnAFullDisk() {
+    QTemporaryDir base;
+    const QString mountPoint = base.filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(mountPoint));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
+                                          QStringLiteral("-o"), QStringLiteral("size=4k"),
+                                          QStringLiteral("tmpfs"), mountPoint});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        QSKIP("no permission to mount a small tmpfs");
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {path}); }
+    } unmount{mountPoint};
+
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QString error;
+    QVERIFY(w.startRecording(mountPoint, &error));
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.recorder()->isRecording(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.findChild<QMessageBox *>(QStringLiteral("recordingStoppedBox")),
+                             2000);
+    QVERIFY(w.findChild<QMessageBox *>(QStringLiteral("recordingStoppedBox"))
+                ->text()
+                .startsWith(QStringLiteral("Recording stopped")));
+    const QDir folder(mountPoint);
+    const QStringList files = folder.entryList({QStringLiteral("*_Home.csv")});
+    QCOMPARE(files.size(), 1);
+    const QList<QStringList> rows = readCsv(folder.filePath(files.first()));
+    QVERIFY(rows.size() >= 2);
+    for (const QStringList &row : rows)
+        QCOMPARE(row.size(), rows.first().size());
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+}
+
+// Trends: samples of the Home page's passes, the time axis over them in local time, a PNG, and
+// a bound of 24 hours.
+void TestMainWindow::trendsFollowTheHomePage() {
+    Widget w;
+    w.show();
+    useSerialLine(m_sim->slavePath());
+    deviceAddr = 1;
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+    TrendModel *model = w.trendModel();
+    QTRY_VERIFY_WITH_TIMEOUT(model->size() >= 3, 8000);
+    TrendWindow *trends = w.showTrends();
+    trends->replot();
+    QCOMPARE(trends->timeAxis()->min(), QDateTime::fromMSecsSinceEpoch(model->firstTime()));
+    QCOMPARE(trends->timeAxis()->max(), QDateTime::fromMSecsSinceEpoch(model->lastTime()));
+    QCOMPARE(trends->chart()->series().size(), TrendModel::defaultFields().size());
+    const QString socShown =
+        w.findChild<QPlainTextEdit *>(QStringLiteral("R_Addr2Num1_text"))->toPlainText();
+    QTRY_COMPARE_WITH_TIMEOUT(model->value(QStringLiteral("R_Addr2Num1_text"), model->size() - 1),
+                              TrendModel::leadingNumber(socShown), 3000);
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("trends.png"));
+    QVERIFY(trends->savePng(png));
+    QVERIFY(QImage(png).width() > 100);
+    QTest::mouseClick(w.form()->com_open_close_btn, Qt::LeftButton);
+
+    // 25 hours of samples a second apart: the last 24 hours stay.
+    TrendModel day;
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    for (qint64 i = 0; i <= 25 * 3600; ++i)
+        day.addSample(t0 + i * 1000, {{QStringLiteral("R_Addr2Num1_text"), QString::number(i % 101)}});
+    QCOMPARE(day.size(), 24 * 3600 + 1);
+    QCOMPARE(day.lastTime() - day.firstTime(), TrendModel::kSpanMs);
+    QCOMPARE(day.value(QStringLiteral("R_Addr2Num1_text"), day.size() - 1), double(25 * 3600 % 101));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,4 +1,5 @@
 #include "framecodec.h"
+#include "linkmonitor.h"
 #include "receiver.h"
 #include "registermirror.h"
 
@@ -258,6 +259,40 @@ private slots:
         QFETCH(bool, parity);
         QFETCH(float, stopBits);
         QTEST(int(charMicros(baud, dataBits, parity, stopBits)), "micros");
+    }
+
+    // The link monitor's reading of every frame kind the link sends or takes.
+    void monitorDecodes_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<bool>("fromHost");
+        QTest::addColumn<QString>("meaning");
+        const QByteArray answer = withCrc(QByteArray::fromHex("010406") + QByteArray(6, '\0'));
+        QByteArray badCrc = answer;
+        badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x5A);
+        QTest::newRow("read request") << QByteArray::fromHex("010400020064" "5021") << true
+                                      << "addr 1 read block 2, 100 registers";
+        QTest::newRow("read answer") << answer << false << "addr 1 answer to block 7: 3 registers";
+        QTest::newRow("read answer, bad CRC") << badCrc << false
+                                              << "addr 1 answer to block 7: 3 registers, bad CRC";
+        QTest::newRow("write request") << withCrc(QByteArray::fromHex("0110004a0001020007"))
+                                       << true << "addr 1 write register 74, 1 registers";
+        QTest::newRow("write confirmed") << withCrc(QByteArray::fromHex("0110004a0001")) << false
+                                         << "addr 1 write confirmed: register 74, 1 registers";
+        QTest::newRow("exception") << withCrc(QByteArray::fromHex("019002")) << false
+                                   << "addr 1 exception 2 (illegal data address) to function 16";
+        QTest::newRow("unknown exception code") << withCrc(QByteArray::fromHex("078409")) << false
+                                                << "addr 7 exception 9 to function 4";
+        QTest::newRow("other function") << withCrc(QByteArray::fromHex("0103020001")) << false
+                                        << "addr 1 function 3, 7 bytes";
+        QTest::newRow("fragment") << QByteArray::fromHex("0104") << false
+                                  << "2 bytes, too short for a frame";
+    }
+    void monitorDecodes()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(bool, fromHost);
+        QTEST(describeFrame(frame, fromHost, 7), "meaning");
     }
 
     void resetClearsBuffers()

@@ -23,6 +23,9 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QTableWidget>
+
+#include "faultrecordswindow.h"
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -501,6 +504,26 @@ void TestExport::workbook() {
                                 .arg(it.key().second)
                                 .arg(it.value())));
     }
+
+    // The on-screen view of the same records, once the walk has read them all, shows the
+    // workbook's header and rows cell for cell.
+    faultIndex.store(static_cast<uint8_t>(std::min(count, 255)));
+    FaultRecordsWindow view;
+    view.refresh();
+    QTableWidget *table = view.table();
+    const int rows = std::min(count, kFaultRecordSlots);
+    QCOMPARE(table->rowCount(), rows);
+    int column = 0;
+    for (int c = 1; c <= kFaultColumns; ++c) {
+        if (!faultColumnUsed(c))
+            continue;
+        if (count > 0)
+            QCOMPARE(table->horizontalHeaderItem(column)->text(), book.cells.value({1, c}));
+        for (int k = 0; k < rows; ++k)
+            QCOMPARE(table->item(k, column)->text(), book.cells.value({k + 2, c}));
+        ++column;
+    }
+    faultIndex.store(0);
 }
 
 void TestExport::unwritable_data() {

@@ -1,6 +1,6 @@
 // The page artwork: every field an operator reads has a caption drawn beside it, no caption
-// points at a field the form no longer has, and the generator draws every image without
-// having to shorten a caption.
+// points at a field the form no longer has, the generator draws every image for pixel ratios
+// 1 and 2, and a caption that does not fit its space fails the generator (and so the build).
 
 #include "captions.h"
 #include "fieldmap.h"
@@ -19,6 +19,8 @@ private slots:
     void everyReadFieldHasACaption();
     void generatorDrawsEveryImage_data();
     void generatorDrawsEveryImage();
+    void overflowingCaptionFails_data();
+    void overflowingCaptionFails();
 
 private:
     QTemporaryDir m_dir;
@@ -85,12 +87,42 @@ void TestArtwork::generatorDrawsEveryImage() {
         m_generatorLog = p.readAll();
         QVERIFY2(p.exitCode() == 0, m_generatorLog.constData());
         QVERIFY2(!m_generatorLog.contains("does not fit"), m_generatorLog.constData());
-        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 21);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 2 * 21);
         m_generated = true;
     }
     const QImage img(m_dir.filePath(file));
     QVERIFY(!img.isNull());
     QCOMPARE(img.size(), size);
+    const QString atTwo = QString(file).insert(file.lastIndexOf(QLatin1Char('.')), "@2x");
+    const QImage sharp(m_dir.filePath(atTwo));
+    QCOMPARE(sharp.size(), 2 * size);
+}
+
+void TestArtwork::overflowingCaptionFails_data() {
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("fails");
+    // R_Addr2Num16_text stands between two columns of fields: about 200 pixels for its caption.
+    QTest::newRow("a caption that fits") << "R_Addr2Num16_text=Packs in a Rack" << false;
+    QTest::newRow("a caption too long")
+        << "R_Addr2Num16_text=Number of battery packs connected in series in every rack" << true;
+    QTest::newRow("a character the bundled font lacks")
+        << QString::fromUtf8("R_Addr2Num16_text=Temp \xE2\x84\x83") << true;
+}
+
+void TestArtwork::overflowingCaptionFails() {
+    QFETCH(QString, caption);
+    QFETCH(bool, fails);
+    QTemporaryDir dir;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VADUZ_ARTGEN), {QStringLiteral("--caption"), caption, dir.path()});
+    QVERIFY(p.waitForFinished(30000));
+    const QByteArray log = p.readAll();
+    QCOMPARE(p.exitCode() != 0, fails);
+    QCOMPARE(log.contains("R_Addr2Num16_text"), fails);
 }
 
 QTEST_GUILESS_MAIN(TestArtwork)

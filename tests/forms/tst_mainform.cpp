@@ -77,6 +77,8 @@ private slots:
     void artworkPaintsAsAStyleSheetBackground_data();
     void artworkPaintsAsAStyleSheetBackground();
     void onlyTheShownPageHoldsItsArtwork();
+    void noFocusFrameOnUnselectedCells_data();
+    void noFocusFrameOnUnselectedCells();
     void keyboard_data();
     void keyboard();
 
@@ -581,6 +583,11 @@ void TestMainForm::artworkIsEmbedded() {
     QVERIFY2(!pm.isNull(), qPrintable(path));
     QVERIFY(pm.width() >= minSize.width());
     QVERIFY(pm.height() >= minSize.height());
+    // And drawn for pixel ratio 2, the file Qt and the pages pick on a scaled screen.
+    const QString atTwo = ArtworkPage::imageFileFor(path, 2.0);
+    QVERIFY2(atTwo.endsWith(QStringLiteral("@2x") + path.mid(path.lastIndexOf(QLatin1Char('.')))),
+             qPrintable(atTwo));
+    QCOMPARE(QImage(atTwo).size(), 2 * pm.size());
 }
 
 void TestMainForm::artworkPaintsAsAStyleSheetBackground_data() {
@@ -638,6 +645,35 @@ void TestMainForm::onlyTheShownPageHoldsItsArtwork() {
     m_window->hide();
     QVERIFY(!set2->holdsArtwork());
     m_ui->stackedWidget->setCurrentIndex(0);
+    m_ui->tabWidget->setCurrentIndex(0);
+}
+
+void TestMainForm::noFocusFrameOnUnselectedCells_data() {
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<QString>("table");
+    QTest::newRow("alarm grid") << 3 << "Fault_tableWidget";
+    QTest::newRow("pack table") << 4 << "PACK_tableWidget";
+}
+
+// The current cell of a focused table looks like every other unselected cell: a frame on it
+// reads like a marked alarm.
+void TestMainForm::noFocusFrameOnUnselectedCells() {
+    QFETCH(int, tab);
+    QFETCH(QString, table);
+    m_ui->tabWidget->setCurrentIndex(tab);
+    m_window->show();
+    QApplication::setActiveWindow(m_window.get());
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    auto *t = m_window->findChild<QTableWidget *>(table);
+    QVERIFY(t);
+    t->setCurrentCell(1, 1, QItemSelectionModel::NoUpdate);
+    t->clearFocus();
+    const QImage unfocused = t->viewport()->grab().toImage();
+    t->setFocus();
+    QTRY_VERIFY(t->hasFocus());
+    QVERIFY(t->selectedItems().isEmpty());
+    QCOMPARE(t->viewport()->grab().toImage(), unfocused);
+    m_window->hide();
     m_ui->tabWidget->setCurrentIndex(0);
 }
 

@@ -254,10 +254,11 @@ void TestFaultMatrix::faultMatrix_data() {
 
     const QString refreshing = QStringLiteral("Refreshing Data");
     const QString openFailed = QStringLiteral("Serial open failed");
+    const QString noAnswer = QStringLiteral("No answer");
 
     QTest::newRow("silent controller: nothing lands, no write reported")
         << faultsWith([](SimFaults &f) { f.silent = true; }) << int(kLineStays) << kReadsFail
-        << kWriteFails << refreshing;
+        << kWriteFails << noAnswer;
     QTest::newRow("answer 60 ms late, inside the time-out: reads and writes go through")
         << faultsWith([](SimFaults &f) { f.delayMs = 60; }) << int(kLineStays) << kBlockSize
         << kWriteEchoed << refreshing;
@@ -266,7 +267,7 @@ void TestFaultMatrix::faultMatrix_data() {
         << kWriteEchoed << refreshing;
     QTest::newRow("corrupt CRC: nothing lands, no write reported")
         << faultsWith([](SimFaults &f) { f.corruptCrc = true; }) << int(kLineStays) << kReadsFail
-        << kWriteFails << refreshing;
+        << kWriteFails << noAnswer;
     QTest::newRow("stray byte before every answer: skipped, reads and writes go through")
         << faultsWith([](SimFaults &f) { f.strayByte = true; }) << int(kLineStays) << kBlockSize
         << kWriteEchoed << refreshing;
@@ -315,7 +316,7 @@ void TestFaultMatrix::faultMatrix_data() {
                f.echo = true;
                f.silent = true;
            })
-        << int(kLineStays) << kReadsFail << kWriteFails << refreshing;
+        << int(kLineStays) << kReadsFail << kWriteFails << noAnswer;
     QTest::newRow("port closed under a write: no write reported, port reopened")
         << SimFaults{} << int(kHangUpUnderRequest) << kReadsFail << kWriteFails << openFailed;
     QTest::newRow("port gone, then back under another name")

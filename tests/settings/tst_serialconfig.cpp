@@ -2,6 +2,10 @@
 
 #include "registermirror.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <QComboBox>
 #include <QMessageBox>
@@ -86,7 +90,7 @@ private slots:
                                      "stop_bit_label", "check_bit_label", "com_name_cbox",
                                      "data_bit_label", "device_addr_label", "com_name_label",
                                      "data_bit_cbox", "stop_bit_cbox", "check_bit_cbox",
-                                     "baud_label"}));
+                                     "baud_label", "find_devices_btn"}));
     }
 
     void portListFollowsTheCountOnly()
@@ -184,6 +188,52 @@ private slots:
         QCOMPARE(w<QComboBox>("check_bit_cbox")->currentText(), QStringLiteral("Even"));
         // The address field keeps what was last typed.
         QCOMPARE(w<QTextEdit>("device_addr_text")->toPlainText(), QStringLiteral("99"));
+    }
+
+    // What "Setting" stored comes back at the next start; a remembered port that is gone is
+    // shown as gone.
+    void settingsSurviveARestart()
+    {
+        QTemporaryDir home;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
+        enableStoredSettings(true);
+        addExtraPort("/dev/vaduz-test-line", "Serial port");
+        dlg->refreshPortList();
+        w<QComboBox>("com_name_cbox")->setCurrentText("/dev/vaduz-test-line:Serial port");
+        w<QComboBox>("buad_cbox")->setCurrentText("19200");
+        w<QComboBox>("check_bit_cbox")->setCurrentText("Even");
+        w<QTextEdit>("device_addr_text")->setPlainText("17");
+        BoxAnswer seen;
+        pressSetting(&seen);
+        storeExportFolder(home.path());
+
+        // The next run: a new window, nothing configured until the stored settings are applied.
+        setSerialSettings(SerialSettings{});
+        deviceAddr = 0;
+        clearExtraPorts();
+        knownPortCount = 0;
+        delete dlg;
+        dlg = new serialConfig;
+        QVERIFY(applyStoredSettings());
+        const SerialSettings s = serialSettings();
+        QCOMPARE(s.comName, QStringLiteral("/dev/vaduz-test-line:Serial port"));
+        QCOMPARE(s.baudRate, 19200);
+        QCOMPARE(int(s.dataBits), 8);
+        QCOMPARE(int(s.checkBit), 2);
+        QVERIFY(s.comConfigured);
+        QCOMPARE(int(deviceAddr), 17);
+        QCOMPARE(exportFolderToOffer(), home.path());
+
+        dlg->refreshPortList();
+        dlg->showAlreadyComConfig();
+        QCOMPARE(w<QComboBox>("com_name_cbox")->currentText(),
+                 QStringLiteral("/dev/vaduz-test-line:Serial port (not present)"));
+        QCOMPARE(w<QComboBox>("buad_cbox")->currentText(), QStringLiteral("19200"));
+        // Setting again keeps the port's own name.
+        pressSetting(&seen);
+        QCOMPARE(serialSettings().comName, QStringLiteral("/dev/vaduz-test-line:Serial port"));
+        enableStoredSettings(false);
     }
 
     void deviceAddress_data()

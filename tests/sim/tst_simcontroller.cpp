@@ -377,7 +377,7 @@ void TestSimController::commands() {
     QCOMPARE(c.reg(3, 0), int16_t(1000));
     QCOMPARE(c.reg(2, 0), int16_t(3));
     QVERIFY(!c.respond(withCrc(hex("031000510001020001"))).isEmpty());
-    QCOMPARE(c.reg(3, 0), int16_t(3650));
+    QCOMPARE(c.reg(3, 0), int16_t(3550));
     QCOMPARE(c.reg(2, 0), int16_t(1));
     // A command with the value 0 does nothing.
     QVERIFY(!c.respond(withCrc(hex("031000530001020000"))).isEmpty());

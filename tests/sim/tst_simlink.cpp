@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -127,6 +128,8 @@ private slots:
     void lineCollision();
     void lineBursts_data();
     void lineBursts();
+    void lineBaudRate_data();
+    void lineBaudRate();
     void standaloneLineOptions();
 
 private:
@@ -772,6 +775,55 @@ void TestSimLink::lineBursts() {
     QVERIFY2(bursts.size() >= minBursts, qPrintable(text));
     // The median gap, so one late wake-up on a busy machine does not decide.
     QVERIFY2(gaps.at(gaps.size() / 2) >= 0.75 * burstMs, qPrintable(text));
+}
+
+void TestSimLink::lineBaudRate_data() {
+    QTest::addColumn<int>("controllerBaud"); // 0: none set
+    QTest::addColumn<int>("hostBaud");
+    QTest::addColumn<int>("pace");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("no rate set, host at 9600") << 0 << 9600 << 0 << true;
+    QTest::newRow("no rate set, host at 115200") << 0 << 115200 << 0 << true;
+    QTest::newRow("19200 both") << 19200 << 19200 << 0 << true;
+    QTest::newRow("19200 both, paced") << 19200 << 19200 << 19200 << true;
+    QTest::newRow("controller 19200, host 9600") << 19200 << 9600 << 0 << false;
+    QTest::newRow("controller 19200, host 9600, paced") << 19200 << 9600 << 9600 << false;
+    QTest::newRow("controller 9600, host 115200") << 9600 << 115200 << 0 << false;
+}
+
+void TestSimLink::lineBaudRate() {
+    QFETCH(int, controllerBaud);
+    QFETCH(int, hostBaud);
+    QFETCH(int, pace);
+    QFETCH(bool, answered);
+    sim->setBaudRate(controllerBaud);
+    SimFaults f;
+    f.paceBaud = pace;
+    f.echo = true; // the host's own adapter echoes at the host's rate, understood or not
+    sim->setFaults(f);
+    PlainPort port(sim->slavePath());
+    QVERIFY(port.fd >= 0);
+    termios tio{};
+    QCOMPARE(::tcgetattr(port.fd, &tio), 0);
+    const speed_t speed = hostBaud == 9600 ? B9600 : hostBaud == 19200 ? B19200 : B115200;
+    QCOMPARE(::cfsetspeed(&tio, speed), 0);
+    QCOMPARE(::tcsetattr(port.fd, TCSANOW, &tio), 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(port.write(kRead2));
+    Received got;
+    receive(port, clock, got, kRead2.size() + (answered ? kAnswer100 : 0));
+    got.bytes += trailing(port, 300);
+    QCOMPARE(got.bytes.left(kRead2.size()).toHex(' '), kRead2.toHex(' '));
+    QCOMPARE(got.bytes.size(), kRead2.size() + (answered ? kAnswer100 : 0));
+    if (answered)
+        QVERIFY(crcValid(got.bytes.mid(kRead2.size())));
+    // The controller saw the request, or garbage in its place.
+    QTRY_COMPARE_WITH_TIMEOUT(sim->requestCount(), 1, 2000);
+    const SimRequest seen = sim->requests().value(0);
+    QCOMPARE(seen.garbled, !answered);
+    QCOMPARE(seen.frame == kRead2, answered);
 }
 
 void TestSimLink::standaloneLineOptions() {

@@ -1,12 +1,21 @@
-// vaduz-artgen OUTDIR: draws the main form's artwork into OUTDIR (page backgrounds with the
-// captions, units and "Set" faces, the heading strips, the table corners and the tab icons).
+// vaduz-artgen [--caption FIELD=TEXT]... OUTDIR: draws the main form's artwork into OUTDIR (page
+// backgrounds with the captions, units and "Set" faces, the heading strips, the table corners
+// and the tab icons), each image for device pixel ratio 1 and, as "<name>@2x.<ext>", for 2.
 // Captions are placed from the field map, so a field that moves takes its caption along.
+//
+// The pictures depend on nothing of the machine that draws them: the generator sees only the
+// fonts the project carries (resources/fonts), not the system's, and fails when a text does not
+// fit its space or a character is missing from its font. --caption replaces a caption's text
+// (to try a wording without editing the table).
 
+#include "bundledfonts.h"
 #include "captions.h"
 #include "fieldmap.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFont>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
@@ -14,9 +23,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -32,14 +45,52 @@ const QColor kWellEdge(0x3A, 0x3E, 0x47);
 const QSize kTabPageSize(1410, 820);
 const QSize kStackPageSize(1401, 801);
 
-int g_warnings = 0;
+// Texts that did not fit their space or had a character the font lacks.
+int g_errors = 0;
+// Pixel ratio of the images being drawn; errors are reported in the first pass only.
+qreal g_ratio = 1.0;
+// --caption overrides, by field name.
+std::map<std::string, QString> g_captionOverrides;
 
 QFont captionFont(int px, bool bold = false) {
-    QFont f(QStringLiteral("Calibri"));
+    QFont f(bundledCalibriFamily());
     f.setPixelSize(px);
     f.setBold(bold);
     f.setStyleStrategy(QFont::PreferAntialias);
     return f;
+}
+
+void reportError(const QString &message) {
+    if (g_ratio != 1.0)
+        return;
+    std::fprintf(stderr, "vaduz-artgen: %s\n", qPrintable(message));
+    ++g_errors;
+}
+
+// Checks that text, drawn in font, fits width pixels and that the font has every character.
+// what names the text's place for the message.
+bool checkText(const QFont &font, const QString &text, int width, const QString &what) {
+    const QFontMetrics fm(font);
+    bool ok = true;
+    for (const QChar ch : text) {
+        if (!fm.inFont(ch)) {
+            reportError(QStringLiteral("%1: no glyph for U+%2 in %3: %4")
+                            .arg(what)
+                            .arg(ch.unicode(), 4, 16, QLatin1Char('0'))
+                            .arg(font.family(), text));
+            ok = false;
+        }
+    }
+    const int needed = fm.horizontalAdvance(text);
+    if (needed > width) {
+        reportError(QStringLiteral("%1 does not fit (%2 of %3 pixels): %4")
+                        .arg(what)
+                        .arg(needed)
+                        .arg(width)
+                        .arg(text));
+        ok = false;
+    }
+    return ok;
 }
 
 void paintBackdrop(QPainter &p, const QSize &size) {
@@ -68,7 +119,9 @@ void paintWell(QPainter &p, const QRect &r, bool editable) {
     p.drawPath(path);
 }
 
-void paintSetFace(QPainter &p, const QRect &r, const QString &text, int px) {
+void paintSetFace(QPainter &p, const QRect &r, const QString &text, int px, const char *name) {
+    checkText(captionFont(px, true), text, r.width() - 6,
+              QStringLiteral("face of %1").arg(QLatin1String(name)));
     QPainterPath path;
     path.addRoundedRect(QRectF(r).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
     QLinearGradient g(r.topLeft(), r.bottomLeft());
@@ -96,15 +149,19 @@ int leftLimit(const FieldDef &self, const QRect &rect) {
 }
 
 void paintCaption(QPainter &p, const FieldDef &f, const Caption &c) {
+    const QString what = QStringLiteral("caption of %1").arg(QLatin1String(f.name));
     if (!*c.text) {
         // The caption is a label widget; only the unit goes after the field.
+        const QString unit = QString::fromUtf8(c.unit);
+        checkText(captionFont(14), unit, 60, what);
         p.setFont(captionFont(14));
         p.setPen(kMuted);
-        p.drawText(QRect(f.x + f.w + 6, f.y + 1, 60, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                   QString::fromUtf8(c.unit));
+        p.drawText(QRect(f.x + f.w + 6, f.y + 1, 60, 24), Qt::AlignLeft | Qt::AlignVCenter, unit);
         return;
     }
-    QString text = QString::fromUtf8(c.text);
+    const auto overridden = g_captionOverrides.find(f.name);
+    QString text =
+        overridden != g_captionOverrides.end() ? overridden->second : QString::fromUtf8(c.text);
     if (c.unit && *c.unit)
         text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
     const QRect field = f.rect();
@@ -114,13 +171,7 @@ void paintCaption(QPainter &p, const FieldDef &f, const Caption &c) {
     QFont font = captionFont(px);
     while (QFontMetrics(font).horizontalAdvance(text) > right - left && px > 10)
         font = captionFont(--px);
-    QFontMetrics fm(font);
-    if (fm.horizontalAdvance(text) > right - left) {
-        std::fprintf(stderr, "vaduz-artgen: caption of %s does not fit: %s\n", f.name,
-                     qPrintable(text));
-        ++g_warnings;
-        text = fm.elidedText(text, Qt::ElideRight, right - left);
-    }
+    checkText(font, text, right - left, what);
     p.setFont(font);
     p.setPen(kText);
     p.drawText(QRect(left, field.top() + 1, right - left, 24), Qt::AlignRight | Qt::AlignVCenter,
@@ -133,6 +184,11 @@ void paintPageTexts(QPainter &p, FieldPage page) {
         if (t.page != page)
             continue;
         const QString text = QString::fromUtf8(t.text);
+        const QSize pageSize = page == FieldPage::SetPage1 || page == FieldPage::SetPage2
+                                   ? kStackPageSize
+                                   : kTabPageSize;
+        checkText(captionFont(t.style == PageText::Heading ? 17 : 12, true), text,
+                  pageSize.width() - t.x - 10, QStringLiteral("page text"));
         if (t.style == PageText::Heading) {
             QFont f = captionFont(17, true);
             p.setFont(f);
@@ -167,10 +223,10 @@ void paintFields(QPainter &p, FieldPage page) {
             paintWell(p, f.rect(), f.kind == FieldKind::Edit);
             break;
         case FieldKind::Button:
-            paintSetFace(p, f.rect(), QStringLiteral("Set"), 12);
+            paintSetFace(p, f.rect(), QStringLiteral("Set"), 12, f.name);
             break;
         case FieldKind::Command:
-            paintSetFace(p, f.rect(), QString::fromUtf8(commandFace(f.param)), 14);
+            paintSetFace(p, f.rect(), QString::fromUtf8(commandFace(f.param)), 14, f.name);
             break;
         case FieldKind::SetButton:
             break; // a real button with its own face
@@ -189,8 +245,14 @@ void paintPanel(QPainter &p, const QRect &r) {
     p.fillRect(QRect(r.left() + 8, r.top(), 48, 2), kRed);
 }
 
+// Saves as name, or as "<stem>@2x.<ext>" for an image drawn at pixel ratio 2.
 bool save(const QImage &img, const QString &dir, const char *name) {
-    const QString path = dir + QLatin1Char('/') + QLatin1String(name);
+    QString file = QLatin1String(name);
+    if (img.devicePixelRatio() != 1.0) {
+        const int dot = file.lastIndexOf(QLatin1Char('.'));
+        file.insert(dot, QStringLiteral("@%1x").arg(img.devicePixelRatio()));
+    }
+    const QString path = dir + QLatin1Char('/') + file;
     if (!img.save(path, nullptr, 92)) {
         std::fprintf(stderr, "vaduz-artgen: cannot write %s\n", qPrintable(path));
         return false;
@@ -198,10 +260,18 @@ bool save(const QImage &img, const QString &dir, const char *name) {
     return true;
 }
 
+// An image of size logical pixels at the pixel ratio being drawn; painters draw on it in
+// logical pixels.
 QImage newImage(const QSize &size, bool alpha = false) {
-    QImage img(size, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    QImage img(size * g_ratio, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    img.setDevicePixelRatio(g_ratio);
     img.fill(alpha ? Qt::transparent : Qt::black);
     return img;
+}
+
+// The logical rectangle of an image.
+QRect logicalRect(const QImage &img) {
+    return QRect(QPoint(0, 0), img.size() / img.devicePixelRatio());
 }
 
 QImage pageImage(FieldPage page, const QSize &size, const std::vector<QRect> &panels) {
@@ -238,7 +308,7 @@ QImage heading() {
     QLinearGradient g(0, 0, 1006, 0);
     g.setColorAt(0.0, QColor(0x1B, 0x1E, 0x24));
     g.setColorAt(1.0, QColor(0x12, 0x14, 0x18));
-    p.fillRect(img.rect(), g);
+    p.fillRect(logicalRect(img), g);
     // Logo: a red battery outline with a charge bolt.
     p.setPen(QPen(kRed, 3));
     p.setBrush(Qt::NoBrush);
@@ -269,10 +339,10 @@ QImage heading2() {
     QLinearGradient g(0, 0, 496, 0);
     g.setColorAt(0.0, QColor(0x12, 0x14, 0x18));
     g.setColorAt(1.0, kDeepRed);
-    p.fillRect(img.rect(), g);
+    p.fillRect(logicalRect(img), g);
     p.setPen(QColor(255, 255, 255, 200));
     p.setFont(captionFont(11, true));
-    p.drawText(img.rect().adjusted(0, 0, -10, 0), Qt::AlignRight | Qt::AlignVCenter,
+    p.drawText(logicalRect(img).adjusted(0, 0, -10, 0), Qt::AlignRight | Qt::AlignVCenter,
                QStringLiteral("VADUZ V1.2"));
     return img;
 }
@@ -281,11 +351,12 @@ QImage corner(const QSize &size, const char *text) {
     QImage img = newImage(size, true);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(img.rect(), QColor(0x1B, 0x1E, 0x24));
+    p.fillRect(logicalRect(img), QColor(0x1B, 0x1E, 0x24));
     p.fillRect(QRect(0, 0, size.width(), 2), kRed);
     p.setPen(Qt::white);
     p.setFont(captionFont(12, true));
-    p.drawText(img.rect(), Qt::AlignCenter, QString::fromUtf8(text));
+    checkText(p.font(), QString::fromUtf8(text), size.width() - 4, QStringLiteral("table corner"));
+    p.drawText(logicalRect(img), Qt::AlignCenter, QString::fromUtf8(text));
     return img;
 }
 
@@ -376,21 +447,13 @@ QImage tabIcon(Glyph glyph, const char *caption, bool bright) {
     drawGlyph(p, glyph, QRectF(26, 5, 24, 22), ink);
     p.setPen(ink);
     p.setFont(captionFont(11, true));
+    checkText(p.font(), QString::fromLatin1(caption), size.width() - 4, QStringLiteral("tab icon"));
     p.drawText(QRect(0, 29, size.width(), 15), Qt::AlignCenter, QString::fromLatin1(caption));
     return img;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-    QGuiApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: vaduz-artgen OUTDIR\n");
-        return 2;
-    }
-    const QString dir = QString::fromLocal8Bit(argv[1]);
-    QDir().mkpath(dir);
-
+// Every image at the current pixel ratio.
+bool drawAll(const QString &dir) {
     bool ok = true;
     ok &= save(heading(), dir, "BMS_heading.jpg");
     ok &= save(heading2(), dir, "BMS_heading2.png");
@@ -442,7 +505,88 @@ int main(int argc, char **argv) {
         ok &= save(tabIcon(s.glyph, s.caption, true), dir, s.bright);
         ok &= save(tabIcon(s.glyph, s.caption, false), dir, s.deep);
     }
-    if (g_warnings)
-        std::fprintf(stderr, "vaduz-artgen: %d caption(s) shortened\n", g_warnings);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    // Fontconfig is shown an empty configuration: the system's fonts stay out of sight, and
+    // only the bundled ones registered below can draw.
+    QTemporaryDir fontconfigDir;
+    if (!fontconfigDir.isValid()) {
+        std::fprintf(stderr, "vaduz-artgen: no temporary folder\n");
+        return 1;
+    }
+    {
+        QFile conf(fontconfigDir.filePath(QStringLiteral("fonts.conf")));
+        if (!conf.open(QIODevice::WriteOnly))
+            return 1;
+        conf.write(QStringLiteral("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM "
+                                  "\"fonts.dtd\">\n<fontconfig><cachedir>%1</cachedir>"
+                                  "</fontconfig>\n")
+                       .arg(fontconfigDir.filePath(QStringLiteral("cache")))
+                       .toUtf8());
+    }
+    qputenv("FONTCONFIG_FILE",
+            QFile::encodeName(fontconfigDir.filePath(QStringLiteral("fonts.conf"))));
+    qunsetenv("FONTCONFIG_PATH");
+
+    QGuiApplication app(argc, argv);
+    QString dir;
+    const QStringList args = QCoreApplication::arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--caption") && i + 1 < args.size()) {
+            const QString spec = args.at(++i);
+            const int eq = spec.indexOf(QLatin1Char('='));
+            if (eq <= 0) {
+                std::fprintf(stderr, "vaduz-artgen: --caption takes FIELD=TEXT\n");
+                return 2;
+            }
+            g_captionOverrides[spec.left(eq).toStdString()] = spec.mid(eq + 1);
+        } else if (dir.isEmpty()) {
+            dir = a;
+        } else {
+            dir.clear();
+            break;
+        }
+    }
+    if (dir.isEmpty()) {
+        std::fprintf(stderr, "usage: vaduz-artgen [--caption FIELD=TEXT]... OUTDIR\n");
+        return 2;
+    }
+    if (!registerBundledFonts()) {
+        std::fprintf(stderr, "vaduz-artgen: the bundled fonts could not be registered\n");
+        return 1;
+    }
+    for (bool bold : {false, true}) {
+        const QFontInfo info(captionFont(14, bold));
+        if (info.family() != bundledCalibriFamily()) {
+            std::fprintf(stderr, "vaduz-artgen: captions would be drawn in %s, not %s\n",
+                         qPrintable(info.family()), qPrintable(bundledCalibriFamily()));
+            return 1;
+        }
+    }
+    for (const auto &o : g_captionOverrides) {
+        bool known = false;
+        for (int i = 0; i < captionCount() && !known; ++i)
+            known = o.first == captions()[i].field && *captions()[i].text;
+        if (!known) {
+            std::fprintf(stderr, "vaduz-artgen: no caption for %s\n", o.first.c_str());
+            return 2;
+        }
+    }
+    QDir().mkpath(dir);
+
+    bool ok = true;
+    for (const qreal ratio : {1.0, 2.0}) {
+        g_ratio = ratio;
+        ok &= drawAll(dir);
+    }
+    if (g_errors) {
+        std::fprintf(stderr, "vaduz-artgen: %d text(s) do not fit or cannot be drawn\n", g_errors);
+        return 1;
+    }
     return ok ? 0 : 1;
 }

@@ -8,7 +8,7 @@ namespace {
 // clang-format off
 const Caption kCaptions[] = {
     // ---- Home: stack status (block 2) -------------------------------------------------------
-    {"R_Addr2Num0_text", "Host Address", ""},
+    {"R_Addr2Num0_text", "Host ID", ""},
     {"R_Addr2Num1_text", "SOC", "%"},
     {"R_Addr2Num2_text", "SOH", "%"},
     {"R_Addr2Num3_text", "Rack Count", ""},
@@ -26,26 +26,27 @@ const Caption kCaptions[] = {
     {"R_Addr2Num15_text", "Fault Code", ""},
     // Home: configuration (read-back beside parameters 1..23)
     {"R_Addr2Num16_text", "Packs per Rack", ""},
-    {"R_Addr2Num17_text", "Rack Count", ""},
+    // The number of devices (addresses 1..N) "One-click setup muti batt" writes to.
+    {"R_Addr2Num17_text", "Device Count", ""},
     {"R_Addr2Num18_text", "Rated Capacity", "Ah"},
     {"R_Addr2Num19_text", "SOC Upper Limit", "%"},
-    {"R_Addr2Num20_text", "Charge Temp Limit", "\u2103"},
+    {"R_Addr2Num20_text", "Charge Temp Limit", "\u00B0C"},
     {"R_Addr2Num21_text", "SOC Lower Limit", "%"},
     {"R_Addr2Num22_text", "Balancing Diff", "mV"},
     {"R_Addr2Num23_text", "CAN Protocol", ""},
     {"R_Addr2Num24_text", "RS485 Protocol", ""},
     {"R_Addr2Num25_text", "Heartbeat Timeout", "s"},
-    {"R_Addr2Num26_text", "Fan Start Temp", "\u2103"},
-    {"R_Addr2Num27_text", "Fan Hysteresis", "\u2103"},
-    {"R_Addr2Num28_text", "Discharge Temp Limit", "\u2103"},
+    {"R_Addr2Num26_text", "Fan Start Temp", "\u00B0C"},
+    {"R_Addr2Num27_text", "Fan Hysteresis", "\u00B0C"},
+    {"R_Addr2Num28_text", "Discharge Temp Limit", "\u00B0C"},
     {"R_Addr2Num29_text", "Dry Contact Mode", ""},
     // Home: cells, temperatures and energy
     {"R_Addr2Num30_text", "Max Cell", "V/pack-cell"},
     {"R_Addr2Num33_text", "Min Cell", "V/pack-cell"},
-    {"R_Addr2Num36_text", "Max Temp", "\u2103/pack"},
-    {"R_Addr2Num38_text", "Min Temp", "\u2103/pack"},
-    {"R_Addr2Num99_text", "", "\u2103"},
-    {"R_Addr2Num40_text", "Ambient Temp", "\u2103"},
+    {"R_Addr2Num36_text", "Max Temp", "\u00B0C/pack"},
+    {"R_Addr2Num38_text", "Min Temp", "\u00B0C/pack"},
+    {"R_Addr2Num99_text", "", "\u00B0C"},
+    {"R_Addr2Num40_text", "Ambient Temp", "\u00B0C"},
     {"R_Addr2Num41_text", "Total Charge Energy", "kWh"},
     {"R_Addr2Num43_text", "Total Discharge Energy", "kWh"},
     {"R_Addr2Num45_text", "Daily Charge Energy", "kWh"},
@@ -83,8 +84,8 @@ const Caption kCaptions[] = {
     {"R_Addr0Num9_text", "Host Communication", ""},
     {"R_Addr0Num10_text", "Max Cell Voltage", "V/rack-pack-cell"},
     {"R_Addr0Num14_text", "Min Cell Voltage", "V/rack-pack-cell"},
-    {"R_Addr0Num18_text", "Max Temperature", "\u2103/rack-pack"},
-    {"R_Addr0Num21_text", "Min Temperature", "\u2103/rack-pack"},
+    {"R_Addr0Num18_text", "Max Temperature", "\u00B0C/rack-pack"},
+    {"R_Addr0Num21_text", "Min Temperature", "\u00B0C/rack-pack"},
 
     // ---- Settings 1: cell voltage thresholds (block 3) --------------------------------------
     {"R_Addr3Num0_text", "Cell OV Warning", "V"},
@@ -104,7 +105,8 @@ const Caption kCaptions[] = {
     {"R_Addr3Num14_text", "Cell Diff Protection", "V"},
     {"R_Addr3Num15_text", "Cell Diff Delay", "s"},
     // Settings 1: pack voltage, current and temperature (block 4)
-    {"R_Addr4Num0_text", "Protection Delay", "s"},
+    // Parameter 40 stores half the number typed: the value read back counts 2-second steps.
+    {"R_Addr4Num0_text", "Limit Delay", "\u00D72 s"},
     {"R_Addr4Num1_text", "Total OV Warning", "V"},
     {"R_Addr4Num2_text", "Total UV Warning", "V"},
     {"R_Addr4Num3_text", "Total OV Fault", "V"},
@@ -115,14 +117,14 @@ const Caption kCaptions[] = {
     {"R_Addr4Num8_text", "Discharge OC Warning", "A"},
     {"R_Addr4Num9_text", "Charge OC Protection", "A"},
     {"R_Addr4Num10_text", "Discharge OC Protection", "A"},
-    {"R_Addr4Num11_text", "Charge Temp High", "\u2103"},
-    {"R_Addr4Num12_text", "Heater Start Temp", "\u2103"},
+    {"R_Addr4Num11_text", "Charge Temp High", "\u00B0C"},
+    {"R_Addr4Num12_text", "Heater Start Temp", "\u00B0C"},
     {"R_Addr4Num13_text", "Insulation Warning", "M\u03A9"},
-    {"R_Addr4Num14_text", "Charge Temp Low", "\u2103"},
-    {"R_Addr4Num15_text", "Discharge Temp High", "\u2103"},
-    {"R_Addr4Num16_text", "Discharge Temp Low", "\u2103"},
-    {"R_Addr4Num17_text", "Temp Diff Warning", "\u2103"},
-    {"R_Addr4Num18_text", "Temp Diff Protection", "\u2103"},
+    {"R_Addr4Num14_text", "Charge Temp Low", "\u00B0C"},
+    {"R_Addr4Num15_text", "Discharge Temp High", "\u00B0C"},
+    {"R_Addr4Num16_text", "Discharge Temp Low", "\u00B0C"},
+    {"R_Addr4Num17_text", "Temp Diff Warning", "\u00B0C"},
+    {"R_Addr4Num18_text", "Temp Diff Protection", "\u00B0C"},
     // Settings 1: delays and limits (block 5)
     {"R_Addr5Num0_text", "OV Warning Delay", "s"},
     {"R_Addr5Num1_text", "UV Warning Delay", "s"},
@@ -134,8 +136,8 @@ const Caption kCaptions[] = {
     {"R_Addr5Num7_text", "SOC Low Warning", "%"},
     {"R_Addr5Num8_text", "SOC Low Protection", "%"},
     {"R_Addr5Num9_text", "Sleep Delay", "min"},
-    {"R_Addr5Num10_text", "Relay Close Delay", "ms"},
-    {"R_Addr5Num11_text", "Precharge Time", "ms"},
+    {"R_Addr5Num10_text", "Relay Close Retries", ""},
+    {"R_Addr5Num11_text", "Precharge Retries", ""},
     {"R_Addr5Num12_text", "Max Parallel Racks", ""},
     {"R_Addr5Num13_text", "Rack Offline Delay", "s"},
     {"R_Addr5Num14_text", "Reconnect Volt Diff", "V"},
@@ -145,12 +147,12 @@ const Caption kCaptions[] = {
     {"R_Addr86Num1_text", "IMEI", ""},
     {"R_Addr86Num12_text", "Server Port", ""},
     {"R_Addr86Num15_text", "Server Address", ""},
-    {"R_Addr86Num27_text", "Device SN", ""},
+    {"R_Addr86Num27_text", "SN", ""},
     {"R_Addr86Num37_text", "Region Code", ""},
     {"R_Addr86Num40_text", "APN", ""},
 
     // ---- Settings 2: alarm inputs (block 89) ------------------------------------------------
-    {"R_Addr89Num0_text", "Cabinet Temp", "\u2103"},
+    {"R_Addr89Num0_text", "Cabinet Temp", "\u00B0C"},
     {"R_Addr89Num1_text", "Cabinet Humidity", "%"},
     {"R_Addr89Num2_text", "Alarm Config Word", ""},
     {"R_Addr89Num3_text", "Smoke Detector", ""},
@@ -165,35 +167,35 @@ const Caption kCaptions[] = {
     {"R_Addr89Num12_text", "Air Conditioner Comm", ""},
     {"R_Addr89Num13_text", "Cooling Unit Comm", ""},
     // Settings 2: cooling unit (block 90)
-    {"R_Addr90Num0_text", "Ambient Temp", "\u2103"},
-    {"R_Addr90Num1_text", "Ambient Humidity", "%"},
+    {"R_Addr90Num0_text", "Unit Ambient Temp", "\u00B0C"},
+    {"R_Addr90Num1_text", "Unit Ambient Humidity", "%"},
     {"R_Addr90Num2_text", "Compressor", ""},
     {"R_Addr90Num3_text", "Water Pump", ""},
     {"R_Addr90Num4_text", "Cooling Unit", ""},
     {"R_Addr90Num5_text", "Heater", ""},
     {"R_Addr90Num6_text", "Temp Sensor", ""},
-    {"R_Addr90Num7_text", "Cooling Set Point", "\u2103"},
-    {"R_Addr90Num8_text", "Heating Set Point", "\u2103"},
+    {"R_Addr90Num7_text", "Cooling Set Point", "\u00B0C"},
+    {"R_Addr90Num8_text", "Heating Set Point", "\u00B0C"},
     {"R_Addr90Num9_text", "Unit Control", ""},
     // Settings 2: thermal management (block 88)
     {"R_Addr88Num0_text", "Thermal Control", ""},
     {"R_Addr88Num1_text", "Work Mode", ""},
     {"R_Addr88Num2_text", "Control Point", ""},
-    {"R_Addr88Num3_text", "Cooling Start Temp", "\u2103"},
-    {"R_Addr88Num4_text", "Cooling Stop Temp", "\u2103"},
-    {"R_Addr88Num5_text", "Heating Start Temp", "\u2103"},
-    {"R_Addr88Num6_text", "Heating Stop Temp", "\u2103"},
-    {"R_Addr88Num9_text", "Self-Circ. Start Diff", "\u2103"},
-    {"R_Addr88Num10_text", "Self-Circ. Stop Diff", "\u2103"},
-    {"R_Addr88Num11_text", "Cooling Target", "\u2103"},
-    {"R_Addr88Num12_text", "Heating Target", "\u2103"},
+    {"R_Addr88Num3_text", "Cooling Start Temp", "\u00B0C"},
+    {"R_Addr88Num4_text", "Cooling Stop Temp", "\u00B0C"},
+    {"R_Addr88Num5_text", "Heating Start Temp", "\u00B0C"},
+    {"R_Addr88Num6_text", "Heating Stop Temp", "\u00B0C"},
+    {"R_Addr88Num9_text", "Self-Circ. Start Diff", "\u00B0C"},
+    {"R_Addr88Num10_text", "Self-Circ. Stop Diff", "\u00B0C"},
+    {"R_Addr88Num11_text", "Cooling Target", "\u00B0C"},
+    {"R_Addr88Num12_text", "Heating Target", "\u00B0C"},
     {"R_Addr88Num15_text", "Unit Address", ""},
     {"R_Addr88Num16_text", "Unit Baud Rate", ""},
     {"R_Addr88Num17_text", "Unit Mode | State", ""},
-    {"R_Addr88Num20_text", "Supply Water Temp", "\u2103"},
-    {"R_Addr88Num21_text", "Return Water Temp", "\u2103"},
-    {"R_Addr88Num22_text", "Outdoor Temp", "\u2103"},
-    {"R_Addr88Num24_text", "Cabinet Temp", "\u2103"},
+    {"R_Addr88Num20_text", "Supply Water Temp", "\u00B0C"},
+    {"R_Addr88Num21_text", "Return Water Temp", "\u00B0C"},
+    {"R_Addr88Num22_text", "Outdoor Temp", "\u00B0C"},
+    {"R_Addr88Num24_text", "Return Air Temp", "\u00B0C"},
     {"R_Addr88Num26_text", "Compressor Speed", "rpm"},
     {"R_Addr88Num27_text", "Fan Speed", "rpm"},
     {"R_Addr88Num28_text", "Pump Speed", "rpm"},
@@ -266,6 +268,21 @@ const Caption *captions() {
 int captionCount() {
     return int(sizeof(kCaptions) / sizeof(kCaptions[0]));
 }
+QString captionWithUnit(const char *field) {
+    for (int i = 0; i < captionCount(); ++i) {
+        const Caption &c = captions()[i];
+        if (qstrcmp(c.field, field) != 0)
+            continue;
+        QString text = QString::fromUtf8(c.text);
+        if (text.isEmpty())
+            text = QString::fromLatin1(field);
+        if (c.unit && *c.unit)
+            text += QStringLiteral(" (%1)").arg(QString::fromUtf8(c.unit));
+        return text;
+    }
+    return QString::fromLatin1(field);
+}
+
 const PageText *pageTexts() {
     return kPageTexts;
 }

@@ -13,6 +13,9 @@ struct Caption {
 // One caption per display field and per parameter row (keyed by the row's read field).
 const Caption *captions();
 int captionCount();
+// "Total Voltage (V)": the field's caption with its unit, as a column header; the field's own
+// name where it has no caption.
+QString captionWithUnit(const char *field);
 
 // Free texts on a page: section titles and column heads.
 struct PageText {

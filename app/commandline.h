@@ -1,0 +1,27 @@
+#pragma once
+// The program's command line: what to do (run the window, print the usage or the version, or
+// refuse) and the options that shape the run. Parsed before any window system is touched, so
+// --help and --version work without a display; Qt's own options (-platform, -style, ...) are
+// passed on to the application untouched.
+
+#include <QString>
+#include <QStringList>
+
+struct CommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    QString text;          // Help: the usage; Version: the version line; Error: message + usage
+    QStringList qtArgs;    // the program name and Qt's own options, for QApplication
+    bool simulator = false;
+    QStringList ports;     // --port, in order; the last one is the one to use
+    int baud = 0;          // 0: not given
+    int address = 0;       // 0: not given
+    bool connect = false;
+    bool verbose = false;
+    QString recordFolder;  // --record: record the pages shown into this folder from the start
+};
+
+CommandLine parseCommandLine(const QStringList &args);
+
+// "vaduz 1.2.0"
+QString versionLine();

@@ -1,0 +1,44 @@
+#include "bundledfonts.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QStringList>
+
+// The fonts live in this static library; its resources are registered by hand.
+static void initFontResources() {
+    Q_INIT_RESOURCE(fonts);
+}
+
+namespace {
+
+const char *const kFontFiles[] = {
+    ":/fonts/Carlito-Regular.ttf",
+    ":/fonts/Carlito-Bold.ttf",
+    ":/fonts/LiberationSans-Regular.ttf",
+    ":/fonts/LiberationSans-Bold.ttf",
+};
+
+} // namespace
+
+QString bundledCalibriFamily() {
+    return QStringLiteral("Carlito");
+}
+
+QString bundledArialFamily() {
+    return QStringLiteral("Liberation Sans");
+}
+
+bool registerBundledFonts() {
+    static int registered = -1;
+    if (registered >= 0)
+        return registered == 1;
+    initFontResources();
+    bool ok = true;
+    for (const char *file : kFontFiles)
+        ok &= QFontDatabase::addApplicationFont(QLatin1String(file)) >= 0;
+    // A family that is installed keeps precedence; the substitute is used only without it.
+    QFont::insertSubstitution(QStringLiteral("Calibri"), bundledCalibriFamily());
+    QFont::insertSubstitution(QStringLiteral("Arial"), bundledArialFamily());
+    registered = ok ? 1 : 0;
+    return ok;
+}

@@ -1,0 +1,64 @@
+#pragma once
+// Recording: each page on screen writes its values, as shown, into a CSV file of its own in the
+// folder the operator picked ("<start time>_<page>.csv", made when the page first records). A
+// row per page pass whose values were read since the previous row: the local time (ISO 8601 with
+// milliseconds), then every field of the page under its caption and unit; the table pages (Data,
+// Pack) write one row per table row, labelled. Rows are flushed as written; a write that fails
+// stops the recording and keeps what was written.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <cstdint>
+#include <memory>
+
+class QFile;
+class QPlainTextEdit;
+class QWidget;
+
+class PageRecorder {
+public:
+    PageRecorder();
+    ~PageRecorder();
+
+    // Starts recording into folder (made if missing); false with the reason in *error.
+    bool start(const QString &folder, QString *error);
+    void stop();
+    bool isRecording() const { return m_recording; }
+    QString folder() const { return m_folder; }
+    QDateTime startedAt() const { return m_startedAt; }
+
+    // After a page pass of tab (0 Home .. 4 Pack) on window: writes the page's row(s) when its
+    // values were read since its previous row. Returns false, stops and gives the reason in
+    // *error when the file cannot be made or written.
+    bool recordPass(QWidget *window, int tab, QString *error);
+
+    // The file tab records into (empty until it has recorded).
+    QString fileFor(int tab) const;
+    // Rows written so far into tab's file (table pages: one per table row).
+    int rowsWritten(int tab) const;
+
+    // The page's header and current row(s) as shown (exposed for tests and benchmarks).
+    static QStringList header(QWidget *window, int tab);
+    QList<QStringList> rows(QWidget *window, int tab);
+
+private:
+    struct PageFile;
+    bool fresh(int tab);
+    bool writeLine(PageFile &file, const QStringList &cells, QString *error);
+
+    bool m_recording = false;
+    QString m_folder;
+    QDateTime m_startedAt;
+    std::unique_ptr<PageFile> m_files[5];
+    uint32_t m_seen[5][16] = {};
+    // The page's value fields, found once per window.
+    QWidget *m_boundWindow = nullptr;
+    QVector<QPlainTextEdit *> m_fields[5];
+    bool m_bound[5] = {};
+};
+
+// One CSV line (RFC 4180 quoting, no line end).
+QString csvLine(const QStringList &cells);

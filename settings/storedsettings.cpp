@@ -1,0 +1,93 @@
+#include "storedsettings.h"
+
+#include "registermirror.h"
+
+#include <QDir>
+#include <QSettings>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> g_enabled{false};
+
+QSettings store() {
+    return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Vaduz"));
+}
+
+} // namespace
+
+void enableStoredSettings(bool on) {
+    g_enabled.store(on);
+}
+
+bool storedSettingsEnabled() {
+    return g_enabled.load();
+}
+
+StoredSettings loadStoredSettings() {
+    StoredSettings out;
+    if (!storedSettingsEnabled())
+        return out;
+    QSettings s = store();
+    s.beginGroup(QStringLiteral("serial"));
+    const QString port = s.value(QStringLiteral("port")).toString();
+    const int baud = s.value(QStringLiteral("baud"), 9600).toInt();
+    const int dataBits = s.value(QStringLiteral("dataBits"), 8).toInt();
+    const double stopBits = s.value(QStringLiteral("stopBits"), 1.0).toDouble();
+    const int parity = s.value(QStringLiteral("parity"), 0).toInt();
+    const int addr = s.value(QStringLiteral("address"), 0).toInt();
+    s.endGroup();
+    // Only what the settings window itself could have stored is taken.
+    if (!port.isEmpty()) {
+        out.serial.comName = port;
+        out.serial.baudRate = baud;
+        out.serial.dataBits = static_cast<uint8_t>(dataBits >= 5 && dataBits <= 8 ? dataBits : 8);
+        out.serial.stopBits = stopBits == 1.5 ? 1.5f : stopBits == 2.0 ? 2.0f : 1.0f;
+        out.serial.checkBit = static_cast<uint8_t>(parity >= 0 && parity <= 2 ? parity : 0);
+        out.serial.comConfigured = baud > 0;
+    }
+    if (addr >= 1 && addr <= 247)
+        out.deviceAddr = static_cast<uint8_t>(addr);
+    out.exportFolder = s.value(QStringLiteral("export/folder")).toString();
+    return out;
+}
+
+bool applyStoredSettings() {
+    const StoredSettings stored = loadStoredSettings();
+    if (stored.deviceAddr != 0)
+        deviceAddr.store(stored.deviceAddr);
+    if (!stored.serial.comConfigured)
+        return stored.deviceAddr != 0;
+    setSerialSettings(stored.serial);
+    return true;
+}
+
+void storeSerialSettings(const SerialSettings &settings, uint8_t deviceAddress) {
+    if (!storedSettingsEnabled())
+        return;
+    QSettings s = store();
+    s.beginGroup(QStringLiteral("serial"));
+    s.setValue(QStringLiteral("port"), settings.comName);
+    s.setValue(QStringLiteral("baud"), settings.baudRate);
+    s.setValue(QStringLiteral("dataBits"), settings.dataBits);
+    s.setValue(QStringLiteral("stopBits"), static_cast<double>(settings.stopBits));
+    s.setValue(QStringLiteral("parity"), settings.checkBit);
+    s.setValue(QStringLiteral("address"), deviceAddress);
+    s.endGroup();
+}
+
+void storeDeviceAddress(uint8_t deviceAddress) {
+    if (storedSettingsEnabled())
+        store().setValue(QStringLiteral("serial/address"), deviceAddress);
+}
+
+void storeExportFolder(const QString &folder) {
+    if (storedSettingsEnabled())
+        store().setValue(QStringLiteral("export/folder"), folder);
+}
+
+QString exportFolderToOffer() {
+    const QString folder = loadStoredSettings().exportFolder;
+    return !folder.isEmpty() && QDir(folder).exists() ? folder : QStringLiteral(".");
+}

@@ -1,0 +1,31 @@
+#pragma once
+// Settings kept between runs (QSettings, per user): the serial line, the device address and
+// the folder the fault log was last exported to. Only the program turns the store on; tests
+// that build windows leave the operator's settings alone unless they point the store at a
+// temporary location first.
+
+#include "serialsettings.h"
+
+#include <QString>
+
+#include <cstdint>
+
+void enableStoredSettings(bool on);
+bool storedSettingsEnabled();
+
+struct StoredSettings {
+    SerialSettings serial; // comConfigured is set when a port was stored
+    uint8_t deviceAddr = 0; // 0 when none was stored
+    QString exportFolder;
+};
+StoredSettings loadStoredSettings();
+
+// Puts the stored serial settings into the record and the stored address into deviceAddr;
+// false (nothing changed) when nothing was stored or the store is off.
+bool applyStoredSettings();
+
+void storeSerialSettings(const SerialSettings &settings, uint8_t deviceAddress);
+void storeDeviceAddress(uint8_t deviceAddress);
+void storeExportFolder(const QString &folder);
+// The folder to offer for an export: the last one used, "." when none.
+QString exportFolderToOffer();
