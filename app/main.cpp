@@ -9,6 +9,7 @@
 
 #include "bundledfonts.h"
 #include "commandline.h"
+#include "platform.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "scancommand.h"
@@ -19,48 +20,16 @@
 #include <QApplication>
 #include <QFont>
 #include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QtGlobal>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
-#include <sys/socket.h>
-#include <unistd.h>
-
 Q_LOGGING_CATEGORY(lcApp, "vaduz.app", QtInfoMsg)
 
 namespace {
-
-// Self-pipe: the handler only writes a byte; the event loop reads it and quits.
-int g_signalFds[2] = {-1, -1};
-
-void onTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(g_signalFds[0], &byte, 1);
-}
-
-std::unique_ptr<QSocketNotifier> quitOnTerminationSignals(QCoreApplication *app) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalFds) != 0)
-        return nullptr;
-    auto notifier = std::make_unique<QSocketNotifier>(g_signalFds[1], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, app, [app] {
-        char byte;
-        [[maybe_unused]] const auto n = ::read(g_signalFds[1], &byte, 1);
-        qCInfo(lcApp) << "Termination signal: closing";
-        app->quit();
-    });
-    struct sigaction sa = {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(sig, &sa, nullptr);
-    return notifier;
-}
 
 // Puts the port, line and address asked for on the command line into the settings record,
 // over what was remembered; the line settings not given keep their remembered values, or take
@@ -135,9 +104,12 @@ int main(int argc, char *argv[]) {
     auto app = std::make_unique<QApplication>(qtArgc, qtArgv.data());
     registerBundledFonts();
 
+#ifdef VADUZ_HAVE_PTY
     std::unique_ptr<PtySimulator> simulator;
+#endif
     QString simulatorEntry;
     if (cl.simulator) {
+#ifdef VADUZ_HAVE_PTY
         simulator = std::make_unique<PtySimulator>();
         if (simulator->start()) {
             addExtraPort(simulator->slavePath(), QStringLiteral("Simulated controller"), true);
@@ -146,6 +118,10 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "vaduz: the simulated controller could not be started\n");
             simulator.reset();
         }
+#else
+        std::fprintf(stderr, "vaduz: --simulator is not available here: the simulated controller "
+                             "needs pseudo-terminals, which this system does not have\n");
+#endif
     }
     for (const QString &path : cl.ports)
         addExtraPort(path, QStringLiteral("Serial port"));
@@ -186,9 +162,11 @@ int main(int argc, char *argv[]) {
     }
     qCInfo(lcApp) << "Main window closed";
     // The window (and with it the link worker) is gone; the controller can stop now.
+#ifdef VADUZ_HAVE_PTY
     if (simulator)
         simulator->stop();
     simulator.reset();
+#endif
     signalNotifier.reset();
     app.reset();
     font.reset();

@@ -1,5 +1,7 @@
 #include "sheetwriter.h"
 
+#include "platform.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,9 +13,6 @@
 #include <cstdio>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
@@ -62,14 +61,8 @@ bool looksComplete(const QString &file, QString *reason) {
         *reason = QStringLiteral("the written file is incomplete");
         return false;
     }
-#ifdef Q_OS_UNIX
     // The rename must not publish a file whose data is still only in the page cache.
-    if (::fsync(f.handle()) != 0) {
-        *reason = systemError(errno);
-        return false;
-    }
-#endif
-    return true;
+    return syncFileToDisk(f, reason);
 }
 
 } // namespace

@@ -1,21 +1,45 @@
-# Shared by scripts/run, scripts/test and scripts/sanitize: the Debian packages the build, the
-# tests and the window need, installed only when missing.
+# Shared by the scripts: the Debian packages the build, the tests and the window need, installed
+# only when missing, and the build itself.
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
-PACKAGES=(
-    build-essential cmake pkg-config ccache
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5charts5-dev
+# VADUZ_QT=6 builds against Qt 6 (into build-qt6/ etc.); Qt 5 otherwise.
+VADUZ_QT="${VADUZ_QT:-5}"
+if [ "$VADUZ_QT" = 6 ]; then
+    # Qt 6 Charts' CMake package needs Qt 6 OpenGL's, which qt6-charts-dev does not pull in.
+    QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev)
+    QT_CMAKE_ARGS=(-DVADUZ_QT6=ON)
+    QT_DIR_SUFFIX=-qt6
+else
+    QT_PACKAGES=(qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5charts5-dev)
+    QT_CMAKE_ARGS=()
+    QT_DIR_SUFFIX=
+fi
+
+# What building the program needs (the page artwork is drawn at build time, with the fonts).
+BUILD_PACKAGES=(
+    build-essential cmake ccache
+    "${QT_PACKAGES[@]}"
     libxlsxwriter-dev zlib1g-dev
-    libmodbus-dev
-    python3 python3-openpyxl
     fonts-crosextra-carlito fonts-liberation2
+)
+# What the tests, the benchmarks and the window's pictures need besides.
+PACKAGES=(
+    "${BUILD_PACKAGES[@]}"
+    pkg-config libmodbus-dev
+    python3 python3-openpyxl
+    desktop-file-utils appstream
     xvfb xauth xdotool imagemagick
 )
 
+# install_missing [package...]: PACKAGES and the ones named.
 install_missing() {
+    install_these "${PACKAGES[@]}" "$@"
+}
+
+install_these() {
     local missing=()
-    for pkg in "${PACKAGES[@]}" "$@"; do
+    for pkg in "$@"; do
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$pkg")
     done
@@ -28,10 +52,15 @@ install_missing() {
     $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build <build dir> [extra cmake args...]
+# ccache may reuse objects between build folders of the same configuration (build/ and
+# build-package/ compile the program alike): paths are hashed relative to the project.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+
+# configure_and_build <build dir> [extra cmake args...] (with the Qt chosen by VADUZ_QT)
 configure_and_build() {
     local dir="$1"
     shift
-    cmake -S "$ROOT" -B "$dir" "$@"
+    cmake -S "$ROOT" -B "$dir" "${QT_CMAKE_ARGS[@]}" "$@"
     cmake --build "$dir" -j"$(nproc)"
 }

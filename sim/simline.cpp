@@ -89,7 +89,7 @@ void SimLine::sendAnswer(const QByteArray &answer, Clock::time_point from, int p
         t += ct;
         bytes.push_back({t, randomByte(), id, 0, false, false});
     }
-    const int count = std::min(std::max(1, pieces), answer.size());
+    const int count = int(std::min<qsizetype>(std::max(1, pieces), answer.size()));
     const int size = answer.size() / count;
     for (int i = 0; i < count; ++i) {
         const int begin = i * size;

@@ -72,7 +72,7 @@ int main(int argc, char **argv) {
     long frames = 0;
     t.restart();
     for (int pos = 0; pos < stream.size(); pos += 5) {
-        const int n = std::min(5, stream.size() - pos);
+        const int n = int(std::min<qsizetype>(5, stream.size() - pos));
         frames +=
             framer.feed(reinterpret_cast<const uint8_t *>(stream.constData()) + pos, n, now).size();
     }
