@@ -538,13 +538,13 @@ int main(int argc, char **argv) {
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args.at(i);
         if (a == QLatin1String("--caption") && i + 1 < args.size()) {
-            const QString spec = args.at(++i);
-            const int eq = spec.indexOf(QLatin1Char('='));
+            const QString assignment = args.at(++i);
+            const int eq = assignment.indexOf(QLatin1Char('='));
             if (eq <= 0) {
                 std::fprintf(stderr, "vaduz-artgen: --caption takes FIELD=TEXT\n");
                 return 2;
             }
-            g_captionOverrides[spec.left(eq).toStdString()] = spec.mid(eq + 1);
+            g_captionOverrides[assignment.left(eq).toStdString()] = assignment.mid(eq + 1);
         } else if (dir.isEmpty()) {
             dir = a;
         } else {
