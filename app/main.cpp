@@ -153,6 +153,7 @@ int main(int argc, char *argv[]) {
                 w.form()->com_open_close_btn->click();
             }
         }
+        w.recorder()->setFormat(cl.recordFormat);
         if (!cl.recordFolder.isEmpty()) {
             QString error;
             if (!w.startRecording(cl.recordFolder, &error))

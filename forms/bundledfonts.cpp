@@ -16,6 +16,7 @@ const char *const kFontFiles[] = {
     ":/fonts/Carlito-Bold.ttf",
     ":/fonts/LiberationSans-Regular.ttf",
     ":/fonts/LiberationSans-Bold.ttf",
+    ":/fonts/VaduzFallback-Regular.otf",
 };
 
 } // namespace
@@ -28,6 +29,10 @@ QString bundledArialFamily() {
     return QStringLiteral("Liberation Sans");
 }
 
+QString bundledFallbackFamily() {
+    return QStringLiteral("Vaduz Fallback");
+}
+
 bool registerBundledFonts() {
     static int registered = -1;
     if (registered >= 0)
@@ -37,8 +42,14 @@ bool registerBundledFonts() {
     for (const char *file : kFontFiles)
         ok &= QFontDatabase::addApplicationFont(QLatin1String(file)) >= 0;
     // A family that is installed keeps precedence; the substitute is used only without it.
-    QFont::insertSubstitution(QStringLiteral("Calibri"), bundledCalibriFamily());
-    QFont::insertSubstitution(QStringLiteral("Arial"), bundledArialFamily());
+    // The fallback follows each family: a character a family lacks (the full-width brackets
+    // of the Fault page, the degree-Celsius sign) is drawn from it, not as a box.
+    QFont::insertSubstitutions(QStringLiteral("Calibri"),
+                               {bundledCalibriFamily(), bundledFallbackFamily()});
+    QFont::insertSubstitutions(QStringLiteral("Arial"),
+                               {bundledArialFamily(), bundledFallbackFamily()});
+    for (const QString &family : {bundledCalibriFamily(), bundledArialFamily()})
+        QFont::insertSubstitution(family, bundledFallbackFamily());
     registered = ok ? 1 : 0;
     return ok;
 }

@@ -4,6 +4,8 @@
 // are the stack's key values; other fields of the page are tracked from the moment they are
 // picked. A recorded CSV file can be loaded into a model of its own.
 
+#include <QColor>
+#include <QPointF>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -16,6 +18,9 @@ class QWidget;
 class TrendModel {
 public:
     static constexpr qint64 kSpanMs = 24LL * 3600 * 1000;
+    // Samples further apart than this were not taken back to back (the page was not shown, the
+    // link was down): no line joins them.
+    static constexpr qint64 kGapMs = 5000;
 
     // A Home field that can be plotted: its object name and its caption with unit.
     struct Field {
@@ -27,6 +32,17 @@ public:
     // SOC, total voltage, total current, highest and lowest cell voltage, highest and lowest
     // temperature.
     static QStringList defaultFields();
+    // The key values' column headers in a recording ("SOC (%)", ...), in the order above: a
+    // recorded file is plotted with these ticked.
+    static QStringList defaultCaptions();
+
+    // The pen of the index-th series plotted: a distinct colour each, then the colours again
+    // with another line style.
+    struct Pen {
+        QColor colour;
+        Qt::PenStyle style;
+    };
+    static Pen pen(int index);
 
     TrendModel();
 
@@ -48,6 +64,16 @@ public:
     double value(const QString &field, int i) const;
     // All of a tracked field's samples (nullptr when it is not tracked), NaN where none.
     const std::deque<float> *values(const QString &field) const;
+    // True when sample i was not taken right after sample i - 1 (further apart than kGapMs).
+    bool gapBefore(int i) const;
+    // The field's value at ms: the sample at or before it, NaN inside a gap or before the first.
+    double valueAt(const QString &field, qint64 ms) const;
+    // The field's samples from from to to as runs of joined points (time in ms, value): a run
+    // ends at a gap or at a sample without a value. Each of buckets time slices keeps its
+    // lowest and highest point, so a day of samples costs a fixed number of points and peaks
+    // stay. *lo and *hi get the range of all the field's values (infinities when none).
+    QVector<QVector<QPointF>> runs(const QString &field, qint64 from, qint64 to, int buckets,
+                                   double *lo, double *hi) const;
 
     // Loads a recorded CSV file (first column the time, one column per field, headed by
     // caption); every numeric column is tracked, keyed by its header. False with *error.
