@@ -99,16 +99,16 @@ CommandLine parseCommandLine(const QStringList &args) {
         QStringLiteral("The recording's separator: comma (decimal points) or semicolon (decimal "
                        "commas); by default what the system's locale uses."),
         QStringLiteral("comma|semicolon"));
-    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect,
-                          &verbose, &record, &recordFormat})
+    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose,
+                          &record, &recordFormat})
         parser.addOption(*o);
 
     // Written out here: the parser's own help text needs an application object, and --help
     // must work before (and without) one.
     QString usage = QStringLiteral("Usage: vaduz [options]\n%1\n\nOptions:\n")
                         .arg(parser.applicationDescription());
-    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect,
-                          &verbose, &record, &recordFormat}) {
+    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose,
+                          &record, &recordFormat}) {
         QStringList names;
         for (const QString &n : o->names())
             names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;

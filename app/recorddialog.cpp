@@ -27,8 +27,7 @@ bool askRecording(QWidget *parent, const QString &offer, QString *folder, Record
     auto *separator = new QComboBox(&dialog);
     separator->setObjectName(QStringLiteral("recordSeparator"));
     separator->addItem(QObject::tr("Comma, decimal point (1.5)"), int(RecordFormat::Comma));
-    separator->addItem(QObject::tr("Semicolon, decimal comma (1,5)"),
-                       int(RecordFormat::Semicolon));
+    separator->addItem(QObject::tr("Semicolon, decimal comma (1,5)"), int(RecordFormat::Semicolon));
     separator->setCurrentIndex(separator->findData(int(*format)));
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     buttons->button(QDialogButtonBox::Ok)->setText(QObject::tr("Record"));

@@ -88,8 +88,7 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         QStringLiteral("first"), QStringLiteral("Stop at the first controller that answers."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this text."));
-    parser.addOptions(
-        {scanOption, portOption, baudOption, addressOption, firstOption, helpOption});
+    parser.addOptions({scanOption, portOption, baudOption, addressOption, firstOption, helpOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText(), parser);

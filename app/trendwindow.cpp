@@ -24,7 +24,6 @@
 #include <cmath>
 #include <functional>
 
-
 namespace {
 
 constexpr int kReplotMs = 1000;
@@ -333,14 +332,14 @@ bool TrendWindow::savePng(const QString &path) {
 
 QString TrendWindow::readoutAt(qint64 ms) const {
     const TrendModel *model = shownModel();
-    QStringList parts{QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))};
+    QStringList parts{
+        QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))};
     for (const QString &field : m_plotted) {
         if (!model->values(field))
             continue;
         const double v = model->valueAt(field, ms);
-        parts << QStringLiteral("%1: %2").arg(model->captionOf(field),
-                                              std::isnan(v) ? QStringLiteral("-")
-                                                            : QString::number(v));
+        parts << QStringLiteral("%1: %2").arg(
+            model->captionOf(field), std::isnan(v) ? QStringLiteral("-") : QString::number(v));
     }
     return parts.join(QStringLiteral("   "));
 }

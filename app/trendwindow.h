@@ -78,5 +78,5 @@ private:
     bool m_zoomed = false; // the operator zoomed or panned: keep the view
     QStringList m_plotted;  // the fields whose series are on the chart, in order
     QHash<QString, QVector<QLineSeries *>> m_series; // a field's runs of joined samples
-    QHash<QString, QValueAxis *> m_axes;              // a field's value scale
+    QHash<QString, QValueAxis *> m_axes;             // a field's value scale
 };

@@ -13,10 +13,8 @@ static void initFontResources() {
 namespace {
 
 const char *const kFontFiles[] = {
-    ":/fonts/Carlito-Regular.ttf",
-    ":/fonts/Carlito-Bold.ttf",
-    ":/fonts/LiberationSans-Regular.ttf",
-    ":/fonts/LiberationSans-Bold.ttf",
+    ":/fonts/Carlito-Regular.ttf",        ":/fonts/Carlito-Bold.ttf",
+    ":/fonts/LiberationSans-Regular.ttf", ":/fonts/LiberationSans-Bold.ttf",
     ":/fonts/VaduzFallback-Regular.otf",
 };
 

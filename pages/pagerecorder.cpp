@@ -10,8 +10,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTableWidget>
 
 namespace {
@@ -106,8 +106,12 @@ QString fieldCaption(QWidget *window, const FieldDef &f) {
 // The unit of a rack or pack table column whose head does not carry one.
 QString tableColumnHead(const QString &head) {
     static const std::pair<const char *, const char *> kUnits[] = {
-        {"SOC", "%"},          {"Total Voltage", "V"}, {"Total Current", "A"},
-        {"Max Voltage", "V"},  {"Min Voltage", "V"},   {"Max Temp", "\u00B0C"},
+        {"SOC", "%"},
+        {"Total Voltage", "V"},
+        {"Total Current", "A"},
+        {"Max Voltage", "V"},
+        {"Min Voltage", "V"},
+        {"Max Temp", "\u00B0C"},
         {"Min Temp", "\u00B0C"},
     };
     for (const auto &u : kUnits)
@@ -161,7 +165,7 @@ PageRecorder::~PageRecorder() = default;
 
 RecordFormat systemRecordFormat() {
     return QLocale::system().decimalPoint() == QLatin1Char(',') ? RecordFormat::Semicolon
-                                                                 : RecordFormat::Comma;
+                                                                : RecordFormat::Comma;
 }
 
 QString recordFormatName(RecordFormat format) {
@@ -238,9 +242,9 @@ QStringList PageRecorder::header(QWidget *window, int tab) {
         columns.append({what, {}});
         for (int c = 0; c < table->columnCount(); ++c) {
             const QString head = itemText(table->horizontalHeaderItem(c)).simplified();
-            columns.append({head.isEmpty() ? QStringLiteral("Column %1").arg(c + 1)
-                                           : tableColumnHead(head),
-                            {what}});
+            columns.append(
+                {head.isEmpty() ? QStringLiteral("Column %1").arg(c + 1) : tableColumnHead(head),
+                 {what}});
         }
         if (tab == 4)
             return uniqueHeaders(columns);
@@ -266,8 +270,8 @@ QStringList PageRecorder::header(QWidget *window, int tab) {
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i)
         if (map[i].kind == FieldKind::Read && tabOf(map[i].page) == tab)
-            columns.append({fieldCaption(window, map[i]),
-                            {sectionOf(map[i]), pageName(map[i].page)}});
+            columns.append(
+                {fieldCaption(window, map[i]), {sectionOf(map[i]), pageName(map[i].page)}});
     return uniqueHeaders(columns);
 }
 

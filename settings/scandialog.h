@@ -3,8 +3,8 @@
 // baud rates and over the address range the operator picks, shows how long that takes, where
 // the scan stands and what it has found (stopping at the first when asked; the rate the link
 // last used is tried first, and the ticks are kept for the next scan), and hands a found
-// address and rate back to the settings window with one click. Modal for the whole program, so that nothing connects the
-// link while the scan holds the port; refused while the link is connected.
+// address and rate back to the settings window with one click. Modal for the whole program, so that
+// nothing connects the link while the scan holds the port; refused while the link is connected.
 
 #include "devicescan.h"
 

@@ -298,8 +298,8 @@ void printStartup(int runs) {
     };
     std::printf("start-up, %d runs each, alternating (main() to the window's first expose):\n",
                 runs);
-    std::printf("  main window        median %6.0f ms  (%s)   VmRSS %6.1f MB\n",
-                median(window[0]), qPrintable(range(window[0])), median(window[1]) / 1024);
+    std::printf("  main window        median %6.0f ms  (%s)   VmRSS %6.1f MB\n", median(window[0]),
+                qPrintable(range(window[0])), median(window[1]) / 1024);
     std::printf("  bare 1400 x 900    median %6.0f ms  (%s)   VmRSS %6.1f MB\n",
                 median(bareRuns[0]), qPrintable(range(bareRuns[0])), median(bareRuns[1]) / 1024);
     std::printf("  ratio %.2f, memory +%.1f MB\n", median(window[0]) / median(bareRuns[0]),

@@ -5,8 +5,8 @@
 
 #include "ptysimulator.h"
 
-#include <QProcess>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -51,17 +51,19 @@ void TestScanCommand::scan_data() {
     QTest::newRow("unknown option") << 0 << QStringList{"--scan", "--port", "SIM", "--fast"} << ""
                                     << 2 << "Unknown option 'fast'" << 0;
     QTest::newRow("--first: the first of three only")
-        << 3 << QStringList{"--scan", "--port", "SIM", "--baud", "19200", "--addresses", "1-4",
-                            "--first"}
-        << "address 1 at 19200 baud\n" << 0 << "Controllers found: 1." << 0;
+        << 3 << QStringList{"--scan", "--port",      "SIM", "--baud",
+                            "19200",  "--addresses", "1-4", "--first"}
+        << "address 1 at 19200 baud\n"
+        << 0 << "Controllers found: 1." << 0;
     QTest::newRow("the remembered rate first, with progress")
         << 0 << QStringList{"--scan", "--port", "SIM", "--addresses", "17", "--first"}
         << "address 17 at 19200 baud\n"
-        << 0
-        << "Scanning: 19200 baud, address 17 (0 of 5 asked), found so far: 0\n" << 19200;
+        << 0 << "Scanning: 19200 baud, address 17 (0 of 5 asked), found so far: 0\n"
+        << 19200;
     QTest::newRow("progress once a second")
         << 0 << QStringList{"--scan", "--port", "SIM", "--baud", "9600", "--addresses", "1-20"}
-        << "" << 1 << "Scanning: 9600 baud, address 1 (0 of 20 asked), found so far: 0\n" << 0;
+        << "" << 1 << "Scanning: 9600 baud, address 1 (0 of 20 asked), found so far: 0\n"
+        << 0;
 }
 
 void TestScanCommand::scan() {

@@ -67,20 +67,19 @@ void TestTrendRecording::runs_data() {
     QTest::addColumn<qint64>("probe"); // a time whose value is asked for
     QTest::addColumn<double>("atProbe");
     const double nan = std::nan("");
-    QTest::newRow("a second apart: one line") << QList<qint64>{0, 1000, 2000, 3000}
-                                              << QList<double>{1, 2, 3, 4} << QList<int>{4}
-                                              << qint64(2500) << 3.0;
+    QTest::newRow("a second apart: one line")
+        << QList<qint64>{0, 1000, 2000, 3000} << QList<double>{1, 2, 3, 4} << QList<int>{4}
+        << qint64(2500) << 3.0;
     QTest::newRow("page not shown for a minute: two lines")
         << QList<qint64>{0, 1000, 61000, 62000} << QList<double>{1, 2, 3, 4} << QList<int>{2, 2}
         << qint64(30000) << nan;
-    QTest::newRow("5 s apart still joined") << QList<qint64>{0, 5000} << QList<double>{1, 2}
-                                            << QList<int>{2} << qint64(4999) << 1.0;
+    QTest::newRow("5 s apart still joined")
+        << QList<qint64>{0, 5000} << QList<double>{1, 2} << QList<int>{2} << qint64(4999) << 1.0;
     QTest::newRow("a sample without a value breaks the line")
         << QList<qint64>{0, 1000, 2000, 3000} << QList<double>{1, 2, nan, 4} << QList<int>{2, 1}
         << qint64(2100) << nan;
-    QTest::newRow("after the last sample nothing") << QList<qint64>{0, 1000}
-                                                   << QList<double>{1, 2} << QList<int>{2}
-                                                   << qint64(9000) << nan;
+    QTest::newRow("after the last sample nothing")
+        << QList<qint64>{0, 1000} << QList<double>{1, 2} << QList<int>{2} << qint64(9000) << nan;
 }
 
 void TestTrendRecording::runs() {
@@ -167,16 +166,20 @@ void TestTrendRecording::headers_data() {
                           << QStringList{"Time", "SOC (%)", "Mean Temp (\u00B0C)",
                                          "Stack status: Host ID", "Configuration: Host ID"};
     QTest::newRow("Data") << 1
-                          << QStringList{"Time", "Rack", "Rack: SOC (%)", "Max Temp (\u00B0C)",
-                                         "Rack: System State", "Stack summary: System State"};
+                          << QStringList{"Time",
+                                         "Rack",
+                                         "Rack: SOC (%)",
+                                         "Max Temp (\u00B0C)",
+                                         "Rack: System State",
+                                         "Stack summary: System State"};
     QTest::newRow("Settings") << 2 << QStringList{"Cell OV Warning (V)", "Cabinet Temp (\u00B0C)"};
     QTest::newRow("Fault") << 3
                            << QStringList{"Level1 Warning\uFF08H\uFF09: TEMP_High",
                                           "Level2 Fault\uFF08H\uFF09: TEMP_High",
                                           "Level2 Fault\uFF08L\uFF09: Reserved (Bit7)"};
-    QTest::newRow("Pack") << 4
-                          << QStringList{"Time", "Pack", "Total Voltage (V)", "Max Temp (\u00B0C)",
-                                         "Cell 1(V)", "Max Temp Num"};
+    QTest::newRow("Pack")
+        << 4 << QStringList{"Time",      "Pack",        "Total Voltage (V)", "Max Temp (\u00B0C)",
+                            "Cell 1(V)", "Max Temp Num"};
 }
 
 void TestTrendRecording::headers() {
@@ -209,8 +212,7 @@ void TestTrendRecording::cells_data() {
     QTest::addColumn<QStringList>("cells");
     QTest::addColumn<QString>("comma");
     QTest::addColumn<QString>("semicolon");
-    QTest::newRow("numbers") << QStringList{"3.5", "-0.001", "12", "+7.25"}
-                             << "3.5,-0.001,12,+7.25"
+    QTest::newRow("numbers") << QStringList{"3.5", "-0.001", "12", "+7.25"} << "3.5,-0.001,12,+7.25"
                              << "3,5;-0,001;12;+7,25";
     QTest::newRow("texts keep their points")
         << QStringList{"3.329/1-14", "2025-04-07T09:00:00.123", "V1.2"}

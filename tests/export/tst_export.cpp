@@ -436,22 +436,22 @@ void TestExport::suffix() {
 }
 
 void TestExport::faultNames_data() {
-    QTest::addColumn<int>("word");  // record word, 19 (Fault Byte0-1) .. 23
+    QTest::addColumn<int>("word"); // record word, 19 (Fault Byte0-1) .. 23
     QTest::addColumn<int>("value");
     QTest::addColumn<QStringList>("names");
     QTest::newRow("none") << 19 << 0 << QStringList();
-    QTest::newRow("level 1, bit 0") << 19 << 0x0001
-                                    << QStringList{"Level1 Warning\uFF08H\uFF09: TEMP_High"};
+    QTest::newRow("level 1, bit 0")
+        << 19 << 0x0001 << QStringList{"Level1 Warning\uFF08H\uFF09: TEMP_High"};
     QTest::newRow("level 1, bits 8 and 13")
         << 19 << 0x2100
         << QStringList{"Level1 Warning\uFF08L\uFF09: Charge_OverCur",
                        "Level1 Warning\uFF08L\uFF09: TotVol\uFF1C200V"};
-    QTest::newRow("level 2, same alarm name") << 20 << 0x0001
-                                              << QStringList{"Level2 Fault\uFF08H\uFF09: TEMP_High"};
+    QTest::newRow("level 2, same alarm name")
+        << 20 << 0x0001 << QStringList{"Level2 Fault\uFF08H\uFF09: TEMP_High"};
     QTest::newRow("reserved bit by its place")
         << 20 << 0x0400 << QStringList{"Level2 Fault\uFF08L\uFF09: Reserved (Bit2)"};
-    QTest::newRow("protection 2, bit 12") << 22 << 0x1000
-                                          << QStringList{"Level3 Protection2\uFF08L\uFF09: L4_TEMP_High"};
+    QTest::newRow("protection 2, bit 12")
+        << 22 << 0x1000 << QStringList{"Level3 Protection2\uFF08L\uFF09: L4_TEMP_High"};
     QTest::newRow("kick flag word names nothing") << 23 << 0xFFFF << QStringList();
 }
 
