@@ -2,6 +2,8 @@
 // Widgets, set up as the program's entry sets up the application. Prints, when its window is
 // first exposed, the milliseconds since main() began and its VmRSS in kB, then exits.
 
+#include "benchprocess.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,16 +14,6 @@
 #include <cstdio>
 
 namespace {
-
-long rssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 // Reports once the window's first expose has been handled (and with it the first paint).
 class ExposeProbe : public QObject {
@@ -56,11 +48,7 @@ private:
 int main(int argc, char **argv) {
     QElapsedTimer sinceMain;
     sinceMain.start();
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
-    QFont font(QStringLiteral("Calibri"));
-    font.setPixelSize(12);
-    QApplication::setFont(font);
+    setUpAsTheProgram();
     QApplication app(argc, argv);
     QWidget w;
     w.resize(1400, 900);

@@ -25,6 +25,8 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "benchprocess.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -59,15 +61,6 @@ double cpuSeconds(int who) {
     return seconds(u);
 }
 
-long rssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
 
 void runEventLoop(int ms) {
     QEventLoop loop;
@@ -198,11 +191,7 @@ long bareWindowRssKb(const QString &self) {
 // expose has been handled "<ms to mapped> <kB> <ms application> <ms fonts> <ms window> <ms
 // show> <kB at main()> <kB application> <kB fonts> <kB window>" (each step's own share).
 int startupChild(QElapsedTimer &sinceMain, int argc, char **argv) {
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
-    QFont font(QStringLiteral("Calibri"));
-    font.setPixelSize(12);
-    QApplication::setFont(font);
+    setUpAsTheProgram();
     const long kbMain = rssKb();
     QApplication app(argc, argv);
     const qint64 tApp = sinceMain.elapsed();
@@ -341,12 +330,7 @@ int main(int argc, char **argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the --bare child inherits it
     if (argc > 1 && qstrcmp(argv[1], "--startup") == 0)
         return startupChild(sinceMain, argc, argv);
-    // As the program's entry sets up the application.
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
-    QFont font(QStringLiteral("Calibri"));
-    font.setPixelSize(12);
-    QApplication::setFont(font);
+    setUpAsTheProgram();
     QApplication app(argc, argv);
     const bool bare = argc > 1 && qstrcmp(argv[1], "--bare") == 0;
     const int secs = !bare && argc > 1 ? std::max(2, atoi(argv[1])) : 20;
