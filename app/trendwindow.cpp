@@ -183,6 +183,7 @@ void TrendWindow::fillFieldList() {
     // Whatever was plotted is made again for the fields of the new list.
     m_plotted = QStringList{QStringLiteral("\x01")};
     m_fields->clear();
+    m_captions.clear();
     const TrendModel *model = shownModel();
     QVector<TrendModel::Field> fields;
     if (m_file) {
@@ -190,7 +191,10 @@ void TrendWindow::fillFieldList() {
             fields.append({f, f});
     } else {
         // The key values first, then the rest of the page in form order.
-        const QVector<TrendModel::Field> all = TrendModel::homeFields();
+        QVector<TrendModel::Field> all = TrendModel::homeFields();
+        // Captioned as the live model knows them (with the form's labels once it sampled it).
+        for (TrendModel::Field &f : all)
+            f.caption = m_live->captionOf(f.name);
         for (const QString &key : TrendModel::defaultFields())
             for (const TrendModel::Field &f : all)
                 if (f.name == key)
@@ -202,6 +206,7 @@ void TrendWindow::fillFieldList() {
     const QStringList defaults = TrendModel::defaultFields();
     for (const TrendModel::Field &f : fields) {
         auto *item = new QListWidgetItem(f.caption, m_fields);
+        m_captions[f.name] = f.caption;
         item->setData(Qt::UserRole, f.name);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         const bool on = m_file ? (item->listWidget()->count() <= 7) : model->isTracked(f.name);
@@ -243,7 +248,7 @@ void TrendWindow::replot() {
     }
     for (int k = 0; k < m_plotted.size(); ++k) {
         const QString &field = m_plotted.at(k);
-        const QString caption = model->captionOf(field);
+        const QString caption = m_captions.value(field, model->captionOf(field));
         double lo = 0, hi = 0;
         const QVector<QVector<QPointF>> runs = model->runs(field, from, to, kBuckets, &lo, &hi);
         // A series per run of joined samples, so that nothing is drawn where nothing was
@@ -339,7 +344,7 @@ QString TrendWindow::readoutAt(qint64 ms) const {
             continue;
         const double v = model->valueAt(field, ms);
         parts << QStringLiteral("%1: %2").arg(
-            model->captionOf(field), std::isnan(v) ? QStringLiteral("-") : QString::number(v));
+            m_captions.value(field, model->captionOf(field)), std::isnan(v) ? QStringLiteral("-") : QString::number(v));
     }
     return parts.join(QStringLiteral("   "));
 }

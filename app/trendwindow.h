@@ -79,4 +79,5 @@ private:
     QStringList m_plotted;  // the fields whose series are on the chart, in order
     QHash<QString, QVector<QLineSeries *>> m_series; // a field's runs of joined samples
     QHash<QString, QValueAxis *> m_axes;             // a field's value scale
+    QHash<QString, QString> m_captions;              // a field's caption, as listed
 };

@@ -88,20 +88,23 @@ QString labelBeside(QWidget *window, const FieldDef &f) {
     return best ? best->text().simplified() : QString();
 }
 
-// "Total Voltage (V)": the field's caption as the artwork or the form prints it, with its unit.
-QString fieldCaption(QWidget *window, const FieldDef &f) {
+} // namespace
+
+QString PageRecorder::fieldCaption(QWidget *window, const FieldDef &f) {
     QString text, unit;
     for (int i = 0; i < captionCount(); ++i)
         if (qstrcmp(captions()[i].field, f.name) == 0) {
             text = QString::fromUtf8(captions()[i].text);
             unit = QString::fromUtf8(captions()[i].unit);
         }
-    if (text.isEmpty())
+    if (text.isEmpty() && window)
         text = labelBeside(window, f);
     if (text.isEmpty())
         text = QString::fromLatin1(f.name);
     return unit.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, unit);
 }
+
+namespace {
 
 // The unit of a rack or pack table column whose head does not carry one.
 QString tableColumnHead(const QString &head) {
@@ -271,7 +274,7 @@ QStringList PageRecorder::header(QWidget *window, int tab) {
     for (std::size_t i = 0; i < fieldMapSize(); ++i)
         if (map[i].kind == FieldKind::Read && tabOf(map[i].page) == tab)
             columns.append(
-                {fieldCaption(window, map[i]), {sectionOf(map[i]), pageName(map[i].page)}});
+                {PageRecorder::fieldCaption(window, map[i]), {sectionOf(map[i]), pageName(map[i].page)}});
     return uniqueHeaders(columns);
 }
 

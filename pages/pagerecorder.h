@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 
+struct FieldDef;
 class QFile;
 class QPlainTextEdit;
 class QWidget;
@@ -52,6 +53,10 @@ public:
     QString fileFor(int tab) const;
     // Rows written so far into tab's file (table pages: one per table row).
     int rowsWritten(int tab) const;
+
+    // A field's column caption: the artwork's caption or the form's label beside the field on
+    // window (when given), with its unit: "Total Voltage (V)", "Mean Temp (°C)".
+    static QString fieldCaption(QWidget *window, const FieldDef &field);
 
     // The page's header and current row(s) as shown (exposed for tests and benchmarks).
     static QStringList header(QWidget *window, int tab);

@@ -1,7 +1,7 @@
 #include "trendmodel.h"
 
-#include "captions.h"
 #include "fieldmap.h"
+#include "pagerecorder.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -48,7 +48,7 @@ QStringList splitCsv(const QString &line) {
 
 } // namespace
 
-QVector<TrendModel::Field> TrendModel::homeFields() {
+QVector<TrendModel::Field> TrendModel::homeFields(QWidget *form) {
     // Numeric fields only: states, names, versions and the date are texts.
     static const char *const kTexts[] = {"R_Addr2Num4_text", "R_Addr2Num5_text",
                                          "R_Addr2Num13_text"};
@@ -62,8 +62,12 @@ QVector<TrendModel::Field> TrendModel::homeFields() {
         bool text = false;
         for (const char *t : kTexts)
             text = text || qstrcmp(t, f.name) == 0;
-        if (!text)
-            out.append({QString::fromLatin1(f.name), captionWithUnit(f.name)});
+        // A cell shown twice (the host ID) is one trend.
+        bool again = false;
+        for (std::size_t j = 0; j < i; ++j)
+            again = again || (map[j].kind == FieldKind::Read && map[j].cell() == f.cell());
+        if (!text && !again)
+            out.append({QString::fromLatin1(f.name), PageRecorder::fieldCaption(form, f)});
     }
     return out;
 }
@@ -78,7 +82,8 @@ QStringList TrendModel::defaultFields() {
 QStringList TrendModel::defaultCaptions() {
     QStringList out;
     for (const QString &f : defaultFields())
-        out << captionWithUnit(f.toLatin1().constData());
+        if (const FieldDef *def = findField(f))
+            out << PageRecorder::fieldCaption(nullptr, *def);
     return out;
 }
 
@@ -143,6 +148,11 @@ void TrendModel::addSample(qint64 ms, const std::map<QString, QString> &texts) {
 }
 
 void TrendModel::sampleWindow(QWidget *window, qint64 ms) {
+    if (window != m_captionedFor) {
+        m_captionedFor = window;
+        for (const Field &f : homeFields(window))
+            m_captions[f.name] = f.caption;
+    }
     std::map<QString, QString> texts;
     for (const auto &kv : m_values)
         if (auto *w = window->findChild<QPlainTextEdit *>(kv.first))

@@ -27,8 +27,9 @@ public:
         QString name;
         QString caption;
     };
-    // The Home page's numeric read fields, in form order.
-    static QVector<Field> homeFields();
+    // The Home page's numeric read fields, in form order, each cell once; captioned as a
+    // recording heads their columns (with the form's labels when form is given).
+    static QVector<Field> homeFields(QWidget *form = nullptr);
     // SOC, total voltage, total current, highest and lowest cell voltage, highest and lowest
     // temperature.
     static QStringList defaultFields();
@@ -53,7 +54,7 @@ public:
     // One sample at ms (local wall clock, ms since the epoch): each tracked field's number
     // from texts (field name -> text shown); samples older than 24 hours before it go.
     void addSample(qint64 ms, const std::map<QString, QString> &texts);
-    // Takes a sample of the Home fields shown on window.
+    // Takes a sample of the Home fields shown on window (and the captions of its labels).
     void sampleWindow(QWidget *window, qint64 ms);
 
     int size() const { return static_cast<int>(m_times.size()); }
@@ -87,4 +88,5 @@ private:
     std::deque<qint64> m_times;
     std::map<QString, std::deque<float>> m_values;
     std::map<QString, QString> m_captions;
+    const QWidget *m_captionedFor = nullptr; // the form the captions took its labels from
 };

@@ -11,7 +11,8 @@
 //     and painted), and its resident memory then, for the main window (this program run with
 //     --startup, set up as the program's entry does) beside a bare 1400 x 900 QWidget in a
 //     program that links only Qt Widgets (bench_bare_window); runs alternate, and the main
-//     window's run also gives where its time went.
+//     window's run also gives where its time went. The program runs without Qt's OpenGL
+//     integration; the bare window is timed as Qt runs it by default and without it.
 // Prints figures only; never fails on time.
 //
 //   bench_process [seconds per phase = 20] [start-up runs = 7]
@@ -239,10 +240,20 @@ int startupChild(QElapsedTimer &sinceMain, int argc, char **argv) {
     return app.exec();
 }
 
+// QT_XCB_GL_INTEGRATION as this program found it.
+QString g_glIntegration;
+
 // One start-up run of program with args: the milliseconds from starting the process to its
 // report (the loading of its libraries included), then the numbers it prints.
-QList<double> startupRun(const QString &program, const QStringList &args) {
+// gl: with Qt's default OpenGL integration (the environment this program started with).
+QList<double> startupRun(const QString &program, const QStringList &args, bool gl) {
     QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (gl)
+        env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+    if (gl && !g_glIntegration.isEmpty())
+        env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), g_glIntegration);
+    child.setProcessEnvironment(env);
     QElapsedTimer wall;
     wall.start();
     child.start(program, args);
@@ -268,15 +279,18 @@ void printStartup(int runs) {
     const QString self = QCoreApplication::applicationFilePath();
     const QString bare = QStringLiteral(BENCH_BARE_WINDOW);
     // column -> its values over the runs
-    QVector<QList<double>> window(11), bareRuns(3);
+    QVector<QList<double>> window(11), bareRuns(3), bareNoGl(3);
     for (int i = 0; i < runs; ++i) {
-        const QList<double> w = startupRun(self, {QStringLiteral("--startup")});
-        const QList<double> b = startupRun(bare, {});
+        const QList<double> w = startupRun(self, {QStringLiteral("--startup")}, false);
+        const QList<double> b = startupRun(bare, {}, true);
+        const QList<double> n = startupRun(bare, {}, false);
         // The process's own figures first, the time seen from outside last.
         for (int c = 0; c < 11 && w.size() == 11; ++c)
             window[(c + 10) % 11] << w[c];
         for (int c = 0; c < 3 && b.size() == 3; ++c)
             bareRuns[(c + 2) % 3] << b[c];
+        for (int c = 0; c < 3 && n.size() == 3; ++c)
+            bareNoGl[(c + 2) % 3] << n[c];
     }
     auto range = [](const QList<double> &v) {
         if (v.isEmpty())
@@ -291,8 +305,14 @@ void printStartup(int runs) {
                 qPrintable(range(window[0])), median(window[1]) / 1024);
     std::printf("  bare 1400 x 900    median %6.0f ms  (%s)   VmRSS %6.1f MB\n",
                 median(bareRuns[0]), qPrintable(range(bareRuns[0])), median(bareRuns[1]) / 1024);
-    std::printf("  ratio %.2f, memory +%.1f MB\n", median(window[0]) / median(bareRuns[0]),
+    std::printf("  ratio %.2f, memory %+.1f MB\n", median(window[0]) / median(bareRuns[0]),
                 (median(window[1]) - median(bareRuns[1])) / 1024);
+    // The main window runs without Qt's OpenGL integration; the same bare window without it.
+    std::printf("  bare, no GL        median %6.0f ms  (%s)   VmRSS %6.1f MB   ratio %.2f, "
+                "memory %+.1f MB\n",
+                median(bareNoGl[0]), qPrintable(range(bareNoGl[0])), median(bareNoGl[1]) / 1024,
+                median(window[0]) / median(bareNoGl[0]),
+                (median(window[1]) - median(bareNoGl[1])) / 1024);
     std::printf("  from starting the process (its libraries loaded too): main window %.0f ms "
                 "(%s), bare %.0f ms (%s), ratio %.2f\n",
                 median(window[10]), qPrintable(range(window[10])), median(bareRuns[2]),
@@ -328,6 +348,11 @@ int main(int argc, char **argv) {
     sinceMain.start();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the --bare child inherits it
+    // As the program's entry: no OpenGL integration unless the environment asks for one; the
+    // children inherit it, but for the bare window as Qt runs it by default.
+    g_glIntegration = qEnvironmentVariable("QT_XCB_GL_INTEGRATION");
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     if (argc > 1 && qstrcmp(argv[1], "--startup") == 0)
         return startupChild(sinceMain, argc, argv);
     setUpAsTheProgram();

@@ -266,6 +266,15 @@ void TestTrendRecording::bothFormatsWrittenAndRead() {
             QCOMPARE(model.value(QStringLiteral("SOC (%)"), 0), 56.5);
         }
     }
+    // Trends are captioned as the recording's columns, the form's labels included; a cell the
+    // form shows twice is one trend.
+    TrendModel live;
+    live.sampleWindow(m_window.get(), 0);
+    QCOMPARE(live.captionOf(QStringLiteral("R_Addr2Num99_text")),
+             QStringLiteral("Mean Temp (\u00B0C)"));
+    QVERIFY(header.contains(live.captionOf(QStringLiteral("R_Addr2Num99_text"))));
+    for (const TrendModel::Field &f : TrendModel::homeFields())
+        QVERIFY2(f.name != QLatin1String("R_Addr2Num0_backup_text"), qPrintable(f.name));
     // The key values the trend window ticks are columns of the recording.
     for (const QString &key : TrendModel::defaultCaptions())
         QVERIFY2(header.contains(key), qPrintable(key));
