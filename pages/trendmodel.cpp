@@ -56,17 +56,17 @@ QVector<TrendModel::Field> TrendModel::homeFields(QWidget *form) {
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = map[i];
+        // Cells 63..98 hold the names, versions and the date: texts; 99 is the mean temperature.
         if (f.kind != FieldKind::Read || f.page != FieldPage::Home || f.block != 2 ||
-            f.index >= 63)
+            (f.index >= 63 && f.index < 99))
             continue;
         bool text = false;
         for (const char *t : kTexts)
             text = text || qstrcmp(t, f.name) == 0;
-        // A cell shown twice (the host ID) is one trend.
-        bool again = false;
-        for (std::size_t j = 0; j < i; ++j)
-            again = again || (map[j].kind == FieldKind::Read && map[j].cell() == f.cell());
-        if (!text && !again)
+        // A cell shown twice (the host ID) is one trend, under the field named after the cell.
+        const bool second =
+            QLatin1String(f.name) != QStringLiteral("R_Addr2Num%1_text").arg(f.index);
+        if (!text && !second)
             out.append({QString::fromLatin1(f.name), PageRecorder::fieldCaption(form, f)});
     }
     return out;
