@@ -343,8 +343,9 @@ QString TrendWindow::readoutAt(qint64 ms) const {
         if (!model->values(field))
             continue;
         const double v = model->valueAt(field, ms);
-        parts << QStringLiteral("%1: %2").arg(
-            m_captions.value(field, model->captionOf(field)), std::isnan(v) ? QStringLiteral("-") : QString::number(v));
+        parts << QStringLiteral("%1: %2").arg(m_captions.value(field, model->captionOf(field)),
+                                              std::isnan(v) ? QStringLiteral("-")
+                                                            : QString::number(v));
     }
     return parts.join(QStringLiteral("   "));
 }

@@ -273,8 +273,8 @@ QStringList PageRecorder::header(QWidget *window, int tab) {
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i)
         if (map[i].kind == FieldKind::Read && tabOf(map[i].page) == tab)
-            columns.append(
-                {PageRecorder::fieldCaption(window, map[i]), {sectionOf(map[i]), pageName(map[i].page)}});
+            columns.append({PageRecorder::fieldCaption(window, map[i]),
+                            {sectionOf(map[i]), pageName(map[i].page)}});
     return uniqueHeaders(columns);
 }
 

@@ -62,7 +62,6 @@ double cpuSeconds(int who) {
     return seconds(u);
 }
 
-
 void runEventLoop(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
