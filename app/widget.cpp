@@ -11,6 +11,7 @@
 #include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
+#include "portfollow.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
@@ -248,6 +249,16 @@ void Widget::slotRefeshParaTimer() {
 }
 
 void Widget::slotKelvaneComTimer() {
+    // The link followed a re-plugged adapter to its new name: that name is the one in use,
+    // shown in the settings window and remembered.
+    const QString moved = takePortMoved();
+    if (!moved.isEmpty()) {
+        SerialSettings s = serialSettings();
+        const QString description = s.comName.section(QLatin1Char(':'), 1);
+        s.comName = description.isEmpty() ? moved : moved + QLatin1Char(':') + description;
+        setSerialSettings(s);
+        storeSerialSettings(s, deviceAddr.load());
+    }
     // Re-setting an unchanged text or style sheet would re-polish the label, so only a new
     // status text reaches the label.
     const uint32_t generation = statusTextGeneration();
@@ -337,14 +348,13 @@ void Widget::recordButtonClicked() {
 }
 
 void Widget::updateStatusTip() {
-    QString tip;
-    if (ui->statusText_label->text() == QLatin1String("Serial open failed")) {
-        char problem[2 * kStatusTextSize];
-        readLinkProblem(problem);
-        tip = QString::fromUtf8(problem);
-    } else {
-        tip = m_pageRefresh->valuesAgeText();
-    }
+    // Why the link cannot reach the port or the gateway, or why it uses another port now.
+    char problem[2 * kStatusTextSize];
+    readLinkProblem(problem);
+    QString tip = QString::fromUtf8(problem);
+    if (ui->statusText_label->text() != QLatin1String("Serial open failed"))
+        tip = tip.isEmpty() ? m_pageRefresh->valuesAgeText()
+                            : tip + QLatin1Char('\n') + m_pageRefresh->valuesAgeText();
     if (ui->statusText_label->toolTip() != tip)
         ui->statusText_label->setToolTip(tip);
 }

@@ -2,6 +2,7 @@
 
 #include "linkmonitor.h"
 #include "pollplan.h"
+#include "portfollow.h"
 #include "serialsettings.h"
 #include "systick.h"
 
@@ -141,6 +142,9 @@ void Battert_Stack_Thread::run() {
     setLinkProblem("");
     rxAccum.clear();
     answerBegun = false;
+    followedName.clear();
+    movedNote.clear();
+    openedIdentity = PortIdentity();
     openFailed = false;
     openRetryArmed = false;
     portLost = false;
@@ -205,10 +209,13 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
             port->clear(QSerialPort::AllDirections);
             if (openFailed)
                 showStatus("Idle");
-            setLinkProblem("");
+            setLinkProblem(movedNote.constData());
+            openedIdentity = identityOf(portNameInUse, listedPorts());
             openFailed = false;
             openRetryArmed = false;
             portOpens.fetch_add(1);
+        } else if (followReplugged()) {
+            port->clearError();
         } else {
             qCDebug(lcLink).noquote() << "Serial open failed:" << port->errorString();
             setLinkProblem(openFailureReason(*port).constData());
@@ -223,6 +230,31 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
         port->close();
         qCDebug(lcLink) << "Serial closed";
     }
+}
+
+bool Battert_Stack_Thread::followReplugged() {
+    // An adapter unplugged and plugged back may return under another name: the port with the
+    // same USB identity is the same adapter, and the link moves to it.
+    if (port->error() != QSerialPort::DeviceNotFoundError || !openedIdentity.hasUsbIds)
+        return false;
+    const PortIdentity target = replugTarget(openedIdentity, listedPorts());
+    if (target.name.isEmpty())
+        return false;
+    const QString from = portNameInUse;
+    followedName = nameLike(target, from);
+    openedIdentity = target;
+    movedNote = QStringLiteral("Moved from %1 to %2: the adapter came back under another name.")
+                    .arg(from, followedName)
+                    .toUtf8();
+    qCDebug(lcLink).noquote() << "Serial port moved:" << from << "->" << followedName;
+    if (linkMonitor().enabled()) {
+        MonitorEvent e;
+        e.kind = MonitorEvent::Outcome;
+        e.text = QStringLiteral("port moved from %1 to %2 (same adapter)").arg(from, followedName);
+        linkMonitor().record(std::move(e));
+    }
+    notePortMoved(followedName);
+    return true;
 }
 
 void Battert_Stack_Thread::applyPortSettings() {
@@ -264,8 +296,10 @@ void Battert_Stack_Thread::applyPortSettings() {
     }
 
     // The settings window stores "name:description"; the port name is the part before the
-    // first colon.
-    port->setPortName(settings.comName.split(QLatin1Char(':')).first());
+    // first colon. An adapter followed to its new name is opened by that name.
+    portNameInUse =
+        followedName.isEmpty() ? settings.comName.split(QLatin1Char(':')).first() : followedName;
+    port->setPortName(portNameInUse);
 
     // The waits follow the line: a character's wire time at the settings just applied.
     const float stopBits = port->stopBits() == QSerialPort::OneStop          ? 1.0f

@@ -7,6 +7,7 @@
 // attempts), check, store.
 
 #include "framecodec.h"
+#include "portfollow.h"
 #include "receiver.h"
 #include "registermirror.h"
 
@@ -93,6 +94,9 @@ private:
     // How long the worker may sleep before its next step has anything to do.
     int msUntilNextStep() const;
     void applyPortSettings();
+    // After an open failed because the port is gone: moves to the port that carries the lost
+    // one's USB identity under another name, if there is one (true: retried at once).
+    bool followReplugged();
     void loopStep();
     int sendAndWait(const uint8_t *bytes, int length, int timeout, QByteArray &accumulator);
     // Waits for the answer to the request that left the port at leftAtUs, by the line's
@@ -166,6 +170,10 @@ private:
     int64_t charUs = 0;        // one character on the wire at the port's settings
     int64_t lastByteUs = 0;    // when bytes last arrived
     bool answerBegun = false;  // the bytes kept in rxAccum are the incomplete answer (or echo)
+    QString portNameInUse;       // as given to the port at its last opening
+    PortIdentity openedIdentity; // the port as listed when it last opened
+    QString followedName;        // the name it came back under, once followed
+    QByteArray movedNote;        // why the link now uses another port, for the status tooltip
     uint8_t writeData[kWriteDataSize] = {};
     WriteListEntry listCopy[kWriteListEntries];
 
