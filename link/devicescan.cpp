@@ -277,9 +277,10 @@ int ScanPlan::addressCount() const {
 }
 
 bool ScanPlan::isValid() const {
-    return !portName.isEmpty() && !baudRates.isEmpty() &&
-           std::all_of(baudRates.begin(), baudRates.end(), [](int b) { return b > 0; }) &&
-           firstAddress >= kScanFirstAddress && lastAddress <= kScanLastAddress &&
+    const bool line =
+        network() || (!portName.isEmpty() && !baudRates.isEmpty() &&
+                      std::all_of(baudRates.begin(), baudRates.end(), [](int b) { return b > 0; }));
+    return line && firstAddress >= kScanFirstAddress && lastAddress <= kScanLastAddress &&
            firstAddress <= lastAddress;
 }
 
@@ -301,6 +302,8 @@ int64_t scanPassMicros(const ScanPlan &plan, int baud) {
 }
 
 int64_t scanPlanMicros(const ScanPlan &plan) {
+    if (plan.network())
+        return plan.addressCount() * networkScanSlotMicros(plan);
     int64_t total = 0;
     for (const int baud : plan.baudRates)
         total += scanPassMicros(plan, baud);
@@ -376,6 +379,19 @@ void DeviceScan::deliver() {
 }
 
 void DeviceScan::run() {
+    if (plan_.network()) {
+        ScanEvent finished;
+        finished.kind = ScanEvent::Finished;
+        QString detail;
+        finished.outcome = linkConnected()
+                               ? LinkConnected
+                               : runNetworkScan(
+                                     plan_, [this](ScanEvent e) { post(std::move(e)); },
+                                     stopRequested_, &detail);
+        finished.detail = detail.toStdString();
+        post(std::move(finished));
+        return;
+    }
     QSerialPort port;
     port.setPortName(plan_.portName);
     port.setBaudRate(plan_.baudRates.first(), QSerialPort::AllDirections);
