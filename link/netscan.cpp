@@ -53,8 +53,8 @@ int runNetworkScan(const ScanPlan &plan, const std::function<void(ScanEvent)> &r
         progress.found = found;
         report(std::move(progress));
 
-        const int n = buildReadFrameTo(request, static_cast<uint8_t>(address), kFunctionRead,
-                                       kScanBlock, 1);
+        const int n =
+            buildReadFrameTo(request, static_cast<uint8_t>(address), kFunctionRead, kScanBlock, 1);
         QByteArray answer;
         NetOutcome outcome = netTransaction(port, plan.framing, mbap, request, n, timing, &answer);
         if (outcome == NetOutcome::Lost) {

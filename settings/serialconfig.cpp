@@ -253,6 +253,11 @@ void serialConfig::openScanDialog()
     auto *scan =
         new ScanDialog(portEntryName(ui->com_name_cbox->currentText()),
                        ui->data_bit_cbox->currentText().toInt(), checkBit, stopBits, rates, this);
+    if (ui->link_network_radio->isChecked())
+        scan->useGateway(ui->tcp_host_text->text().trimmed(),
+                         static_cast<uint16_t>(ui->tcp_port_spin->value()),
+                         ui->framing_cbox->currentIndex() == 1 ? NetFramingKind::RtuOverTcp
+                                                               : NetFramingKind::Mbap);
     scan->setAttribute(Qt::WA_DeleteOnClose);
     connect(scan, &ScanDialog::deviceChosen, this, [this](int address, int baud) {
         ui->buad_cbox->setCurrentText(QString::number(baud));

@@ -339,6 +339,16 @@ private slots:
         QCOMPARE(int(s.tcpPort), 5020);
         QVERIFY(s.framing == NetFraming::RtuOverTcp);
         QCOMPARE(linkTargetText(s), QStringLiteral("127.0.0.1:5020 (RTU over TCP)"));
+        // Find devices asks the gateway shown.
+        dlg->show();
+        w<QPushButton>("find_devices_btn")->click();
+        auto *scan = dlg->findChild<ScanDialog *>();
+        QVERIFY(scan && scan->plan().network() && scan->plan().isValid());
+        QCOMPARE(scan->plan().host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(int(scan->plan().tcpPort), 5020);
+        QVERIFY(scan->plan().framing == NetFramingKind::RtuOverTcp);
+        scan->reject();
+        delete scan;
 
         // The next run.
         setSerialSettings(SerialSettings{});
