@@ -352,7 +352,8 @@ void Widget::updateStatusTip() {
     char problem[2 * kStatusTextSize];
     readLinkProblem(problem);
     QString tip = QString::fromUtf8(problem);
-    if (ui->statusText_label->text() != QLatin1String("Serial open failed"))
+    const QString status = ui->statusText_label->text();
+    if (status != QLatin1String("Serial open failed") && status != QLatin1String("Connection failed"))
         tip = tip.isEmpty() ? m_pageRefresh->valuesAgeText()
                             : tip + QLatin1Char('\n') + m_pageRefresh->valuesAgeText();
     if (ui->statusText_label->toolTip() != tip)
@@ -361,7 +362,8 @@ void Widget::updateStatusTip() {
 
 Widget::StatusLook statusLook(const QString &status) {
     if (status.startsWith(QLatin1String("Setting failed")) ||
-        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
+        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed") ||
+        status == QLatin1String("Connection failed"))
         return Widget::StatusLook::Failure;
     if (status == QLatin1String("Disconnected"))
         return Widget::StatusLook::Degraded;

@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kAttempts = 3;
 constexpr int kMaxDrainTimeouts = 5; // longest wait for late answers, in response time-outs
+constexpr int kConnectTimeoutMs = 2000; // a gateway that has not answered the connection by then
 
 void logFrame(const char *direction, const uint8_t *bytes, int length) {
     if (linkMonitor().enabled()) {
@@ -148,12 +149,28 @@ void Battert_Stack_Thread::run() {
     openFailed = false;
     openRetryArmed = false;
     portLost = false;
+    // Serial port or gateway, as chosen when Connect was pressed.
+    const SerialSettings chosen = serialSettings();
+    if (chosen.link == LinkKind::Network) {
+        net = std::make_unique<TcpPort>();
+        netFraming = chosen.framing == NetFraming::Mbap ? NetFramingKind::Mbap
+                                                        : NetFramingKind::RtuOverTcp;
+    }
 
     while (linkRunning.load(std::memory_order_acquire)) {
         openOrClosePort(portEnabled.load(std::memory_order_acquire) != 0);
-        if (port->isOpen())
+        if (linkOpen())
             loopStep();
-        if (portLost) {
+        if (net && (portLost || net->lost())) {
+            // The gateway closed the connection or became unreachable: connect again at once,
+            // and every second while that fails.
+            qCDebug(lcLink).noquote() << "Gateway connection lost:" << net->problem();
+            noteConnection(QStringLiteral("connection lost: %1").arg(net->problem()));
+            setLinkProblem(net->problem().toUtf8().constData());
+            net->close();
+            portLost = false;
+            portLosses.fetch_add(1);
+        } else if (portLost) {
             // The device is gone (adapter unplugged, pseudo-terminal closed). Close it so the
             // open path retries and the link resumes by itself once the port is back.
             qCDebug(lcLink).noquote() << "Serial closed:" << port->errorString();
@@ -170,9 +187,121 @@ void Battert_Stack_Thread::run() {
 
     if (port->isOpen())
         port->close();
+    net.reset();
     // The values on screen are no longer being read: the status says so.
     showStatus("Disconnected");
     port.reset();
+}
+
+bool Battert_Stack_Thread::linkOpen() const {
+    return net ? net->isOpen() : port && port->isOpen();
+}
+
+void Battert_Stack_Thread::noteConnection(const QString &text) {
+    if (!linkMonitor().enabled())
+        return;
+    MonitorEvent e;
+    e.kind = MonitorEvent::Outcome;
+    e.text = text;
+    linkMonitor().record(std::move(e));
+}
+
+void Battert_Stack_Thread::openOrCloseConnection(bool wantOpen) {
+    if (!wantOpen) {
+        if (net->isOpen()) {
+            net->close();
+            qCDebug(lcLink) << "Gateway connection closed";
+        }
+        return;
+    }
+    if (net->isOpen() || (openRetryArmed && timerElapsed(&openRetryTimer) < kOpenRetryTicks))
+        return;
+    const SerialSettings s = serialSettings();
+    if (net->open(s.host, s.tcpPort, kConnectTimeoutMs)) {
+        // Over Modbus TCP an answer may take respTimeout plus the network's round trip; RTU
+        // over TCP keeps the rule of the line behind the gateway.
+        charUs = charMicros(s.baudRate > 0 ? s.baudRate : 9600, s.dataBits > 0 ? s.dataBits : 8,
+                            s.checkBit != 0, s.stopBits > 0.0f ? s.stopBits : 1.0f);
+        timing = netTiming(netFraming, respTimeout.load(), net->connectMicros(), charUs,
+                           kFrameBufSize);
+        qCDebug(lcLink).noquote() << "Gateway connected:" << linkTargetText(s) << "round trip"
+                                  << net->connectMicros() << "us";
+        noteConnection(QStringLiteral("connected to %1, round trip %2 ms")
+                           .arg(linkTargetText(s))
+                           .arg(net->connectMicros() / 1000.0, 0, 'f', 1));
+        if (openFailed)
+            showStatus("Idle");
+        setLinkProblem("");
+        openFailed = false;
+        openRetryArmed = false;
+        netLate = false;
+        portOpens.fetch_add(1);
+        return;
+    }
+    qCDebug(lcLink).noquote() << "Gateway connection failed:" << net->problem();
+    setLinkProblem(net->problem().toUtf8().constData());
+    if (!openFailed)
+        showStatus("Connection failed");
+    openFailed = true;
+    openRetryArmed = true;
+    timerStart(&openRetryTimer);
+}
+
+int Battert_Stack_Thread::netSendAndWait(const uint8_t *bytes, int length) {
+    if (!net || !net->isOpen())
+        return -1;
+    // RTU over TCP: the answers still due to the last transaction's unanswered attempts carry
+    // no block number; they are let through and thrown away first. Modbus TCP tells them by
+    // their transaction identifier.
+    if (netLate && netFraming == NetFramingKind::RtuOverTcp) {
+        const int quietMs = 2 * std::max(1, respTimeout.load());
+        QElapsedTimer drain;
+        drain.start();
+        QByteArray late;
+        while (drain.elapsed() < kMaxDrainTimeouts * quietMs / 2 && net->read(late, quietMs)) {
+        }
+        if (!late.isEmpty()) {
+            lateBytes.fetch_add(static_cast<quint64>(late.size()));
+            qCDebug(lcLink).noquote() << "Late answer dropped:" << late.left(16).toHex(' ');
+        }
+    }
+    netLate = false;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!linkRunning.load(std::memory_order_acquire))
+            return -1;
+        logFrame("SEND:", bytes, length);
+        requestsSent.fetch_add(1);
+        const int64_t sentUs = nowUs();
+        QByteArray answer;
+        int stale = 0;
+        const NetOutcome outcome =
+            netTransaction(*net, netFraming, mbap, bytes, length, timing, &answer, &stale);
+        if (stale > 0)
+            lateBytes.fetch_add(static_cast<quint64>(stale));
+        if (outcome == NetOutcome::Lost) {
+            portLost = true;
+            return -1;
+        }
+        if (outcome == NetOutcome::NoAnswer) {
+            netLate = true;
+            continue;
+        }
+        if (answer.size() > kFrameBufSize - rxLen) {
+            qCDebug(lcLink).noquote() << "Frame dropped:" << answer.size()
+                                      << "bytes do not fit the receive buffer";
+            return -1;
+        }
+        std::memcpy(rxBuf + rxLen, answer.constData(), static_cast<size_t>(answer.size()));
+        rxLen = static_cast<uint16_t>(rxLen + answer.size());
+        logFrame("RECV:", rxBuf + rxLen - answer.size(), answer.size());
+        const auto rtt = static_cast<quint64>(std::max<int64_t>(0, nowUs() - sentUs));
+        rttLastMicros.store(rtt);
+        rttTotalMicros.fetch_add(rtt);
+        if (rtt > rttMaxMicros.load())
+            rttMaxMicros.store(rtt);
+        return 0;
+    }
+    return -1;
 }
 
 int Battert_Stack_Thread::msUntilNextStep() const {
@@ -182,7 +311,7 @@ int Battert_Stack_Thread::msUntilNextStep() const {
     uint32_t sleep = kMaxSleepMs;
     if (!linkRunning.load(std::memory_order_acquire) || linkOp.load(std::memory_order_acquire) != 0)
         return 0;
-    if (port && port->isOpen()) {
+    if (linkOpen()) {
         if (pollMode.load(std::memory_order_acquire) != lastPollMode)
             return 0;
         const uint32_t period = static_cast<uint32_t>(std::max<int32_t>(1, pollPeriod.load()));
@@ -198,6 +327,8 @@ int Battert_Stack_Thread::msUntilNextStep() const {
 }
 
 void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
+    if (net)
+        return openOrCloseConnection(wantOpen);
     if (!port)
         return;
     if (wantOpen && !port->isOpen()) {
@@ -320,9 +451,13 @@ void Battert_Stack_Thread::loopStep() {
     const int32_t mode = pollMode.load(std::memory_order_acquire);
     if (mode != lastPollMode) {
         lastPollMode = mode;
-        if (port->bytesAvailable() > 0)
-            port->clear(QSerialPort::Input);
-        port->clear(QSerialPort::Output);
+        if (net) {
+            net->discardInput();
+        } else {
+            if (port->bytesAvailable() > 0)
+                port->clear(QSerialPort::Input);
+            port->clear(QSerialPort::Output);
+        }
         timerStart(&pollTimer);
         enterPollMode(mode);
     }
@@ -359,13 +494,18 @@ void Battert_Stack_Thread::loopStep() {
 }
 
 void Battert_Stack_Thread::discardInput() {
-    port->clear(QSerialPort::Input);
+    if (net)
+        net->discardInput();
+    else
+        port->clear(QSerialPort::Input);
     rxAccum.clear();
     answerBegun = false;
 }
 
 int Battert_Stack_Thread::sendAndWait(const uint8_t *bytes, int length, int timeout,
                                       QByteArray &accumulator) {
+    if (net)
+        return netSendAndWait(bytes, length);
     if (!port || !port->isOpen() || portLost)
         return -1;
     // One accumulator for all attempts: a slow answer to attempt 1 completes attempt 2.

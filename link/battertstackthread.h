@@ -10,6 +10,7 @@
 #include "portfollow.h"
 #include "receiver.h"
 #include "registermirror.h"
+#include "tcpport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -91,6 +92,14 @@ protected:
 
 private:
     void openOrClosePort(bool wantOpen);
+    // The same over the network: connects to the gateway, retried every kOpenRetryTicks.
+    void openOrCloseConnection(bool wantOpen);
+    // The port or the gateway connection is open.
+    bool linkOpen() const;
+    // Over the network: up to three attempts through the connection; the answer goes into
+    // rxBuf as on the line.
+    int netSendAndWait(const uint8_t *bytes, int length);
+    void noteConnection(const QString &text);
     // How long the worker may sleep before its next step has anything to do.
     int msUntilNextStep() const;
     void applyPortSettings();
@@ -142,6 +151,13 @@ private:
     void drainLateAnswers();
 
     std::unique_ptr<QSerialPort> port;
+    // Through a gateway instead (chosen when the link starts): the connection, its framing, and
+    // the answer's wait measured at connect.
+    std::unique_ptr<TcpPort> net;
+    NetFramingKind netFraming = NetFramingKind::Mbap;
+    MbapFraming mbap;
+    NetTiming timing;
+    bool netLate = false; // the last transaction had unanswered attempts
     QByteArray rxAccum;
     QByteArray attemptSkipped; // bytes skipped during the attempt in progress (bounded)
     int attemptEcho = 0;       // echo bytes skipped during it

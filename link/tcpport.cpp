@@ -56,6 +56,7 @@ bool TcpPort::open(const QString &host, uint16_t port, int timeoutMs) {
 }
 
 void TcpPort::close() {
+    lost_ = false;
     if (!socket_)
         return;
     socket_->abort();
@@ -121,6 +122,13 @@ void TcpPort::discardInput() {
         noteLost();
 }
 
+void TcpPort::abandon(const QString &why) {
+    problem_ = QStringLiteral("%1: %2.").arg(target_, why);
+    lost_ = true;
+    if (socket_)
+        socket_->abort();
+}
+
 NetTiming netTiming(NetFramingKind framing, int respTimeoutMs, int64_t connectUs, int64_t charUs,
                     int maxAnswerBytes) {
     NetTiming t;
@@ -167,7 +175,7 @@ NetOutcome netTransaction(TcpPort &port, NetFramingKind framing, MbapFraming &mb
                     return NetOutcome::Answered;
                 if (took == MbapFraming::Take::Broken) {
                     // Out of step with the gateway: only a new connection brings it back.
-                    port.close();
+                    port.abandon(QStringLiteral("answers that are no Modbus TCP"));
                     return NetOutcome::Lost;
                 }
                 if (took != MbapFraming::Take::Stale)

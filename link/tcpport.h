@@ -29,7 +29,8 @@ public:
     void close();
     // Connected, and the connection has not gone since.
     bool isOpen() const;
-    // The connection went while open (closed by the gateway, reset, unreachable).
+    // The connection went while open (closed by the gateway, reset, unreachable), until
+    // close() or the next open().
     bool lost() const { return lost_; }
     // Why the last open failed or the connection went: "127.0.0.1:5020: connection refused",
     // "... host unreachable", "... closed by the gateway".
@@ -42,6 +43,8 @@ public:
     bool read(QByteArray &out, int ms);
     // Throws away whatever has been received and not read.
     void discardInput();
+    // Gives the connection up as lost, for why (the gateway's bytes cannot be followed).
+    void abandon(const QString &why);
 
 private:
     void noteLost();

@@ -5,6 +5,9 @@
 // peer does. A silent gateway gives no answer within the time-out; a refused connection says so.
 // Loopback only.
 
+#include "linktestsupport.h"
+#include "tcpsimulator.h"
+
 #include "framecodec.h"
 #include "pollplan.h"
 #include "receiver.h"
@@ -96,10 +99,134 @@ class tst_NetLink : public QObject {
                               request.size(), timing, answer);
     }
 
+    // The settings record pointed at a gateway on this machine.
+    static void useGateway(uint16_t at, NetFramingKind framing) {
+        SerialSettings s;
+        s.comConfigured = true;
+        s.link = LinkKind::Network;
+        s.host = QStringLiteral("127.0.0.1");
+        s.tcpPort = at;
+        s.framing = framing == NetFramingKind::Mbap ? NetFraming::Mbap : NetFraming::RtuOverTcp;
+        s.baudRate = 115200;
+        s.dataBits = 8;
+        s.stopBits = 1.0f;
+        setSerialSettings(s);
+    }
+    std::unique_ptr<Battert_Stack_Thread> startWorker(uint16_t at, NetFramingKind framing) {
+        linktest::LinkRig::startTick();
+        resetLinkState();
+        resetPollPlan();
+        clearMirror();
+        deviceAddr.store(1);
+        useGateway(at, framing);
+        auto worker = std::make_unique<Battert_Stack_Thread>();
+        pollMode.store(kModeHome);
+        worker->startLink();
+        return worker;
+    }
+
 private slots:
+    void cleanupTestCase() { linktest::LinkRig::stopTick(); }
     void cleanup() {
         link.close();
         stopPeer();
+    }
+
+    // The whole link over each peer: every page fills with the peer's registers, a write is
+    // confirmed once, and the link comes back by itself after the peer was gone.
+    void linkOverPeers_data() {
+        QTest::addColumn<Peer>("p");
+        const QString py = QStringLiteral("/usr/bin/python3");
+        const QString script = QStringLiteral(VADUZ_PYMODBUS_SERVER);
+        QTest::newRow("pymodbus, Modbus TCP")
+            << Peer{py, {script, "%1", "mbap"}, NetFramingKind::Mbap, true};
+        QTest::newRow("pymodbus, RTU over TCP")
+            << Peer{py, {script, "%1", "rtu"}, NetFramingKind::RtuOverTcp, true};
+        QTest::newRow("libmodbus, Modbus TCP")
+            << Peer{QStringLiteral(VADUZ_LIBMODBUS_SERVER), {"%1"}, NetFramingKind::Mbap, true};
+    }
+    void linkOverPeers() {
+        QFETCH(Peer, p);
+        port = freePort();
+        QVERIFY(startPeer(p));
+        QVERIFY2(connectLink(), qPrintable(link.problem()));
+        link.close();
+        auto worker = startWorker(port, p.framing);
+        for (const int mode : {kModeHome, kModeData, kModeSettings, kModeFault, kModePack}) {
+            pollMode.store(mode);
+            wakeLinkWorker();
+            int blocks[16];
+            const int n = pageBlocks(mode, blocks);
+            for (int i = 0; i < n; ++i)
+                QTRY_COMPARE_WITH_TIMEOUT(mirrorCell(blocks[i], 1),
+                                          int16_t(peerRegister(blocks[i] + 1)), 6000);
+        }
+        const uint8_t value[2] = {0x00, 0x64};
+        stageWriteRequest(16, 5, 1, value, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), QStringLiteral("Setting Successful"),
+                                  3000);
+        QCOMPARE(worker->stats().writesOk, quint64(1));
+        QCOMPARE(worker->stats().writesFailed, quint64(0));
+
+        stopPeer();
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), QStringLiteral("Connection failed"),
+                                  5000);
+        char problem[2 * kStatusTextSize];
+        readLinkProblem(problem);
+        QVERIFY2(QByteArray(problem).contains("connection refused"), problem);
+        const quint64 reads = worker->stats().readsOk;
+        QVERIFY(startPeer(p));
+        QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk > reads + 2, 15000);
+        QVERIFY(worker->stats().portLosses >= 1);
+        worker->stopLink();
+    }
+
+    // The simulated gateway misbehaving, under the whole link: a slow gateway is waited for, a
+    // garbling one and a silent one give "No answer", one that drops the connection is
+    // reconnected without anyone pressing anything.
+    void gatewayFaults_data() {
+        QTest::addColumn<bool>("mbapFraming");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("garbage");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("dropEvery");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("Modbus TCP, slow") << true << 60 << false << false << 0 << "Refreshing Data";
+        QTest::newRow("Modbus TCP, other transaction")
+            << true << 0 << true << false << 0 << "No answer";
+        QTest::newRow("RTU over TCP, bad CRC") << false << 0 << true << false << 0 << "No answer";
+        QTest::newRow("Modbus TCP, silent") << true << 0 << false << true << 0 << "No answer";
+        QTest::newRow("Modbus TCP, drops the connection")
+            << true << 0 << false << false << 4 << "Refreshing Data";
+        QTest::newRow("RTU over TCP, drops the connection")
+            << false << 0 << false << false << 4 << "Refreshing Data";
+    }
+    void gatewayFaults() {
+        QFETCH(bool, mbapFraming);
+        QFETCH(int, delayMs);
+        QFETCH(bool, garbage);
+        QFETCH(bool, silent);
+        QFETCH(int, dropEvery);
+        QFETCH(QString, status);
+        TcpSimulator gateway;
+        gateway.setFrozen(true);
+        SimFaults f;
+        f.delayMs = delayMs;
+        f.corruptCrc = garbage;
+        f.silent = silent;
+        gateway.setFaults(f);
+        gateway.setDropConnectionEvery(dropEvery);
+        QVERIFY(gateway.start(0, mbapFraming ? TcpSimulator::Framing::Mbap
+                                             : TcpSimulator::Framing::Rtu));
+        auto worker = startWorker(gateway.port(),
+                                  mbapFraming ? NetFramingKind::Mbap : NetFramingKind::RtuOverTcp);
+        QTRY_VERIFY_WITH_TIMEOUT(gateway.requestCount() >= 12, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), status, 3000);
+        const LinkStats s = worker->stats();
+        QCOMPARE(s.readsOk > 0, status == QLatin1String("Refreshing Data"));
+        if (dropEvery > 0)
+            QVERIFY(s.portLosses >= 2 && gateway.connectionCount() >= 3);
+        worker->stopLink();
     }
 
     void peers_data() {
