@@ -199,8 +199,11 @@ void CommandDispatcher::connectOrDisconnect() {
         // device count is known again only once the Home block has been read on it.
         discardStagedRequests();
         homeReadsAtConnect = blockLandings(kHomeBlock);
-        // The worker opens the port with the settings stored now.
-        worker->startLink();
+        // The worker opens the port with the settings stored at the time it opens it.
+        worker->startLink([] {
+            const SerialSettings settings = serialSettings();
+            return LinkSetup::serial(portNameOf(settings), serialLineOf(settings));
+        });
         ui->com_open_close_btn->setText(trWidget("Disconnect"));
     } else {
         // Blocks until the worker has closed the port and ended (at most about one
