@@ -353,7 +353,7 @@ void Widget::updateStatusTip() {
     readLinkProblem(problem);
     QString tip = QString::fromUtf8(problem);
     const QString status = ui->statusText_label->text();
-    if (status != QLatin1String("Serial open failed") && status != QLatin1String("Connection failed"))
+    if (status != QLatin1String("Serial open failed"))
         tip = tip.isEmpty() ? m_pageRefresh->valuesAgeText()
                             : tip + QLatin1Char('\n') + m_pageRefresh->valuesAgeText();
     if (ui->statusText_label->toolTip() != tip)
@@ -362,8 +362,7 @@ void Widget::updateStatusTip() {
 
 Widget::StatusLook statusLook(const QString &status) {
     if (status.startsWith(QLatin1String("Setting failed")) ||
-        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed") ||
-        status == QLatin1String("Connection failed"))
+        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
         return Widget::StatusLook::Failure;
     if (status == QLatin1String("Disconnected"))
         return Widget::StatusLook::Degraded;

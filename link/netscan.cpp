@@ -1,46 +1,58 @@
 // Finding the controllers behind a serial-to-Ethernet gateway: every unit identifier of the plan
-// is asked once for one register of block 2 over the one connection.
+// is asked once for one register of block 2 over the one connection, through the transaction
+// engine.
 
 #include "devicescan.h"
 
-#include "framecodec.h"
-#include "pollplan.h"
-#include "receiver.h"
+#include "mbapframing.h"
 #include "registermirror.h"
+#include "transaction.h"
 
 namespace {
 
-constexpr int kConnectTimeoutMs = 3000;
 // Exceptions a gateway sends for a unit that is not there: path unavailable, target failed
 // to respond. They say nothing about a controller.
 constexpr uint8_t kGatewayPathUnavailable = 0x0A;
 constexpr uint8_t kGatewayTargetFailed = 0x0B;
 
+// The line behind an RTU-over-TCP gateway is not known here: 9600 baud 8N1, the slowest rate
+// offered, bounds its wire times.
+TransactionTiming scanTiming(const ScanPlan &plan, int64_t roundTripUs) {
+    const Request probe = Request::read(1, kScanBlock, 1);
+    const int maxAnswer = plan.framing == NetFramingKind::Mbap
+                              ? MbapFraming().maxAnswerBytes(probe)
+                              : RtuFraming().maxAnswerBytes(probe);
+    TransactionTiming t = networkTiming(plan.framing, plan.respTimeoutMs, roundTripUs,
+                                        lineFrom(9600, 8, 0, 1.0f), maxAnswer);
+    t.attempts = 1;
+    return t;
+}
+
 } // namespace
 
 int64_t networkScanSlotMicros(const ScanPlan &plan) {
-    return netTiming(plan.framing, plan.respTimeoutMs, 0, charMicros(9600, 8, false, 1.0f),
-                     kScanAnswerBytes)
-               .answerTimeoutMs *
-           int64_t(1000);
+    return scanTiming(plan, 0).wait.firstByteUs;
 }
 
 int runNetworkScan(const ScanPlan &plan, const std::function<void(ScanEvent)> &report,
                    const std::atomic<bool> &stop, QString *detail) {
-    TcpPort port;
-    if (!port.open(plan.host, plan.tcpPort, kConnectTimeoutMs)) {
-        *detail = port.problem();
+    TcpLinkPort port(plan.host, plan.tcpPort, plan.framing);
+    if (!port.open(detail))
         return DeviceScan::PortFailed;
-    }
-    qCDebug(lcScan) << "Scanning" << plan.host << plan.tcpPort;
-    MbapFraming mbap;
-    // The line behind an RTU-over-TCP gateway is not known here: 9600 baud, the slowest rate
-    // offered, bounds its wire times.
-    const NetTiming timing = netTiming(plan.framing, plan.respTimeoutMs, port.connectMicros(),
-                                       charMicros(9600, 8, false, 1.0f), kScanAnswerBytes);
+    qCDebug(lcScan) << "Scanning" << port.description();
+    std::unique_ptr<Framing> framing;
+    if (plan.framing == NetFramingKind::Mbap)
+        framing = std::make_unique<MbapFraming>();
+    else
+        framing = std::make_unique<RtuFraming>();
+    const auto ending = [&stop] {
+        return stop.load(std::memory_order_acquire) ||
+               linkRunning.load(std::memory_order_acquire) != 0;
+    };
+    TransactionEngine engine(port, *framing, ending);
+    const TransactionTiming timing = scanTiming(plan, port.connectMicros());
     const int total = plan.addressCount();
     int found = 0;
-    uint8_t request[kFrameBufSize];
     for (int address = plan.firstAddress; address <= plan.lastAddress; ++address) {
         if (stop.load(std::memory_order_acquire))
             return DeviceScan::Stopped;
@@ -53,35 +65,27 @@ int runNetworkScan(const ScanPlan &plan, const std::function<void(ScanEvent)> &r
         progress.found = found;
         report(std::move(progress));
 
-        const int n =
-            buildReadFrameTo(request, static_cast<uint8_t>(address), kFunctionRead, kScanBlock, 1);
-        QByteArray answer;
-        NetOutcome outcome = netTransaction(port, plan.framing, mbap, request, n, timing, &answer);
-        if (outcome == NetOutcome::Lost) {
+        const Request request = Request::read(static_cast<uint8_t>(address), kScanBlock, 1);
+        Outcome o = engine.run(request, timing);
+        if (o.kind == Outcome::PortLost) {
             // Once more on a new connection; a gateway that keeps closing it ends the scan.
-            if (!port.open(plan.host, plan.tcpPort, kConnectTimeoutMs)) {
-                *detail = port.problem();
+            port.close();
+            if (!port.open(detail))
                 return DeviceScan::PortFailed;
-            }
-            outcome = netTransaction(port, plan.framing, mbap, request, n, timing, &answer);
-            if (outcome == NetOutcome::Lost) {
-                *detail = port.problem();
+            o = engine.run(request, timing);
+            if (o.kind == Outcome::PortLost) {
+                *detail = port.errorText();
                 return DeviceScan::PortFailed;
             }
         }
-        if (outcome != NetOutcome::Answered || answer.size() < 5)
+        if (o.kind == Outcome::Exception &&
+            (o.exceptionCode == kGatewayPathUnavailable || o.exceptionCode == kGatewayTargetFailed))
             continue;
-        const auto *a = reinterpret_cast<const uint8_t *>(answer.constData());
+        if (o.kind != Outcome::Answered && o.kind != Outcome::Exception)
+            continue;
         ScanHit hit;
         hit.address = address;
-        if (a[0] == address && a[1] == (kFunctionRead | 0x80)) {
-            if (a[2] == kGatewayPathUnavailable || a[2] == kGatewayTargetFailed)
-                continue;
-            hit.exceptionCode = a[2];
-        } else if (checkResponseFor(a, static_cast<uint16_t>(answer.size()),
-                                    static_cast<uint8_t>(address), kFunctionRead) != 0) {
-            continue;
-        }
+        hit.exceptionCode = o.kind == Outcome::Exception ? o.exceptionCode : 0;
         ++found;
         qCDebug(lcScan) << "Unit" << address << "answered"
                         << (hit.exceptionCode ? "with exception" : "") << hit.exceptionCode;

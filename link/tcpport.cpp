@@ -1,33 +1,47 @@
 #include "tcpport.h"
 
-#include "framecodec.h"
-#include "pollplan.h"
-#include "receiver.h"
+#include "mbapframing.h"
 
-#include <QElapsedTimer>
 #include <QTcpSocket>
 
 #include <algorithm>
 
-TcpPort::TcpPort() = default;
+namespace {
 
-TcpPort::~TcpPort() {
-    close();
+int msUntil(int64_t deadlineUs, int64_t nowUs) {
+    return static_cast<int>(std::max<int64_t>(0, (deadlineUs - nowUs + 999) / 1000));
 }
 
-bool TcpPort::open(const QString &host, uint16_t port, int timeoutMs) {
-    close();
+} // namespace
+
+TcpLinkPort::TcpLinkPort(const QString &host, uint16_t port, NetFramingKind framing,
+                         std::shared_ptr<std::atomic<int64_t>> roundTripUs)
+    : host_(host), port_(port), framing_(framing), roundTrip_(std::move(roundTripUs)) {
+    clock_.start();
     target_ = QStringLiteral("%1:%2")
                   .arg(host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']')
                                                        : host)
                   .arg(port);
+}
+
+TcpLinkPort::~TcpLinkPort() {
+    close();
+}
+
+QString TcpLinkPort::description() const {
+    return QStringLiteral("%1, %2").arg(target_, framing_ == NetFramingKind::Mbap
+                                                     ? QStringLiteral("Modbus TCP")
+                                                     : QStringLiteral("RTU over TCP"));
+}
+
+bool TcpLinkPort::open(QString *reason) {
+    close();
     socket_ = std::make_unique<QTcpSocket>();
     // Requests are small and each waits for its answer: no coalescing delay.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    QElapsedTimer clock;
-    clock.start();
-    socket_->connectToHost(host, port);
-    if (!socket_->waitForConnected(std::max(1, timeoutMs))) {
+    const int64_t started = nowUs();
+    socket_->connectToHost(host_, port_);
+    if (!socket_->waitForConnected(kConnectTimeoutMs)) {
         switch (socket_->error()) {
         case QAbstractSocket::ConnectionRefusedError:
             problem_ = QStringLiteral("%1: connection refused. Is the gateway on, and is this "
@@ -39,23 +53,27 @@ bool TcpPort::open(const QString &host, uint16_t port, int timeoutMs) {
             break;
         case QAbstractSocket::SocketTimeoutError:
         case QAbstractSocket::NetworkError:
-            problem_ =
-                QStringLiteral("%1: host unreachable. Is the gateway on the network?").arg(target_);
+            problem_ = QStringLiteral("%1: host unreachable. Is the gateway on the network?")
+                           .arg(target_);
             break;
         default:
             problem_ = QStringLiteral("%1: %2.").arg(target_, socket_->errorString());
             break;
         }
         socket_.reset();
+        if (reason)
+            *reason = problem_;
         return false;
     }
-    connectUs_ = clock.nsecsElapsed() / 1000;
+    connectUs_ = nowUs() - started;
+    if (roundTrip_)
+        roundTrip_->store(connectUs_);
     problem_.clear();
     lost_ = false;
     return true;
 }
 
-void TcpPort::close() {
+void TcpLinkPort::close() {
     lost_ = false;
     if (!socket_)
         return;
@@ -63,31 +81,38 @@ void TcpPort::close() {
     socket_.reset();
 }
 
-bool TcpPort::isOpen() const {
-    return socket_ && !lost_ && socket_->state() == QAbstractSocket::ConnectedState;
+bool TcpLinkPort::isOpen() const {
+    return socket_ && !lost_;
 }
 
-void TcpPort::noteLost() {
+void TcpLinkPort::noteLost() {
     if (lost_ || !socket_)
         return;
     lost_ = true;
-    problem_ = socket_->error() == QAbstractSocket::RemoteHostClosedError ||
-                       socket_->state() != QAbstractSocket::ConnectedState
-                   ? QStringLiteral("%1: closed by the gateway.").arg(target_)
-                   : QStringLiteral("%1: %2.").arg(target_, socket_->errorString());
-    if (socket_->error() == QAbstractSocket::NetworkError)
+    switch (socket_->error()) {
+    case QAbstractSocket::NetworkError:
         problem_ = QStringLiteral("%1: host unreachable.").arg(target_);
+        break;
+    case QAbstractSocket::RemoteHostClosedError:
+    case QAbstractSocket::SocketTimeoutError:
+    case QAbstractSocket::UnknownSocketError:
+        problem_ = QStringLiteral("%1: closed by the gateway.").arg(target_);
+        break;
+    default:
+        problem_ = QStringLiteral("%1: %2.").arg(target_, socket_->errorString());
+        break;
+    }
 }
 
-bool TcpPort::write(const QByteArray &bytes, int timeoutMs) {
+bool TcpLinkPort::write(const uint8_t *bytes, int length, int64_t deadlineUs) {
     if (!isOpen())
         return false;
-    if (socket_->write(bytes) != bytes.size()) {
+    if (socket_->write(reinterpret_cast<const char *>(bytes), length) != length) {
         noteLost();
         return false;
     }
     while (socket_->bytesToWrite() > 0) {
-        if (!socket_->waitForBytesWritten(std::max(1, timeoutMs))) {
+        if (!socket_->waitForBytesWritten(std::max(1, msUntil(deadlineUs, nowUs())))) {
             if (socket_->state() != QAbstractSocket::ConnectedState)
                 noteLost();
             return false;
@@ -96,112 +121,68 @@ bool TcpPort::write(const QByteArray &bytes, int timeoutMs) {
     return true;
 }
 
-bool TcpPort::read(QByteArray &out, int ms) {
+int TcpLinkPort::readAvailable(QByteArray &into) {
     if (!isOpen())
-        return false;
-    if (socket_->bytesAvailable() == 0 && !socket_->waitForReadyRead(std::max(0, ms))) {
-        // A time-out leaves the socket connected; anything else is the connection going.
-        if (socket_->state() != QAbstractSocket::ConnectedState ||
-            socket_->error() != QAbstractSocket::SocketTimeoutError)
-            noteLost();
-        return false;
-    }
-    out.append(socket_->readAll());
+        return 0;
+    // Without an event loop the socket learns of new bytes only when asked.
+    if (socket_->bytesAvailable() == 0)
+        socket_->waitForReadyRead(0);
+    const QByteArray got = socket_->readAll();
+    into.append(got);
     if (socket_->state() != QAbstractSocket::ConnectedState)
         noteLost();
-    return true;
+    return got.size();
 }
 
-void TcpPort::discardInput() {
+bool TcpLinkPort::waitForBytes(int64_t deadlineUs) {
     if (!isOpen())
-        return;
-    // Bytes that are already here, without waiting for more.
-    socket_->waitForReadyRead(0);
-    socket_->readAll();
-    if (socket_->state() != QAbstractSocket::ConnectedState)
+        return false;
+    if (socket_->bytesAvailable() > 0)
+        return true;
+    if (socket_->waitForReadyRead(msUntil(deadlineUs, nowUs())))
+        return true;
+    // A time-out leaves the connection as it was; anything else is the connection going.
+    if (socket_->state() != QAbstractSocket::ConnectedState ||
+        socket_->error() != QAbstractSocket::SocketTimeoutError)
         noteLost();
+    return false;
 }
 
-void TcpPort::abandon(const QString &why) {
-    problem_ = QStringLiteral("%1: %2.").arg(target_, why);
-    lost_ = true;
-    if (socket_)
-        socket_->abort();
+void TcpLinkPort::discardInput() {
+    QByteArray dropped;
+    readAvailable(dropped);
 }
 
-NetTiming netTiming(NetFramingKind framing, int respTimeoutMs, int64_t connectUs, int64_t charUs,
-                    int maxAnswerBytes) {
-    NetTiming t;
-    if (framing == NetFramingKind::Mbap) {
-        t.answerTimeoutMs = std::max(1, respTimeoutMs) + static_cast<int>((connectUs + 999) / 1000);
-        t.gapMs = t.answerTimeoutMs;
-        return t;
-    }
-    const RxTiming line = attemptTiming(respTimeoutMs, charUs, maxAnswerBytes);
-    t.answerTimeoutMs = static_cast<int>((line.totalUs + 999) / 1000);
-    t.gapMs = static_cast<int>((line.gapUs + 999) / 1000);
+TransactionTiming networkTiming(NetFramingKind framing, int respTimeoutMs, int64_t roundTripUs,
+                                const SerialLine &line, int maxAnswerBytes) {
+    if (framing == NetFramingKind::RtuOverTcp)
+        return serialTiming(respTimeoutMs, line.charMicros(), maxAnswerBytes);
+    constexpr int64_t kMarginUs = 20000; // scheduling on either end
+    TransactionTiming t;
+    t.wait.firstByteUs = int64_t(std::max(1, respTimeoutMs)) * 1000 + roundTripUs;
+    // The answer says its own length: a pause inside it does not end it.
+    t.wait.gapUs = t.wait.firstByteUs;
+    t.wait.totalUs = t.wait.firstByteUs + kMarginUs;
+    t.writeUs = int64_t(std::max(1, respTimeoutMs)) * 1000;
     return t;
 }
 
-NetOutcome netTransaction(TcpPort &port, NetFramingKind framing, MbapFraming &mbap,
-                          const uint8_t *request, int length, const NetTiming &timing,
-                          QByteArray *answer, int *staleBytes) {
-    if (!port.isOpen())
-        return NetOutcome::Lost;
-    port.discardInput();
-    const QByteArray out = framing == NetFramingKind::Mbap
-                               ? mbap.encode(request, length)
-                               : QByteArray(reinterpret_cast<const char *>(request), length);
-    if (!port.write(out, timing.answerTimeoutMs))
-        return port.isOpen() ? NetOutcome::NoAnswer : NetOutcome::Lost;
-
-    RxExpect expect;
-    expect.request = request;
-    expect.requestLength = length;
-    expect.addr = request[0];
-    expect.func = request[1];
-    expect.maxRegs = request[1] == kFunctionRead ? (request[4] << 8) | request[5] : 0;
-
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray received;
-    bool quiet = false;
-    for (;;) {
-        if (framing == NetFramingKind::Mbap) {
-            for (;;) {
-                const int before = received.size();
-                const MbapFraming::Take took = mbap.take(received, answer);
-                if (took == MbapFraming::Take::Answer)
-                    return NetOutcome::Answered;
-                if (took == MbapFraming::Take::Broken) {
-                    // Out of step with the gateway: only a new connection brings it back.
-                    port.abandon(QStringLiteral("answers that are no Modbus TCP"));
-                    return NetOutcome::Lost;
-                }
-                if (took != MbapFraming::Take::Stale)
-                    break;
-                if (staleBytes)
-                    *staleBytes += before - received.size();
-            }
-        } else {
-            const auto *bytes = reinterpret_cast<const uint8_t *>(received.constData());
-            const RxScan scan = scanReceived(bytes, received.size(), expect, quiet);
-            if (scan.state == RxState::Answer || scan.state == RxState::Foreign) {
-                *answer = received.mid(scan.skipped, scan.length);
-                return NetOutcome::Answered;
-            }
-            if (scan.skipped > 0) {
-                if (staleBytes)
-                    *staleBytes += scan.skipped - scan.echoBytes;
-                received.remove(0, scan.skipped);
-            }
-        }
-        const int left = timing.answerTimeoutMs - static_cast<int>(clock.elapsed());
-        if (left <= 0)
-            return NetOutcome::NoAnswer;
-        const int slice = received.isEmpty() ? left : std::min(left, timing.gapMs);
-        quiet = !port.read(received, slice) && !received.isEmpty();
-        if (!port.isOpen())
-            return NetOutcome::Lost;
-    }
+LinkSetup networkLinkSetup(const QString &host, uint16_t port, NetFramingKind framing,
+                           const SerialLine &line) {
+    LinkSetup s;
+    s.portName = host;
+    s.line = line;
+    auto roundTrip = std::make_shared<std::atomic<int64_t>>(0);
+    s.makePort = [host, port, framing, roundTrip]() -> std::unique_ptr<LinkPort> {
+        return std::make_unique<TcpLinkPort>(host, port, framing, roundTrip);
+    };
+    s.makeFraming = [framing]() -> std::unique_ptr<Framing> {
+        if (framing == NetFramingKind::Mbap)
+            return std::make_unique<MbapFraming>();
+        return std::make_unique<RtuFraming>();
+    };
+    s.timing = [framing, roundTrip, line](int respTimeoutMs, int maxAnswerBytes) {
+        return networkTiming(framing, respTimeoutMs, roundTrip->load(), line, maxAnswerBytes);
+    };
+    return s;
 }

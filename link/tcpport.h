@@ -1,79 +1,71 @@
 #pragma once
-// The link's way to a serial-to-Ethernet gateway: a TCP connection (QTcpSocket) used the way
-// the link uses its serial port, blocking, from the link's own thread: connect, write a
-// request, wait for bytes, read them. The gateway speaks Modbus TCP (MBAP header) or passes
-// the serial line's RTU frames through unchanged; netTransaction() runs one request over
-// either. A connection that goes is reported as lost, with the reason in words an operator
-// can act on, and is opened again like a lost serial port.
+// The link's port to a serial-to-Ethernet gateway: a TCP connection (QTcpSocket), used
+// blocking from the link's own thread like the serial port. The gateway speaks Modbus TCP
+// (MbapFraming) or passes the serial line's RTU frames through unchanged (RtuFraming). A
+// connection that goes is lost, with the reason in words an operator can act on ("connection
+// refused", "host unreachable", "closed by the gateway"), and the link opens it again like a
+// lost serial port. The time the connection took to set up is the network's round trip,
+// which the Modbus TCP answer time-out adds to the response time-out.
 
-#include "mbapframing.h"
+#include "linesettings.h"
+#include "linkport.h"
+#include "linksetup.h"
 
-#include <QByteArray>
-#include <QString>
+#include <QElapsedTimer>
 
-#include <cstdint>
+#include <atomic>
 #include <memory>
 
 class QTcpSocket;
 
 enum class NetFramingKind : uint8_t { Mbap, RtuOverTcp };
 
-class TcpPort {
+class TcpLinkPort : public LinkPort {
 public:
-    TcpPort();
-    ~TcpPort();
+    // roundTripUs (may be null): where the round trip measured at each connect is kept.
+    TcpLinkPort(const QString &host, uint16_t port, NetFramingKind framing,
+                std::shared_ptr<std::atomic<int64_t>> roundTripUs = nullptr);
+    ~TcpLinkPort() override;
 
-    // Connects to host:port within timeoutMs; the time the connection took is the network's
-    // round trip (connectMicros). False, with problem(), when it could not.
-    bool open(const QString &host, uint16_t port, int timeoutMs);
-    void close();
-    // Connected, and the connection has not gone since.
-    bool isOpen() const;
-    // The connection went while open (closed by the gateway, reset, unreachable), until
-    // close() or the next open().
-    bool lost() const { return lost_; }
-    // Why the last open failed or the connection went: "127.0.0.1:5020: connection refused",
-    // "... host unreachable", "... closed by the gateway".
-    QString problem() const { return problem_; }
+    bool open(QString *reason) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const uint8_t *bytes, int length, int64_t deadlineUs) override;
+    int readAvailable(QByteArray &into) override;
+    bool waitForBytes(int64_t deadlineUs) override;
+    void discardInput() override;
+    void discardOutput() override {} // a request is handed to the network whole
+    bool lost() const override { return lost_; }
+    QString errorText() const override { return problem_; }
+    QString description() const override;
+    int64_t nowUs() const override { return clock_.nsecsElapsed() / 1000; }
+
     int64_t connectMicros() const { return connectUs_; }
-
-    // Writes bytes and waits, at most timeoutMs, until they are handed to the network.
-    bool write(const QByteArray &bytes, int timeoutMs);
-    // Waits at most ms for bytes and appends what came to out; false when none came.
-    bool read(QByteArray &out, int ms);
-    // Throws away whatever has been received and not read.
-    void discardInput();
-    // Gives the connection up as lost, for why (the gateway's bytes cannot be followed).
-    void abandon(const QString &why);
+    static constexpr int kConnectTimeoutMs = 2000;
 
 private:
     void noteLost();
 
     std::unique_ptr<QTcpSocket> socket_;
-    QString target_;
+    QString host_;
+    uint16_t port_ = 0;
+    NetFramingKind framing_;
+    std::shared_ptr<std::atomic<int64_t>> roundTrip_;
+    QElapsedTimer clock_;
+    QString target_; // "host:port"
     QString problem_;
     int64_t connectUs_ = 0;
     bool lost_ = false;
 };
 
-// How one request over the network ended.
-enum class NetOutcome { Answered, NoAnswer, Lost };
+// The timing over a gateway. Modbus TCP: respTimeoutMs plus the round trip measured at
+// connect for the answer, which the network delivers at once; late answers need no drain (the
+// framing tells them by their transaction identifier). RTU over TCP: the rule of the serial
+// line behind the gateway (line).
+TransactionTiming networkTiming(NetFramingKind framing, int respTimeoutMs, int64_t roundTripUs,
+                                const SerialLine &line, int maxAnswerBytes);
 
-struct NetTiming {
-    int answerTimeoutMs = 100; // for the whole answer, from the request's leaving
-    int gapMs = 20;            // RTU over TCP: a pause this long ends the answer's bytes
-};
-// Modbus TCP: respTimeoutMs plus the round trip measured at connect, for the whole answer (the
-// network delivers it at once). RTU over TCP: the serial line's rule behind the gateway,
-// respTimeoutMs for the first byte plus the answer's wire time at charUs and a margin.
-NetTiming netTiming(NetFramingKind framing, int respTimeoutMs, int64_t connectUs, int64_t charUs,
-                    int maxAnswerBytes);
-
-// Sends the RTU request (address, PDU, CRC) through port with the framing, one attempt, and
-// waits for its answer: *answer holds it in RTU form (CRC included) when Answered. Answers to
-// earlier requests (Modbus TCP: another transaction identifier) are dropped and counted in
-// *staleBytes. A stream that can no longer be followed counts as lost: the connection is
-// closed, to be opened again.
-NetOutcome netTransaction(TcpPort &port, NetFramingKind framing, MbapFraming &mbap,
-                          const uint8_t *request, int length, const NetTiming &timing,
-                          QByteArray *answer, int *staleBytes = nullptr);
+// The link started on a gateway: its port, framing and timing. line: the serial line behind
+// an RTU-over-TCP gateway, for its wire times.
+LinkSetup networkLinkSetup(const QString &host, uint16_t port, NetFramingKind framing,
+                           const SerialLine &line);

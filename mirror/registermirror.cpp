@@ -14,6 +14,7 @@ std::atomic<int64_t> landedAt[kMirrorBlocks];
 } // namespace
 
 std::atomic<uint32_t> noAnswerStreak{0};
+std::atomic<uint8_t> linkHealthState{0};
 std::atomic<int64_t> linkStartedAtMs{0};
 
 std::atomic<int32_t> pollMode{0};
@@ -275,6 +276,7 @@ void resetLinkState()
     std::memset(paramEdited, 0, sizeof paramEdited);
     refreshPeriod = 1000;
     noAnswerStreak = 0;
+    linkHealthState = 0;
     setLinkProblem("");
     setStatusText("Idle");
 }

@@ -126,6 +126,8 @@ uint32_t statusTextGeneration();
 // Link health, beside the status text: written by the worker, read by the window.
 // Transactions in a row that got no answer at all (reset by any answer).
 extern std::atomic<uint32_t> noAnswerStreak;
+// The state behind the status text (the link's health state, 0 Idle), for the window's colour.
+extern std::atomic<uint8_t> linkHealthState;
 // When the link was last started by Connect (mirrorClockMs; 0 before the first Connect).
 // Values landed before it are not live on this link.
 extern std::atomic<int64_t> linkStartedAtMs;

@@ -15,32 +15,35 @@ QStringList leadingPorts;
 QStringList extraPorts;
 } // namespace
 
-SerialSettings serialSettings()
-{
+SerialSettings serialSettings() {
     std::lock_guard<std::mutex> guard(recordLock);
     return record;
 }
 
-void setSerialSettings(const SerialSettings &settings)
-{
+SerialLine serialLineOf(const SerialSettings &settings) {
+    return lineFrom(settings.baudRate, settings.dataBits, settings.checkBit, settings.stopBits);
+}
+
+QString portNameOf(const SerialSettings &settings) {
+    return settings.comName.split(QLatin1Char(':')).first();
+}
+
+void setSerialSettings(const SerialSettings &settings) {
     std::lock_guard<std::mutex> guard(recordLock);
     record = settings;
 }
 
-void setComConfigured(bool configured)
-{
+void setComConfigured(bool configured) {
     std::lock_guard<std::mutex> guard(recordLock);
     record.comConfigured = configured;
 }
 
-bool comConfigured()
-{
+bool comConfigured() {
     std::lock_guard<std::mutex> guard(recordLock);
     return record.comConfigured;
 }
 
-bool parseDeviceAddress(const QString &text, uint8_t *out)
-{
+bool parseDeviceAddress(const QString &text, uint8_t *out) {
     const QString t = text.trimmed();
     if (t.isEmpty() || t.size() > 3)
         return false;
@@ -117,6 +120,7 @@ QString linkTargetText(const SerialSettings &settings) {
     return settings.comName.section(QLatin1Char(':'), 0, 0);
 }
 
+
 void addExtraPort(const QString &path, const QString &description, bool first) {
     const QString entry = path + QLatin1Char(':') + description;
     if (first)
@@ -125,18 +129,20 @@ void addExtraPort(const QString &path, const QString &description, bool first) {
         extraPorts.append(entry);
 }
 
-QStringList leadingPortEntries() { return leadingPorts; }
+QStringList leadingPortEntries() {
+    return leadingPorts;
+}
 
-QStringList extraPortEntries() { return extraPorts; }
+QStringList extraPortEntries() {
+    return extraPorts;
+}
 
-void clearExtraPorts()
-{
+void clearExtraPorts() {
     leadingPorts.clear();
     extraPorts.clear();
 }
 
-const QList<int> &offeredBaudRates()
-{
+const QList<int> &offeredBaudRates() {
     static const QList<int> rates{9600, 115200, 19200, 38400, 57600};
     return rates;
 }

@@ -99,7 +99,7 @@ int main(int argc, char **argv) {
     // --- 1a. The link worker: block 2 as fast as the plan may ask for it.
     auto worker = std::make_unique<Battert_Stack_Thread>();
     pollMode.store(kModeHome);
-    worker->startLink();
+    worker->startLink(linkSetupFromSettings);
     if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 5000)) {
         std::fprintf(stderr, "the link does not read\n");
         return 1;
@@ -161,7 +161,7 @@ int main(int argc, char **argv) {
     // --- 2. Idle connected link on the Home page (a read every 500 ms).
     worker = std::make_unique<Battert_Stack_Thread>();
     pollMode.store(kModeData); // a page change, so the worker enters Home again below
-    worker->startLink();
+    worker->startLink(linkSetupFromSettings);
     waitFor([&] { return worker->stats().readsOk >= 1; }, 5000);
     pollMode.store(kModeHome);
     QThread::msleep(600);

@@ -1,15 +1,15 @@
 // A block-2 read (100 registers) over loopback TCP, back to back: the link's network transport
-// (TcpPort and netTransaction, Modbus TCP and RTU over TCP) beside libmodbus's TCP master, in
+// (TcpLinkPort under the transaction engine, Modbus TCP and RTU over TCP) beside libmodbus's
+// TCP master, in
 // one run, each on its own connection to the same simulated gateway. Also the round trip the
 // link measures at connect. Prints figures only; never fails on time.
 //
 //   bench_tcp [reads=2000]
 
-#include "framecodec.h"
-#include "pollplan.h"
-#include "receiver.h"
+#include "mbapframing.h"
 #include "tcpport.h"
 #include "tcpsimulator.h"
+#include "transaction.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -57,24 +57,28 @@ Figures linkReads(TcpSimulator::Framing simFraming, int reads, int64_t *connectU
     gateway.setFrozen(true);
     if (!gateway.start(0, simFraming))
         return Figures{};
-    TcpPort port;
-    if (!port.open(QStringLiteral("127.0.0.1"), gateway.port(), 2000))
-        return Figures{};
-    *connectUs = port.connectMicros();
     const NetFramingKind framing = simFraming == TcpSimulator::Framing::Mbap
                                        ? NetFramingKind::Mbap
                                        : NetFramingKind::RtuOverTcp;
-    const NetTiming timing =
-        netTiming(framing, 100, port.connectMicros(), charMicros(115200, 8, false, 1.0f), 205);
-    MbapFraming mbap;
-    uint8_t request[kFrameBufSize];
-    const int n = buildReadFrameTo(request, 1, kFunctionRead, 2, 100);
-    QByteArray answer;
+    TcpLinkPort port(QStringLiteral("127.0.0.1"), gateway.port(), framing);
+    QString reason;
+    if (!port.open(&reason))
+        return Figures{};
+    *connectUs = port.connectMicros();
+    std::unique_ptr<Framing> framer;
+    if (framing == NetFramingKind::Mbap)
+        framer = std::make_unique<MbapFraming>();
+    else
+        framer = std::make_unique<RtuFraming>();
+    TransactionEngine engine(port, *framer, [] { return false; });
+    const Request read = Request::read(1, 2, 100);
+    const TransactionTiming timing = networkTiming(framing, 100, port.connectMicros(),
+                                                   lineFrom(115200, 8, 0, 1.0f),
+                                                   framer->maxAnswerBytes(read));
     return timeReads(reads, [&] {
-        return netTransaction(port, framing, mbap, request, n, timing, &answer) ==
-                   NetOutcome::Answered &&
-               checkResponseFor(reinterpret_cast<const uint8_t *>(answer.constData()),
-                                static_cast<uint16_t>(answer.size()), 1, kFunctionRead) == 0;
+        const Outcome o = engine.run(read, timing);
+        return o.kind == Outcome::Answered &&
+               framer->decode(o.answer.bytes, o.answer.length).registersCarried() == 100;
     });
 }
 

@@ -6,14 +6,10 @@
 // Loopback only.
 
 #include "linktestsupport.h"
-#include "tcpsimulator.h"
-
-#include "framecodec.h"
-#include "pollplan.h"
-#include "receiver.h"
-#include "referencecrc.h"
-#include "registermirror.h"
+#include "mbapframing.h"
 #include "tcpport.h"
+#include "tcpsimulator.h"
+#include "transaction.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -33,26 +29,16 @@ uint16_t freePort() {
     return probe.serverPort();
 }
 
-// A holding-register read (function 3), built by hand with the reference CRC.
-QByteArray readHolding(int addr, int reg, int count) {
-    QByteArray b;
-    b.append(char(addr)).append(char(3)).append(char(reg >> 8)).append(char(reg & 0xFF));
-    b.append(char(count >> 8)).append(char(count & 0xFF));
-    const uint16_t crc = referenceCrc(b);
-    return b.append(char(crc & 0xFF)).append(char(crc >> 8));
-}
-
-uint16_t word(const QByteArray &answer, int i) {
-    return static_cast<uint16_t>((uint8_t(answer.at(3 + 2 * i)) << 8) |
-                                 uint8_t(answer.at(4 + 2 * i)));
-}
-
 struct Peer {
     QString program;
     QStringList args; // %1: the port
     NetFramingKind framing;
     bool holdsPattern; // holds peerRegister(); else the simulated controller's blocks
 };
+
+QByteArray hexOf(const uint8_t *bytes, int length) {
+    return QByteArray(reinterpret_cast<const char *>(bytes), length).toHex(' ');
+}
 
 } // namespace
 
@@ -63,8 +49,8 @@ class tst_NetLink : public QObject {
 
     QProcess peer;
     uint16_t port = 0;
-    TcpPort link;
-    MbapFraming mbap;
+    std::unique_ptr<TcpLinkPort> link;
+    std::unique_ptr<Framing> framing;
 
     bool startPeer(const Peer &p) {
         QStringList args;
@@ -80,55 +66,55 @@ class tst_NetLink : public QObject {
         peer.kill();
         peer.waitForFinished(5000);
     }
+    void useLink(NetFramingKind kind) {
+        link = std::make_unique<TcpLinkPort>(QStringLiteral("127.0.0.1"), port, kind);
+        if (kind == NetFramingKind::Mbap)
+            framing = std::make_unique<MbapFraming>();
+        else
+            framing = std::make_unique<RtuFraming>();
+    }
     // The peer takes a moment to listen: connect until it does.
     bool connectLink() {
         QElapsedTimer t;
         t.start();
+        QString reason;
         while (t.elapsed() < 10000) {
-            if (link.open(QStringLiteral("127.0.0.1"), port, 1000))
+            if (link->open(&reason))
                 return true;
             QTest::qWait(50);
         }
         return false;
     }
-    NetOutcome transact(NetFramingKind framing, const QByteArray &request, QByteArray *answer) {
-        const NetTiming timing =
-            netTiming(framing, 1000, link.connectMicros(), charMicros(9600, 8, false, 1.0f), 205);
-        return netTransaction(link, framing, mbap,
-                              reinterpret_cast<const uint8_t *>(request.constData()),
-                              request.size(), timing, answer);
+    // One attempt through the engine, with the time-out the link would use.
+    Outcome transact(NetFramingKind kind, const Request &r, int respTimeoutMs = 1000) {
+        TransactionEngine engine(*link, *framing, [] { return false; });
+        TransactionTiming t = networkTiming(kind, respTimeoutMs, link->connectMicros(),
+                                            lineFrom(9600, 8, 0, 1.0f), framing->maxAnswerBytes(r));
+        t.attempts = 1;
+        return engine.run(r, t);
+    }
+    Answer decoded(const Outcome &o) const {
+        return framing->decode(o.answer.bytes, o.answer.length);
     }
 
-    // The settings record pointed at a gateway on this machine.
-    static void useGateway(uint16_t at, NetFramingKind framing) {
-        SerialSettings s;
-        s.comConfigured = true;
-        s.link = LinkKind::Network;
-        s.host = QStringLiteral("127.0.0.1");
-        s.tcpPort = at;
-        s.framing = framing == NetFramingKind::Mbap ? NetFraming::Mbap : NetFraming::RtuOverTcp;
-        s.baudRate = 115200;
-        s.dataBits = 8;
-        s.stopBits = 1.0f;
-        setSerialSettings(s);
-    }
     std::unique_ptr<Battert_Stack_Thread> startWorker(uint16_t at, NetFramingKind framing) {
         linktest::LinkRig::startTick();
         resetLinkState();
         resetPollPlan();
         clearMirror();
         deviceAddr.store(1);
-        useGateway(at, framing);
         auto worker = std::make_unique<Battert_Stack_Thread>();
         pollMode.store(kModeHome);
-        worker->startLink();
+        // As Connect hands it over with Network chosen.
+        worker->startLink(networkLinkSetup(QStringLiteral("127.0.0.1"), at, framing,
+                                           lineFrom(115200, 8, 0, 1.0f)));
         return worker;
     }
 
 private slots:
     void cleanupTestCase() { linktest::LinkRig::stopTick(); }
     void cleanup() {
-        link.close();
+        link.reset();
         stopPeer();
     }
 
@@ -149,8 +135,9 @@ private slots:
         QFETCH(Peer, p);
         port = freePort();
         QVERIFY(startPeer(p));
-        QVERIFY2(connectLink(), qPrintable(link.problem()));
-        link.close();
+        useLink(p.framing);
+        QVERIFY2(connectLink(), qPrintable(link->errorText()));
+        link.reset();
         auto worker = startWorker(port, p.framing);
         for (const int mode : {kModeHome, kModeData, kModeSettings, kModeFault, kModePack}) {
             pollMode.store(mode);
@@ -169,7 +156,7 @@ private slots:
         QCOMPARE(worker->stats().writesFailed, quint64(0));
 
         stopPeer();
-        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), QStringLiteral("Connection failed"),
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), QStringLiteral("Serial open failed"),
                                   5000);
         char problem[2 * kStatusTextSize];
         readLinkProblem(problem);
@@ -250,10 +237,9 @@ private slots:
         QFETCH(Peer, p);
         port = freePort();
         QVERIFY(startPeer(p));
-        QVERIFY2(connectLink(), qPrintable(link.problem()));
+        useLink(p.framing);
+        QVERIFY2(connectLink(), qPrintable(link->errorText()));
 
-        uint8_t request[kFrameBufSize];
-        QByteArray answer;
         for (const int mode : {kModeHome, kModeData, kModeSettings, kModeFault, kModePack}) {
             resetPollPlan();
             enterPollMode(mode);
@@ -263,45 +249,45 @@ private slots:
                     continue;
                 const int block = startAddr.load();
                 const int count = regCount.load();
-                const int n = buildReadFrameTo(request, 1, kFunctionRead, block, count);
-                QCOMPARE(
-                    transact(p.framing, QByteArray(reinterpret_cast<char *>(request), n), &answer),
-                    NetOutcome::Answered);
-                QCOMPARE(checkResponseFor(reinterpret_cast<const uint8_t *>(answer.constData()),
-                                          answer.size(), 1, kFunctionRead),
-                         0);
-                QCOMPARE(answer.size(), 5 + 2 * count);
+                const Outcome o = transact(p.framing, Request::read(1, block, count));
+                QCOMPARE(int(o.kind), int(Outcome::Answered));
+                const Answer a = decoded(o);
+                QCOMPARE(int(a.addr), 1);
+                QCOMPARE(a.registersCarried(), count);
                 if (p.holdsPattern)
                     for (int i = 0; i < count; ++i)
-                        QCOMPARE(word(answer, i), peerRegister(block + i));
+                        QCOMPARE(uint16_t((a.registerData()[2 * i] << 8) | a.registerData()[2 * i + 1]),
+                                 peerRegister(block + i));
             }
         }
 
         // Parameter 5 <- 100, confirmed, and held by the peer (read back over Modbus TCP from
         // its holding registers, which it keeps apart from the input registers).
         const uint8_t value[2] = {0, 100};
-        const int n = buildWriteFrameTo(request, 1, value, kFunctionWrite, 5, 1);
-        QCOMPARE(transact(p.framing, QByteArray(reinterpret_cast<char *>(request), n), &answer),
-                 NetOutcome::Answered);
-        QCOMPARE(answer.toHex(' '), withCrcHex("01 10 00 05 00 01"));
+        Outcome o = transact(p.framing, Request::write(1, 5, value, 1));
+        QCOMPARE(int(o.kind), int(Outcome::Answered));
+        QCOMPARE(hexOf(decoded(o).pdu, decoded(o).pduLength), QByteArray("10 00 05 00 01"));
         if (p.holdsPattern && p.framing == NetFramingKind::Mbap) {
-            QCOMPARE(transact(p.framing, readHolding(1, 5, 1), &answer), NetOutcome::Answered);
-            QCOMPARE(word(answer, 0), uint16_t(100));
+            Request holding = Request::read(1, 5, 1);
+            holding.function = 3;
+            o = transact(p.framing, holding);
+            QCOMPARE(int(o.kind), int(Outcome::Answered));
+            QCOMPARE(hexOf(decoded(o).pdu, decoded(o).pduLength), QByteArray("03 02 00 64"));
         }
 
         // The peer goes: the connection is lost, and why; it comes back: so does the link.
         stopPeer();
-        const int built = buildReadFrameTo(request, 1, kFunctionRead, 2, 10);
-        const QByteArray read(reinterpret_cast<char *>(request), built);
-        QCOMPARE(transact(p.framing, read, &answer), NetOutcome::Lost);
-        QVERIFY2(link.problem().endsWith(QStringLiteral("closed by the gateway.")),
-                 qPrintable(link.problem()));
-        QVERIFY(!link.open(QStringLiteral("127.0.0.1"), port, 1000));
-        QVERIFY2(link.problem().contains(QStringLiteral("connection refused")),
-                 qPrintable(link.problem()));
+        const Request read = Request::read(1, 2, 10);
+        QCOMPARE(int(transact(p.framing, read).kind), int(Outcome::PortLost));
+        QVERIFY2(link->errorText().endsWith(QStringLiteral("closed by the gateway.")),
+                 qPrintable(link->errorText()));
+        link->close();
+        QString reason;
+        QVERIFY(!link->open(&reason));
+        QVERIFY2(reason.contains(QStringLiteral("connection refused")), qPrintable(reason));
         QVERIFY(startPeer(p));
-        QVERIFY2(connectLink(), qPrintable(link.problem()));
-        QCOMPARE(transact(p.framing, read, &answer), NetOutcome::Answered);
+        QVERIFY2(connectLink(), qPrintable(link->errorText()));
+        QCOMPARE(int(transact(p.framing, read).kind), int(Outcome::Answered));
     }
 
     // A gateway that takes the connection and never answers: no answer within the time-out,
@@ -310,17 +296,14 @@ private slots:
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         port = silent.serverPort();
-        QVERIFY(link.open(QStringLiteral("127.0.0.1"), port, 1000));
-        uint8_t request[kFrameBufSize];
-        const int n = buildReadFrameTo(request, 1, kFunctionRead, 2, 100);
-        QByteArray answer;
-        NetTiming timing = netTiming(NetFramingKind::Mbap, 100, link.connectMicros(), 0, 205);
+        useLink(NetFramingKind::Mbap);
+        QVERIFY(connectLink());
         QElapsedTimer t;
         t.start();
-        QCOMPARE(netTransaction(link, NetFramingKind::Mbap, mbap, request, n, timing, &answer),
-                 NetOutcome::NoAnswer);
+        QCOMPARE(int(transact(NetFramingKind::Mbap, Request::read(1, 2, 100), 100).kind),
+                 int(Outcome::NoAnswer));
         QVERIFY(t.elapsed() >= 100);
-        QVERIFY(link.isOpen());
+        QVERIFY(link->isOpen());
     }
 
     // vaduz-sim's fault: every third request closes the connection.
@@ -328,49 +311,52 @@ private slots:
         port = freePort();
         QVERIFY(startPeer(Peer{QStringLiteral(VADUZ_SIM_PROGRAM),
                                {"--tcp", "%1", "--mbap", "--drop-connection", "3"},
-                               NetFramingKind::Mbap,
-                               false}));
+                               NetFramingKind::Mbap, false}));
+        useLink(NetFramingKind::Mbap);
         QVERIFY(connectLink());
-        uint8_t request[kFrameBufSize];
-        const int n = buildReadFrameTo(request, 1, kFunctionRead, 2, 10);
-        const QByteArray read(reinterpret_cast<char *>(request), n);
-        QByteArray answer;
-        QList<NetOutcome> outcomes;
+        const Request read = Request::read(1, 2, 10);
+        QList<int> kinds;
         for (int i = 0; i < 3; ++i)
-            outcomes << transact(NetFramingKind::Mbap, read, &answer);
-        QCOMPARE(outcomes,
-                 (QList<NetOutcome>{NetOutcome::Answered, NetOutcome::Answered, NetOutcome::Lost}));
-        QVERIFY2(link.problem().endsWith(QStringLiteral("closed by the gateway.")),
-                 qPrintable(link.problem()));
+            kinds << int(transact(NetFramingKind::Mbap, read).kind);
+        QCOMPARE(kinds, (QList<int>{Outcome::Answered, Outcome::Answered, Outcome::PortLost}));
+        QVERIFY2(link->errorText().endsWith(QStringLiteral("closed by the gateway.")),
+                 qPrintable(link->errorText()));
+        link->close();
         QVERIFY(connectLink());
-        QCOMPARE(transact(NetFramingKind::Mbap, read, &answer), NetOutcome::Answered);
+        QCOMPARE(int(transact(NetFramingKind::Mbap, read).kind), int(Outcome::Answered));
     }
 
-    // The MBAP header: the request's bytes worked out by hand, the answer under another
-    // transaction identifier dropped, a header that is no Modbus TCP refused.
+    // The MBAP header: the request's bytes worked out by hand, an answer under another
+    // transaction identifier skipped, bytes that are no Modbus TCP skipped whole.
     void mbapHeader() {
         MbapFraming f;
-        const uint8_t rtu[] = {0x01, 0x04, 0x00, 0x02, 0x00, 0x64, 0x50, 0x21};
-        QCOMPARE(f.encode(rtu, 8).toHex(' '), QByteArray("00 01 00 00 00 06 01 04 00 02 00 64"));
-        QCOMPARE(f.encode(rtu, 8).toHex(' '), QByteArray("00 02 00 00 00 06 01 04 00 02 00 64"));
-        QByteArray in = QByteArray::fromHex("0001000000050104020007"
-                                            "0002000000050104020009");
-        QByteArray rtuAnswer;
-        QCOMPARE(f.take(in, &rtuAnswer), MbapFraming::Take::Stale);
-        QCOMPARE(f.take(in, &rtuAnswer), MbapFraming::Take::Answer);
-        QCOMPARE(rtuAnswer.toHex(' '), withCrcHex("01 04 02 00 09"));
-        QVERIFY(in.isEmpty());
-        in = QByteArray::fromHex("00020001000501040200");
-        QCOMPARE(f.take(in, &rtuAnswer), MbapFraming::Take::Broken);
-    }
-
-private:
-    static QByteArray withCrcHex(const char *hex) {
-        QByteArray b = QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
-        const uint16_t crc = referenceCrc(b);
-        return b.append(char(crc & 0xFF)).append(char(crc >> 8)).toHex(' ');
+        const Request r = Request::read(1, 2, 100);
+        Frame first = f.encode(r);
+        QCOMPARE(hexOf(first.bytes, first.length), QByteArray("00 01 00 00 00 06 01 04 00 02 00 64"));
+        const Frame sent = f.encode(r);
+        QCOMPARE(hexOf(sent.bytes, sent.length), QByteArray("00 02 00 00 00 06 01 04 00 02 00 64"));
+        const QByteArray in = QByteArray::fromHex("0001000000050104020007"
+                                                  "0002000000050104020009");
+        const auto *p = reinterpret_cast<const uint8_t *>(in.constData());
+        RxScan scan = f.scan(p, in.size(), r, sent, false);
+        QCOMPARE(int(scan.state), int(RxState::Answer));
+        QCOMPARE(scan.skipped, 11);
+        QCOMPARE(scan.length, 11);
+        const Answer a = f.decode(p + scan.skipped, scan.length);
+        QCOMPARE(hexOf(a.pdu, a.pduLength), QByteArray("04 02 00 09"));
+        // Only part of it yet, and from another unit.
+        QCOMPARE(int(f.scan(p + 11, 9, r, sent, false).state), int(RxState::Partial));
+        const QByteArray other = QByteArray::fromHex("0002000000050704020009");
+        QCOMPARE(int(f.scan(reinterpret_cast<const uint8_t *>(other.constData()), other.size(), r,
+                            sent, false)
+                         .state),
+                 int(RxState::Foreign));
+        const QByteArray broken = QByteArray::fromHex("00020001000501040200");
+        scan = f.scan(reinterpret_cast<const uint8_t *>(broken.constData()), broken.size(), r, sent,
+                      false);
+        QCOMPARE(int(scan.state), int(RxState::Waiting));
+        QCOMPARE(scan.skipped, broken.size());
     }
 };
-
 QTEST_GUILESS_MAIN(tst_NetLink)
 #include "tst_netlink.moc"

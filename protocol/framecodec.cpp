@@ -1,30 +1,20 @@
 #include "framecodec.h"
 
-#include "registermirror.h"
-
 #include <algorithm>
 #include <cstring>
-
-uint8_t txBuf[kFrameBufSize];
-uint8_t txLen = 0;
-uint8_t rxBuf[kFrameBufSize];
-uint16_t rxLen = 0;
 
 namespace {
 
 // LOW[i]: table entry for byte value i; HIGH[i]: entry for byte value 16 * i. By linearity
 // LOW[x & 15] ^ HIGH[x >> 4] is the full 256-entry table's entry for x.
-constexpr uint16_t kCrcLow[16] = {0x0000, 0xC0C1, 0xC181, 0x0140, 0xC301, 0x03C0,
-                                  0x0280, 0xC241, 0xC601, 0x06C0, 0x0780, 0xC741,
-                                  0x0500, 0xC5C1, 0xC481, 0x0440};
-constexpr uint16_t kCrcHigh[16] = {0x0000, 0xCC01, 0xD801, 0x1400, 0xF001, 0x3C00,
-                                   0x2800, 0xE401, 0xA001, 0x6C00, 0x7800, 0xB401,
-                                   0x5000, 0x9C01, 0x8801, 0x4400};
+constexpr uint16_t kCrcLow[16] = {0x0000, 0xC0C1, 0xC181, 0x0140, 0xC301, 0x03C0, 0x0280, 0xC241,
+                                  0xC601, 0x06C0, 0x0780, 0xC741, 0x0500, 0xC5C1, 0xC481, 0x0440};
+constexpr uint16_t kCrcHigh[16] = {0x0000, 0xCC01, 0xD801, 0x1400, 0xF001, 0x3C00, 0x2800, 0xE401,
+                                   0xA001, 0x6C00, 0x7800, 0xB401, 0x5000, 0x9C01, 0x8801, 0x4400};
 
 } // namespace
 
-uint16_t crc16(uint16_t initial, const uint8_t *bytes, int length)
-{
+uint16_t crc16(uint16_t initial, const uint8_t *bytes, int length) {
     uint16_t crc = initial;
     for (int i = 0; i < length; ++i) {
         const uint8_t x = static_cast<uint8_t>((crc ^ bytes[i]) & 0xFF);
@@ -33,8 +23,7 @@ uint16_t crc16(uint16_t initial, const uint8_t *bytes, int length)
     return crc;
 }
 
-int buildReadFrameTo(uint8_t *out, uint8_t addr, uint8_t func, uint16_t start, uint16_t count)
-{
+int buildReadFrameTo(uint8_t *out, uint8_t addr, uint8_t func, uint16_t start, uint16_t count) {
     out[0] = addr;
     out[1] = func;
     out[2] = static_cast<uint8_t>(start >> 8);
@@ -47,9 +36,8 @@ int buildReadFrameTo(uint8_t *out, uint8_t addr, uint8_t func, uint16_t start, u
     return 8;
 }
 
-int buildWriteFrameTo(uint8_t *out, uint8_t addr, const uint8_t *data, uint8_t func,
-                      uint16_t start, uint16_t count)
-{
+int buildWriteFrameTo(uint8_t *out, uint8_t addr, const uint8_t *data, uint8_t func, uint16_t start,
+                      uint16_t count) {
     count = std::min<uint16_t>(count, kMaxWriteRegs);
     const int dataLen = 2 * count;
     out[0] = addr;
@@ -67,19 +55,7 @@ int buildWriteFrameTo(uint8_t *out, uint8_t addr, const uint8_t *data, uint8_t f
     return dataLen + 9;
 }
 
-void buildReadFrame(uint8_t func, uint16_t start, uint16_t count)
-{
-    txLen = static_cast<uint8_t>(buildReadFrameTo(txBuf, deviceAddr.load(), func, start, count));
-}
-
-void buildWriteFrame(const uint8_t *data, uint8_t func, uint16_t start, uint16_t count)
-{
-    txLen = static_cast<uint8_t>(
-        buildWriteFrameTo(txBuf, deviceAddr.load(), data, func, start, count));
-}
-
-bool isFrameComplete(const uint8_t *bytes, int length)
-{
+bool isFrameComplete(const uint8_t *bytes, int length) {
     if (length <= 3)
         return false;
     const uint16_t crc = crc16(0xFFFF, bytes, length - 2);
@@ -87,8 +63,7 @@ bool isFrameComplete(const uint8_t *bytes, int length)
     return crc == got;
 }
 
-int checkResponseFor(const uint8_t *rx, uint16_t len, uint8_t addr, uint8_t func)
-{
+int checkResponseFor(const uint8_t *rx, uint16_t len, uint8_t addr, uint8_t func) {
     if (len < 4)
         return -1;
     if (rx[0] != addr)
@@ -98,26 +73,4 @@ int checkResponseFor(const uint8_t *rx, uint16_t len, uint8_t addr, uint8_t func
     const uint16_t crc = crc16(0xFFFF, rx, len - 2);
     const uint16_t got = static_cast<uint16_t>(rx[len - 2] | (rx[len - 1] << 8));
     return crc == got ? 0 : -1;
-}
-
-int checkResponse(const uint8_t *rx, uint16_t len)
-{
-    return checkResponseFor(rx, len, deviceAddr.load(), funcCode.load());
-}
-
-int landReadResponse(uint16_t block, int count, const uint8_t *rx, uint16_t rxLen)
-{
-    constexpr int kHeader = 3; // address, function, byte count
-    constexpr int kCrc = 2;
-    const int carried = std::max(0, (static_cast<int>(rxLen) - kHeader - kCrc) / 2);
-    const int n = std::min(count, carried);
-    return landRegisters(block, rx + kHeader, n);
-}
-
-void resetFrameBuffers()
-{
-    std::memset(txBuf, 0, sizeof txBuf);
-    std::memset(rxBuf, 0, sizeof rxBuf);
-    txLen = 0;
-    rxLen = 0;
 }
