@@ -93,8 +93,8 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         QStringLiteral("FIRST-LAST"));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this text."));
-    parser.addOptions({scanOption, portOption, tcpOption, framingOption, baudOption, addressOption,
-                       helpOption});
+    parser.addOptions(
+        {scanOption, portOption, tcpOption, framingOption, baudOption, addressOption, helpOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText(), parser);
@@ -139,14 +139,14 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         return usageError(QStringLiteral("--addresses needs FIRST-LAST within 1-247, e.g. 1-32"),
                           parser);
 
-    const QString target = plan.network() ? QStringLiteral("%1:%2").arg(plan.host).arg(plan.tcpPort)
-                                          : plan.portName;
+    const QString target =
+        plan.network() ? QStringLiteral("%1:%2").arg(plan.host).arg(plan.tcpPort) : plan.portName;
     if (plan.network())
         printErr(QStringLiteral("Scanning %1 (%2), unit identifiers %3-%4 (about %5 s when none "
                                 "answers).\n")
-                     .arg(target,
-                          plan.framing == NetFramingKind::Mbap ? QStringLiteral("Modbus TCP")
-                                                               : QStringLiteral("RTU over TCP"))
+                     .arg(target, plan.framing == NetFramingKind::Mbap
+                                      ? QStringLiteral("Modbus TCP")
+                                      : QStringLiteral("RTU over TCP"))
                      .arg(plan.firstAddress)
                      .arg(plan.lastAddress)
                      .arg(scanPlanMicros(plan) / 1e6, 0, 'f', 1));
@@ -162,18 +162,20 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     int found = 0;
     DeviceScan::Outcome outcome = DeviceScan::Completed;
     QString detail;
-    QObject::connect(&scan, &DeviceScan::deviceFound, &app, [&found, &plan, &target](const ScanHit &hit) {
-        QString line = plan.network()
-                           ? QStringLiteral("unit %1 at %2").arg(hit.address).arg(target)
-                           : QStringLiteral("address %1 at %2 baud").arg(hit.address).arg(hit.baud);
-        if (hit.exceptionCode)
-            line += QStringLiteral(" (exception %1)").arg(hit.exceptionCode);
-        if (hit.late)
-            line += QStringLiteral(" (answered late)");
-        std::printf("%s\n", line.toLocal8Bit().constData());
-        std::fflush(stdout);
-        ++found;
-    });
+    QObject::connect(
+        &scan, &DeviceScan::deviceFound, &app, [&found, &plan, &target](const ScanHit &hit) {
+            QString line =
+                plan.network()
+                    ? QStringLiteral("unit %1 at %2").arg(hit.address).arg(target)
+                    : QStringLiteral("address %1 at %2 baud").arg(hit.address).arg(hit.baud);
+            if (hit.exceptionCode)
+                line += QStringLiteral(" (exception %1)").arg(hit.exceptionCode);
+            if (hit.late)
+                line += QStringLiteral(" (answered late)");
+            std::printf("%s\n", line.toLocal8Bit().constData());
+            std::fflush(stdout);
+            ++found;
+        });
     QObject::connect(&scan, &DeviceScan::scanFinished, &app,
                      [&](DeviceScan::Outcome o, const QString &d) {
                          outcome = o;

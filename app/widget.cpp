@@ -3,19 +3,19 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
-#include "linkmonitorwindow.h"
 #include "faultrecordswindow.h"
+#include "linkmonitorwindow.h"
 #include "pagerecorder.h"
-#include "trendmodel.h"
-#include "trendwindow.h"
-#include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
 #include "portfollow.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 #include "systick.h"
+#include "trendmodel.h"
+#include "trendwindow.h"
 
 #include <QApplication>
 #include <QFileDialog>

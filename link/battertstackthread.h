@@ -7,8 +7,8 @@
 // updates the link's health.
 
 #include "linkhealth.h"
-#include "portfollow.h"
 #include "linksetup.h"
+#include "portfollow.h"
 #include "registermirror.h"
 #include "transaction.h"
 

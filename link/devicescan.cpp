@@ -261,11 +261,10 @@ void DeviceScan::run() {
         ScanEvent finished;
         finished.kind = ScanEvent::Finished;
         QString detail;
-        finished.outcome = linkConnected()
-                               ? LinkConnected
-                               : runNetworkScan(
-                                     plan_, [this](ScanEvent e) { post(std::move(e)); },
-                                     stopRequested_, &detail);
+        finished.outcome = linkConnected() ? LinkConnected
+                                           : runNetworkScan(
+                                                 plan_, [this](ScanEvent e) { post(std::move(e)); },
+                                                 stopRequested_, &detail);
         finished.detail = detail.toStdString();
         post(std::move(finished));
         return;

@@ -19,9 +19,8 @@ constexpr uint8_t kGatewayTargetFailed = 0x0B;
 // offered, bounds its wire times.
 TransactionTiming scanTiming(const ScanPlan &plan, int64_t roundTripUs) {
     const Request probe = Request::read(1, kScanBlock, 1);
-    const int maxAnswer = plan.framing == NetFramingKind::Mbap
-                              ? MbapFraming().maxAnswerBytes(probe)
-                              : RtuFraming().maxAnswerBytes(probe);
+    const int maxAnswer = plan.framing == NetFramingKind::Mbap ? MbapFraming().maxAnswerBytes(probe)
+                                                               : RtuFraming().maxAnswerBytes(probe);
     TransactionTiming t = networkTiming(plan.framing, plan.respTimeoutMs, roundTripUs,
                                         lineFrom(9600, 8, 0, 1.0f), maxAnswer);
     t.attempts = 1;

@@ -53,8 +53,8 @@ bool TcpLinkPort::open(QString *reason) {
             break;
         case QAbstractSocket::SocketTimeoutError:
         case QAbstractSocket::NetworkError:
-            problem_ = QStringLiteral("%1: host unreachable. Is the gateway on the network?")
-                           .arg(target_);
+            problem_ =
+                QStringLiteral("%1: host unreachable. Is the gateway on the network?").arg(target_);
             break;
         default:
             problem_ = QStringLiteral("%1: %2.").arg(target_, socket_->errorString());

@@ -296,8 +296,9 @@ void ScanDialog::addFound(const ScanHit &hit) {
     const int row = results_->rowCount();
     results_->insertRow(row);
     results_->setItem(row, AddressColumn, new QTableWidgetItem(QString::number(hit.address)));
-    results_->setItem(row, BaudColumn, new QTableWidgetItem(hit.baud ? QString::number(hit.baud)
-                                                                     : QStringLiteral("-")));
+    results_->setItem(
+        row, BaudColumn,
+        new QTableWidgetItem(hit.baud ? QString::number(hit.baud) : QStringLiteral("-")));
     QString answer =
         hit.exceptionCode ? tr("exception %1").arg(hit.exceptionCode) : tr("register read");
     if (hit.late)

@@ -120,7 +120,6 @@ QString linkTargetText(const SerialSettings &settings) {
     return settings.comName.section(QLatin1Char(':'), 0, 0);
 }
 
-
 void addExtraPort(const QString &path, const QString &description, bool first) {
     const QString entry = path + QLatin1Char(':') + description;
     if (first)

@@ -72,9 +72,9 @@ Figures linkReads(TcpSimulator::Framing simFraming, int reads, int64_t *connectU
         framer = std::make_unique<RtuFraming>();
     TransactionEngine engine(port, *framer, [] { return false; });
     const Request read = Request::read(1, 2, 100);
-    const TransactionTiming timing = networkTiming(framing, 100, port.connectMicros(),
-                                                   lineFrom(115200, 8, 0, 1.0f),
-                                                   framer->maxAnswerBytes(read));
+    const TransactionTiming timing =
+        networkTiming(framing, 100, port.connectMicros(), lineFrom(115200, 8, 0, 1.0f),
+                      framer->maxAnswerBytes(read));
     return timeReads(reads, [&] {
         const Outcome o = engine.run(read, timing);
         return o.kind == Outcome::Answered &&

@@ -46,10 +46,12 @@ void TestScanCommand::scan_data() {
                                  << "" << 2 << "--addresses needs FIRST-LAST within 1-247";
     QTest::newRow("through a gateway, Modbus TCP")
         << 0 << QStringList{"--scan", "--tcp", "MBAP", "--addresses", "15-19"}
-        << "unit 17 at MBAP\n" << 0 << "Controllers found: 1.";
+        << "unit 17 at MBAP\n"
+        << 0 << "Controllers found: 1.";
     QTest::newRow("through a gateway, RTU over TCP")
         << 3 << QStringList{"--scan", "--tcp", "RTU", "--framing", "rtu", "--addresses", "3-5"}
-        << "unit 3 at RTU\n" << 0 << "(RTU over TCP), unit identifiers 3-5";
+        << "unit 3 at RTU\n"
+        << 0 << "(RTU over TCP), unit identifiers 3-5";
     QTest::newRow("gateway refuses") << 0 << QStringList{"--scan", "--tcp", "127.0.0.1:1"} << ""
                                      << 2 << "127.0.0.1:1: connection refused";
     QTest::newRow("unknown option") << 0 << QStringList{"--scan", "--port", "SIM", "--fast"} << ""

@@ -256,8 +256,9 @@ private slots:
                 QCOMPARE(a.registersCarried(), count);
                 if (p.holdsPattern)
                     for (int i = 0; i < count; ++i)
-                        QCOMPARE(uint16_t((a.registerData()[2 * i] << 8) | a.registerData()[2 * i + 1]),
-                                 peerRegister(block + i));
+                        QCOMPARE(
+                            uint16_t((a.registerData()[2 * i] << 8) | a.registerData()[2 * i + 1]),
+                            peerRegister(block + i));
             }
         }
 
@@ -311,7 +312,8 @@ private slots:
         port = freePort();
         QVERIFY(startPeer(Peer{QStringLiteral(VADUZ_SIM_PROGRAM),
                                {"--tcp", "%1", "--mbap", "--drop-connection", "3"},
-                               NetFramingKind::Mbap, false}));
+                               NetFramingKind::Mbap,
+                               false}));
         useLink(NetFramingKind::Mbap);
         QVERIFY(connectLink());
         const Request read = Request::read(1, 2, 10);
@@ -332,7 +334,8 @@ private slots:
         MbapFraming f;
         const Request r = Request::read(1, 2, 100);
         Frame first = f.encode(r);
-        QCOMPARE(hexOf(first.bytes, first.length), QByteArray("00 01 00 00 00 06 01 04 00 02 00 64"));
+        QCOMPARE(hexOf(first.bytes, first.length),
+                 QByteArray("00 01 00 00 00 06 01 04 00 02 00 64"));
         const Frame sent = f.encode(r);
         QCOMPARE(hexOf(sent.bytes, sent.length), QByteArray("00 02 00 00 00 06 01 04 00 02 00 64"));
         const QByteArray in = QByteArray::fromHex("0001000000050104020007"
