@@ -188,14 +188,18 @@ int main(int argc, char **argv) {
         QLoggingCategory::setFilterRules(
             QStringLiteral("vaduz.sim.debug=true\nvaduz.sim.tcp.debug=true"));
 
+    // The same controller on either transport.
+    const auto setUp = [&](auto &controller) {
+        controller.setAddress(static_cast<uint8_t>(address));
+        controller.setDeviceCount(static_cast<uint8_t>(devices));
+        controller.setAnswerAll(all);
+        controller.setBadRequestReply(!badSilent);
+        controller.setFrozen(frozen);
+        controller.setFaults(faults);
+    };
     if (tcpPort >= 0) {
         TcpSimulator gateway;
-        gateway.setAddress(static_cast<uint8_t>(address));
-        gateway.setDeviceCount(static_cast<uint8_t>(devices));
-        gateway.setAnswerAll(all);
-        gateway.setBadRequestReply(!badSilent);
-        gateway.setFrozen(frozen);
-        gateway.setFaults(faults);
+        setUp(gateway);
         gateway.setDropConnectionEvery(dropConnection);
         if (!gateway.start(static_cast<uint16_t>(tcpPort),
                            mbap ? TcpSimulator::Framing::Mbap : TcpSimulator::Framing::Rtu)) {
@@ -212,12 +216,7 @@ int main(int argc, char **argv) {
     }
 
     PtySimulator sim;
-    sim.setAddress(static_cast<uint8_t>(address));
-    sim.setDeviceCount(static_cast<uint8_t>(devices));
-    sim.setAnswerAll(all);
-    sim.setBadRequestReply(!badSilent);
-    sim.setFrozen(frozen);
-    sim.setFaults(faults);
+    setUp(sim);
     if (usePty)
         sim.setBaudRate(baud);
 

@@ -111,6 +111,26 @@ class tst_NetLink : public QObject {
         return worker;
     }
 
+    // The independent peers, and vaduz-sim's gateway in both framings when withSimulator.
+    static void addPeerRows(bool withSimulator) {
+        QTest::addColumn<Peer>("p");
+        const QString py = QStringLiteral("/usr/bin/python3");
+        const QString script = QStringLiteral(VADUZ_PYMODBUS_SERVER);
+        const QString sim = QStringLiteral(VADUZ_SIM_PROGRAM);
+        QTest::newRow("pymodbus, Modbus TCP")
+            << Peer{py, {script, "%1", "mbap"}, NetFramingKind::Mbap, true};
+        QTest::newRow("pymodbus, RTU over TCP")
+            << Peer{py, {script, "%1", "rtu"}, NetFramingKind::RtuOverTcp, true};
+        QTest::newRow("libmodbus, Modbus TCP")
+            << Peer{QStringLiteral(VADUZ_LIBMODBUS_SERVER), {"%1"}, NetFramingKind::Mbap, true};
+        if (!withSimulator)
+            return;
+        QTest::newRow("vaduz-sim, Modbus TCP")
+            << Peer{sim, {"--tcp", "%1", "--mbap", "--frozen"}, NetFramingKind::Mbap, false};
+        QTest::newRow("vaduz-sim, RTU over TCP")
+            << Peer{sim, {"--tcp", "%1", "--frozen"}, NetFramingKind::RtuOverTcp, false};
+    }
+
 private slots:
     void cleanupTestCase() { linktest::LinkRig::stopTick(); }
     void cleanup() {
@@ -120,17 +140,7 @@ private slots:
 
     // The whole link over each peer: every page fills with the peer's registers, a write is
     // confirmed once, and the link comes back by itself after the peer was gone.
-    void linkOverPeers_data() {
-        QTest::addColumn<Peer>("p");
-        const QString py = QStringLiteral("/usr/bin/python3");
-        const QString script = QStringLiteral(VADUZ_PYMODBUS_SERVER);
-        QTest::newRow("pymodbus, Modbus TCP")
-            << Peer{py, {script, "%1", "mbap"}, NetFramingKind::Mbap, true};
-        QTest::newRow("pymodbus, RTU over TCP")
-            << Peer{py, {script, "%1", "rtu"}, NetFramingKind::RtuOverTcp, true};
-        QTest::newRow("libmodbus, Modbus TCP")
-            << Peer{QStringLiteral(VADUZ_LIBMODBUS_SERVER), {"%1"}, NetFramingKind::Mbap, true};
-    }
+    void linkOverPeers_data() { addPeerRows(false); }
     void linkOverPeers() {
         QFETCH(Peer, p);
         port = freePort();
@@ -216,22 +226,7 @@ private slots:
         worker->stopLink();
     }
 
-    void peers_data() {
-        QTest::addColumn<Peer>("p");
-        const QString py = QStringLiteral("/usr/bin/python3");
-        const QString script = QStringLiteral(VADUZ_PYMODBUS_SERVER);
-        const QString sim = QStringLiteral(VADUZ_SIM_PROGRAM);
-        QTest::newRow("pymodbus, Modbus TCP")
-            << Peer{py, {script, "%1", "mbap"}, NetFramingKind::Mbap, true};
-        QTest::newRow("pymodbus, RTU over TCP")
-            << Peer{py, {script, "%1", "rtu"}, NetFramingKind::RtuOverTcp, true};
-        QTest::newRow("libmodbus, Modbus TCP")
-            << Peer{QStringLiteral(VADUZ_LIBMODBUS_SERVER), {"%1"}, NetFramingKind::Mbap, true};
-        QTest::newRow("vaduz-sim, Modbus TCP")
-            << Peer{sim, {"--tcp", "%1", "--mbap", "--frozen"}, NetFramingKind::Mbap, false};
-        QTest::newRow("vaduz-sim, RTU over TCP")
-            << Peer{sim, {"--tcp", "%1", "--frozen"}, NetFramingKind::RtuOverTcp, false};
-    }
+    void peers_data() { addPeerRows(true); }
     // Every page plan's reads, one write, the peer gone and back.
     void peers() {
         QFETCH(Peer, p);
