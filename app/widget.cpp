@@ -3,6 +3,7 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
+#include "linkhealth.h"
 #include "linkmonitorwindow.h"
 #include "faultrecordswindow.h"
 #include "pagerecorder.h"
@@ -259,9 +260,7 @@ void Widget::slotKelvaneComTimer() {
     const QString shown = QString::fromUtf8(text);
     if (ui->statusText_label->text() != shown)
         ui->statusText_label->setText(shown);
-    // Green while the link is healthy, amber when the values are not being read, red for a
-    // failure the operator must act on.
-    const StatusLook look = statusLook(shown);
+    const StatusLook look = statusLook(linkHealthState.load(std::memory_order_relaxed));
     if (!m_statusShown || look != m_statusLook) {
         ui->statusText_label->setStyleSheet(
             look == StatusLook::Failure    ? QStringLiteral("color:red;font-weight: bold;")
@@ -338,7 +337,7 @@ void Widget::recordButtonClicked() {
 
 void Widget::updateStatusTip() {
     QString tip;
-    if (ui->statusText_label->text() == QLatin1String("Serial open failed")) {
+    if (linkHealthState.load(std::memory_order_relaxed) == LinkHealth::OpenFailed) {
         char problem[2 * kStatusTextSize];
         readLinkProblem(problem);
         tip = QString::fromUtf8(problem);
@@ -349,13 +348,27 @@ void Widget::updateStatusTip() {
         ui->statusText_label->setToolTip(tip);
 }
 
-Widget::StatusLook statusLook(const QString &status) {
-    if (status.startsWith(QLatin1String("Setting failed")) ||
-        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
-        return Widget::StatusLook::Failure;
-    if (status == QLatin1String("Disconnected"))
-        return Widget::StatusLook::Degraded;
-    return Widget::StatusLook::Healthy;
+Widget::StatusLook statusLook(uint8_t healthState) {
+    // Green while the link is healthy, amber when the values are not being read, red for a
+    // failure the operator must act on. The text beside it is the link's status text.
+    using Look = Widget::StatusLook;
+    static constexpr struct {
+        LinkHealth::State state;
+        Look look;
+    } kLooks[] = {
+        {LinkHealth::Idle, Look::Healthy},
+        {LinkHealth::Refreshing, Look::Healthy},
+        {LinkHealth::NoAnswer, Look::Failure},
+        {LinkHealth::OpenFailed, Look::Failure},
+        {LinkHealth::Disconnected, Look::Degraded},
+        {LinkHealth::SettingSuccessful, Look::Healthy},
+        {LinkHealth::SettingFailed, Look::Failure},
+        {LinkHealth::ListFailed, Look::Failure},
+    };
+    for (const auto &entry : kLooks)
+        if (entry.state == healthState)
+            return entry.look;
+    return Look::Healthy;
 }
 
 void fixMainWindowFrame(QWidget &window, const QRect &available) {
