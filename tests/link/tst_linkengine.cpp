@@ -1,10 +1,15 @@
-// The transaction engine on the scripted fake port: every kind of outcome, the three attempts
+// The transaction engine on the scripted fake port: every kind of outcome, the answer shapes
+// of the simulated controller and where they land, the three attempts
 // a response time-out apart, answers that arrive late, split, behind an echo or behind noise,
 // the drain of late answers, a lost port and a stop, all on the virtual clock. Expected bytes
 // are built here with the bitwise reference CRC, not with the link's own codec.
 
+#include "battertstackthread.h"
 #include "fakeport.h"
+#include "pollplan.h"
 #include "referencecrc.h"
+#include "registermirror.h"
+#include "simcontroller.h"
 #include "transaction.h"
 
 #include <QtTest>
@@ -65,9 +70,33 @@ public:
     }
 };
 
+SimFaults makeFaults(std::function<void(SimFaults &)> set) {
+    SimFaults f;
+    set(f);
+    return f;
+}
+
+// The simulated controller as the fake port's peer: its answer bytes (with the faults that
+// change them), delayed, split or withheld as its transport would.
+fake::FakePort::Peer simPeer(SimController &sim) {
+    return [&sim](int, const QByteArray &request) {
+        const SimFaults &f = sim.faults();
+        const QByteArray answer = sim.respond(request);
+        if (f.silent || answer.isEmpty())
+            return Pieces{};
+        const int pieces = std::max(1, f.splitPieces);
+        const int size = (answer.size() + pieces - 1) / pieces;
+        Pieces out;
+        for (int i = 0; i * size < answer.size(); ++i)
+            out << Piece{(1 + f.delayMs + i * f.splitGapMs) * kMs, answer.mid(i * size, size)};
+        return out;
+    };
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Row)
+Q_DECLARE_METATYPE(SimFaults)
 Q_DECLARE_METATYPE(Outcome::Kind)
 
 class TestLinkEngine : public QObject {
@@ -75,7 +104,10 @@ class TestLinkEngine : public QObject {
 private slots:
     void outcome_data();
     void outcome();
+    void answerShapes_data();
+    void answerShapes();
     void lateAnswersAreDrainedBeforeTheNextRequest();
+    void lateAnswersNeverLandInAnotherBlock();
     void writeIsConfirmedOnlyByItsOwnEcho();
     void foreignFramesCanBeHeardWithoutEndingTheWait();
 };
@@ -205,6 +237,95 @@ void TestLinkEngine::outcome() {
     QVERIFY(o.attempts >= o.timedOut + (o.gotFrame() ? 1 : 0));
 }
 
+void TestLinkEngine::answerShapes_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<int>("requests"); // requests the one transaction sends
+    QTest::addColumn<bool>("ok");      // the read succeeds
+    QTest::addColumn<int>("landed");   // registers that land (the rest keep their values)
+
+    QTest::newRow("plain answer lands") << 0 << SimFaults{} << 1 << true << 100;
+    QTest::newRow("split answer is taken when complete") << 0 << makeFaults([](SimFaults &f) {
+        f.splitPieces = 4;
+        f.splitGapMs = 15;
+    }) << 1 << true << 100;
+    QTest::newRow("late answer completes attempt 2")
+        << 0 << makeFaults([](SimFaults &f) { f.delayMs = 150; }) << 2 << true << 100;
+    QTest::newRow("answer from another address fails at once")
+        << 0 << makeFaults([](SimFaults &f) { f.wrongAddr = 2; }) << 1 << false << 0;
+    QTest::newRow("exception answer fails at once")
+        << 0 << makeFaults([](SimFaults &f) { f.exception = true; }) << 1 << false << 0;
+    QTest::newRow("silent controller costs three requests")
+        << 0 << makeFaults([](SimFaults &f) { f.silent = true; }) << 3 << false << 0;
+    QTest::newRow("bad CRC never completes, three requests")
+        << 3 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
+    // Broken 205-byte answers are skipped as they come and never fill the receive buffer.
+    QTest::newRow("broken whole-block answers are skipped, three requests")
+        << 0 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
+    QTest::newRow("stray byte before the answer costs nothing")
+        << 3 << makeFaults([](SimFaults &f) { f.strayByte = true; }) << 1 << true << 5;
+    QTest::newRow("short answer lands only the registers it carries")
+        << 0 << makeFaults([](SimFaults &f) { f.shortBy = 10; }) << 1 << true << 90;
+    // A byte count above the registers asked cannot begin this request's answer.
+    QTest::newRow("answer with more registers than asked is no answer")
+        << 3 << makeFaults([](SimFaults &f) { f.oversizeTo = 120; }) << 3 << false << 0;
+    QTest::newRow("whole-block answer with 25 registers too many is no answer")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 125; }) << 3 << false << 0;
+    QTest::newRow("answer too big for the receive buffer is no answer")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 127; }) << 3 << false << 0;
+}
+
+void TestLinkEngine::answerShapes() {
+    QFETCH(int, mode);
+    QFETCH(SimFaults, faults);
+    QFETCH(int, requests);
+    QFETCH(bool, ok);
+    QFETCH(int, landed);
+
+    // The read the page's plan starts with: Home block 2, 100 registers; Fault block 6, 5.
+    const int block = mode == kModeHome ? 2 : 6;
+    const int count = mode == kModeHome ? 100 : 5;
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(faults);
+    for (int b : {block, block + 1})
+        for (int i = 0; i < kBlockSize; ++i) {
+            sim.setReg(b, i, static_cast<int16_t>((b << 8) | i));
+            setMirrorCell(b * kBlockSize + i, -1);
+        }
+    auto log = std::make_shared<fake::Log>();
+    FakePort port(simPeer(sim), log);
+    QString reason;
+    QVERIFY(port.open(&reason));
+    RtuFraming rtu;
+    TransactionEngine engine(port, rtu, {});
+
+    const Request read = Request::read(1, uint16_t(block), uint16_t(count));
+    const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * count));
+    QCOMPARE(o.kind == Outcome::Answered, ok);
+    if (o.kind == Outcome::Answered)
+        landReadAnswer(uint16_t(block), count, rtu.decode(o.answer.bytes, o.answer.length));
+
+    QCOMPARE(log->writes.size(), requests);
+    // Every attempt sends the same request; retries follow the 100 ms time-out.
+    for (const fake::Written &w : log->writes)
+        QCOMPARE(w.bytes, log->writes.first().bytes);
+    for (int i = 1; i < log->writes.size(); ++i)
+        QVERIFY(log->writes.at(i).atUs - log->writes.at(i - 1).atUs >= kRespTimeoutMs * kMs);
+    // The leading cells of block hold the controller's values, and nothing else changed.
+    auto landedCells = [](int b) {
+        int n = 0;
+        while (n < kBlockSize && mirrorCell(b, n) == static_cast<int16_t>((b << 8) | n))
+            ++n;
+        for (int i = n; i < kBlockSize; ++i)
+            if (mirrorCell(b, i) != -1)
+                return -1;
+        return n;
+    };
+    QCOMPARE(landedCells(block), landed);
+    QCOMPARE(landedCells(block + 1), 0);
+}
+
 void TestLinkEngine::lateAnswersAreDrainedBeforeTheNextRequest() {
     // Block 6 is answered only after all three attempts timed out, three times over; block 7's
     // request must not take one of those answers as its own.
@@ -233,6 +354,48 @@ void TestLinkEngine::lateAnswersAreDrainedBeforeTheNextRequest() {
     // The next request waited for two time-outs of quiet after the last late answer.
     const int64_t quiet = log->writes.at(3).atUs - (log->writes.at(0).atUs + 320 * kMs);
     QVERIFY2(quiet >= 2 * kRespTimeoutMs * kMs, qPrintable(QString::number(quiet)));
+}
+
+void TestLinkEngine::lateAnswersNeverLandInAnotherBlock() {
+    // The Pack page's cycle, blocks 7 to 21 of 92 registers, with every answer 150 ms late:
+    // each read is answered by the late answer to its first attempt, and the answer to its
+    // second attempt must not land in the next block.
+    constexpr int kFirst = 7, kLast = 21, kRegs = 92;
+    constexpr int16_t kSentinel = -1;
+    auto own = [](int block, int reg) { return static_cast<int16_t>((block << 8) | reg); };
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(makeFaults([](SimFaults &f) { f.delayMs = 150; }));
+    for (int b = kFirst; b <= kLast; ++b)
+        for (int i = 0; i < kBlockSize; ++i) {
+            sim.setReg(b, i, own(b, i));
+            setMirrorCell(b * kBlockSize + i, kSentinel);
+        }
+    auto log = std::make_shared<fake::Log>();
+    FakePort port(simPeer(sim), log);
+    QString reason;
+    QVERIFY(port.open(&reason));
+    RtuFraming rtu;
+    TransactionEngine engine(port, rtu, {});
+    for (int b = kFirst; b <= kLast; ++b) {
+        port.advance(200 * kMs); // the Pack page's poll period
+        engine.discardInput();
+        const Request read = Request::read(1, uint16_t(b), kRegs);
+        const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * kRegs));
+        QCOMPARE(o.kind, Outcome::Answered);
+        QCOMPARE(o.attempts, 2);
+        landReadAnswer(uint16_t(b), kRegs, rtu.decode(o.answer.bytes, o.answer.length));
+        for (int c = kFirst; c <= kLast; ++c)
+            for (int i = 0; i < kRegs; ++i) {
+                const int16_t v = mirrorCell(c, i);
+                QVERIFY2(v == (c <= b ? own(c, i) : kSentinel),
+                         qPrintable(QStringLiteral("after block %1: cell %2:%3 holds %4")
+                                        .arg(b)
+                                        .arg(c)
+                                        .arg(i)
+                                        .arg(v)));
+            }
+    }
 }
 
 void TestLinkEngine::writeIsConfirmedOnlyByItsOwnEcho() {
