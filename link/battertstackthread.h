@@ -8,6 +8,7 @@
 
 #include "linkhealth.h"
 #include "linksetup.h"
+#include "linktrace.h"
 #include "registermirror.h"
 #include "transaction.h"
 
@@ -94,8 +95,6 @@ protected:
     virtual void afterPollDecision() {}
 
 private:
-    class Trace;
-
     void openOrClosePort(bool wantOpen);
     // How long the worker may sleep before its next step has anything to do.
     int msUntilNextStep() const;
@@ -120,7 +119,7 @@ private:
 
     std::function<LinkSetup()> setupSource; // set while the thread is stopped
     LinkSetup setup;                        // the one the port was made for
-    std::unique_ptr<Trace> trace;
+    std::unique_ptr<LinkTrace> trace;
     std::unique_ptr<LinkPort> port;
     std::unique_ptr<Framing> framing;
     std::unique_ptr<TransactionEngine> engine;
