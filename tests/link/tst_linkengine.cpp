@@ -93,6 +93,19 @@ fake::FakePort::Peer simPeer(SimController &sim) {
     };
 }
 
+constexpr int16_t kSentinel = -1;
+int16_t own(int block, int reg) {
+    return static_cast<int16_t>((block << 8) | reg);
+}
+
+// Distinct values for every register of block in the controller, the sentinel in its cells.
+void markBlock(SimController &sim, int block) {
+    for (int i = 0; i < kBlockSize; ++i) {
+        sim.setReg(block, i, own(block, i));
+        setMirrorCell(block * kBlockSize + i, kSentinel);
+    }
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Row)
@@ -288,11 +301,8 @@ void TestLinkEngine::answerShapes() {
     SimController sim;
     sim.setFrozen(true);
     sim.setFaults(faults);
-    for (int b : {block, block + 1})
-        for (int i = 0; i < kBlockSize; ++i) {
-            sim.setReg(b, i, static_cast<int16_t>((b << 8) | i));
-            setMirrorCell(b * kBlockSize + i, -1);
-        }
+    markBlock(sim, block);
+    markBlock(sim, block + 1); // a long answer must not spill into the next block
     auto log = std::make_shared<fake::Log>();
     FakePort port(simPeer(sim), log);
     QString reason;
@@ -315,10 +325,10 @@ void TestLinkEngine::answerShapes() {
     // The leading cells of block hold the controller's values, and nothing else changed.
     auto landedCells = [](int b) {
         int n = 0;
-        while (n < kBlockSize && mirrorCell(b, n) == static_cast<int16_t>((b << 8) | n))
+        while (n < kBlockSize && mirrorCell(b, n) == own(b, n))
             ++n;
         for (int i = n; i < kBlockSize; ++i)
-            if (mirrorCell(b, i) != -1)
+            if (mirrorCell(b, i) != kSentinel)
                 return -1;
         return n;
     };
@@ -361,16 +371,11 @@ void TestLinkEngine::lateAnswersNeverLandInAnotherBlock() {
     // each read is answered by the late answer to its first attempt, and the answer to its
     // second attempt must not land in the next block.
     constexpr int kFirst = 7, kLast = 21, kRegs = 92;
-    constexpr int16_t kSentinel = -1;
-    auto own = [](int block, int reg) { return static_cast<int16_t>((block << 8) | reg); };
     SimController sim;
     sim.setFrozen(true);
     sim.setFaults(makeFaults([](SimFaults &f) { f.delayMs = 150; }));
     for (int b = kFirst; b <= kLast; ++b)
-        for (int i = 0; i < kBlockSize; ++i) {
-            sim.setReg(b, i, own(b, i));
-            setMirrorCell(b * kBlockSize + i, kSentinel);
-        }
+        markBlock(sim, b);
     auto log = std::make_shared<fake::Log>();
     FakePort port(simPeer(sim), log);
     QString reason;
