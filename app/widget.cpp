@@ -3,6 +3,7 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
+#include "linkhealth.h"
 #include "faultrecordswindow.h"
 #include "linkmonitorwindow.h"
 #include "pagerecorder.h"
@@ -270,9 +271,7 @@ void Widget::slotKelvaneComTimer() {
     const QString shown = QString::fromUtf8(text);
     if (ui->statusText_label->text() != shown)
         ui->statusText_label->setText(shown);
-    // Green while the link is healthy, amber when the values are not being read, red for a
-    // failure the operator must act on.
-    const StatusLook look = statusLook(shown);
+    const StatusLook look = statusLook(linkHealthState.load(std::memory_order_relaxed));
     if (!m_statusShown || look != m_statusLook) {
         ui->statusText_label->setStyleSheet(
             look == StatusLook::Failure    ? QStringLiteral("color:red;font-weight: bold;")
@@ -352,21 +351,34 @@ void Widget::updateStatusTip() {
     char problem[2 * kStatusTextSize];
     readLinkProblem(problem);
     QString tip = QString::fromUtf8(problem);
-    const QString status = ui->statusText_label->text();
-    if (status != QLatin1String("Serial open failed"))
+    if (linkHealthState.load(std::memory_order_relaxed) != LinkHealth::OpenFailed)
         tip = tip.isEmpty() ? m_pageRefresh->valuesAgeText()
                             : tip + QLatin1Char('\n') + m_pageRefresh->valuesAgeText();
     if (ui->statusText_label->toolTip() != tip)
         ui->statusText_label->setToolTip(tip);
 }
 
-Widget::StatusLook statusLook(const QString &status) {
-    if (status.startsWith(QLatin1String("Setting failed")) ||
-        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
-        return Widget::StatusLook::Failure;
-    if (status == QLatin1String("Disconnected"))
-        return Widget::StatusLook::Degraded;
-    return Widget::StatusLook::Healthy;
+Widget::StatusLook statusLook(uint8_t healthState) {
+    // Green while the link is healthy, amber when the values are not being read, red for a
+    // failure the operator must act on. The text beside it is the link's status text.
+    using Look = Widget::StatusLook;
+    static constexpr struct {
+        LinkHealth::State state;
+        Look look;
+    } kLooks[] = {
+        {LinkHealth::Idle, Look::Healthy},
+        {LinkHealth::Refreshing, Look::Healthy},
+        {LinkHealth::NoAnswer, Look::Failure},
+        {LinkHealth::OpenFailed, Look::Failure},
+        {LinkHealth::Disconnected, Look::Degraded},
+        {LinkHealth::SettingSuccessful, Look::Healthy},
+        {LinkHealth::SettingFailed, Look::Failure},
+        {LinkHealth::ListFailed, Look::Failure},
+    };
+    for (const auto &entry : kLooks)
+        if (entry.state == healthState)
+            return entry.look;
+    return Look::Healthy;
 }
 
 void fixMainWindowFrame(QWidget &window, const QRect &available) {

@@ -1,8 +1,8 @@
 #include "battertstackthread.h"
 
-#include "portfollow.h"
-
 #include "linkmonitor.h"
+#include "linktrace.h"
+#include "portfollow.h"
 #include "pollplan.h"
 #include "serialport.h"
 #include "systick.h"
@@ -12,77 +12,11 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-void logFrame(const char *direction, const uint8_t *bytes, int length) {
-    if (!lcLinkFrames().isDebugEnabled())
-        return;
-    const QByteArray hex =
-        QByteArray::fromRawData(reinterpret_cast<const char *>(bytes), length).toHex(' ');
-    qCDebug(lcLinkFrames).noquote() << currentTick() << direction << length << hex;
-}
-
-void record(MonitorEvent::Kind kind, const Request *request, QByteArray bytes,
-            QString text = QString()) {
-    if (!linkMonitor().enabled())
-        return;
-    MonitorEvent e;
-    e.kind = kind;
-    e.bytes = std::move(bytes);
-    if (request) {
-        e.requestAddr = request->addr;
-        e.requestFunc = request->function;
-        e.requestStart = request->start;
-    }
-    e.text = std::move(text);
-    linkMonitor().record(std::move(e));
-}
-
-QByteArray bytesOf(const uint8_t *bytes, int length) {
-    return QByteArray(reinterpret_cast<const char *>(bytes), length);
-}
-
-} // namespace
-
 int landReadAnswer(uint16_t block, int count, const Answer &answer) {
     if (!answer.pdu)
         return 0;
     return landRegisters(block, answer.registerData(), std::min(count, answer.registersCarried()));
 }
-
-// What the engine saw goes to the frame log and the link monitor, in the order it happened.
-class Battert_Stack_Thread::Trace : public TransactionTrace {
-public:
-    explicit Trace(Battert_Stack_Thread &worker) : worker_(worker) {}
-    void sent(const Request &r, const Frame &f) override {
-        logFrame("SEND:", f.bytes, f.length);
-        record(MonitorEvent::Sent, &r, bytesOf(f.bytes, f.length));
-    }
-    void echo(const Request &, const Frame &f) override {
-        record(MonitorEvent::Echo, nullptr, bytesOf(f.bytes, f.length));
-    }
-    void skipped(const Request &, const QByteArray &bytes, bool damaged) override {
-        if (lcLink().isDebugEnabled())
-            qCDebug(lcLink).noquote() << "Skipped" << bytes.size() << "bytes before the answer";
-        record(MonitorEvent::Skipped, nullptr, bytes,
-               damaged ? QStringLiteral("bad CRC: answer dropped")
-                       : QStringLiteral("resynchronised: %1 bytes skipped").arg(bytes.size()));
-    }
-    void received(const Request &r, const uint8_t *bytes, int length) override {
-        logFrame("RECV:", bytes, length);
-        record(MonitorEvent::Received, &r, bytesOf(bytes, length));
-        emit worker_.frameReceived();
-    }
-    void lateDropped(const QByteArray &late) override {
-        qCDebug(lcLink).noquote() << "Late answer dropped:" << late.left(16).toHex(' ');
-        record(MonitorEvent::LateDropped, nullptr, late);
-        std::lock_guard<std::mutex> guard(worker_.statsLock);
-        worker_.counters.lateBytes += static_cast<quint64>(late.size());
-    }
-
-private:
-    Battert_Stack_Thread &worker_;
-};
 
 Battert_Stack_Thread::Battert_Stack_Thread(QObject *parent) : QThread(parent) {}
 
@@ -144,7 +78,12 @@ void Battert_Stack_Thread::makePort() {
 }
 
 void Battert_Stack_Thread::run() {
-    trace = std::make_unique<Trace>(*this);
+    trace = std::make_unique<LinkTrace>();
+    trace->onReceived = [this] { emit frameReceived(); };
+    trace->onLate = [this](int bytes) {
+        std::lock_guard<std::mutex> guard(statsLock);
+        counters.lateBytes += static_cast<quint64>(bytes);
+    };
     makePort();
     health = LinkHealth{};
     noAnswerStreak.store(0);
@@ -373,11 +312,12 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const QString &wh
                                   << request.start << "rejected:"
                                   << bytesOf(o.answer.bytes, o.answer.length).toHex(' ');
     if (linkMonitor().enabled() && o.counted())
-        record(MonitorEvent::Outcome, nullptr, QByteArray(),
-               o.kind == Outcome::Answered ? QStringLiteral("%1: %2 in %3 ms")
-                                                 .arg(what, QLatin1String(success))
-                                                 .arg(o.rttUs / 1000.0, 0, 'f', 1)
-                                           : QStringLiteral("%1: %2").arg(what, outcomeText(o)));
+        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+                           o.kind == Outcome::Answered
+                               ? QStringLiteral("%1: %2 in %3 ms")
+                                     .arg(what, QLatin1String(success))
+                                     .arg(o.rttUs / 1000.0, 0, 'f', 1)
+                               : QStringLiteral("%1: %2").arg(what, outcomeText(o)));
     return o;
 }
 

@@ -8,6 +8,7 @@
 
 #include "linkhealth.h"
 #include "linksetup.h"
+#include "linktrace.h"
 #include "portfollow.h"
 #include "registermirror.h"
 #include "transaction.h"
@@ -95,8 +96,6 @@ protected:
     virtual void afterPollDecision() {}
 
 private:
-    class Trace;
-
     void openOrClosePort(bool wantOpen);
     // How long the worker may sleep before its next step has anything to do.
     int msUntilNextStep() const;
@@ -128,7 +127,7 @@ private:
     QString followedFrom;                   // the name the setup gives a followed adapter
     QString followedName;                   // the name it came back under
     QByteArray movedNote;                   // why the link uses another port, for the tooltip
-    std::unique_ptr<Trace> trace;
+    std::unique_ptr<LinkTrace> trace;
     std::unique_ptr<LinkPort> port;
     std::unique_ptr<Framing> framing;
     std::unique_ptr<TransactionEngine> engine;

@@ -15,7 +15,6 @@ extern std::atomic<uint8_t> dataToggle;   // mode 1: 0 block 1 is next, 1 block 
 extern std::atomic<uint8_t> settingsStep; // mode 2: position 0-7 in the Settings cycle
 extern std::atomic<uint8_t> packStep;     // mode 4: position 0-15 in the Pack cycle
 
-
 constexpr int kModeHome = 0;
 constexpr int kModeData = 1;
 constexpr int kModeSettings = 2;

@@ -23,38 +23,6 @@ uint16_t crc16(uint16_t initial, const uint8_t *bytes, int length) {
     return crc;
 }
 
-int buildReadFrameTo(uint8_t *out, uint8_t addr, uint8_t func, uint16_t start, uint16_t count) {
-    out[0] = addr;
-    out[1] = func;
-    out[2] = static_cast<uint8_t>(start >> 8);
-    out[3] = static_cast<uint8_t>(start & 0xFF);
-    out[4] = static_cast<uint8_t>(count >> 8);
-    out[5] = static_cast<uint8_t>(count & 0xFF);
-    const uint16_t crc = crc16(0xFFFF, out, 6);
-    out[6] = static_cast<uint8_t>(crc & 0xFF);
-    out[7] = static_cast<uint8_t>(crc >> 8);
-    return 8;
-}
-
-int buildWriteFrameTo(uint8_t *out, uint8_t addr, const uint8_t *data, uint8_t func, uint16_t start,
-                      uint16_t count) {
-    count = std::min<uint16_t>(count, kMaxWriteRegs);
-    const int dataLen = 2 * count;
-    out[0] = addr;
-    out[1] = func;
-    out[2] = static_cast<uint8_t>(start >> 8);
-    out[3] = static_cast<uint8_t>(start & 0xFF);
-    out[4] = static_cast<uint8_t>(count >> 8);
-    out[5] = static_cast<uint8_t>(count & 0xFF);
-    out[6] = static_cast<uint8_t>(dataLen & 0xFF);
-    if (dataLen > 0)
-        std::memcpy(out + 7, data, static_cast<size_t>(dataLen));
-    const uint16_t crc = crc16(0xFFFF, out, dataLen + 7);
-    out[7 + dataLen] = static_cast<uint8_t>(crc & 0xFF);
-    out[8 + dataLen] = static_cast<uint8_t>(crc >> 8);
-    return dataLen + 9;
-}
-
 bool isFrameComplete(const uint8_t *bytes, int length) {
     if (length <= 3)
         return false;

@@ -36,9 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return cells;
     }();
 
-    uint8_t request[kFrameBufSize];
-    const int requestLength =
-        buildReadFrameTo(request, addr, 4, block, static_cast<uint16_t>(count));
+    const Frame sent =
+        RtuFraming().encode(Request::read(addr, block, static_cast<uint16_t>(count)));
+    const uint8_t *request = sent.bytes;
+    const int requestLength = sent.length;
     RxExpect expect;
     expect.request = request;
     expect.requestLength = requestLength;
