@@ -108,10 +108,12 @@ void serialConfig::selectPort(const QString &entry) {
 
 void serialConfig::showLinkKind() {
     const bool network = ui->link_network_radio->isChecked();
-    const QList<QWidget *> serialRow = {
-        ui->com_name_label, ui->com_name_cbox,   ui->com_refresh_btn, ui->baud_label,
-        ui->buad_cbox,      ui->data_bit_label,  ui->data_bit_cbox,   ui->stop_bit_label,
-        ui->stop_bit_cbox,  ui->check_bit_label, ui->check_bit_cbox};
+    // The baud rate stays: behind an RTU-over-TCP gateway it is the line's, and the answer's
+    // wait follows it.
+    const QList<QWidget *> serialRow = {ui->com_name_label,  ui->com_name_cbox, ui->com_refresh_btn,
+                                        ui->data_bit_label,  ui->data_bit_cbox, ui->stop_bit_label,
+                                        ui->stop_bit_cbox,   ui->check_bit_label,
+                                        ui->check_bit_cbox};
     const QList<QWidget *> networkRow = {ui->tcp_host_label, ui->tcp_host_text, ui->tcp_port_label,
                                          ui->tcp_port_spin,  ui->framing_label, ui->framing_cbox};
     for (QWidget *w : serialRow)

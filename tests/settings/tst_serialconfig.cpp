@@ -323,6 +323,7 @@ private slots:
         w<QRadioButton>("link_network_radio")->setChecked(true);
         QVERIFY(w<QLineEdit>("tcp_host_text")->isVisible());
         QVERIFY(!w<QComboBox>("com_name_cbox")->isVisible());
+        QVERIFY(w<QComboBox>("buad_cbox")->isVisible()); // the line behind the gateway
         BoxAnswer seen;
         pressSetting(&seen);
         QCOMPARE(seen.text, QStringLiteral("Enter the gateway's host name or IP address."));
