@@ -6,10 +6,12 @@
 
 #include "battertstackthread.h"
 #include "fakeport.h"
+#include "linkmonitor.h"
 #include "pollplan.h"
 #include "referencecrc.h"
 #include "registermirror.h"
 #include "simcontroller.h"
+#include "systick.h"
 #include "transaction.h"
 
 #include <QtTest>
@@ -110,6 +112,7 @@ void markBlock(SimController &sim, int block) {
 
 Q_DECLARE_METATYPE(Row)
 Q_DECLARE_METATYPE(SimFaults)
+Q_DECLARE_METATYPE(Pieces)
 Q_DECLARE_METATYPE(Outcome::Kind)
 
 class TestLinkEngine : public QObject {
@@ -123,6 +126,9 @@ private slots:
     void lateAnswersNeverLandInAnotherBlock();
     void writeIsConfirmedOnlyByItsOwnEcho();
     void foreignFramesCanBeHeardWithoutEndingTheWait();
+    void secondFrame_data();
+    void secondFrame();
+    void workerShowsAShortAnswerAsNotLive();
 };
 
 void TestLinkEngine::outcome_data() {
@@ -446,5 +452,69 @@ void TestLinkEngine::foreignFramesCanBeHeardWithoutEndingTheWait() {
     QCOMPARE(heard, QList<int>{3});
 }
 
-QTEST_APPLESS_MAIN(TestLinkEngine)
+void TestLinkEngine::secondFrame_data() {
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<int>("second");
+    QTest::newRow("answer alone") << Pieces{{2 * kMs, kAnswer}} << 0;
+    QTest::newRow("an unasked frame right behind the answer")
+        << Pieces{{2 * kMs, kAnswer + frame("010404000c000d")}} << 1;
+    QTest::newRow("another address's frame in the same burst")
+        << Pieces{{2 * kMs, kAnswer}, {2 * kMs, frame("070404000c000d")}} << 1;
+    QTest::newRow("an incomplete run behind the answer is no frame")
+        << Pieces{{2 * kMs, kAnswer + QByteArray::fromHex("010404")}} << 0;
+}
+
+void TestLinkEngine::secondFrame() {
+    QFETCH(Pieces, pieces);
+    auto log = std::make_shared<fake::Log>();
+    FakePort port(answerFirst(pieces), log);
+    QString reason;
+    QVERIFY(port.open(&reason));
+    RtuFraming rtu;
+    TransactionEngine engine(port, rtu, {});
+    const Outcome o = engine.run(Request::read(1, 6, 2), serialTiming(kRespTimeoutMs, 0, 9));
+    QCOMPARE(o.kind, Outcome::Answered);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.answer.bytes), o.answer.length).toHex(),
+             kAnswer.toHex());
+    QTEST(o.secondFrames, "second");
+}
+
+void TestLinkEngine::workerShowsAShortAnswerAsNotLive() {
+    // The worker on the fake port, its peer the simulated controller answering the Home block
+    // with 50 of its 100 registers: the 50 land, the block is not live, the monitor says so.
+    SysTimerThread tickThread;
+    tickThread.start();
+    resetLinkState();
+    deviceAddr.store(1);
+    pollMode.store(kModeHome);
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(makeFaults([](SimFaults &f) { f.shortBy = 50; }));
+    markBlock(sim, 2);
+    auto log = std::make_shared<fake::Log>();
+    LinkSetup setup;
+    setup.makePort = [&] { return std::make_unique<FakePort>(simPeer(sim), log); };
+    linkMonitor().clear();
+    linkMonitor().setEnabled(true);
+    Battert_Stack_Thread worker;
+    worker.startLink(setup);
+    QTRY_VERIFY_WITH_TIMEOUT(worker.stats().readsOk >= 1, 3000);
+    worker.stopLink();
+    linkMonitor().setEnabled(false);
+    tickThread.stop();
+
+    QCOMPARE(worker.stats().shortAnswers, quint64(1));
+    QVERIFY(blockLandedShort(2));
+    QCOMPARE(mirrorCell(2, 49), own(2, 49));
+    QCOMPARE(mirrorCell(2, 50), kSentinel);
+    quint64 seq = 0;
+    QStringList outcomes;
+    for (const MonitorEvent &e : linkMonitor().takeSince(&seq))
+        if (e.kind == MonitorEvent::Outcome)
+            outcomes << e.text;
+    QVERIFY2(outcomes.contains(QStringLiteral("read block 2: short answer: 50 of 100 registers")),
+             qPrintable(outcomes.join(QLatin1String("; "))));
+}
+
+QTEST_GUILESS_MAIN(TestLinkEngine)
 #include "tst_linkengine.moc"
