@@ -108,6 +108,18 @@ void markBlock(SimController &sim, int block) {
     }
 }
 
+// An open fake port with peer, and an RTU engine on it.
+struct EngineRig {
+    explicit EngineRig(FakePort::Peer peer) : port(std::move(peer), log) {
+        QString reason;
+        port.open(&reason);
+    }
+    std::shared_ptr<fake::Log> log = std::make_shared<fake::Log>();
+    FakePort port;
+    RtuFraming rtu;
+    TransactionEngine engine{port, rtu, {}};
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Row)
@@ -309,12 +321,11 @@ void TestLinkEngine::answerShapes() {
     sim.setFaults(faults);
     markBlock(sim, block);
     markBlock(sim, block + 1); // a long answer must not spill into the next block
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(simPeer(sim), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(simPeer(sim));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
 
     const Request read = Request::read(1, uint16_t(block), uint16_t(count));
     const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * count));
@@ -382,12 +393,11 @@ void TestLinkEngine::lateAnswersNeverLandInAnotherBlock() {
     sim.setFaults(makeFaults([](SimFaults &f) { f.delayMs = 150; }));
     for (int b = kFirst; b <= kLast; ++b)
         markBlock(sim, b);
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(simPeer(sim), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(simPeer(sim));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     for (int b = kFirst; b <= kLast; ++b) {
         port.advance(200 * kMs); // the Pack page's poll period
         engine.discardInput();
@@ -414,12 +424,11 @@ void TestLinkEngine::writeIsConfirmedOnlyByItsOwnEcho() {
     // to an earlier request): that is no confirmation; its own echo is.
     const QByteArray other = frame("011000090001");
     const QByteArray own = frame("011000050001");
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(answerFirst({{2 * kMs, other}, {5 * kMs, own}}), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(answerFirst({{2 * kMs, other}, {5 * kMs, own}}));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     const uint8_t value[2] = {0x00, 0x64};
     const Outcome o =
         engine.run(Request::write(1, 5, value, 1), serialTiming(kRespTimeoutMs, 0, 8));
@@ -433,13 +442,11 @@ void TestLinkEngine::writeIsConfirmedOnlyByItsOwnEcho() {
 void TestLinkEngine::foreignFramesCanBeHeardWithoutEndingTheWait() {
     // The device scan's use: an answer from address 3 while address 4 is asked is heard, and
     // the wait for address 4 goes on.
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(answerFirst({{2 * kMs, frame("0304020007")}, {20 * kMs, frame("0404020008")}}),
-                  log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(answerFirst({{2 * kMs, frame("0304020007")}, {20 * kMs, frame("0404020008")}}));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     QList<int> heard;
     engine.setForeignFrameHandler([&](const Answer &a) {
         heard << a.addr;
@@ -466,12 +473,11 @@ void TestLinkEngine::secondFrame_data() {
 
 void TestLinkEngine::secondFrame() {
     QFETCH(Pieces, pieces);
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(answerFirst(pieces), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(answerFirst(pieces));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     const Outcome o = engine.run(Request::read(1, 6, 2), serialTiming(kRespTimeoutMs, 0, 9));
     QCOMPARE(o.kind, Outcome::Answered);
     QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.answer.bytes), o.answer.length).toHex(),
