@@ -113,7 +113,7 @@ QString LinkMonitorWindow::countersText() const {
     const QString mean = s.answered ? ms(s.rttTotalMicros / s.answered) : QStringLiteral("-");
     return tr("Requests %1   Answered %2   No answer %3   Cut short %15\n"
               "Errors: bad CRC %4, exceptions %5, wrong answers %6, bytes skipped %7, late bytes "
-              "dropped %8, echo bytes %9\n"
+              "dropped %8, echo bytes %9, second frames %16, short answers %17\n"
               "Round trip: last %10 ms, mean %11 ms, max %12 ms   Port opens %13, losses %14")
         .arg(s.requestsSent)
         .arg(s.answered)
@@ -127,7 +127,9 @@ QString LinkMonitorWindow::countersText() const {
         .arg(ms(s.rttLastMicros), mean, ms(s.rttMaxMicros))
         .arg(s.portOpens)
         .arg(s.portLosses)
-        .arg(s.cutShort);
+        .arg(s.cutShort)
+        .arg(s.secondFrames)
+        .arg(s.shortAnswers);
 }
 
 bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {

@@ -286,6 +286,7 @@ void Battert_Stack_Thread::count(const Outcome &o) {
     s.badCrc += static_cast<quint64>(o.badCrcAttempts);
     s.echoBytes += static_cast<quint64>(o.echoBytes);
     s.skippedBytes += static_cast<quint64>(o.skippedBytes);
+    s.secondFrames += static_cast<quint64>(o.secondFrames);
     if (answered) {
         const auto rtt = static_cast<quint64>(o.rttUs);
         s.rttLastMicros = rtt;
@@ -311,6 +312,11 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const QString &wh
         qCDebug(lcLink).noquote() << (request.isRead() ? "Read of block" : "Write of register")
                                   << request.start << "rejected:"
                                   << bytesOf(o.answer.bytes, o.answer.length).toHex(' ');
+    // Two frames in one attempt: one of them was nobody's answer to this request, and which
+    // one cannot be told.
+    if (o.secondFrames > 0)
+        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+                           QStringLiteral("%1: second frame in one answer").arg(what));
     if (linkMonitor().enabled() && o.counted())
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            o.kind == Outcome::Answered
@@ -334,7 +340,20 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
         ++counters.readsFailed;
         return -1;
     }
-    const int n = landReadAnswer(start, count, framing->decode(o.answer.bytes, o.answer.length));
+    const Answer answer = framing->decode(o.answer.bytes, o.answer.length);
+    // A short answer lands what it carries, but the block is not shown as live on it.
+    const bool shortAnswer = answer.registersCarried() < count;
+    setBlockShort(start, shortAnswer);
+    const int n = landReadAnswer(start, count, answer);
+    if (shortAnswer) {
+        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+                           QStringLiteral("read block %1: short answer: %2 of %3 registers")
+                               .arg(start)
+                               .arg(answer.registersCarried())
+                               .arg(count));
+        std::lock_guard<std::mutex> guard(statsLock);
+        ++counters.shortAnswers;
+    }
     // A fault record counts as read only when it is this walk's next record and arrived
     // whole; reads of other pages' blocks while the walk is paused do not advance it.
     if (faultWalk.load() == 1 && n == count && start == kFaultRecordFirstBlock + faultIndex.load())

@@ -47,6 +47,8 @@ struct LinkStats {
     quint64 wrongAnswers = 0; // frames of another address
     quint64 badCrc = 0;       // attempts that got an answer-shaped run of bytes failing its CRC
     quint64 lateBytes = 0;    // bytes of late answers dropped before a new request
+    quint64 secondFrames = 0; // complete frames that came with an answer besides it
+    quint64 shortAnswers = 0; // read answers with fewer registers than asked
     // Round trip of answered attempts: request written to answer taken.
     quint64 rttLastMicros = 0;
     quint64 rttMaxMicros = 0;

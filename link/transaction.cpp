@@ -99,8 +99,10 @@ Outcome TransactionEngine::run(const Request &request, const TransactionTiming &
         flushSkipped(&outcome);
         if (result != 1 && !ending())
             ++outcome.timedOut;
-        if (result == 1)
+        if (result == 1) {
             outcome.rttUs = std::max<int64_t>(0, port_.nowUs() - sentAt);
+            outcome.secondFrames = framesLeft();
+        }
     }
     // Every attempt sent and not answered may still be answered, into the next transaction.
     lateAnswers_ = port_.lost() ? 0 : outcome.attempts - (result == 1 ? 1 : 0);
@@ -210,6 +212,21 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
         answerBegun_ = false;
         rx_.remove(0, scan.length);
         return 1;
+    }
+}
+
+int TransactionEngine::framesLeft() {
+    if (port_.readAvailable(rx_) > 0)
+        lastByteUs_ = port_.nowUs();
+    int frames = 0;
+    int pos = 0;
+    for (;;) {
+        const auto *bytes = reinterpret_cast<const uint8_t *>(rx_.constData()) + pos;
+        const RxScan scan = framing_.scan(bytes, rx_.size() - pos, *request_, sent_, false);
+        if (scan.state != RxState::Answer && scan.state != RxState::Foreign)
+            return frames;
+        ++frames;
+        pos += scan.skipped + scan.length;
     }
 }
 

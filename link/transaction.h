@@ -54,6 +54,7 @@ struct Outcome {
     int echoBytes = 0;    // the adapter's echo of the request, skipped
     int skippedBytes = 0; // other bytes skipped before the answer
     int badCrcAttempts = 0;
+    int secondFrames = 0; // further complete frames that came with the answer
     Frame answer; // answered kinds: the frame taken
 
     // A valid frame came back (the controller is there, whatever it said).
@@ -121,6 +122,9 @@ private:
     // Without an outcome (listening), every frame goes to the foreign handler.
     int take(bool lineQuiet, Outcome *outcome);
     void flushSkipped(Outcome *outcome);
+    // Complete frames among the bytes that came with the answer (nothing the protocol asked
+    // for: another talker, or a late answer racing the own one).
+    int framesLeft();
 
     LinkPort &port_;
     Framing &framing_;

@@ -35,6 +35,10 @@ int landRegisters(int block, const uint8_t *data, int count);
 uint32_t blockLandings(int block);
 // When block was last landed, on the steady clock of mirrorClockMs (0: never).
 int64_t blockLandedAtMs(int block);
+// Worker, before landing a read of block: whether the answer carried fewer registers than
+// asked. The pages show a block whose last read was short as not live.
+void setBlockShort(int block, bool shortAnswer);
+bool blockLandedShort(int block);
 // Milliseconds on a steady clock (never 0 once the process runs); the landing stamps use it.
 int64_t mirrorClockMs();
 // Test helper and simulator reset: sets one cell.

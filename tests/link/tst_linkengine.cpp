@@ -6,10 +6,12 @@
 
 #include "battertstackthread.h"
 #include "fakeport.h"
+#include "linkmonitor.h"
 #include "pollplan.h"
 #include "referencecrc.h"
 #include "registermirror.h"
 #include "simcontroller.h"
+#include "systick.h"
 #include "transaction.h"
 
 #include <QtTest>
@@ -106,10 +108,23 @@ void markBlock(SimController &sim, int block) {
     }
 }
 
+// An open fake port with peer, and an RTU engine on it.
+struct EngineRig {
+    explicit EngineRig(FakePort::Peer peer) : port(std::move(peer), log) {
+        QString reason;
+        port.open(&reason);
+    }
+    std::shared_ptr<fake::Log> log = std::make_shared<fake::Log>();
+    FakePort port;
+    RtuFraming rtu;
+    TransactionEngine engine{port, rtu, {}};
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Row)
 Q_DECLARE_METATYPE(SimFaults)
+Q_DECLARE_METATYPE(Pieces)
 Q_DECLARE_METATYPE(Outcome::Kind)
 
 class TestLinkEngine : public QObject {
@@ -123,6 +138,9 @@ private slots:
     void lateAnswersNeverLandInAnotherBlock();
     void writeIsConfirmedOnlyByItsOwnEcho();
     void foreignFramesCanBeHeardWithoutEndingTheWait();
+    void secondFrame_data();
+    void secondFrame();
+    void workerShowsAShortAnswerAsNotLive();
 };
 
 void TestLinkEngine::outcome_data() {
@@ -303,12 +321,11 @@ void TestLinkEngine::answerShapes() {
     sim.setFaults(faults);
     markBlock(sim, block);
     markBlock(sim, block + 1); // a long answer must not spill into the next block
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(simPeer(sim), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(simPeer(sim));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
 
     const Request read = Request::read(1, uint16_t(block), uint16_t(count));
     const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * count));
@@ -376,12 +393,11 @@ void TestLinkEngine::lateAnswersNeverLandInAnotherBlock() {
     sim.setFaults(makeFaults([](SimFaults &f) { f.delayMs = 150; }));
     for (int b = kFirst; b <= kLast; ++b)
         markBlock(sim, b);
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(simPeer(sim), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(simPeer(sim));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     for (int b = kFirst; b <= kLast; ++b) {
         port.advance(200 * kMs); // the Pack page's poll period
         engine.discardInput();
@@ -408,12 +424,11 @@ void TestLinkEngine::writeIsConfirmedOnlyByItsOwnEcho() {
     // to an earlier request): that is no confirmation; its own echo is.
     const QByteArray other = frame("011000090001");
     const QByteArray own = frame("011000050001");
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(answerFirst({{2 * kMs, other}, {5 * kMs, own}}), log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(answerFirst({{2 * kMs, other}, {5 * kMs, own}}));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     const uint8_t value[2] = {0x00, 0x64};
     const Outcome o =
         engine.run(Request::write(1, 5, value, 1), serialTiming(kRespTimeoutMs, 0, 8));
@@ -427,13 +442,11 @@ void TestLinkEngine::writeIsConfirmedOnlyByItsOwnEcho() {
 void TestLinkEngine::foreignFramesCanBeHeardWithoutEndingTheWait() {
     // The device scan's use: an answer from address 3 while address 4 is asked is heard, and
     // the wait for address 4 goes on.
-    auto log = std::make_shared<fake::Log>();
-    FakePort port(answerFirst({{2 * kMs, frame("0304020007")}, {20 * kMs, frame("0404020008")}}),
-                  log);
-    QString reason;
-    QVERIFY(port.open(&reason));
-    RtuFraming rtu;
-    TransactionEngine engine(port, rtu, {});
+    EngineRig rig(answerFirst({{2 * kMs, frame("0304020007")}, {20 * kMs, frame("0404020008")}}));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
     QList<int> heard;
     engine.setForeignFrameHandler([&](const Answer &a) {
         heard << a.addr;
@@ -446,5 +459,68 @@ void TestLinkEngine::foreignFramesCanBeHeardWithoutEndingTheWait() {
     QCOMPARE(heard, QList<int>{3});
 }
 
-QTEST_APPLESS_MAIN(TestLinkEngine)
+void TestLinkEngine::secondFrame_data() {
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<int>("second");
+    QTest::newRow("answer alone") << Pieces{{2 * kMs, kAnswer}} << 0;
+    QTest::newRow("an unasked frame right behind the answer")
+        << Pieces{{2 * kMs, kAnswer + frame("010404000c000d")}} << 1;
+    QTest::newRow("another address's frame in the same burst")
+        << Pieces{{2 * kMs, kAnswer}, {2 * kMs, frame("070404000c000d")}} << 1;
+    QTest::newRow("an incomplete run behind the answer is no frame")
+        << Pieces{{2 * kMs, kAnswer + QByteArray::fromHex("010404")}} << 0;
+}
+
+void TestLinkEngine::secondFrame() {
+    QFETCH(Pieces, pieces);
+    EngineRig rig(answerFirst(pieces));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
+    const Outcome o = engine.run(Request::read(1, 6, 2), serialTiming(kRespTimeoutMs, 0, 9));
+    QCOMPARE(o.kind, Outcome::Answered);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.answer.bytes), o.answer.length).toHex(),
+             kAnswer.toHex());
+    QTEST(o.secondFrames, "second");
+}
+
+void TestLinkEngine::workerShowsAShortAnswerAsNotLive() {
+    // The worker on the fake port, its peer the simulated controller answering the Home block
+    // with 50 of its 100 registers: the 50 land, the block is not live, the monitor says so.
+    SysTimerThread tickThread;
+    tickThread.start();
+    resetLinkState();
+    deviceAddr.store(1);
+    pollMode.store(kModeHome);
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(makeFaults([](SimFaults &f) { f.shortBy = 50; }));
+    markBlock(sim, 2);
+    auto log = std::make_shared<fake::Log>();
+    LinkSetup setup;
+    setup.makePort = [&] { return std::make_unique<FakePort>(simPeer(sim), log); };
+    linkMonitor().clear();
+    linkMonitor().setEnabled(true);
+    Battert_Stack_Thread worker;
+    worker.startLink(setup);
+    QTRY_VERIFY_WITH_TIMEOUT(worker.stats().readsOk >= 1, 3000);
+    worker.stopLink();
+    linkMonitor().setEnabled(false);
+    tickThread.stop();
+
+    QCOMPARE(worker.stats().shortAnswers, quint64(1));
+    QVERIFY(blockLandedShort(2));
+    QCOMPARE(mirrorCell(2, 49), own(2, 49));
+    QCOMPARE(mirrorCell(2, 50), kSentinel);
+    quint64 seq = 0;
+    QStringList outcomes;
+    for (const MonitorEvent &e : linkMonitor().takeSince(&seq))
+        if (e.kind == MonitorEvent::Outcome)
+            outcomes << e.text;
+    QVERIFY2(outcomes.contains(QStringLiteral("read block 2: short answer: 50 of 100 registers")),
+             qPrintable(outcomes.join(QLatin1String("; "))));
+}
+
+QTEST_GUILESS_MAIN(TestLinkEngine)
 #include "tst_linkengine.moc"
