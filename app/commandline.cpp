@@ -1,5 +1,7 @@
 #include "commandline.h"
 
+#include "serialsettings.h"
+
 #include <QCommandLineParser>
 
 #ifndef VADUZ_VERSION
@@ -75,6 +77,15 @@ CommandLine parseCommandLine(const QStringList &args) {
         QStringLiteral("Offer a serial port the system does not list (repeatable); the last one "
                        "given is selected."),
         QStringLiteral("path"));
+    const QCommandLineOption tcp(
+        QStringLiteral("tcp"),
+        QStringLiteral("Reach the controller through a serial-to-Ethernet gateway (TCP port 502 "
+                       "when not given)."),
+        QStringLiteral("host[:port]"));
+    const QCommandLineOption framing(
+        QStringLiteral("framing"),
+        QStringLiteral("Over --tcp: mbap (Modbus TCP, the default) or rtu (RTU over TCP)."),
+        QStringLiteral("mbap|rtu"));
     const QCommandLineOption simulator(
         QStringLiteral("simulator"),
         QStringLiteral("Start the built-in simulated controller and offer (and select) its port."));
@@ -99,16 +110,16 @@ CommandLine parseCommandLine(const QStringList &args) {
         QStringLiteral("The recording's separator: comma (decimal points) or semicolon (decimal "
                        "commas); by default what the system's locale uses."),
         QStringLiteral("comma|semicolon"));
-    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose,
-                          &record, &recordFormat})
+    for (const auto *o : {&help, &version, &port, &tcp, &framing, &simulator, &baud, &address,
+                          &connect, &verbose, &record, &recordFormat})
         parser.addOption(*o);
 
     // Written out here: the parser's own help text needs an application object, and --help
     // must work before (and without) one.
     QString usage = QStringLiteral("Usage: vaduz [options]\n%1\n\nOptions:\n")
                         .arg(parser.applicationDescription());
-    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose,
-                          &record, &recordFormat}) {
+    for (const auto *o : {&help, &version, &port, &tcp, &framing, &simulator, &baud, &address,
+                          &connect, &verbose, &record, &recordFormat}) {
         QStringList names;
         for (const QString &n : o->names())
             names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
@@ -117,7 +128,8 @@ CommandLine parseCommandLine(const QStringList &args) {
             left += QStringLiteral(" <%1>").arg(o->valueName());
         usage += QStringLiteral("  %1  %2\n").arg(left, -22).arg(o->description());
     }
-    usage += QStringLiteral("\nvaduz --scan --port <path> [--baud <rate>] [--addresses <first-last>]\n"
+    usage += QStringLiteral("\nvaduz --scan (--port <path> [--baud <rate>] | --tcp <host[:port]> "
+                            "[--framing mbap|rtu]) [--addresses <first-last>]\n"
                             "  Find the controllers on a line, print them and exit (no display "
                             "needed; see vaduz --scan --help).\n");
     usage += QStringLiteral("\nQt's own options (-platform, -style, ...) are passed on to Qt.");
@@ -149,6 +161,20 @@ CommandLine parseCommandLine(const QStringList &args) {
     for (const QString &p : cl.ports)
         if (p.trimmed().isEmpty())
             return fail(QStringLiteral("--port needs a device path"));
+    if (parser.isSet(tcp)) {
+        if (!cl.ports.isEmpty())
+            return fail(QStringLiteral("give either --port or --tcp, not both"));
+        if (!parseHostPort(parser.value(tcp), &cl.tcpHost, &cl.tcpPort))
+            return fail(QStringLiteral("--tcp takes HOST or HOST:PORT (port 1 to 65535), not '%1'")
+                            .arg(parser.value(tcp)));
+    }
+    if (parser.isSet(framing)) {
+        NetFraming f = NetFraming::Mbap;
+        if (!parseFraming(parser.value(framing), &f))
+            return fail(
+                QStringLiteral("--framing takes mbap or rtu, not '%1'").arg(parser.value(framing)));
+        cl.framing = parser.value(framing).trimmed().toLower();
+    }
     cl.connect = parser.isSet(connect);
     cl.verbose = parser.isSet(verbose);
     cl.recordFolder = parser.value(record);

@@ -111,9 +111,9 @@ QString LinkMonitorWindow::countersText() const {
     const LinkStats s = m_worker->stats();
     const auto ms = [](quint64 us) { return QString::number(us / 1000.0, 'f', 1); };
     const QString mean = s.answered ? ms(s.rttTotalMicros / s.answered) : QStringLiteral("-");
-    return tr("Requests %1   Answered %2   No answer %3\n"
+    return tr("Requests %1   Answered %2   No answer %3   Cut short %15\n"
               "Errors: bad CRC %4, exceptions %5, wrong answers %6, bytes skipped %7, late bytes "
-              "dropped %8, echo bytes %9\n"
+              "dropped %8, echo bytes %9, second frames %16, short answers %17\n"
               "Round trip: last %10 ms, mean %11 ms, max %12 ms   Port opens %13, losses %14")
         .arg(s.requestsSent)
         .arg(s.answered)
@@ -126,7 +126,10 @@ QString LinkMonitorWindow::countersText() const {
         .arg(s.echoBytes)
         .arg(ms(s.rttLastMicros), mean, ms(s.rttMaxMicros))
         .arg(s.portOpens)
-        .arg(s.portLosses);
+        .arg(s.portLosses)
+        .arg(s.cutShort)
+        .arg(s.secondFrames)
+        .arg(s.shortAnswers);
 }
 
 bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {

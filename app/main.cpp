@@ -4,8 +4,8 @@
 // signal (SIGTERM, SIGINT, SIGHUP) ends the event loop like closing the window, so the link
 // worker is stopped and the port closed before the process goes.
 
-#include "widget.h"
 #include "ui_widget.h"
+#include "widget.h"
 
 #include "bundledfonts.h"
 #include "commandline.h"
@@ -39,9 +39,20 @@ void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
     bool changed = false;
     if (!cl.ports.isEmpty()) {
         s.comName = cl.ports.last() + QStringLiteral(":Serial port");
+        s.link = LinkKind::Serial;
+        changed = true;
+    } else if (!cl.tcpHost.isEmpty()) {
+        s.host = cl.tcpHost;
+        s.tcpPort = cl.tcpPort;
+        s.link = LinkKind::Network;
         changed = true;
     } else if (!simulatorEntry.isEmpty()) {
         s.comName = simulatorEntry;
+        s.link = LinkKind::Serial;
+        changed = true;
+    }
+    if (!cl.framing.isEmpty()) {
+        parseFraming(cl.framing, &s.framing);
         changed = true;
     }
     if (cl.baud != 0) {
@@ -56,7 +67,7 @@ void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
         s.dataBits = 8;
     if (s.stopBits == 0.0f)
         s.stopBits = 1.0f;
-    s.comConfigured = !s.comName.isEmpty();
+    s.comConfigured = s.link == LinkKind::Network ? !s.host.isEmpty() : !s.comName.isEmpty();
     setSerialSettings(s);
 }
 
@@ -150,8 +161,8 @@ int main(int argc, char *argv[]) {
         qCInfo(lcApp) << "Main window shown";
         if (cl.connect) {
             if (!comConfigured()) {
-                std::fprintf(stderr, "vaduz: --connect: no port chosen yet (give --port or "
-                                     "--simulator, or choose one once in COM SET)\n");
+                std::fprintf(stderr, "vaduz: --connect: no port chosen yet (give --port, --tcp "
+                                     "or --simulator, or choose one once in COM SET)\n");
             } else {
                 if (deviceAddr.load() == 0)
                     deviceAddr.store(1);

@@ -16,14 +16,17 @@
 namespace {
 
 const char kDescription[] =
-    "Finds the controllers on a serial port. At each baud rate, every address is asked for one\n"
+    "Finds the controllers on a serial port, or behind a serial-to-Ethernet gateway (--tcp). At\n"
+    "each baud rate, every address is asked for one\n"
     "register of block 2 (a read: nothing is written), and every address that answers is\n"
     "printed on a line of its own: \"address 17 at 19200 baud\", followed by \"(exception N)\"\n"
     "when it answered with an exception, or \"(answered late)\" when its answer came after the\n"
     "next address had been asked. Line framing: 8 data bits, no parity, 1 stop bit. A pass\n"
     "over 247 addresses on a silent line takes about 27 s at 9600 baud. The rate last used by\n"
-    "the program is tried first. Where the scan stands is shown on standard error once a\n"
-    "second. Needs no display.\n"
+    "the program is tried first. Through a gateway each unit identifier is asked once\n"
+    "(\"unit 17 at 10.0.0.5:502\"), about 0.1 s each when none answers (a gateway's own\n"
+    "exceptions 10 and 11 count as no answer). Where the scan stands is shown on standard\n"
+    "error once a second. Needs no display.\n"
     "\n"
     "Exit status:\n"
     "  0  at least one controller answered\n"
@@ -77,6 +80,14 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("The serial port, e.g. /dev/ttyUSB0."),
                                         QStringLiteral("PATH"));
+    const QCommandLineOption tcpOption(
+        QStringLiteral("tcp"),
+        QStringLiteral("Scan through a gateway instead: HOST or HOST:PORT (502 when not given)."),
+        QStringLiteral("HOST[:PORT]"));
+    const QCommandLineOption framingOption(
+        QStringLiteral("framing"),
+        QStringLiteral("With --tcp: mbap (Modbus TCP, the default) or rtu (RTU over TCP)."),
+        QStringLiteral("mbap|rtu"));
     const QCommandLineOption baudOption(QStringLiteral("baud"),
                                         QStringLiteral("Scan at this baud rate only (default: %1).")
                                             .arg(rateList(offeredBaudRates())),
@@ -88,7 +99,8 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         QStringLiteral("first"), QStringLiteral("Stop at the first controller that answers."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this text."));
-    parser.addOptions({scanOption, portOption, baudOption, addressOption, firstOption, helpOption});
+    parser.addOptions({scanOption, portOption, tcpOption, framingOption, baudOption, addressOption,
+                       firstOption, helpOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText(), parser);
@@ -103,9 +115,23 @@ std::optional<int> runScanCommand(int argc, char **argv) {
 
     ScanPlan plan;
     const QStringList ports = parser.values(portOption);
-    if (ports.size() != 1 || ports.first().isEmpty())
-        return usageError(QStringLiteral("--scan needs one --port PATH"), parser);
-    plan.portName = ports.first();
+    if (parser.isSet(tcpOption)) {
+        if (!ports.isEmpty())
+            return usageError(QStringLiteral("give either --port or --tcp, not both"), parser);
+        if (!parseHostPort(parser.value(tcpOption), &plan.host, &plan.tcpPort))
+            return usageError(QStringLiteral("--tcp needs HOST or HOST:PORT, e.g. 10.0.0.5:502"),
+                              parser);
+        NetFraming framing = NetFraming::Mbap;
+        if (parser.isSet(framingOption) && !parseFraming(parser.value(framingOption), &framing))
+            return usageError(QStringLiteral("--framing takes mbap or rtu"), parser);
+        plan.framing =
+            framing == NetFraming::Mbap ? NetFramingKind::Mbap : NetFramingKind::RtuOverTcp;
+    } else if (ports.size() != 1 || ports.first().isEmpty()) {
+        return usageError(QStringLiteral("--scan needs one --port PATH or --tcp HOST[:PORT]"),
+                          parser);
+    } else {
+        plan.portName = ports.first();
+    }
     // The rate the program last used first: a controller is most likely still there.
     enableStoredSettings(true);
     plan.baudRates = rememberedRateFirst(offeredBaudRates());
@@ -121,12 +147,24 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         return usageError(QStringLiteral("--addresses needs FIRST-LAST within 1-247, e.g. 1-32"),
                           parser);
 
-    printErr(QStringLiteral("Scanning %1 at %2 baud, addresses %3-%4 (about %5 s on a silent "
-                            "line).\n")
-                 .arg(plan.portName, rateList(plan.baudRates))
-                 .arg(plan.firstAddress)
-                 .arg(plan.lastAddress)
-                 .arg(scanPlanMicros(plan) / 1e6, 0, 'f', 1));
+    const QString target =
+        plan.network() ? QStringLiteral("%1:%2").arg(plan.host).arg(plan.tcpPort) : plan.portName;
+    if (plan.network())
+        printErr(QStringLiteral("Scanning %1 (%2), unit identifiers %3-%4 (about %5 s when none "
+                                "answers).\n")
+                     .arg(target, plan.framing == NetFramingKind::Mbap
+                                      ? QStringLiteral("Modbus TCP")
+                                      : QStringLiteral("RTU over TCP"))
+                     .arg(plan.firstAddress)
+                     .arg(plan.lastAddress)
+                     .arg(scanPlanMicros(plan) / 1e6, 0, 'f', 1));
+    else
+        printErr(QStringLiteral("Scanning %1 at %2 baud, addresses %3-%4 (about %5 s on a silent "
+                                "line).\n")
+                     .arg(plan.portName, rateList(plan.baudRates))
+                     .arg(plan.firstAddress)
+                     .arg(plan.lastAddress)
+                     .arg(scanPlanMicros(plan) / 1e6, 0, 'f', 1));
 
     DeviceScan scan;
     int found = 0;
@@ -149,21 +187,26 @@ std::optional<int> runScanCommand(int argc, char **argv) {
                                       .arg(found));
                      });
     const bool stopAtFirst = parser.isSet(firstOption);
-    QObject::connect(&scan, &DeviceScan::deviceFound, &app, [&, stopAtFirst](const ScanHit &hit) {
-        // Answers already on their way when the scan was stopped are not printed.
-        if (stopAtFirst && found > 0)
-            return;
-        QString line = QStringLiteral("address %1 at %2 baud").arg(hit.address).arg(hit.baud);
-        if (hit.exceptionCode)
-            line += QStringLiteral(" (exception %1)").arg(hit.exceptionCode);
-        if (hit.late)
-            line += QStringLiteral(" (answered late)");
-        std::printf("%s\n", line.toLocal8Bit().constData());
-        std::fflush(stdout);
-        ++found;
-        if (stopAtFirst)
-            scan.stopScan();
-    });
+    QObject::connect(&scan, &DeviceScan::deviceFound, &app,
+                     [&, stopAtFirst](const ScanHit &hit) {
+                         // Answers already on their way when the scan was stopped are not printed.
+                         if (stopAtFirst && found > 0)
+                             return;
+                         QString line = plan.network()
+                                            ? QStringLiteral("unit %1 at %2").arg(hit.address).arg(target)
+                                            : QStringLiteral("address %1 at %2 baud")
+                                                  .arg(hit.address)
+                                                  .arg(hit.baud);
+                         if (hit.exceptionCode)
+                             line += QStringLiteral(" (exception %1)").arg(hit.exceptionCode);
+                         if (hit.late)
+                             line += QStringLiteral(" (answered late)");
+                         std::printf("%s\n", line.toLocal8Bit().constData());
+                         std::fflush(stdout);
+                         ++found;
+                         if (stopAtFirst)
+                             scan.stopScan();
+                     });
     QObject::connect(&scan, &DeviceScan::scanFinished, &app,
                      [&](DeviceScan::Outcome o, const QString &d) {
                          outcome = o;
@@ -176,7 +219,9 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     scan.wait();
 
     if (outcome == DeviceScan::PortFailed) {
-        printErr(QStringLiteral("vaduz: %1 could not be used: %2\n").arg(plan.portName, detail));
+        printErr(plan.network()
+                     ? QStringLiteral("vaduz: %1\n").arg(detail)
+                     : QStringLiteral("vaduz: %1 could not be used: %2\n").arg(target, detail));
         return kScanUsageError;
     }
     if (found == 0) {

@@ -3,8 +3,9 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
-#include "linkmonitorwindow.h"
+#include "linkhealth.h"
 #include "faultrecordswindow.h"
+#include "linkmonitorwindow.h"
 #include "pagerecorder.h"
 #include "recorddialog.h"
 #include "trendmodel.h"
@@ -12,10 +13,14 @@
 #include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
+#include "portfollow.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 #include "systick.h"
+#include "trendmodel.h"
+#include "trendwindow.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -249,6 +254,16 @@ void Widget::slotRefeshParaTimer() {
 }
 
 void Widget::slotKelvaneComTimer() {
+    // The link followed a re-plugged adapter to its new name: that name is the one in use,
+    // shown in the settings window and remembered.
+    const QString moved = takePortMoved();
+    if (!moved.isEmpty()) {
+        SerialSettings s = serialSettings();
+        const QString description = s.comName.section(QLatin1Char(':'), 1);
+        s.comName = description.isEmpty() ? moved : moved + QLatin1Char(':') + description;
+        setSerialSettings(s);
+        storeSerialSettings(s, deviceAddr.load());
+    }
     // Re-setting an unchanged text or style sheet would re-polish the label, so only a new
     // status text reaches the label.
     const uint32_t generation = statusTextGeneration();
@@ -260,9 +275,7 @@ void Widget::slotKelvaneComTimer() {
     const QString shown = QString::fromUtf8(text);
     if (ui->statusText_label->text() != shown)
         ui->statusText_label->setText(shown);
-    // Green while the link is healthy, amber when the values are not being read, red for a
-    // failure the operator must act on.
-    const StatusLook look = statusLook(shown);
+    const StatusLook look = statusLook(linkHealthState.load(std::memory_order_relaxed));
     if (!m_statusShown || look != m_statusLook) {
         ui->statusText_label->setStyleSheet(
             look == StatusLook::Failure    ? QStringLiteral("color:red;font-weight: bold;")
@@ -339,25 +352,38 @@ void Widget::recordButtonClicked() {
 }
 
 void Widget::updateStatusTip() {
-    QString tip;
-    if (ui->statusText_label->text() == QLatin1String("Serial open failed")) {
-        char problem[2 * kStatusTextSize];
-        readLinkProblem(problem);
-        tip = QString::fromUtf8(problem);
-    } else {
-        tip = m_pageRefresh->valuesAgeText();
-    }
+    // Why the link cannot reach the port or the gateway, or why it uses another port now.
+    char problem[2 * kStatusTextSize];
+    readLinkProblem(problem);
+    QString tip = QString::fromUtf8(problem);
+    if (linkHealthState.load(std::memory_order_relaxed) != LinkHealth::OpenFailed)
+        tip = tip.isEmpty() ? m_pageRefresh->valuesAgeText()
+                            : tip + QLatin1Char('\n') + m_pageRefresh->valuesAgeText();
     if (ui->statusText_label->toolTip() != tip)
         ui->statusText_label->setToolTip(tip);
 }
 
-Widget::StatusLook statusLook(const QString &status) {
-    if (status.startsWith(QLatin1String("Setting failed")) ||
-        status == QLatin1String("No answer") || status == QLatin1String("Serial open failed"))
-        return Widget::StatusLook::Failure;
-    if (status == QLatin1String("Disconnected"))
-        return Widget::StatusLook::Degraded;
-    return Widget::StatusLook::Healthy;
+Widget::StatusLook statusLook(uint8_t healthState) {
+    // Green while the link is healthy, amber when the values are not being read, red for a
+    // failure the operator must act on. The text beside it is the link's status text.
+    using Look = Widget::StatusLook;
+    static constexpr struct {
+        LinkHealth::State state;
+        Look look;
+    } kLooks[] = {
+        {LinkHealth::Idle, Look::Healthy},
+        {LinkHealth::Refreshing, Look::Healthy},
+        {LinkHealth::NoAnswer, Look::Failure},
+        {LinkHealth::OpenFailed, Look::Failure},
+        {LinkHealth::Disconnected, Look::Degraded},
+        {LinkHealth::SettingSuccessful, Look::Healthy},
+        {LinkHealth::SettingFailed, Look::Failure},
+        {LinkHealth::ListFailed, Look::Failure},
+    };
+    for (const auto &entry : kLooks)
+        if (entry.state == healthState)
+            return entry.look;
+    return Look::Healthy;
 }
 
 void fixMainWindowFrame(QWidget &window, const QRect &available) {

@@ -102,7 +102,8 @@ private:
 };
 
 // The colour class of a status text: green, amber or red.
-Widget::StatusLook statusLook(const QString &status);
+// The status label's colour for the link health state (linkHealthState).
+Widget::StatusLook statusLook(uint8_t healthState);
 
 // The frame the process entry gives the main window before showing it: no maximise button,
 // and its size fixed: 1400 x 900 from the form, or, where the screen's available area cannot

@@ -11,6 +11,7 @@
 #include "serialconfig.h"
 #include "serialsettings.h"
 #include "stagewrite.h"
+#include "tcpport.h"
 #include "writelist.h"
 
 #include <QCoreApplication>
@@ -199,8 +200,17 @@ void CommandDispatcher::connectOrDisconnect() {
         // device count is known again only once the Home block has been read on it.
         discardStagedRequests();
         homeReadsAtConnect = blockLandings(kHomeBlock);
-        // The worker opens the port with the settings stored now.
-        worker->startLink();
+        // The worker opens the port with the settings stored at the time it opens it.
+        worker->startLink([] {
+            const SerialSettings settings = serialSettings();
+            if (settings.link == LinkKind::Network)
+                return networkLinkSetup(settings.host, settings.tcpPort,
+                                        settings.framing == NetFraming::Mbap
+                                            ? NetFramingKind::Mbap
+                                            : NetFramingKind::RtuOverTcp,
+                                        serialLineOf(settings));
+            return LinkSetup::serial(portNameOf(settings), serialLineOf(settings));
+        });
         ui->com_open_close_btn->setText(trWidget("Disconnect"));
     } else {
         // Blocks until the worker has closed the port and ended (at most about one

@@ -1,31 +1,29 @@
 #pragma once
-// The link worker: the thread that owns the serial port and performs every transaction with
-// the battery management controller. It opens the port on Connect, runs one loop step about
-// every millisecond and in each step does at most what the shared link state asks for: one
-// read chosen by the poll plan, one staged write, or a run over the write list. Transactions
-// are synchronous inside the worker: send, wait for a complete frame or a time-out (three
-// attempts), check, store.
+// The link worker: the thread that owns the port and performs every transaction with the
+// battery management controller. It opens the port on Connect, and in each loop step does at
+// most what the shared link state asks for: one read chosen by the poll plan, one staged
+// write, or a run over the write list. Each transaction goes through the transaction engine
+// (send, wait by the line, retry, take the answer); the worker lands the result, counts it and
+// updates the link's health.
 
-#include "framecodec.h"
-#include "receiver.h"
+#include "linkhealth.h"
+#include "linksetup.h"
+#include "linktrace.h"
+#include "portfollow.h"
 #include "registermirror.h"
+#include "transaction.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QLoggingCategory>
-#include <QSerialPort>
 #include <QThread>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
-
-Q_DECLARE_LOGGING_CATEGORY(lcLink)       // vaduz.link: port open/close, failures
-Q_DECLARE_LOGGING_CATEGORY(lcLinkFrames) // vaduz.link.frames: a SEND:/RECV: line per frame
-
+#include <mutex>
 
 // Counters of the transactions performed, readable from any thread (diagnostics, tests and
-// benchmarks).
+// benchmarks). Every request ends as exactly one of answered, no answer or cut short, so
+// requestsSent = answered + noAnswer + cutShort.
 struct LinkStats {
     quint64 readsOk = 0;
     quint64 readsFailed = 0;
@@ -39,19 +37,28 @@ struct LinkStats {
     quint64 echoBytes = 0;    // the adapter's echo of requests, skipped
     quint64 skippedBytes = 0; // glitches, noise and broken frames skipped before an answer
     quint64 loopSteps = 0;    // passes of the worker's loop
-    // Transactions by outcome: a valid frame came back (the controller is there, whatever it
-    // said), or none did (silence, or only bytes that formed no valid answer).
+    // Requests by how they ended: a valid frame came back (the controller is there, whatever
+    // it said); none did in the wait (silence, or only bytes that formed no valid answer); or
+    // the wait was cut short by Disconnect or a lost port.
     quint64 answered = 0;
     quint64 noAnswer = 0;
+    quint64 cutShort = 0;
     quint64 exceptions = 0;   // answers that were the controller's exception
-    quint64 wrongAnswers = 0; // frames of another address or that do not fit the request
+    quint64 wrongAnswers = 0; // frames of another address
     quint64 badCrc = 0;       // attempts that got an answer-shaped run of bytes failing its CRC
     quint64 lateBytes = 0;    // bytes of late answers dropped before a new request
+    quint64 secondFrames = 0; // complete frames that came with an answer besides it
+    quint64 shortAnswers = 0; // read answers with fewer registers than asked
     // Round trip of answered attempts: request written to answer taken.
     quint64 rttLastMicros = 0;
     quint64 rttMaxMicros = 0;
     quint64 rttTotalMicros = 0;
 };
+
+// Lands a read answer of count registers of block into the mirror: the registers it carries
+// (never more than count) go to block's cells from 0 on; cells past a short answer keep their
+// values. Returns the number of registers landed.
+int landReadAnswer(uint16_t block, int count, const Answer &answer);
 
 class Battert_Stack_Thread : public QThread {
     Q_OBJECT
@@ -61,7 +68,11 @@ public:
     ~Battert_Stack_Thread() override;
 
     // Connect: the link runs and wants the port open; starts the thread if it is not running.
-    void startLink();
+    // setup is asked for the port and its line at every opening of the port, so settings
+    // changed while connected take effect when the port is next opened.
+    void startLink(std::function<LinkSetup()> setup);
+    // The same with a setup that stays as given.
+    void startLink(const LinkSetup &setup);
     // Disconnect: clears portEnabled and linkRunning, wakes the worker and joins the
     // thread. A run over the write list stops between transactions, so this returns within
     // about one transaction.
@@ -72,15 +83,13 @@ public:
     // Period of the open retries while the port cannot be opened.
     static constexpr uint32_t kOpenRetryTicks = 1000;
     // How long "Setting Successful" is held after a successful write.
-    static constexpr uint32_t kStatusHoldTicks = 1500;
+    static constexpr uint32_t kStatusHoldTicks = LinkHealth::kHoldTicks;
     // Transactions in a row without an answer before the status says "No answer".
-    static constexpr uint32_t kNoAnswerTransactions = 3;
+    static constexpr uint32_t kNoAnswerTransactions = LinkHealth::kNoAnswerTransactions;
 
 signals:
+    // A transaction's answer was taken (from the worker's thread).
     void frameReceived();
-
-public slots:
-    void handleReadyRead();
 
 protected:
     void run() override;
@@ -92,18 +101,9 @@ private:
     void openOrClosePort(bool wantOpen);
     // How long the worker may sleep before its next step has anything to do.
     int msUntilNextStep() const;
-    void applyPortSettings();
     void loopStep();
-    int sendAndWait(const uint8_t *bytes, int length, int timeout, QByteArray &accumulator);
-    // Waits for the answer to the request that left the port at leftAtUs, by the line's
-    // timing: true when a complete frame was taken.
-    bool awaitAnswer(int64_t leftAtUs, const RxTiming &timing);
-    // Runs the received bytes through the receive scan; takes a complete frame into rxBuf.
-    void takeFrame(bool lineQuiet);
-    // Waits at most us for bytes from the port (they are handled before it returns), a
-    // port error or a stop.
-    void waitFor(int64_t us);
-    int64_t nowUs() const { return lineClock.nsecsElapsed() / 1000; }
+    // One transaction through the engine, counted; the monitor learns its outcome as what.
+    Outcome transact(const Request &request, const QString &what, const char *success);
     int readTransaction(uint8_t function, uint16_t start, uint8_t count);
     int writeTransaction(uint8_t function, uint16_t start, uint8_t count);
     void stagedWriteTransaction();
@@ -113,81 +113,40 @@ private:
     // before the last one.
     bool runWriteListEntries(int n);
     void finishLinkOp(uint8_t op);
-    // Shows a write's outcome and holds it against "Refreshing Data" for kStatusHoldTicks.
-    void holdStatus(const char *text);
-    // After a list run with failed writes: how many of how many failed.
-    void reportListRun();
     void finishListRun(uint32_t generation, uint8_t op);
-    void handlePortError(QSerialPort::SerialPortError error);
-    bool responseMatchesRequest() const;
-    // What a frame that failed the check was: "exception 2 (illegal data address)" or
-    // "wrong answer (address 7)".
-    QByteArray exceptionOrWrong() const;
-    // The monitor's account of a transaction: "read block 2: answered in 0.3 ms", "write
-    // register 74: exception 2 (illegal data address)", or just what for one without an answer.
-    QString outcomeText(const QString &what, bool gotFrame, bool accepted,
-                        const char *success) const;
-    void discardInput();
-    // After an attempt: the bytes it skipped, counted and shown in the monitor.
-    void flushSkipped();
-    // After a transaction: counts its outcome, keeps the no-answer streak and the status, and
-    // tells the monitor.
-    void noteOutcome(bool gotFrame, bool accepted, const QString &what);
-    // Before a transaction: throws away the answers still due to the last one's unanswered
-    // attempts.
-    void drainLateAnswers();
+    // Moves the health on by event and publishes the status text when it changed.
+    void updateHealth(const HealthEvent &event);
+    void count(const Outcome &o);
+    // The port, framing and engine for the setup asked for now; kept while it is unchanged.
+    void makePort();
+    // After an open failed: moves to the port that carries the last opened port's USB
+    // identity under another name, if there is one (true: opened at once).
+    bool followReplugged();
 
-    std::unique_ptr<QSerialPort> port;
-    QByteArray rxAccum;
-    QByteArray attemptSkipped; // bytes skipped during the attempt in progress (bounded)
-    int attemptEcho = 0;       // echo bytes skipped during it
-    bool attemptBadCrc = false;
-    int64_t attemptSentUs = 0;
+    std::function<LinkSetup()> setupSource; // set while the thread is stopped
+    LinkSetup setup;                        // the one the port was made for
+    PortIdentity openedIdentity;            // the serial port as listed when it last opened
+    QString followedFrom;                   // the name the setup gives a followed adapter
+    QString followedName;                   // the name it came back under
+    QByteArray movedNote;                   // why the link uses another port, for the tooltip
+    std::unique_ptr<LinkTrace> trace;
+    std::unique_ptr<LinkPort> port;
+    std::unique_ptr<Framing> framing;
+    std::unique_ptr<TransactionEngine> engine;
 
     // Worker-thread state.
-    bool frameDone = false;
-    bool frameFailed = false; // the bytes received can no longer form a frame that fits
-    bool portLost = false;    // the port reported a resource error (device gone)
-    bool openFailed = false;
+    LinkHealth health;
     bool openRetryArmed = false;
-    int lateAnswers = 0;   // attempts of the last transaction that may still be answered
-    bool draining = false; // received bytes are late answers, thrown away
-    quint64 drainedBytes = 0;
     int32_t lastPollMode = -1;
     int32_t lastLinkOp = -1;
     uint32_t pollTimer = 0;
-    bool statusHold = false;
-    bool listRun = false; // outcomes are counted and shown once at the end of the run
+    uint32_t openRetryTimer = 0;
+    bool listRun = false; // a write list is being run
     int listWrites = 0;
     int listFailures = 0;
-    uint32_t statusTimer = 0;
-    uint32_t openRetryTimer = 0;
-    QElapsedTimer lineClock;
-    int64_t charUs = 0;        // one character on the wire at the port's settings
-    int64_t lastByteUs = 0;    // when bytes last arrived
-    bool answerBegun = false;  // the bytes kept in rxAccum are the incomplete answer (or echo)
     uint8_t writeData[kWriteDataSize] = {};
     WriteListEntry listCopy[kWriteListEntries];
 
-    std::atomic<quint64> readsOk{0};
-    std::atomic<quint64> readsFailed{0};
-    std::atomic<quint64> writesOk{0};
-    std::atomic<quint64> writesFailed{0};
-    std::atomic<quint64> requestsSent{0};
-    std::atomic<quint64> lastReadMicros{0};
-    std::atomic<quint64> readMicrosTotal{0};
-    std::atomic<quint64> portOpens{0};
-    std::atomic<quint64> portLosses{0};
-    std::atomic<quint64> echoBytes{0};
-    std::atomic<quint64> skippedBytes{0};
-    std::atomic<quint64> loopSteps{0};
-    std::atomic<quint64> answered{0};
-    std::atomic<quint64> noAnswer{0};
-    std::atomic<quint64> exceptions{0};
-    std::atomic<quint64> wrongAnswers{0};
-    std::atomic<quint64> badCrc{0};
-    std::atomic<quint64> lateBytes{0};
-    std::atomic<quint64> rttLastMicros{0};
-    std::atomic<quint64> rttMaxMicros{0};
-    std::atomic<quint64> rttTotalMicros{0};
+    mutable std::mutex statsLock; // a std::mutex, so that ThreadSanitizer sees the hand-over
+    LinkStats counters;
 };

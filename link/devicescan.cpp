@@ -1,13 +1,8 @@
 #include "devicescan.h"
 
-#include "framecodec.h"
-#include "pollplan.h"
-#include "receiver.h"
 #include "registermirror.h"
-
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QSerialPort>
+#include "serialport.h"
+#include "transaction.h"
 
 #include <algorithm>
 #include <bitset>
@@ -18,17 +13,23 @@ Q_LOGGING_CATEGORY(lcScan, "vaduz.link.scan", QtInfoMsg)
 
 namespace {
 
-constexpr uint8_t kExceptionBit = 0x80;
-constexpr int64_t kSliceUs = 20000;        // longest wait between looks at the stop request
 constexpr int64_t kMinInterFrameUs = 1750; // the quiet before a request, fixed above 19200 baud
 
-// Runs one plan over one open port: the waits, the receive scan and what was found.
+// Runs one plan over one open port: a one-attempt transaction per address, and what was found.
 class ScanRunner {
 public:
-    ScanRunner(std::function<void(ScanEvent)> report, QSerialPort &port, const ScanPlan &plan,
+    ScanRunner(std::function<void(ScanEvent)> report, SerialLinePort &port, const ScanPlan &plan,
                const std::atomic<bool> &stop)
-        : report_(std::move(report)), port_(port), plan_(plan), stop_(stop) {
-        clock_.start();
+        : report_(std::move(report)), port_(port), plan_(plan), stop_(stop),
+          engine_(port, framing_, [this] { return ending(); }) {
+        // A frame that is not the answer of the address asked is that of an address asked
+        // earlier in this pass answering late; anything else is another talker on the bus, or
+        // a leftover, and proves nothing. The wait for the own answer goes on either way.
+        engine_.setForeignFrameHandler([this](const Answer &a) {
+            if (asked_.test(a.addr))
+                record(a, true);
+            return true;
+        });
     }
 
     DeviceScan::Outcome run(QString *detail);
@@ -37,57 +38,37 @@ private:
     bool startPass(int baud);
     // Asks one address; returns when it has answered or its time is up, or at a stop.
     void probe(int address);
-    // After the pass's last address: one more wait, in which only late answers can come.
-    void listenForLateAnswers();
-    // Reads what has come in; false when the port has failed.
-    bool readAvailable();
-    void waitSlice(int64_t us);
-    // Takes complete frames out of what has come in. An answer from the address asked (once
-    // its request has gone out) ends its turn: true. A frame from an address asked earlier in
-    // this pass is that address answering late.
-    bool takeFrames(bool requestSent, bool lineQuiet);
-    void record(const ScanHit &hit);
-    bool ending() const;
-    int64_t nowUs() const { return clock_.nsecsElapsed() / 1000; }
+    void record(const Answer &answer, bool late);
+    bool ending() const {
+        return stop_.load(std::memory_order_acquire) ||
+               linkRunning.load(std::memory_order_acquire) != 0;
+    }
 
     std::function<void(ScanEvent)> report_;
-    QSerialPort &port_;
+    SerialLinePort &port_;
     const ScanPlan &plan_;
     const std::atomic<bool> &stop_;
-    QElapsedTimer clock_;
-    QByteArray rx_;
-    bool portFailed_ = false;
+    RtuFraming framing_;
+    TransactionEngine engine_;
     QString portError_;
 
     // The pass in progress.
     int baud_ = 0;
-    int64_t charUs_ = 0;
-    RxTiming timing_;
+    TransactionTiming timing_;
     int64_t interFrameUs_ = 0;
     std::bitset<256> asked_, found_;
     int foundCount_ = 0;
-
-    // The address in progress.
-    uint8_t request_[kFrameBufSize] = {};
-    RxExpect expect_;
-    int64_t lastByteUs_ = 0;    // when bytes last came in
-    int64_t lastRequestUs_ = 0; // when the last request had left
-    bool answerBegun_ = false;
 };
-
-bool ScanRunner::ending() const {
-    return stop_.load(std::memory_order_acquire) || portFailed_ ||
-           linkRunning.load(std::memory_order_acquire) != 0;
-}
 
 DeviceScan::Outcome ScanRunner::run(QString *detail) {
     const int total = plan_.addressCount() * plan_.baudRates.size();
     int done = 0;
+    Request last;
     for (const int baud : plan_.baudRates) {
-        if (!ending() && !startPass(baud))
+        if (ending() || port_.lost() || !startPass(baud))
             break;
         for (int address = plan_.firstAddress; address <= plan_.lastAddress; ++address) {
-            if (ending())
+            if (ending() || port_.lost())
                 break;
             ScanEvent event;
             event.address = address;
@@ -99,10 +80,12 @@ DeviceScan::Outcome ScanRunner::run(QString *detail) {
             probe(address);
             ++done;
         }
-        listenForLateAnswers();
+        // After the pass's last address: one more wait, in which only late answers can come.
+        last = Request::read(static_cast<uint8_t>(plan_.lastAddress), kScanBlock, 1);
+        engine_.listen(last, engine_.lastRequestLeftUs() + 2 * timing_.wait.firstByteUs, 0);
     }
-    if (portFailed_) {
-        *detail = portError_;
+    if (port_.lost() || !portError_.isEmpty()) {
+        *detail = portError_.isEmpty() ? port_.errorText() : portError_;
         return DeviceScan::PortFailed;
     }
     if (linkRunning.load(std::memory_order_acquire) != 0)
@@ -113,154 +96,49 @@ DeviceScan::Outcome ScanRunner::run(QString *detail) {
 }
 
 bool ScanRunner::startPass(int baud) {
-    if (!port_.setBaudRate(baud, QSerialPort::AllDirections)) {
-        portFailed_ = true;
-        portError_ = port_.errorString();
+    if (!port_.setBaudRate(baud)) {
+        portError_ = port_.errorText();
         return false;
     }
-    port_.clear(QSerialPort::AllDirections);
-    rx_.clear();
+    engine_.discardInput();
+    port_.discardOutput();
     baud_ = baud;
-    charUs_ = scanCharMicros(plan_, baud);
-    timing_ = attemptTiming(plan_.respTimeoutMs, charUs_, kScanAnswerBytes);
+    const int64_t charUs = scanCharMicros(plan_, baud);
+    timing_ = serialTiming(plan_.respTimeoutMs, charUs, kScanAnswerBytes);
+    timing_.attempts = 1;
+    timing_.drainQuietUs = 0; // late answers are what the scan listens for
     // Modbus asks for 3.5 characters of silence between frames.
-    interFrameUs_ = std::max(kMinInterFrameUs, (7 * charUs_ + 1) / 2);
+    interFrameUs_ = std::max(kMinInterFrameUs, (7 * charUs + 1) / 2);
     asked_.reset();
     found_.reset();
-    answerBegun_ = false;
-    lastByteUs_ = lastRequestUs_ = nowUs();
+    engine_.restartLine();
     qCDebug(lcScan) << "Scanning" << plan_.portName << "at" << baud << "baud";
     return true;
 }
 
 void ScanRunner::probe(int address) {
-    const int length =
-        buildReadFrameTo(request_, static_cast<uint8_t>(address), kFunctionRead, kScanBlock, 1);
-    expect_ = RxExpect{};
-    expect_.request = request_;
-    expect_.requestLength = length;
-    expect_.addr = static_cast<uint8_t>(address);
-    expect_.func = kFunctionRead;
-    expect_.maxRegs = 1;
-
+    const Request request = Request::read(static_cast<uint8_t>(address), kScanBlock, 1);
     // The line quiet before the request, however long a stray talker keeps it busy (bounded
     // by one answer's wait).
-    const int64_t waitFrom = nowUs();
-    for (;;) {
-        if (ending())
-            return;
-        takeFrames(false, false);
-        const int64_t now = nowUs();
-        const int64_t quietAt = std::max(lastByteUs_, lastRequestUs_) + interFrameUs_;
-        if (now >= quietAt || now - waitFrom >= timing_.firstByteUs)
-            break;
-        waitSlice(quietAt - now);
-    }
-
-    port_.write(reinterpret_cast<const char *>(request_), length);
+    engine_.listen(request, port_.nowUs() + timing_.wait.firstByteUs, interFrameUs_);
+    if (ending())
+        return;
     asked_.set(static_cast<size_t>(address));
-    if (!port_.waitForBytesWritten(plan_.respTimeoutMs)) {
-        // Unsent bytes would go out in front of the next request.
-        port_.clear(QSerialPort::Output);
-        readAvailable();
+    const Outcome o = engine_.run(request, timing_);
+    if (o.kind == Outcome::Answered || o.kind == Outcome::Exception)
+        record(framing_.decode(o.answer.bytes, o.answer.length), false);
+}
+
+void ScanRunner::record(const Answer &answer, bool late) {
+    if (found_.test(answer.addr))
         return;
-    }
-    // The answer cannot begin before the request has left the wire.
-    const int64_t leftAt = nowUs() + wireMicros(charUs_, length);
-    lastRequestUs_ = leftAt;
-
-    // As the link waits: up to the first-byte time for the answer to begin; once it has, as
-    // long as its bytes keep coming, within the bound for a whole answer.
-    for (;;) {
-        if (ending())
-            return;
-        if (takeFrames(true, false))
-            return;
-        const int64_t now = nowUs();
-        const int64_t gapEnd = lastByteUs_ + timing_.gapUs;
-        if (answerBegun_ && now >= gapEnd) {
-            // Quiet inside a run: it is whole as it stands or never will be.
-            if (takeFrames(true, true))
-                return;
-            continue;
-        }
-        int64_t deadline = leftAt + timing_.firstByteUs;
-        if (answerBegun_)
-            deadline = std::max(deadline, gapEnd);
-        deadline = std::min(deadline, leftAt + timing_.totalUs);
-        if (now >= deadline)
-            return;
-        waitSlice((answerBegun_ ? std::min(deadline, gapEnd) : deadline) - now);
-    }
-}
-
-void ScanRunner::listenForLateAnswers() {
-    const int64_t until = lastRequestUs_ + 2 * timing_.firstByteUs;
-    for (int64_t now = nowUs(); !ending() && now < until; now = nowUs()) {
-        waitSlice(until - now);
-        takeFrames(false, false);
-    }
-}
-
-bool ScanRunner::readAvailable() {
-    if (port_.bytesAvailable() > 0) {
-        rx_ += port_.readAll();
-        lastByteUs_ = nowUs();
-    }
-    switch (port_.error()) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-        // The device is gone (adapter pulled, pseudo-terminal closed).
-        portFailed_ = true;
-        portError_ = port_.errorString();
-        return false;
-    default:
-        port_.clearError(); // a wait that ran out, a modem-control setting a pty refuses
-        return true;
-    }
-}
-
-void ScanRunner::waitSlice(int64_t us) {
-    const int64_t slice = std::clamp<int64_t>(us, 1000, kSliceUs);
-    port_.waitForReadyRead(static_cast<int>((slice + 999) / 1000));
-    readAvailable();
-}
-
-bool ScanRunner::takeFrames(bool requestSent, bool lineQuiet) {
-    for (;;) {
-        const auto *bytes = reinterpret_cast<const uint8_t *>(rx_.constData());
-        const RxScan scan = scanReceived(bytes, rx_.size(), expect_, lineQuiet);
-        if (scan.state != RxState::Answer && scan.state != RxState::Foreign) {
-            rx_.remove(0, scan.skipped);
-            answerBegun_ = scan.state == RxState::Partial;
-            return false;
-        }
-        const uint8_t *frame = bytes + scan.skipped;
-        ScanHit hit;
-        hit.address = frame[0];
-        hit.baud = baud_;
-        hit.exceptionCode = (frame[1] & kExceptionBit) ? frame[2] : 0;
-        rx_.remove(0, scan.skipped + scan.length);
-        answerBegun_ = false;
-        if (scan.state == RxState::Answer && requestSent) {
-            record(hit);
-            return true;
-        }
-        // Only an address already asked at this rate can be answering late; anything else is
-        // another talker on the bus, or a leftover, and proves nothing.
-        if (asked_.test(static_cast<size_t>(hit.address))) {
-            hit.late = true;
-            record(hit);
-        }
-    }
-}
-
-void ScanRunner::record(const ScanHit &hit) {
-    if (found_.test(static_cast<size_t>(hit.address)))
-        return;
-    found_.set(static_cast<size_t>(hit.address));
+    found_.set(answer.addr);
     ++foundCount_;
+    ScanHit hit;
+    hit.address = answer.addr;
+    hit.baud = baud_;
+    hit.exceptionCode = answer.exceptionCode();
+    hit.late = late;
     qCDebug(lcScan) << "Address" << hit.address << "answered at" << hit.baud << "baud"
                     << (hit.exceptionCode ? "with exception" : "") << hit.exceptionCode
                     << (hit.late ? "late" : "");
@@ -271,41 +149,6 @@ void ScanRunner::record(const ScanHit &hit) {
 }
 
 } // namespace
-
-int ScanPlan::addressCount() const {
-    return lastAddress >= firstAddress ? lastAddress - firstAddress + 1 : 0;
-}
-
-bool ScanPlan::isValid() const {
-    return !portName.isEmpty() && !baudRates.isEmpty() &&
-           std::all_of(baudRates.begin(), baudRates.end(), [](int b) { return b > 0; }) &&
-           firstAddress >= kScanFirstAddress && lastAddress <= kScanLastAddress &&
-           firstAddress <= lastAddress;
-}
-
-int64_t scanCharMicros(const ScanPlan &plan, int baud) {
-    return charMicros(baud, plan.dataBits, plan.checkBit != 0, plan.stopBits);
-}
-
-int64_t scanSlotMicros(const ScanPlan &plan, int baud) {
-    const int64_t charUs = scanCharMicros(plan, baud);
-    return wireMicros(charUs, kScanRequestBytes) +
-           attemptTiming(plan.respTimeoutMs, charUs, kScanAnswerBytes).firstByteUs;
-}
-
-int64_t scanPassMicros(const ScanPlan &plan, int baud) {
-    // And one more wait after the last address, for a late answer to it.
-    return plan.addressCount() * scanSlotMicros(plan, baud) +
-           attemptTiming(plan.respTimeoutMs, scanCharMicros(plan, baud), kScanAnswerBytes)
-               .firstByteUs;
-}
-
-int64_t scanPlanMicros(const ScanPlan &plan) {
-    int64_t total = 0;
-    for (const int baud : plan.baudRates)
-        total += scanPassMicros(plan, baud);
-    return total;
-}
 
 DeviceScan::DeviceScan(QObject *parent) : QThread(parent) {
     qRegisterMetaType<ScanHit>();
@@ -376,20 +219,20 @@ void DeviceScan::deliver() {
 }
 
 void DeviceScan::run() {
-    QSerialPort port;
-    port.setPortName(plan_.portName);
-    port.setBaudRate(plan_.baudRates.first(), QSerialPort::AllDirections);
-    port.setDataBits(plan_.dataBits == 5   ? QSerialPort::Data5
-                     : plan_.dataBits == 6 ? QSerialPort::Data6
-                     : plan_.dataBits == 7 ? QSerialPort::Data7
-                                           : QSerialPort::Data8);
-    port.setParity(plan_.checkBit == 0   ? QSerialPort::NoParity
-                   : plan_.checkBit == 1 ? QSerialPort::OddParity
-                                         : QSerialPort::EvenParity);
-    port.setStopBits(plan_.stopBits == 1.0f   ? QSerialPort::OneStop
-                     : plan_.stopBits == 1.5f ? QSerialPort::OneAndHalfStop
-                                              : QSerialPort::TwoStop);
-
+    if (plan_.network()) {
+        ScanEvent finished;
+        finished.kind = ScanEvent::Finished;
+        QString detail;
+        finished.outcome = linkConnected() ? LinkConnected
+                                           : runNetworkScan(
+                                                 plan_, [this](ScanEvent e) { post(std::move(e)); },
+                                                 stopRequested_, &detail);
+        finished.detail = detail.toStdString();
+        post(std::move(finished));
+        return;
+    }
+    SerialLinePort port(plan_.portName, lineFrom(plan_.baudRates.first(), plan_.dataBits,
+                                                 plan_.checkBit, plan_.stopBits));
     ScanEvent finished;
     finished.kind = ScanEvent::Finished;
     if (linkConnected()) {
@@ -397,14 +240,14 @@ void DeviceScan::run() {
         post(std::move(finished));
         return;
     }
-    if (!port.open(QIODevice::ReadWrite)) {
-        qCDebug(lcScan).noquote() << "Scan: serial open failed:" << port.errorString();
+    QString reason;
+    if (!port.open(&reason)) {
+        qCDebug(lcScan).noquote() << "Scan: serial open failed:" << port.errorText();
         finished.outcome = PortFailed;
-        finished.detail = port.errorString().toStdString();
+        finished.detail = port.errorText().toStdString();
         post(std::move(finished));
         return;
     }
-    port.clearError();
 
     QString detail;
     Outcome outcome = Completed;

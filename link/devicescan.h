@@ -8,6 +8,8 @@
 // The plan and its timing are pure; DeviceScan runs a plan on a thread and a serial port of its
 // own, with the link's receive scan and wait rules.
 
+#include "tcpport.h"
+
 #include <QList>
 #include <QLoggingCategory>
 #include <QMetaType>
@@ -17,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,9 +43,15 @@ struct ScanPlan {
     // The first byte of an answer is awaited this long after the request has left, as the link
     // awaits it: a controller the scan finds is one the link can talk to.
     int respTimeoutMs = 100;
+    // Through a serial-to-Ethernet gateway instead (host given): the unit identifiers are
+    // asked over TCP, once each, and the rates are not used.
+    QString host;
+    uint16_t tcpPort = 502;
+    NetFramingKind framing = NetFramingKind::Mbap;
 
+    bool network() const { return !host.isEmpty(); }
     int addressCount() const;
-    // A port, at least one rate above zero, and 1 <= first <= last <= 247.
+    // A port and at least one rate above zero, or a host; and 1 <= first <= last <= 247.
     bool isValid() const;
 };
 
@@ -53,10 +62,13 @@ int64_t scanSlotMicros(const ScanPlan &plan, int baud);
 // A pass over the plan's addresses at one rate on a silent bus, and the whole plan.
 int64_t scanPassMicros(const ScanPlan &plan, int baud);
 int64_t scanPlanMicros(const ScanPlan &plan);
+// One unit identifier's turn through a gateway with no controller behind it: the answer's
+// time-out (the round trip at connect is not known beforehand and is left out).
+int64_t networkScanSlotMicros(const ScanPlan &plan);
 
 struct ScanHit {
     int address = 0;
-    int baud = 0;
+    int baud = 0;          // 0 over the network
     int exceptionCode = 0; // 0: answered with the register; else the exception code it sent
     bool late = false;     // the answer came only after the next address had been asked
 };
@@ -70,6 +82,12 @@ struct ScanEvent {
     int outcome = 0;                                           // Finished
     std::string detail;                                        //
 };
+
+// Runs a network plan on the calling thread: connects to the gateway and asks each unit
+// identifier in turn; reports as DeviceScan's thread does. Returns the outcome (a connection
+// that fails or goes and cannot be made again: PortFailed, *detail says why).
+int runNetworkScan(const ScanPlan &plan, const std::function<void(ScanEvent)> &report,
+                   const std::atomic<bool> &stop, QString *detail);
 
 class DeviceScan : public QThread {
     Q_OBJECT
@@ -105,7 +123,8 @@ signals:
     // addresses have been asked, and how many devices have been found so far.
     void progress(int address, int baud, int done, int total, int found);
     void deviceFound(const ScanHit &hit);
-    // After the port has been closed. detail: the port's error text for PortFailed.
+    // After the port has been closed. detail: the port's error text (over the network, why
+    // the connection failed) for PortFailed.
     void scanFinished(DeviceScan::Outcome outcome, const QString &detail);
 
 protected:

@@ -4,18 +4,16 @@
 // fills the request fields of the shared link state (funcCode, startAddr, regCount,
 // readPending); the link worker performs the read.
 
-#include <cstdint>
+#include "request.h"
 
 #include <atomic>
+#include <cstdint>
 
 // Position of each cyclic plan. Advanced by the link worker, reset on entry into its mode and
 // by resetPollPlan() at start-up.
 extern std::atomic<uint8_t> dataToggle;   // mode 1: 0 block 1 is next, 1 block 0 is next
 extern std::atomic<uint8_t> settingsStep; // mode 2: position 0-7 in the Settings cycle
 extern std::atomic<uint8_t> packStep;     // mode 4: position 0-15 in the Pack cycle
-
-constexpr int kFunctionRead = 4;
-constexpr int kFunctionWrite = 16;
 
 constexpr int kModeHome = 0;
 constexpr int kModeData = 1;

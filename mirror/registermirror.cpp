@@ -11,9 +11,11 @@ std::atomic<int16_t> registerMirror[kMirrorCells];
 namespace {
 std::atomic<uint32_t> landings[kMirrorBlocks];
 std::atomic<int64_t> landedAt[kMirrorBlocks];
+std::atomic<bool> landedShort[kMirrorBlocks];
 } // namespace
 
 std::atomic<uint32_t> noAnswerStreak{0};
+std::atomic<uint8_t> linkHealthState{0};
 std::atomic<int64_t> linkStartedAtMs{0};
 
 std::atomic<int32_t> pollMode{0};
@@ -94,6 +96,18 @@ int64_t blockLandedAtMs(int block)
     if (block < 0 || block >= kMirrorBlocks)
         return 0;
     return landedAt[block].load(std::memory_order_relaxed);
+}
+
+void setBlockShort(int block, bool shortAnswer)
+{
+    if (block >= 0 && block < kMirrorBlocks)
+        landedShort[block].store(shortAnswer, std::memory_order_relaxed);
+}
+
+bool blockLandedShort(int block)
+{
+    return block >= 0 && block < kMirrorBlocks &&
+           landedShort[block].load(std::memory_order_relaxed);
 }
 
 uint32_t blockLandings(int block)
@@ -275,6 +289,7 @@ void resetLinkState()
     std::memset(paramEdited, 0, sizeof paramEdited);
     refreshPeriod = 1000;
     noAnswerStreak = 0;
+    linkHealthState = 0;
     setLinkProblem("");
     setStatusText("Idle");
 }

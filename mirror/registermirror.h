@@ -35,6 +35,10 @@ int landRegisters(int block, const uint8_t *data, int count);
 uint32_t blockLandings(int block);
 // When block was last landed, on the steady clock of mirrorClockMs (0: never).
 int64_t blockLandedAtMs(int block);
+// Worker, before landing a read of block: whether the answer carried fewer registers than
+// asked. The pages show a block whose last read was short as not live.
+void setBlockShort(int block, bool shortAnswer);
+bool blockLandedShort(int block);
 // Milliseconds on a steady clock (never 0 once the process runs); the landing stamps use it.
 int64_t mirrorClockMs();
 // Test helper and simulator reset: sets one cell.
@@ -126,6 +130,8 @@ uint32_t statusTextGeneration();
 // Link health, beside the status text: written by the worker, read by the window.
 // Transactions in a row that got no answer at all (reset by any answer).
 extern std::atomic<uint32_t> noAnswerStreak;
+// The state behind the status text (the link's health state, 0 Idle), for the window's colour.
+extern std::atomic<uint8_t> linkHealthState;
 // When the link was last started by Connect (mirrorClockMs; 0 before the first Connect).
 // Values landed before it are not live on this link.
 extern std::atomic<int64_t> linkStartedAtMs;

@@ -79,7 +79,8 @@ bool blockIsLive(int block, int64_t nowMs) {
     if (!linkRunning.load(std::memory_order_acquire))
         return false;
     const int64_t landed = blockLandedAtMs(block);
-    if (landed == 0 || landed < linkStartedAtMs.load(std::memory_order_acquire))
+    if (landed == 0 || landed < linkStartedAtMs.load(std::memory_order_acquire) ||
+        blockLandedShort(block))
         return false;
     const int cycle = blockPollCycleMs(block);
     return cycle == 0 || nowMs - landed <= int64_t(kStaleCycles) * cycle;

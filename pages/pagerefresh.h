@@ -21,7 +21,8 @@ class QWidget;
 
 // Whether the values of block on screen are live: read on the running link since its Connect,
 // and not longer ago than three of the block's poll cycles (blocks read only on request stay
-// live once read). Values that are not live are drawn dimmed.
+// live once read), by an answer that carried all the registers asked. Values that are not live
+// are drawn dimmed.
 bool blockIsLive(int block, int64_t nowMs);
 
 class PageRefresh {

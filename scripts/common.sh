@@ -5,6 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # VADUZ_QT=6 builds against Qt 6 (into build-qt6/ etc.); Qt 5 otherwise.
 VADUZ_QT="${VADUZ_QT:-5}"
+# Qt Network (the gateway link) comes with qtbase5-dev and qt6-base-dev.
 if [ "$VADUZ_QT" = 6 ]; then
     # Qt 6 Charts' CMake package needs Qt 6 OpenGL's, which qt6-charts-dev does not pull in.
     QT_PACKAGES=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev)
@@ -27,7 +28,7 @@ BUILD_PACKAGES=(
 PACKAGES=(
     "${BUILD_PACKAGES[@]}"
     pkg-config libmodbus-dev
-    python3 python3-openpyxl
+    python3 python3-openpyxl python3-pymodbus python3-serial python3-serial-asyncio
     desktop-file-utils appstream
     xvfb xauth xdotool imagemagick
 )

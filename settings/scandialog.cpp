@@ -46,6 +46,7 @@ ScanDialog::ScanDialog(const QString &portEntry, int dataBits, int checkBit, flo
                                   .arg(QString::number(static_cast<double>(stopBits), 'g', 6)),
         this);
     portLabel->setObjectName(QStringLiteral("scan_port_label"));
+    portLabel_ = portLabel;
     layout->addWidget(portLabel);
     layout->addWidget(new QLabel(
         tr("Each address is asked for one register of block 2. Nothing is written."), this));
@@ -153,8 +154,30 @@ ScanDialog::~ScanDialog() {
     scan_.wait();
 }
 
+void ScanDialog::useGateway(const QString &host, uint16_t tcpPort, NetFramingKind framing) {
+    host_ = host;
+    tcpPort_ = tcpPort;
+    framing_ = framing;
+    portName_ = host.isEmpty() ? QString() : QStringLiteral("%1:%2").arg(host).arg(tcpPort);
+    portLabel_->setText(tr("Gateway %1 (%2).")
+                            .arg(portName_, framing == NetFramingKind::Mbap
+                                                ? QStringLiteral("Modbus TCP")
+                                                : QStringLiteral("RTU over TCP")));
+    for (QCheckBox *box : rateBoxes_)
+        box->hide();
+    updateEstimate();
+}
+
 ScanPlan ScanDialog::plan() const {
     ScanPlan p;
+    if (!host_.isEmpty()) {
+        p.host = host_;
+        p.tcpPort = tcpPort_;
+        p.framing = framing_;
+        p.firstAddress = firstSpin_->value();
+        p.lastAddress = lastSpin_->value();
+        return p;
+    }
     p.portName = portName_;
     for (const QCheckBox *box : rateBoxes_)
         if (box->isChecked())
@@ -190,7 +213,7 @@ void ScanDialog::startScan() {
     storeScanChoices(choices);
     foundCount_ = 0;
     results_->setRowCount(0);
-    progress_->setRange(0, p.addressCount() * p.baudRates.size());
+    progress_->setRange(0, p.addressCount() * std::max(1, int(p.baudRates.size())));
     progress_->setValue(0);
     statusLabel_->setStyleSheet(QString());
     statusLabel_->setText(tr("Opening %1 ...").arg(portName_));
@@ -215,7 +238,7 @@ void ScanDialog::updateState() {
         note = tr("Disconnect first: a scan cannot run while the link is connected.");
     else if (portName_.isEmpty())
         note = tr("Choose a port first.");
-    else if (p.baudRates.isEmpty())
+    else if (p.baudRates.isEmpty() && !p.network())
         note = tr("Choose at least one baud rate.");
     else if (p.firstAddress > p.lastAddress)
         note = tr("The first address must not be above the last.");
@@ -246,7 +269,13 @@ QString durationText(int64_t micros) {
 
 void ScanDialog::updateEstimate() {
     const ScanPlan p = plan();
-    if (p.baudRates.isEmpty() || p.addressCount() == 0) {
+    if (p.network() && p.addressCount() > 0) {
+        estimateLabel_->setText(tr("A pass over unit identifiers %1 to %2 takes %3 when none "
+                                   "answers.")
+                                    .arg(p.firstAddress)
+                                    .arg(p.lastAddress)
+                                    .arg(durationText(scanPlanMicros(p))));
+    } else if (p.baudRates.isEmpty() || p.addressCount() == 0) {
         estimateLabel_->clear();
     } else {
         // The slowest rate chosen, when no controller answers: the longest a pass can take.
@@ -288,7 +317,9 @@ void ScanDialog::addFound(const ScanHit &hit) {
     const int row = results_->rowCount();
     results_->insertRow(row);
     results_->setItem(row, AddressColumn, new QTableWidgetItem(QString::number(hit.address)));
-    results_->setItem(row, BaudColumn, new QTableWidgetItem(QString::number(hit.baud)));
+    results_->setItem(
+        row, BaudColumn,
+        new QTableWidgetItem(hit.baud ? QString::number(hit.baud) : QStringLiteral("-")));
     QString answer =
         hit.exceptionCode ? tr("exception %1").arg(hit.exceptionCode) : tr("register read");
     if (hit.late)

@@ -28,6 +28,10 @@ public:
     // Stops a scan in progress and waits for its thread (at most one address).
     ~ScanDialog() override;
 
+    // Scans the unit identifiers behind this gateway instead of the port (the settings window's
+    // Network choice); the rates are not used.
+    void useGateway(const QString &host, uint16_t tcpPort, NetFramingKind framing);
+
     // The plan the form describes now.
     ScanPlan plan() const;
 
@@ -52,7 +56,11 @@ private:
     void finish(DeviceScan::Outcome outcome, const QString &detail);
     void setNote(const QString &text);
 
-    QString portName_;
+    QString portName_; // over the network: "host:port"
+    QString host_;
+    uint16_t tcpPort_ = 0;
+    NetFramingKind framing_ = NetFramingKind::Mbap;
+    QLabel *portLabel_ = nullptr;
     int dataBits_ = 8;
     int checkBit_ = 0;
     float stopBits_ = 1.0f;

@@ -7,6 +7,9 @@
 
 // A port list entry without the mark of a remembered port that is not present.
 QString portEntryName(const QString &entry);
+// The port's own name in an entry ("/dev/ttyUSB0" of "/dev/ttyUSB0:USB Serial"), or the path
+// or COM name typed.
+QString portNameOf(const QString &entry);
 
 namespace Ui {
 class serialConfig;
@@ -20,8 +23,9 @@ public:
     ~serialConfig() override;
 
     // Refills the port list from the system's serial ports (and the extra entries given on the
-    // command line) when their number has changed since the last refresh.
-    void refreshPortList();
+    // command line) when their number has changed since the last refresh, or always when
+    // forced (the Refresh button). The port shown before stays shown.
+    void refreshPortList(bool force = false);
 
     Ui::serialConfig *form() const { return ui; }
     // Puts an address into the address field (the remembered one at start).
@@ -41,6 +45,13 @@ private:
     // "Find devices": scans the chosen port with the framing chosen here; a found device's
     // address and rate are taken into the form.
     void openScanDialog();
+    // Shows the entry whose port is entry's, adding it (marked "(not present)" when it is gone)
+    // when the list does not hold it.
+    void selectPort(const QString &entry);
+    // The list's entry for entry's port; -1 when it holds none.
+    int portIndex(const QString &entry) const;
+    // Serial: port and line fields; Network: host, TCP port and framing.
+    void showLinkKind();
 
     Ui::serialConfig *ui = nullptr;
 };

@@ -37,6 +37,11 @@ StoredSettings loadStoredSettings() {
     const double stopBits = s.value(QStringLiteral("stopBits"), 1.0).toDouble();
     const int parity = s.value(QStringLiteral("parity"), 0).toInt();
     const int addr = s.value(QStringLiteral("address"), 0).toInt();
+    const bool network = s.value(QStringLiteral("link")).toString() == QLatin1String("network");
+    const QString host = s.value(QStringLiteral("host")).toString();
+    const int tcpPort = s.value(QStringLiteral("tcpPort"), kDefaultTcpPort).toInt();
+    NetFraming framing = NetFraming::Mbap;
+    parseFraming(s.value(QStringLiteral("framing")).toString(), &framing);
     s.endGroup();
     // Only what the settings window itself could have stored is taken.
     if (!port.isEmpty()) {
@@ -46,6 +51,21 @@ StoredSettings loadStoredSettings() {
         out.serial.stopBits = stopBits == 1.5 ? 1.5f : stopBits == 2.0 ? 2.0f : 1.0f;
         out.serial.checkBit = static_cast<uint8_t>(parity >= 0 && parity <= 2 ? parity : 0);
         out.serial.comConfigured = baud > 0;
+    }
+    // The gateway is kept beside the serial port: switching back and forth loses neither.
+    out.serial.host = host.trimmed();
+    out.serial.tcpPort =
+        static_cast<uint16_t>(tcpPort >= 1 && tcpPort <= 65535 ? tcpPort : kDefaultTcpPort);
+    out.serial.framing = framing;
+    if (network && !out.serial.host.isEmpty()) {
+        out.serial.link = LinkKind::Network;
+        if (out.serial.baudRate == 0) {
+            // The line behind the gateway, for the RTU wait rule, until one is chosen.
+            out.serial.baudRate = baud > 0 ? baud : 9600;
+            out.serial.dataBits = 8;
+            out.serial.stopBits = 1.0f;
+        }
+        out.serial.comConfigured = true;
     }
     if (addr >= 1 && addr <= 247)
         out.deviceAddr = static_cast<uint8_t>(addr);
@@ -74,6 +94,14 @@ void storeSerialSettings(const SerialSettings &settings, uint8_t deviceAddress) 
     s.setValue(QStringLiteral("stopBits"), static_cast<double>(settings.stopBits));
     s.setValue(QStringLiteral("parity"), settings.checkBit);
     s.setValue(QStringLiteral("address"), deviceAddress);
+    s.setValue(QStringLiteral("link"), settings.link == LinkKind::Network
+                                           ? QStringLiteral("network")
+                                           : QStringLiteral("serial"));
+    s.setValue(QStringLiteral("host"), settings.host);
+    s.setValue(QStringLiteral("tcpPort"), settings.tcpPort);
+    s.setValue(QStringLiteral("framing"), settings.framing == NetFraming::Mbap
+                                              ? QStringLiteral("mbap")
+                                              : QStringLiteral("rtu"));
     s.endGroup();
 }
 

@@ -1,7 +1,9 @@
-// vaduz-sim: the simulated battery management controller on a new pseudo-terminal or on an
-// existing serial device, until SIGINT or SIGTERM.
+// vaduz-sim: the simulated battery management controller on a new pseudo-terminal, on an
+// existing serial device or behind a simulated gateway on a loopback TCP port, until SIGINT or
+// SIGTERM.
 
 #include "ptysimulator.h"
+#include "tcpsimulator.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -18,12 +20,15 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: vaduz-sim (--pty | --device PATH) [options]\n"
+    "Usage: vaduz-sim (--pty | --device PATH | --tcp PORT [--mbap]) [options]\n"
     "\n"
     "Plays the battery management controller's side of the serial protocol.\n"
     "\n"
     "  --pty             create a pseudo-terminal and print its path on stdout\n"
     "  --device PATH     answer on an existing serial device or pty slave\n"
+    "  --tcp PORT        a gateway on 127.0.0.1:PORT (0: any free port; the port is printed),\n"
+    "                    passing RTU frames through (RTU over TCP)\n"
+    "  --mbap            ... speaking Modbus TCP instead (unit identifier = address)\n"
     "  --baud N          the controller's baud rate. With --device: the device's speed\n"
     "                    (default 9600). With --pty: a program whose port is set to another\n"
     "                    rate is not understood (default: any rate is)\n"
@@ -47,6 +52,7 @@ const char kUsage[] =
     "  --short-by K      read answers carry K registers fewer than asked\n"
     "  --oversize-to N   read answers carry N registers\n"
     "  --noise-every MS  random bytes on the line about this often, between answers\n"
+    "  --drop-connection K  with --tcp: every K-th request of a connection closes it\n"
     "The line (each part on its own; default: instant, full duplex):\n"
     "  --pace BAUD       every byte takes its wire time at this rate, both ways\n"
     "                    (10 bits a character; 1200-4000000)\n"
@@ -88,6 +94,8 @@ int main(int argc, char **argv) {
     bool usePty = false;
     QString device;
     int baud = 0, address = 1, devices = 1; // baud 0: not given
+    int tcpPort = -1, dropConnection = 0;   // tcpPort -1: not given
+    bool mbap = false;
     bool all = false, badSilent = false, frozen = false, verbose = false;
     SimFaults faults;
 
@@ -110,6 +118,8 @@ int main(int argc, char **argv) {
         {"--noise-every", 1, 600000, &faults.noiseEveryMs},
         {"--pace", 1200, 4000000, &faults.paceBaud},
         {"--burst", 1, 1000, &faults.burstMs},
+        {"--tcp", 0, 65535, &tcpPort},
+        {"--drop-connection", 1, 1000000, &dropConnection},
     };
     struct FlagOption {
         const char *name;
@@ -128,6 +138,7 @@ int main(int argc, char **argv) {
         {"--half-duplex", &faults.halfDuplex},
         {"--echo", &faults.echo},
         {"--glitch", &faults.glitch},
+        {"--mbap", &mbap},
     };
 
     for (int i = 1; i < argc; ++i) {
@@ -168,19 +179,44 @@ int main(int argc, char **argv) {
             return usageError(msg.constData());
         }
     }
-    if (usePty == !device.isEmpty())
-        return usageError("give exactly one of --pty and --device PATH");
+    if (int(usePty) + int(!device.isEmpty()) + int(tcpPort >= 0) != 1)
+        return usageError("give exactly one of --pty, --device PATH and --tcp PORT");
+    if (mbap && tcpPort < 0)
+        return usageError("--mbap needs --tcp PORT");
 
     if (verbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("vaduz.sim.debug=true"));
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("vaduz.sim.debug=true\nvaduz.sim.tcp.debug=true"));
+
+    // The same controller on either transport.
+    const auto setUp = [&](auto &controller) {
+        controller.setAddress(static_cast<uint8_t>(address));
+        controller.setDeviceCount(static_cast<uint8_t>(devices));
+        controller.setAnswerAll(all);
+        controller.setBadRequestReply(!badSilent);
+        controller.setFrozen(frozen);
+        controller.setFaults(faults);
+    };
+    if (tcpPort >= 0) {
+        TcpSimulator gateway;
+        setUp(gateway);
+        gateway.setDropConnectionEvery(dropConnection);
+        if (!gateway.start(static_cast<uint16_t>(tcpPort),
+                           mbap ? TcpSimulator::Framing::Mbap : TcpSimulator::Framing::Rtu)) {
+            std::fprintf(stderr, "vaduz-sim: cannot listen on 127.0.0.1:%d: %s\n", tcpPort,
+                         gateway.errorString().toLocal8Bit().constData());
+            return 1;
+        }
+        std::printf("127.0.0.1:%d\n", gateway.port());
+        std::fflush(stdout);
+        int sig = 0;
+        sigwait(&stopSignals, &sig);
+        gateway.stop();
+        return 0;
+    }
 
     PtySimulator sim;
-    sim.setAddress(static_cast<uint8_t>(address));
-    sim.setDeviceCount(static_cast<uint8_t>(devices));
-    sim.setAnswerAll(all);
-    sim.setBadRequestReply(!badSilent);
-    sim.setFrozen(frozen);
-    sim.setFaults(faults);
+    setUp(sim);
     if (usePty)
         sim.setBaudRate(baud);
 

@@ -9,7 +9,8 @@
 #include "battertstackthread.h"
 #include "pollplan.h"
 #include "ptysimulator.h"
-#include "receiver.h"
+#include "receivescan.h"
+#include "linetiming.h"
 #include "registermirror.h"
 #include "serialline.h"
 #include "systick.h"
@@ -68,7 +69,7 @@ Figures measure(PtySimulator &sim, int baud, const Page &page, int cycles) {
     deviceAddr.store(1);
     auto worker = std::make_unique<Battert_Stack_Thread>();
     pollMode.store(page.mode);
-    worker->startLink();
+    worker->startLink(linkSetupFromSettings);
     Figures f;
     if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 10000))
         return f;
@@ -95,7 +96,7 @@ Figures measureWalk(PtySimulator &sim, int baud) {
     deviceAddr.store(1);
     auto worker = std::make_unique<Battert_Stack_Thread>();
     pollMode.store(kModeFault);
-    worker->startLink();
+    worker->startLink(linkSetupFromSettings);
     Figures f;
     if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 10000))
         return f;

@@ -1,9 +1,11 @@
 // vaduz --scan as a process, without a display, against the simulated controller on a
-// pseudo-terminal: one line per controller found on standard output, and the exit status
-// (0 found, 1 none found, 2 usage error or port unusable). Each run has a settings store of its
-// own, with the rate the program last used where a row gives one.
+// pseudo-terminal and behind simulated gateways: one line per controller found on standard
+// output, and the exit status (0 found, 1 none found, 2 usage error or port unusable). Each
+// run has a settings store of its own, with the rate the program last used where a row
+// gives one.
 
 #include "ptysimulator.h"
+#include "tcpsimulator.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -48,6 +50,16 @@ void TestScanCommand::scan_data() {
     QTest::newRow("address 248") << 0
                                  << QStringList{"--scan", "--port", "SIM", "--addresses", "1-248"}
                                  << "" << 2 << "--addresses needs FIRST-LAST within 1-247" << 0;
+    QTest::newRow("through a gateway, Modbus TCP")
+        << 0 << QStringList{"--scan", "--tcp", "MBAP", "--addresses", "15-19"}
+        << "unit 17 at MBAP\n"
+        << 0 << "Controllers found: 1." << 0;
+    QTest::newRow("through a gateway, RTU over TCP")
+        << 3 << QStringList{"--scan", "--tcp", "RTU", "--framing", "rtu", "--addresses", "3-5"}
+        << "unit 3 at RTU\n"
+        << 0 << "(RTU over TCP), unit identifiers 3-5" << 0;
+    QTest::newRow("gateway refuses") << 0 << QStringList{"--scan", "--tcp", "127.0.0.1:1"} << ""
+                                     << 2 << "127.0.0.1:1: connection refused" << 0;
     QTest::newRow("unknown option") << 0 << QStringList{"--scan", "--port", "SIM", "--fast"} << ""
                                     << 2 << "Unknown option 'fast'" << 0;
     QTest::newRow("--first: the first of three only")
@@ -93,6 +105,24 @@ void TestScanCommand::scan() {
         sim.setAddress(17);
     }
     args.replaceInStrings(QStringLiteral("SIM"), sim.slavePath());
+    // The same controller behind a gateway of each framing.
+    TcpSimulator gateways[2];
+    for (TcpSimulator &g : gateways) {
+        if (devices > 0) {
+            g.setDeviceCount(static_cast<uint8_t>(devices));
+            g.setAnswerAll(true);
+        } else {
+            g.setAddress(17);
+        }
+    }
+    QVERIFY(gateways[0].start(0, TcpSimulator::Framing::Mbap));
+    QVERIFY(gateways[1].start(0, TcpSimulator::Framing::Rtu));
+    for (const int i : {0, 1}) {
+        const QString at = QStringLiteral("127.0.0.1:%1").arg(gateways[i].port());
+        const QString name = i == 0 ? QStringLiteral("MBAP") : QStringLiteral("RTU");
+        args.replaceInStrings(name, at);
+        out.replace(name, at);
+    }
 
     // No display at all: a program that needed one would fail to start.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

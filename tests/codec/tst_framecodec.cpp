@@ -1,6 +1,8 @@
 #include "framecodec.h"
+#include "framing.h"
+#include "linetiming.h"
 #include "linkmonitor.h"
-#include "receiver.h"
+#include "receivescan.h"
 #include "registermirror.h"
 
 #include <QRandomGenerator>
@@ -9,8 +11,7 @@
 namespace {
 
 // The plain bitwise CRC-16/MODBUS, written from the polynomial, as an independent reference.
-uint16_t referenceCrc(const uint8_t *p, int n)
-{
+uint16_t referenceCrc(const uint8_t *p, int n) {
     uint16_t crc = 0xFFFF;
     for (int i = 0; i < n; ++i) {
         crc ^= p[i];
@@ -21,13 +22,11 @@ uint16_t referenceCrc(const uint8_t *p, int n)
     return crc;
 }
 
-QByteArray bytes(const uint8_t *p, int n)
-{
+QByteArray bytes(const uint8_t *p, int n) {
     return QByteArray(reinterpret_cast<const char *>(p), n);
 }
 
-QByteArray withCrc(QByteArray frame)
-{
+QByteArray withCrc(QByteArray frame) {
     const uint16_t crc =
         referenceCrc(reinterpret_cast<const uint8_t *>(frame.constData()), frame.size());
     frame.append(char(crc & 0xFF));
@@ -35,29 +34,26 @@ QByteArray withCrc(QByteArray frame)
     return frame;
 }
 
-const uint8_t *u8(const QByteArray &a) { return reinterpret_cast<const uint8_t *>(a.constData()); }
+const uint8_t *u8(const QByteArray &a) {
+    return reinterpret_cast<const uint8_t *>(a.constData());
+}
 
 } // namespace
 
-class tst_FrameCodec : public QObject
-{
+class tst_FrameCodec : public QObject {
     Q_OBJECT
 private slots:
-    void init()
-    {
-        resetFrameBuffers();
+    void init() {
         deviceAddr = 1;
         funcCode = 4;
     }
 
-    void checkValue()
-    {
+    void checkValue() {
         const QByteArray digits("123456789");
         QCOMPARE(crc16(0xFFFF, u8(digits), digits.size()), uint16_t(0x4B37));
     }
 
-    void crcMatchesBitwiseReference()
-    {
+    void crcMatchesBitwiseReference() {
         QRandomGenerator rng(20261207);
         uint8_t buf[300];
         for (int round = 0; round < 5000; ++round) {
@@ -68,33 +64,32 @@ private slots:
         }
     }
 
-    void readFrame_data()
-    {
+    void readFrame_data() {
         QTest::addColumn<int>("addr");
         QTest::addColumn<int>("block");
         QTest::addColumn<int>("count");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("block 2, 100 registers") << 1 << 2 << 100
-                                               << QByteArray::fromHex("010400020064" "5021");
+                                                << QByteArray::fromHex("010400020064"
+                                                                       "5021");
         QTest::newRow("block 91, 3 registers") << 1 << 91 << 3
-                                               << QByteArray::fromHex("0104005B0003" "C1D8");
+                                               << QByteArray::fromHex("0104005B0003"
+                                                                      "C1D8");
         QTest::newRow("address 2, block 0, 100 registers")
             << 2 << 0 << 100 << withCrc(QByteArray::fromHex("020400000064"));
     }
-    void readFrame()
-    {
+    void readFrame() {
         QFETCH(int, addr);
         QFETCH(int, block);
         QFETCH(int, count);
         QFETCH(QByteArray, expected);
-        deviceAddr = uint8_t(addr);
-        buildReadFrame(4, uint16_t(block), uint16_t(count));
-        QCOMPARE(int(txLen), 8);
-        QCOMPARE(bytes(txBuf, txLen).toHex(), expected.toHex().toLower());
+        const Frame f =
+            RtuFraming().encode(Request::read(uint8_t(addr), uint16_t(block), uint16_t(count)));
+        QCOMPARE(f.length, 8);
+        QCOMPARE(bytes(f.bytes, f.length).toHex(), expected.toHex().toLower());
     }
 
-    void writeFrame_data()
-    {
+    void writeFrame_data() {
         QTest::addColumn<int>("reg");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QByteArray>("expected");
@@ -102,30 +97,31 @@ private slots:
             << 5 << QByteArray::fromHex("0064") << QByteArray::fromHex("011000050001020064A7EE");
         QTest::newRow("three registers into register 75")
             << 75 << QByteArray::fromHex("414243444547")
-            << withCrc(QByteArray::fromHex("1000" "4B0003" "06414243444547").prepend('\x01'));
+            << withCrc(QByteArray::fromHex("1000"
+                                           "4B0003"
+                                           "06414243444547")
+                           .prepend('\x01'));
     }
-    void writeFrame()
-    {
+    void writeFrame() {
         QFETCH(int, reg);
         QFETCH(QByteArray, data);
         QFETCH(QByteArray, expected);
-        buildWriteFrame(u8(data), 16, uint16_t(reg), uint16_t(data.size() / 2));
-        QCOMPARE(int(txLen), expected.size());
-        QCOMPARE(bytes(txBuf, txLen).toHex(), expected.toHex().toLower());
+        const Frame f = RtuFraming().encode(
+            Request::write(1, uint16_t(reg), u8(data), uint16_t(data.size() / 2)));
+        QCOMPARE(f.length, expected.size());
+        QCOMPARE(bytes(f.bytes, f.length).toHex(), expected.toHex().toLower());
     }
 
-    void writeFrameNeverPastTheBuffer()
-    {
+    void writeFrameNeverPastTheBuffer() {
         // A register count above what fits a frame is clamped to 123 registers (255 bytes).
         uint8_t data[512] = {};
-        buildWriteFrame(data, 16, 1, 200);
-        QCOMPARE(int(txLen), 2 * 123 + 9);
-        QCOMPARE(int(txBuf[5]), 123);
-        QVERIFY(isFrameComplete(txBuf, txLen));
+        const Frame f = RtuFraming().encode(Request::write(1, 1, data, 200));
+        QCOMPARE(f.length, 2 * 123 + 9);
+        QCOMPARE(int(f.bytes[5]), 123);
+        QVERIFY(isFrameComplete(f.bytes, f.length));
     }
 
-    void completion_data()
-    {
+    void completion_data() {
         QTest::addColumn<QByteArray>("run");
         QTest::addColumn<bool>("complete");
         QTest::newRow("empty") << QByteArray() << false;
@@ -133,23 +129,20 @@ private slots:
         QTest::newRow("three bytes with own crc") << withCrc(QByteArray::fromHex("01")) << false;
         QTest::newRow("four bytes ending with crc of first two")
             << withCrc(QByteArray::fromHex("0104")) << true;
-        QTest::newRow("read answer") << withCrc(QByteArray::fromHex("010404000100020003"))
-                                     << true;
+        QTest::newRow("read answer") << withCrc(QByteArray::fromHex("010404000100020003")) << true;
         QTest::newRow("read answer missing last byte")
             << withCrc(QByteArray::fromHex("010404000100020003")).chopped(1) << false;
         QTest::newRow("stray byte before a valid answer")
             << withCrc(QByteArray::fromHex("0104020007")).prepend('\x55') << false;
         QTest::newRow("corrupt crc") << QByteArray::fromHex("0104020007ffff") << false;
     }
-    void completion()
-    {
+    void completion() {
         QFETCH(QByteArray, run);
         QFETCH(bool, complete);
         QCOMPARE(isFrameComplete(u8(run), run.size()), complete);
     }
 
-    void check_data()
-    {
+    void check_data() {
         QTest::addColumn<int>("func");
         QTest::addColumn<QByteArray>("response");
         QTest::addColumn<int>("result");
@@ -161,22 +154,21 @@ private slots:
             << 4 << withCrc(QByteArray::fromHex("018402")) << -1;
         QTest::newRow("write answer checked against a read")
             << 4 << withCrc(QByteArray::fromHex("011000050001")) << -1;
-        QTest::newRow("valid write echo") << 16 << withCrc(QByteArray::fromHex("011000050001"))
-                                          << 0;
+        QTest::newRow("valid write echo")
+            << 16 << withCrc(QByteArray::fromHex("011000050001")) << 0;
         QTest::newRow("bad crc") << 4 << QByteArray::fromHex("01040200070000") << -1;
     }
-    void check()
-    {
+    void check() {
         QFETCH(int, func);
         QFETCH(QByteArray, response);
         QFETCH(int, result);
         funcCode = uint8_t(func);
-        QCOMPARE(checkResponse(u8(response), uint16_t(response.size())), result);
+        QCOMPARE(checkResponseFor(u8(response), uint16_t(response.size()), deviceAddr, funcCode),
+                 result);
     }
 
     // The receive scan against a read of block 6, 2 registers, or a write of register 5.
-    void scan_data()
-    {
+    void scan_data() {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("received");
         QTest::addColumn<bool>("quiet");
@@ -195,7 +187,8 @@ private slots:
                   F = int(RxState::Foreign);
 
         QTest::newRow("plain answer") << read << answer << false << A << 0 << 0 << 9;
-        QTest::newRow("echo, then the answer") << read << read + answer << false << A << 8 << 8 << 9;
+        QTest::newRow("echo, then the answer")
+            << read << read + answer << false << A << 8 << 8 << 9;
         QTest::newRow("echo still arriving") << read << read.left(5) << false << P << 0 << 0 << 0;
         QTest::newRow("echo alone") << read << read << false << W << 8 << 8 << 0;
         QTest::newRow("glitches around the echo")
@@ -207,14 +200,14 @@ private slots:
         QTest::newRow("more registers than asked")
             << read << withCrc(QByteArray::fromHex("010406000100020003")) << true << W << 11 << 0
             << 0;
-        QTest::newRow("odd byte count") << read << withCrc(QByteArray::fromHex("010403000100"))
-                                        << true << W << 8 << 0 << 0;
+        QTest::newRow("odd byte count")
+            << read << withCrc(QByteArray::fromHex("010403000100")) << true << W << 8 << 0 << 0;
         QTest::newRow("broken answer, then a whole one")
             << read << broken + answer << false << A << 9 << 0 << 9;
         QTest::newRow("another address")
             << read << withCrc(QByteArray::fromHex("02040400010002")) << false << F << 0 << 0 << 9;
-        QTest::newRow("exception") << read << withCrc(QByteArray::fromHex("018402")) << false << A
-                                   << 0 << 0 << 5;
+        QTest::newRow("exception")
+            << read << withCrc(QByteArray::fromHex("018402")) << false << A << 0 << 0 << 5;
         QTest::newRow("write: echo, then the answer")
             << write << write + echo << false << A << 11 << 11 << 8;
         QTest::newRow("write: another write's answer is skipped")
@@ -222,8 +215,7 @@ private slots:
         QTest::newRow("write: a read's answer is skipped")
             << write << answer + echo << false << A << 9 << 0 << 8;
     }
-    void scan()
-    {
+    void scan() {
         QFETCH(QByteArray, request);
         QFETCH(QByteArray, received);
         QFETCH(bool, quiet);
@@ -240,8 +232,7 @@ private slots:
         QTEST(got.length, "length");
     }
 
-    void charTime_data()
-    {
+    void charTime_data() {
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("dataBits");
         QTest::addColumn<bool>("parity");
@@ -252,8 +243,7 @@ private slots:
         QTest::newRow("9600 7N1.5") << 9600 << 7 << false << 1.5f << 990;
         QTest::newRow("115200 8N2") << 115200 << 8 << false << 2.0f << 96;
     }
-    void charTime()
-    {
+    void charTime() {
         QFETCH(int, baud);
         QFETCH(int, dataBits);
         QFETCH(bool, parity);
@@ -262,51 +252,36 @@ private slots:
     }
 
     // The link monitor's reading of every frame kind the link sends or takes.
-    void monitorDecodes_data()
-    {
+    void monitorDecodes_data() {
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<bool>("fromHost");
         QTest::addColumn<QString>("meaning");
         const QByteArray answer = withCrc(QByteArray::fromHex("010406") + QByteArray(6, '\0'));
         QByteArray badCrc = answer;
         badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x5A);
-        QTest::newRow("read request") << QByteArray::fromHex("010400020064" "5021") << true
-                                      << "addr 1 read block 2, 100 registers";
+        QTest::newRow("read request") << QByteArray::fromHex("010400020064"
+                                                             "5021")
+                                      << true << "addr 1 read block 2, 100 registers";
         QTest::newRow("read answer") << answer << false << "addr 1 answer to block 7: 3 registers";
-        QTest::newRow("read answer, bad CRC") << badCrc << false
-                                              << "addr 1 answer to block 7: 3 registers, bad CRC";
-        QTest::newRow("write request") << withCrc(QByteArray::fromHex("0110004a0001020007"))
-                                       << true << "addr 1 write register 74, 1 registers";
+        QTest::newRow("read answer, bad CRC")
+            << badCrc << false << "addr 1 answer to block 7: 3 registers, bad CRC";
+        QTest::newRow("write request") << withCrc(QByteArray::fromHex("0110004a0001020007")) << true
+                                       << "addr 1 write register 74, 1 registers";
         QTest::newRow("write confirmed") << withCrc(QByteArray::fromHex("0110004a0001")) << false
                                          << "addr 1 write confirmed: register 74, 1 registers";
         QTest::newRow("exception") << withCrc(QByteArray::fromHex("019002")) << false
                                    << "addr 1 exception 2 (illegal data address) to function 16";
         QTest::newRow("unknown exception code") << withCrc(QByteArray::fromHex("078409")) << false
                                                 << "addr 7 exception 9 to function 4";
-        QTest::newRow("other function") << withCrc(QByteArray::fromHex("0103020001")) << false
-                                        << "addr 1 function 3, 7 bytes";
+        QTest::newRow("other function")
+            << withCrc(QByteArray::fromHex("0103020001")) << false << "addr 1 function 3, 7 bytes";
         QTest::newRow("fragment") << QByteArray::fromHex("0104") << false
                                   << "2 bytes, too short for a frame";
     }
-    void monitorDecodes()
-    {
+    void monitorDecodes() {
         QFETCH(QByteArray, frame);
         QFETCH(bool, fromHost);
         QTEST(describeFrame(frame, fromHost, 7), "meaning");
-    }
-
-    void resetClearsBuffers()
-    {
-        buildReadFrame(4, 2, 100);
-        rxBuf[10] = 0x55;
-        rxLen = 11;
-        resetFrameBuffers();
-        QCOMPARE(int(txLen), 0);
-        QCOMPARE(int(rxLen), 0);
-        for (int i = 0; i < kFrameBufSize; ++i) {
-            QCOMPARE(int(txBuf[i]), 0);
-            QCOMPARE(int(rxBuf[i]), 0);
-        }
     }
 };
 

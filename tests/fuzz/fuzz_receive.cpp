@@ -6,8 +6,10 @@
 // this request's shape; only the requested block's cells 0..count-1 may change, only after a
 // valid answer, and they must then hold the answer's words.
 
+#include "battertstackthread.h"
 #include "framecodec.h"
-#include "receiver.h"
+#include "framing.h"
+#include "receivescan.h"
 #include "registermirror.h"
 
 #include <QByteArray>
@@ -16,8 +18,7 @@
 #include <cstring>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 4)
         return 0;
     const uint16_t block = data[0] % 100; // 92..99 are outside the mirror
@@ -35,8 +36,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return cells;
     }();
 
-    uint8_t request[kFrameBufSize];
-    const int requestLength = buildReadFrameTo(request, addr, 4, block, static_cast<uint16_t>(count));
+    const Frame sent =
+        RtuFraming().encode(Request::read(addr, block, static_cast<uint16_t>(count)));
+    const uint8_t *request = sent.bytes;
+    const int requestLength = sent.length;
     RxExpect expect;
     expect.request = request;
     expect.requestLength = requestLength;
@@ -44,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     expect.func = 4;
     expect.maxRegs = count;
 
-    resetFrameBuffers();
+    uint8_t rxBuf[kFrameBufSize] = {};
+    uint16_t rxLen = 0;
     QByteArray accum;
     if (echo)
         accum.append(reinterpret_cast<const char *>(request), requestLength);
@@ -86,13 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int landed = 0;
     const bool taken = scan.state == RxState::Answer;
     if (taken && checkResponseFor(rxBuf, rxLen, addr, 4) == 0)
-        landed = landReadResponse(block, count, rxBuf, rxLen);
+        landed = landReadAnswer(block, count, RtuFraming().decode(rxBuf, rxLen));
     if (landed > count || (!taken && landed != 0))
         abort();
 
     for (int i = 0; i < kMirrorCells; ++i) {
-        const bool inBlock = block < kMirrorBlocks && i >= block * kBlockSize &&
-                             i < block * kBlockSize + landed;
+        const bool inBlock =
+            block < kMirrorBlocks && i >= block * kBlockSize && i < block * kBlockSize + landed;
         const int16_t now = mirrorCell(i);
         if (!inBlock) {
             if (now != before[i])

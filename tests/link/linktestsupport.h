@@ -195,7 +195,7 @@ public:
 
     void connectOn(int mode) {
         pollMode.store(mode);
-        worker->startLink();
+        worker->startLink(linkSetupFromSettings);
     }
 
     void tearDown() {

@@ -208,7 +208,7 @@ void TestDeviceScan::neverWhileConnected() {
     rig.sim->clearRequests();
     QVERIFY(scan.startScan(plan));
     QTRY_VERIFY_WITH_TIMEOUT(run.addresses.size() >= 2, 5000);
-    rig.worker->startLink();
+    rig.worker->startLink(linkSetupFromSettings);
     QTRY_VERIFY_WITH_TIMEOUT(run.outcome >= 0, 5000);
     QCOMPARE(run.outcome, int(DeviceScan::LinkConnected));
     QVERIFY(run.addresses.size() < 10);

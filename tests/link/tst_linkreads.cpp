@@ -1,7 +1,7 @@
 // The link worker's reads over a real pseudo-terminal against the simulated controller: each
 // page's plan in order and at its period, registers landing at block x 100, the fault-record
-// walk, and what the worker does with answers that are split, late, foreign, broken, short or
-// too long.
+// walk and the frame log. What the link does with answers that are split, late, foreign,
+// broken, short or too long is shown on the fake port (tst_linkengine.cpp).
 
 #include "linktestsupport.h"
 
@@ -11,15 +11,7 @@
 
 using namespace linktest;
 
-Q_DECLARE_METATYPE(SimFaults)
-
 namespace {
-
-SimFaults makeFaults(std::function<void(SimFaults &)> set) {
-    SimFaults f;
-    set(f);
-    return f;
-}
 
 // Drops the repeated attempts of a read (same frame, sooner than half a period after the one
 // before), so that a read that needed a retry on a loaded machine still counts once.
@@ -52,8 +44,6 @@ private slots:
     void pagePlan();
     void faultWalkReadsRecordsThenEnds();
     void faultWalkPausesOnOtherPage();
-    void answerShapes_data();
-    void answerShapes();
     void frameLogLines();
 };
 
@@ -67,8 +57,8 @@ void TestLinkReads::pagePlan_data() {
     QTest::addColumn<int>("lineBaud");
 
     for (const int baud : {0, 9600, 115200}) {
-        const QString line = baud ? QStringLiteral(", half-duplex %1 with echo").arg(baud)
-                                  : QString();
+        const QString line =
+            baud ? QStringLiteral(", half-duplex %1 with echo").arg(baud) : QString();
         auto row = [&](const char *name) {
             return &QTest::newRow(qPrintable(QLatin1String(name) + line));
         };
@@ -137,7 +127,8 @@ void TestLinkReads::pagePlan() {
         QVERIFY2(gaps.last() >= 2 * period * 8 / 10, qPrintable(QString::number(gaps.last())));
         gaps.removeLast();
     }
-    QVERIFY2(meanGap(gaps) >= period * 8 / 10, qPrintable(QStringLiteral("mean gap %1 ms").arg(meanGap(gaps))));
+    QVERIFY2(meanGap(gaps) >= period * 8 / 10,
+             qPrintable(QStringLiteral("mean gap %1 ms").arg(meanGap(gaps))));
     QVERIFY2(median(gaps) <= 2 * period, qPrintable(QString::number(median(gaps))));
     QCOMPARE(statusText(), QStringLiteral("Refreshing Data"));
 }
@@ -177,7 +168,8 @@ void TestLinkReads::faultWalkReadsRecordsThenEnds() {
         if (block >= 23 && block <= 24)
             walkGaps << gaps.at(i);
     }
-    QVERIFY2(meanGap(walkGaps) >= kWalkPeriod * 8 / 10, qPrintable(QString::number(meanGap(walkGaps))));
+    QVERIFY2(meanGap(walkGaps) >= kWalkPeriod * 8 / 10,
+             qPrintable(QString::number(meanGap(walkGaps))));
 }
 
 void TestLinkReads::faultWalkPausesOnOtherPage() {
@@ -204,78 +196,6 @@ void TestLinkReads::faultWalkPausesOnOtherPage() {
         blocks = blocks.mid(2);
     QVERIFY2(blocks.startsWith(QLatin1String("23 24 25")), qPrintable(blocks));
     QCOMPARE(int(faultIndex.load()), 4);
-}
-
-void TestLinkReads::answerShapes_data() {
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<SimFaults>("faults");
-    QTest::addColumn<int>("requests"); // requests the one transaction sends
-    QTest::addColumn<bool>("ok");      // the read succeeds
-    QTest::addColumn<int>("landed");   // registers that land (the rest keep their values)
-
-    QTest::newRow("plain answer lands") << 0 << SimFaults{} << 1 << true << 100;
-    QTest::newRow("split answer is taken when complete") << 0 << makeFaults([](SimFaults &f) {
-        f.splitPieces = 4;
-        f.splitGapMs = 15;
-    }) << 1 << true << 100;
-    QTest::newRow("late answer completes attempt 2")
-        << 0 << makeFaults([](SimFaults &f) { f.delayMs = 150; }) << 2 << true << 100;
-    QTest::newRow("answer from another address fails at once")
-        << 0 << makeFaults([](SimFaults &f) { f.wrongAddr = 2; }) << 1 << false << 0;
-    QTest::newRow("exception answer fails at once")
-        << 0 << makeFaults([](SimFaults &f) { f.exception = true; }) << 1 << false << 0;
-    QTest::newRow("silent controller costs three requests")
-        << 0 << makeFaults([](SimFaults &f) { f.silent = true; }) << 3 << false << 0;
-    QTest::newRow("bad CRC never completes, three requests")
-        << 3 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
-    // Broken 205-byte answers are skipped as they come and never fill the receive buffer.
-    QTest::newRow("broken whole-block answers are skipped, three requests")
-        << 0 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
-    QTest::newRow("stray byte before the answer costs nothing")
-        << 3 << makeFaults([](SimFaults &f) { f.strayByte = true; }) << 1 << true << 5;
-    QTest::newRow("short answer lands only the registers it carries")
-        << 0 << makeFaults([](SimFaults &f) { f.shortBy = 10; }) << 1 << true << 90;
-    // A byte count above the registers asked cannot begin this request's answer.
-    QTest::newRow("answer with more registers than asked is no answer")
-        << 3 << makeFaults([](SimFaults &f) { f.oversizeTo = 120; }) << 3 << false << 0;
-    QTest::newRow("whole-block answer with 25 registers too many is no answer")
-        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 125; }) << 3 << false << 0;
-    QTest::newRow("answer too big for the receive buffer is no answer")
-        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 127; }) << 3 << false << 0;
-}
-
-void TestLinkReads::answerShapes() {
-    QFETCH(int, mode);
-    QFETCH(SimFaults, faults);
-    QFETCH(int, requests);
-    QFETCH(bool, ok);
-    QFETCH(int, landed);
-
-    const int block = mode == kModeHome ? 2 : 6;
-    rig.markBlock(block);
-    rig.markBlock(block + 1); // a long answer must not spill into the next block
-    rig.sim->setFaults(faults);
-    rig.connectOn(mode);
-
-    QTRY_VERIFY_WITH_TIMEOUT(rig.worker->stats().readsOk + rig.worker->stats().readsFailed >= 1,
-                             3000);
-    // Stop before the next poll so that only this transaction's requests are on record.
-    rig.worker->stopLink();
-
-    const LinkStats stats = rig.worker->stats();
-    QCOMPARE(stats.readsOk, quint64(ok ? 1 : 0));
-    QCOMPARE(stats.readsFailed, quint64(ok ? 0 : 1));
-    const QList<SimRequest> reads = requestsOf(*rig.sim, 4);
-    QCOMPARE(reads.size(), requests);
-    // Every attempt sends the same request; retries follow the 100 ms time-out.
-    for (const SimRequest &r : reads)
-        QCOMPARE(r.frame, reads.first().frame);
-    if (reads.size() > 1)
-        QVERIFY2(meanGap(intervals(reads)) >= 80,
-                 qPrintable(QStringLiteral("retries %1 ms apart").arg(meanGap(intervals(reads)))));
-
-    QCOMPARE(rig.landedCells(block), landed);
-    QCOMPARE(rig.landedCells(block + 1), 0);
 }
 
 void TestLinkReads::frameLogLines() {

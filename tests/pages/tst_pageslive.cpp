@@ -92,7 +92,7 @@ void tst_PagesLive::initTestCase() {
 
     m_ticker.start();
     m_worker = std::make_unique<Battert_Stack_Thread>();
-    m_worker->startLink();
+    m_worker->startLink(linkSetupFromSettings);
     // Opening the port converts a local time in the worker (the C library reads the time zone),
     // and so does the clock label on this thread. The library serialises the two with a lock
     // that ThreadSanitizer cannot see, so the page passes start once the port is open.

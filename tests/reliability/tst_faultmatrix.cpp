@@ -192,7 +192,6 @@ private slots:
     void faultMatrix_data();
     void faultMatrix();
     void lateEchoesConfirmOnlyTheirOwnWrite();
-    void lateAnswersNeverLandInAnotherBlock();
     void halfDuplexLineWithEchoAndGlitches();
 };
 
@@ -490,47 +489,6 @@ void TestFaultMatrix::lateEchoesConfirmOnlyTheirOwnWrite() {
 // The Pack page reads blocks 7 to 21, 92 registers each, every 200 ms. A controller 150 ms late
 // answers the second attempt of one read while the next read, of another block of the same
 // size, waits: that answer must not land in the other block.
-void TestFaultMatrix::lateAnswersNeverLandInAnotherBlock() {
-    constexpr int kFirst = 7, kLast = 21, kRegs = 92;
-    auto own = [](int block, int reg) { return static_cast<int16_t>((block << 8) | reg); };
-    for (int b = kFirst; b <= kLast; ++b)
-        for (int i = 0; i < kBlockSize; ++i) {
-            rig.sim->setReg(b, i, own(b, i));
-            setMirrorCell(b * kBlockSize + i, kSentinel);
-        }
-    QStringList wrong;
-    QTimer blocks;
-    connect(&blocks, &QTimer::timeout, this, [&] {
-        for (int b = kFirst; b <= kLast; ++b)
-            for (int i = 0; i < kRegs; ++i) {
-                const int16_t v = mirrorCell(b, i);
-                if (v != kSentinel && v != own(b, i) && wrong.size() < 5)
-                    wrong << QStringLiteral("cell %1:%2 holds %3 (block %4's)")
-                                 .arg(b)
-                                 .arg(i)
-                                 .arg(v)
-                                 .arg((v >> 8) & 0xFF);
-            }
-    });
-    blocks.start(2);
-    rig.sim->setFaults(faultsWith([](SimFaults &f) { f.delayMs = 150; }));
-    rig.connectOn(kModePack);
-    // Every block of the cycle read once.
-    auto landed = [&] {
-        int n = 0;
-        for (int b = kFirst; b <= kLast; ++b)
-            n += mirrorCell(b, 0) == own(b, 0);
-        return n;
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(landed(), kLast - kFirst + 1, 20000);
-    blocks.stop();
-    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QLatin1String("; "))));
-    const LinkStats s = rig.worker->stats();
-    std::printf("  Pack page, answers 150 ms late: %llu reads ok, %llu failed, %llu requests, "
-                "%.1f ms per read\n",
-                s.readsOk, s.readsFailed, s.requestsSent, s.readMicrosTotal / 1000.0 / s.readsOk);
-}
-
 // The installation the program exists for: RS-485 at 9600 baud, an adapter that echoes the
 // host's bytes and a glitch byte at every turnaround. The Home page's reads land every period
 // with one request each, the fault walk reads all 63 records, a write goes out once and is

@@ -1,6 +1,7 @@
 #include "serialconfig.h"
 
 #include "registermirror.h"
+#include "scandialog.h"
 #include "serialsettings.h"
 #include "storedsettings.h"
 
@@ -8,9 +9,13 @@
 #include <QTemporaryDir>
 
 #include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSerialPortInfo>
+#include <QSpinBox>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWheelEvent>
@@ -86,11 +91,18 @@ private slots:
         for (QObject *child : dlg->children())
             if (child->isWidgetType())
                 names << child->objectName();
-        QCOMPARE(names, (QStringList{"com_set_btn", "com_exit_btn", "device_addr_text", "buad_cbox",
-                                     "stop_bit_label", "check_bit_label", "com_name_cbox",
-                                     "data_bit_label", "device_addr_label", "com_name_label",
-                                     "data_bit_cbox", "stop_bit_cbox", "check_bit_cbox",
-                                     "baud_label", "find_devices_btn"}));
+        QCOMPARE(names, (QStringList{"com_set_btn",     "com_exit_btn",      "device_addr_text",
+                                     "buad_cbox",       "stop_bit_label",    "check_bit_label",
+                                     "com_name_cbox",   "data_bit_label",    "device_addr_label",
+                                     "com_name_label",  "data_bit_cbox",     "stop_bit_cbox",
+                                     "check_bit_cbox",  "baud_label",        "find_devices_btn",
+                                     "com_refresh_btn", "link_serial_radio", "link_network_radio",
+                                     "tcp_host_label",  "tcp_host_text",     "tcp_port_label",
+                                     "tcp_port_spin",   "framing_label",     "framing_cbox"}));
+        // Serial is chosen: the network fields are hidden.
+        QVERIFY(!w<QLineEdit>("tcp_host_text")->isVisibleTo(dlg));
+        QVERIFY(w<QComboBox>("com_name_cbox")->isVisibleTo(dlg));
+        QCOMPARE(w<QSpinBox>("tcp_port_spin")->value(), 502);
     }
 
     void portListFollowsTheCountOnly()
@@ -236,8 +248,162 @@ private slots:
         enableStoredSettings(false);
     }
 
-    void deviceAddress_data()
-    {
+    // What the window shows is the port Connect uses: given on the command line (listed as an
+    // extra port), remembered and gone, or typed; "Setting" after changing only the rate keeps
+    // it, and Find devices scans it.
+    void showsThePortInUse_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("--port") << "/dev/pts/90:Serial port" << true << "/dev/pts/90:Serial port";
+        QTest::newRow("remembered, gone")
+            << "/dev/vaduz-gone:USB" << false << "/dev/vaduz-gone:USB (not present)";
+        QTest::newRow("typed path, there") << "/dev/null" << false << "/dev/null";
+        QTest::newRow("typed COM name, gone") << "COM7" << false << "COM7 (not present)";
+    }
+    void showsThePortInUse() {
+        QFETCH(QString, stored);
+        QFETCH(bool, listed);
+        QFETCH(QString, shown);
+        addExtraPort("/dev/pts/89", "First");
+        if (listed)
+            addExtraPort(portNameOf(stored), stored.section(':', 1));
+        SerialSettings s;
+        s.comName = stored;
+        s.baudRate = 9600;
+        s.dataBits = 8;
+        s.stopBits = 1.0f;
+        s.comConfigured = true;
+        setSerialSettings(s);
+        // COM SET: re-selection, then the list is read.
+        dlg->showAlreadyComConfig();
+        dlg->refreshPortList();
+        auto *combo = w<QComboBox>("com_name_cbox");
+        QCOMPARE(combo->currentText(), shown);
+        // Refresh keeps it shown.
+        w<QPushButton>("com_refresh_btn")->click();
+        QCOMPARE(combo->currentText(), shown);
+
+        w<QPushButton>("find_devices_btn")->click();
+        auto *scan = dlg->findChild<ScanDialog *>();
+        QVERIFY(scan);
+        QCOMPARE(scan->plan().portName, portNameOf(stored));
+        scan->reject();
+        delete scan;
+
+        w<QComboBox>("buad_cbox")->setCurrentText("19200");
+        BoxAnswer seen;
+        pressSetting(&seen);
+        QCOMPARE(serialSettings().comName, stored);
+        QCOMPARE(serialSettings().baudRate, 19200);
+    }
+
+    void refreshReadsTheListAgain() {
+        addExtraPort("/dev/pts/90", "First");
+        dlg->refreshPortList();
+        auto *combo = w<QComboBox>("com_name_cbox");
+        // Replaced by another adapter: same count, so only Refresh sees it.
+        clearExtraPorts();
+        addExtraPort("/dev/pts/91", "Second");
+        dlg->refreshPortList();
+        QCOMPARE(combo->findText("/dev/pts/91:Second"), -1);
+        w<QPushButton>("com_refresh_btn")->click();
+        QCOMPARE(combo->findText("/dev/pts/90:First"), -1);
+        QVERIFY(combo->findText("/dev/pts/91:Second") >= 0);
+    }
+
+    // Network: host, TCP port and framing are stored, remembered and shown again; a missing
+    // host is refused.
+    void networkLinkIsStoredAndRemembered() {
+        QTemporaryDir home;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home.path());
+        enableStoredSettings(true);
+        dlg->show();
+        w<QRadioButton>("link_network_radio")->setChecked(true);
+        QVERIFY(w<QLineEdit>("tcp_host_text")->isVisible());
+        QVERIFY(!w<QComboBox>("com_name_cbox")->isVisible());
+        QVERIFY(w<QComboBox>("buad_cbox")->isVisible()); // the line behind the gateway
+        BoxAnswer seen;
+        pressSetting(&seen);
+        QCOMPARE(seen.text, QStringLiteral("Enter the gateway's host name or IP address."));
+        QVERIFY(!serialSettings().comConfigured);
+
+        w<QLineEdit>("tcp_host_text")->setText(" 127.0.0.1 ");
+        w<QSpinBox>("tcp_port_spin")->setValue(5020);
+        w<QComboBox>("framing_cbox")->setCurrentText("RTU over TCP");
+        pressSetting(&seen);
+        QCOMPARE(seen.text, QStringLiteral("Suessful"));
+        SerialSettings s = serialSettings();
+        QVERIFY(s.comConfigured && s.link == LinkKind::Network);
+        QCOMPARE(s.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(int(s.tcpPort), 5020);
+        QVERIFY(s.framing == NetFraming::RtuOverTcp);
+        QCOMPARE(linkTargetText(s), QStringLiteral("127.0.0.1:5020 (RTU over TCP)"));
+        // Find devices asks the gateway shown.
+        dlg->show();
+        w<QPushButton>("find_devices_btn")->click();
+        auto *scan = dlg->findChild<ScanDialog *>();
+        QVERIFY(scan && scan->plan().network() && scan->plan().isValid());
+        QCOMPARE(scan->plan().host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(int(scan->plan().tcpPort), 5020);
+        QVERIFY(scan->plan().framing == NetFramingKind::RtuOverTcp);
+        scan->reject();
+        delete scan;
+
+        // The next run.
+        setSerialSettings(SerialSettings{});
+        delete dlg;
+        dlg = new serialConfig;
+        QVERIFY(applyStoredSettings());
+        s = serialSettings();
+        QVERIFY(s.comConfigured && s.link == LinkKind::Network);
+        QCOMPARE(s.host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(int(s.tcpPort), 5020);
+        QVERIFY(s.framing == NetFraming::RtuOverTcp);
+        dlg->showAlreadyComConfig();
+        QVERIFY(w<QRadioButton>("link_network_radio")->isChecked());
+        QCOMPARE(w<QLineEdit>("tcp_host_text")->text(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(w<QSpinBox>("tcp_port_spin")->value(), 5020);
+        QCOMPARE(w<QComboBox>("framing_cbox")->currentText(), QStringLiteral("RTU over TCP"));
+        enableStoredSettings(false);
+    }
+
+    void hostAndPort_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host"); // empty: refused
+        QTest::addColumn<int>("port");
+        QTest::newRow("host alone") << "127.0.0.1"
+                                    << "127.0.0.1" << 502;
+        QTest::newRow("with port") << "127.0.0.1:5020"
+                                   << "127.0.0.1" << 5020;
+        QTest::newRow("name") << "localhost:1"
+                              << "localhost" << 1;
+        QTest::newRow("IPv6 in brackets") << "[::1]:65535"
+                                          << "::1" << 65535;
+        QTest::newRow("port 0") << "127.0.0.1:0"
+                                << "" << 0;
+        QTest::newRow("port too high") << "127.0.0.1:65536"
+                                       << "" << 0;
+        QTest::newRow("empty port") << "127.0.0.1:"
+                                    << "" << 0;
+        QTest::newRow("no host") << ":502"
+                                 << "" << 0;
+        QTest::newRow("blank") << " "
+                               << "" << 0;
+    }
+    void hostAndPort() {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QString h = "unchanged";
+        uint16_t p = 7;
+        QCOMPARE(parseHostPort(text, &h, &p), !host.isEmpty());
+        QCOMPARE(h, host.isEmpty() ? QStringLiteral("unchanged") : host);
+        QCOMPARE(int(p), host.isEmpty() ? 7 : port);
+    }
+
+    void deviceAddress_data() {
         // stored -1: refused; the address in use (200) stays and nothing else is stored.
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("stored");
@@ -295,7 +461,7 @@ private slots:
     {
         dlg->show();
         const auto combos = dlg->findChildren<QComboBox *>();
-        QCOMPARE(combos.size(), 5);
+        QCOMPARE(combos.size(), 6);
         auto *baud = w<QComboBox>("buad_cbox");
         for (int delta : {-120, 120, -120}) {
             QWheelEvent wheel(QPointF(10, 10), baud->mapToGlobal(QPoint(10, 10)), QPoint(),

@@ -1,4 +1,4 @@
-#include "receiver.h"
+#include "receivescan.h"
 
 #include "framecodec.h"
 
@@ -9,8 +9,6 @@ namespace {
 
 constexpr int kExceptionLength = 5;
 constexpr int kWriteAnswerLength = 8;
-constexpr uint8_t kFunctionWriteMultiple = 16;
-constexpr uint8_t kExceptionBit = 0x80;
 
 // Length of the answer of function func (or its exception) that starts at p, from its own
 // header; 0 when more bytes are needed to tell; -1 when these bytes cannot begin such an answer.
@@ -21,7 +19,7 @@ int answerLength(const uint8_t *p, int available, const RxExpect &e) {
         return kExceptionLength;
     if (p[1] != e.func)
         return -1;
-    if (e.func == kFunctionWriteMultiple)
+    if (e.func == kFunctionWrite)
         return kWriteAnswerLength;
     if (available < 3)
         return 0;
@@ -90,7 +88,7 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
         }
         // A write's answer names the register and count it confirms: the echo of another
         // write (a late answer to an earlier request) is no answer to this one.
-        if (p[1] == kFunctionWriteMultiple && e.requestLength >= 6 &&
+        if (p[1] == kFunctionWrite && e.requestLength >= 6 &&
             std::memcmp(p + 2, e.request + 2, 4) != 0) {
             pos += frameLength;
             continue;
@@ -102,25 +100,4 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
     }
     scan.skipped = pos;
     return scan;
-}
-
-int64_t charMicros(int baud, int dataBits, bool parity, float stopBits) {
-    if (baud <= 0)
-        return 0;
-    // In half bits, so that one and a half stop bits count exactly.
-    const int halfBits = 2 * (1 + std::clamp(dataBits, 5, 8) + (parity ? 1 : 0)) +
-                         static_cast<int>(stopBits * 2.0f + 0.5f);
-    return (static_cast<int64_t>(halfBits) * 1000000 / 2 + baud - 1) / baud;
-}
-
-RxTiming attemptTiming(int respTimeoutMs, int64_t charUs, int maxAnswerBytes) {
-    constexpr int64_t kMinGapUs = 20000;    // USB adapters hand bytes over every 1 to 16 ms
-    constexpr int kGapChars = 4;            // a pause of a few characters ends a frame
-    constexpr int64_t kMarginUs = 50000;    // scheduling, a controller's pause mid-answer
-    RxTiming t;
-    t.firstByteUs = static_cast<int64_t>(std::max(1, respTimeoutMs)) * 1000;
-    t.gapUs = std::max(kMinGapUs, kGapChars * charUs);
-    // A glitch byte in front of the answer counts as part of it.
-    t.totalUs = t.firstByteUs + wireMicros(charUs, maxAnswerBytes + 1) + kMarginUs;
-    return t;
 }

@@ -1,0 +1,87 @@
+#include "linkhealth.h"
+
+namespace {
+
+LinkHealth held(LinkHealth h, LinkHealth::State state, const QByteArray &detail, uint32_t now) {
+    h.state = state;
+    h.detail = detail;
+    h.held = true;
+    h.heldSince = now;
+    return h;
+}
+
+} // namespace
+
+LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t now) {
+    LinkHealth h = previous;
+    switch (e.kind) {
+    case HealthEvent::Opened:
+        if (h.state == LinkHealth::OpenFailed)
+            h.state = LinkHealth::Idle;
+        break;
+    case HealthEvent::OpenFailed:
+        h.state = LinkHealth::OpenFailed;
+        break;
+    case HealthEvent::Stopped:
+        h.state = LinkHealth::Disconnected;
+        h.held = false;
+        break;
+    case HealthEvent::ReadStarts:
+        if (!h.held)
+            h.state = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions
+                          ? LinkHealth::NoAnswer
+                          : LinkHealth::Refreshing;
+        break;
+    case HealthEvent::Transaction:
+        if (e.answered) {
+            const bool wasSilent = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions;
+            h.noAnswerStreak = 0;
+            if (wasSilent && !h.held)
+                h.state = LinkHealth::Refreshing;
+        } else if (e.counted) {
+            if (++h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions && !h.held)
+                h.state = LinkHealth::NoAnswer;
+        }
+        break;
+    case HealthEvent::WriteDone:
+        // In a list run, successes show until the first failure; the run's end tells how many
+        // failed. A write not confirmed is never left looking done.
+        if (e.ok && (!e.inList || e.failures == 0))
+            h = held(h, LinkHealth::SettingSuccessful, QByteArray(), now);
+        else if (!e.ok && !e.inList)
+            h = held(h, LinkHealth::SettingFailed, e.detail, now);
+        break;
+    case HealthEvent::ListDone:
+        if (e.failures > 0)
+            h = held(h, LinkHealth::ListFailed,
+                     QByteArray::number(e.failures) + " of " + QByteArray::number(e.writes), now);
+        break;
+    case HealthEvent::Tick:
+        if (h.held && now - h.heldSince >= LinkHealth::kHoldTicks)
+            h.held = false;
+        break;
+    }
+    return h;
+}
+
+QByteArray healthText(const LinkHealth &h) {
+    switch (h.state) {
+    case LinkHealth::Idle:
+        return "Idle";
+    case LinkHealth::Refreshing:
+        return "Refreshing Data";
+    case LinkHealth::NoAnswer:
+        return "No answer";
+    case LinkHealth::OpenFailed:
+        return "Serial open failed";
+    case LinkHealth::Disconnected:
+        return "Disconnected";
+    case LinkHealth::SettingSuccessful:
+        return "Setting Successful";
+    case LinkHealth::SettingFailed:
+        return "Setting failed: " + h.detail;
+    case LinkHealth::ListFailed:
+        return "Setting failed: " + h.detail + " writes";
+    }
+    return QByteArray();
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The link's health as the operator sees it: a pure function of the previous health, what just
+// happened and the tick. The worker publishes healthText() as the shared status text and
+// state as linkHealthState; the window maps the state to its colour.
+
+#include <QByteArray>
+
+#include <cstdint>
+
+struct LinkHealth {
+    enum State : uint8_t {
+        Idle,
+        Refreshing,        // "Refreshing Data"
+        NoAnswer,          // "No answer": kNoAnswerTransactions in a row without one
+        OpenFailed,        // "Serial open failed" (the reason goes to the link problem text)
+        Disconnected,      // the link was stopped
+        SettingSuccessful, // held for kHoldTicks after a confirmed write
+        SettingFailed,     // "Setting failed: <detail>", held
+        ListFailed,        // "Setting failed: n of m writes", held
+    };
+    static constexpr uint32_t kHoldTicks = 1500;
+    static constexpr uint32_t kNoAnswerTransactions = 3;
+
+    State state = Idle;
+    QByteArray detail;           // SettingFailed: why; ListFailed: "n of m"
+    bool held = false;           // a write's result stands against "Refreshing Data"
+    uint32_t heldSince = 0;      // tick the hold began
+    uint32_t noAnswerStreak = 0; // transactions in a row without any answer
+};
+
+struct HealthEvent {
+    enum Kind : uint8_t {
+        Opened,      // the port opened
+        OpenFailed,  // it did not
+        Stopped,     // the link ended
+        ReadStarts,  // a read is about to go out
+        Transaction, // a transaction ended: answered says whether any frame came back;
+                     // counted is false when it was cut short (stopped, port lost)
+        WriteDone,   // a write ended: ok, detail = why not; inList: part of a list run
+        ListDone,    // a list run ended with failures of writes
+        Tick,        // time passed (a loop step)
+    };
+    Kind kind = Tick;
+    bool answered = false;
+    bool counted = true;
+    bool ok = false;
+    bool inList = false;
+    int failures = 0;
+    int writes = 0;
+    QByteArray detail;
+};
+
+LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &event, uint32_t now);
+// The status text: "Idle", "Refreshing Data", "No answer", "Serial open failed",
+// "Disconnected", "Setting Successful", "Setting failed: ...".
+QByteArray healthText(const LinkHealth &health);

@@ -1,0 +1,67 @@
+#include "linktrace.h"
+
+#include "systick.h"
+
+namespace {
+
+void logFrame(const char *direction, const uint8_t *bytes, int length) {
+    if (!lcLinkFrames().isDebugEnabled())
+        return;
+    const QByteArray hex =
+        QByteArray::fromRawData(reinterpret_cast<const char *>(bytes), length).toHex(' ');
+    qCDebug(lcLinkFrames).noquote() << currentTick() << direction << length << hex;
+}
+
+} // namespace
+
+void recordMonitorEvent(MonitorEvent::Kind kind, const Request *request, QByteArray bytes,
+                        QString text) {
+    if (!linkMonitor().enabled())
+        return;
+    MonitorEvent e;
+    e.kind = kind;
+    e.bytes = std::move(bytes);
+    if (request) {
+        e.requestAddr = request->addr;
+        e.requestFunc = request->function;
+        e.requestStart = request->start;
+    }
+    e.text = std::move(text);
+    linkMonitor().record(std::move(e));
+}
+
+QByteArray bytesOf(const uint8_t *bytes, int length) {
+    return QByteArray(reinterpret_cast<const char *>(bytes), length);
+}
+
+void LinkTrace::sent(const Request &r, const Frame &f) {
+    logFrame("SEND:", f.bytes, f.length);
+    recordMonitorEvent(MonitorEvent::Sent, &r, bytesOf(f.bytes, f.length));
+}
+
+void LinkTrace::echo(const Request &, const Frame &f) {
+    recordMonitorEvent(MonitorEvent::Echo, nullptr, bytesOf(f.bytes, f.length));
+}
+
+void LinkTrace::skipped(const Request &, const QByteArray &bytes, bool damaged) {
+    if (lcLink().isDebugEnabled())
+        qCDebug(lcLink).noquote() << "Skipped" << bytes.size() << "bytes before the answer";
+    recordMonitorEvent(MonitorEvent::Skipped, nullptr, bytes,
+                       damaged
+                           ? QStringLiteral("bad CRC: answer dropped")
+                           : QStringLiteral("resynchronised: %1 bytes skipped").arg(bytes.size()));
+}
+
+void LinkTrace::received(const Request &r, const uint8_t *bytes, int length) {
+    logFrame("RECV:", bytes, length);
+    recordMonitorEvent(MonitorEvent::Received, &r, bytesOf(bytes, length));
+    if (onReceived)
+        onReceived();
+}
+
+void LinkTrace::lateDropped(const QByteArray &late) {
+    qCDebug(lcLink).noquote() << "Late answer dropped:" << late.left(16).toHex(' ');
+    recordMonitorEvent(MonitorEvent::LateDropped, nullptr, late);
+    if (onLate)
+        onLate(late.size());
+}

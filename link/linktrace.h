@@ -1,0 +1,26 @@
+#pragma once
+// What the transaction engine saw, as it happened, goes to the frame log (a SEND:/RECV: line
+// per frame on vaduz.link.frames) and to the link monitor while one is open.
+
+#include "linkmonitor.h"
+#include "transaction.h"
+
+#include <functional>
+
+class LinkTrace : public TransactionTrace {
+public:
+    void sent(const Request &r, const Frame &f) override;
+    void echo(const Request &r, const Frame &f) override;
+    void skipped(const Request &r, const QByteArray &bytes, bool damaged) override;
+    void received(const Request &r, const uint8_t *bytes, int length) override;
+    void lateDropped(const QByteArray &late) override;
+
+    std::function<void()> onReceived; // after an answer was taken
+    std::function<void(int)> onLate;  // bytes of late answers dropped
+};
+
+// Records an event in the link monitor (nothing while none is open); request: the request the
+// bytes answer, when they answer one.
+void recordMonitorEvent(MonitorEvent::Kind kind, const Request *request, QByteArray bytes,
+                        QString text = QString());
+QByteArray bytesOf(const uint8_t *bytes, int length);

@@ -1,0 +1,37 @@
+#pragma once
+// The receive side of a transaction on a real line, as pure functions over the bytes gathered
+// since the request went out: skip the local echo of the request, skip bytes that cannot begin
+// the expected answer (glitches at the bus turnaround, noise, the tail of a late answer), find
+// the complete answer and tell how long the line may still take. No Qt, no I/O, no allocation:
+// the link worker and the fuzzer share them.
+
+#include <cstdint>
+
+// What the bytes received so far are expected to answer.
+struct RxExpect {
+    const uint8_t *request = nullptr; // the request as sent (its echo is skipped)
+    int requestLength = 0;
+    uint8_t addr = 0; // address asked
+    uint8_t func = 0; // function asked; an exception answer carries func | 0x80
+    int maxRegs = 0;  // a read answer may bring 1..maxRegs registers
+};
+
+enum class RxState {
+    Waiting, // nothing that could begin the answer yet (all skipped)
+    Partial, // the answer (or the echo) has begun and is incomplete
+    Answer,  // a complete, CRC-correct frame answering this request (or its exception)
+    Foreign, // a complete, CRC-correct answer of this function from another address
+};
+
+struct RxScan {
+    RxState state = RxState::Waiting;
+    int skipped = 0;   // leading bytes that are no part of the answer: may be dropped
+    int echoBytes = 0; // of them, whole echoes of the request
+    int length = 0;    // Answer, Foreign: the frame's length, starting at `skipped`
+};
+
+// Scans length bytes received for the request e. With lineQuiet set (the line has been quiet
+// past the inter-byte gap), an incomplete run can no longer grow into the answer: its first
+// byte is skipped and the scan goes on behind it, and a run that is a prefix of the request is
+// no longer held for a possible echo.
+RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool lineQuiet);

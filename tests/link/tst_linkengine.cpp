@@ -1,0 +1,526 @@
+// The transaction engine on the scripted fake port: every kind of outcome, the answer shapes
+// of the simulated controller and where they land, the three attempts
+// a response time-out apart, answers that arrive late, split, behind an echo or behind noise,
+// the drain of late answers, a lost port and a stop, all on the virtual clock. Expected bytes
+// are built here with the bitwise reference CRC, not with the link's own codec.
+
+#include "battertstackthread.h"
+#include "fakeport.h"
+#include "linkmonitor.h"
+#include "pollplan.h"
+#include "referencecrc.h"
+#include "registermirror.h"
+#include "simcontroller.h"
+#include "systick.h"
+#include "transaction.h"
+
+#include <QtTest>
+
+using fake::FakePort;
+using fake::Piece;
+using fake::Pieces;
+
+namespace {
+
+constexpr int kRespTimeoutMs = 100;
+constexpr int64_t kMs = 1000;
+
+QByteArray withCrc(QByteArray b) {
+    const uint16_t crc = referenceCrc(b);
+    b.append(char(crc & 0xFF)).append(char(crc >> 8));
+    return b;
+}
+
+// "01 04 04 00 0a 00 0b": address 1, answer to a read of two registers.
+QByteArray frame(const char *hex) {
+    return withCrc(QByteArray::fromHex(hex));
+}
+
+const QByteArray kReadRequest = frame("010400060002"); // block 6, 2 registers
+const QByteArray kAnswer = frame("010404000a000b");
+
+// The peer's script for a row: what answers write n.
+using Script = std::function<Pieces(int n, const QByteArray &request)>;
+
+Script answerFirst(Pieces pieces) {
+    return [pieces](int n, const QByteArray &) { return n == 0 ? pieces : Pieces{}; };
+}
+
+struct Row {
+    Script peer;
+    int failWrites = 0;
+    int64_t lostAfterUs = -1; // after the first request
+    bool stopInWait = false;
+};
+
+// What the engine told its trace, in order.
+class Recorder : public TransactionTrace {
+public:
+    QStringList events;
+    int lateBytes = 0;
+    void sent(const Request &, const Frame &) override { events << "sent"; }
+    void echo(const Request &, const Frame &) override { events << "echo"; }
+    void skipped(const Request &, const QByteArray &b, bool damaged) override {
+        events << (damaged ? "damaged" : QStringLiteral("skipped %1").arg(b.size()));
+    }
+    void received(const Request &, const uint8_t *, int n) override {
+        events << QStringLiteral("received %1").arg(n);
+    }
+    void lateDropped(const QByteArray &b) override {
+        events << "late";
+        lateBytes += b.size();
+    }
+};
+
+SimFaults makeFaults(std::function<void(SimFaults &)> set) {
+    SimFaults f;
+    set(f);
+    return f;
+}
+
+// The simulated controller as the fake port's peer: its answer bytes (with the faults that
+// change them), delayed, split or withheld as its transport would.
+fake::FakePort::Peer simPeer(SimController &sim) {
+    return [&sim](int, const QByteArray &request) {
+        const SimFaults &f = sim.faults();
+        const QByteArray answer = sim.respond(request);
+        if (f.silent || answer.isEmpty())
+            return Pieces{};
+        const int pieces = std::max(1, f.splitPieces);
+        const int size = (answer.size() + pieces - 1) / pieces;
+        Pieces out;
+        for (int i = 0; i * size < answer.size(); ++i)
+            out << Piece{(1 + f.delayMs + i * f.splitGapMs) * kMs, answer.mid(i * size, size)};
+        return out;
+    };
+}
+
+constexpr int16_t kSentinel = -1;
+int16_t own(int block, int reg) {
+    return static_cast<int16_t>((block << 8) | reg);
+}
+
+// Distinct values for every register of block in the controller, the sentinel in its cells.
+void markBlock(SimController &sim, int block) {
+    for (int i = 0; i < kBlockSize; ++i) {
+        sim.setReg(block, i, own(block, i));
+        setMirrorCell(block * kBlockSize + i, kSentinel);
+    }
+}
+
+// An open fake port with peer, and an RTU engine on it.
+struct EngineRig {
+    explicit EngineRig(FakePort::Peer peer) : port(std::move(peer), log) {
+        QString reason;
+        port.open(&reason);
+    }
+    std::shared_ptr<fake::Log> log = std::make_shared<fake::Log>();
+    FakePort port;
+    RtuFraming rtu;
+    TransactionEngine engine{port, rtu, {}};
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Row)
+Q_DECLARE_METATYPE(SimFaults)
+Q_DECLARE_METATYPE(Pieces)
+Q_DECLARE_METATYPE(Outcome::Kind)
+
+class TestLinkEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void outcome_data();
+    void outcome();
+    void answerShapes_data();
+    void answerShapes();
+    void lateAnswersAreDrainedBeforeTheNextRequest();
+    void lateAnswersNeverLandInAnotherBlock();
+    void writeIsConfirmedOnlyByItsOwnEcho();
+    void foreignFramesCanBeHeardWithoutEndingTheWait();
+    void secondFrame_data();
+    void secondFrame();
+    void workerShowsAShortAnswerAsNotLive();
+};
+
+void TestLinkEngine::outcome_data() {
+    QTest::addColumn<Row>("row");
+    QTest::addColumn<Outcome::Kind>("kind");
+    QTest::addColumn<int>("attempts");
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<int>("detail"); // exception code, answering address, or skipped bytes
+
+    const Pieces answer{{2 * kMs, kAnswer}};
+    Row r;
+    r.peer = answerFirst(answer);
+    QTest::newRow("answer") << r << Outcome::Answered << 1 << "sent received 9" << 0;
+
+    r.peer = answerFirst({{2 * kMs, kAnswer.left(4)}, {12 * kMs, kAnswer.mid(4)}});
+    QTest::newRow("split answer is taken when complete")
+        << r << Outcome::Answered << 1 << "sent received 9" << 0;
+
+    // The answer to attempt 1 comes after its time-out: attempt 2 has gone out and it counts.
+    r.peer = answerFirst({{150 * kMs, kAnswer}});
+    QTest::newRow("late answer completes attempt 2")
+        << r << Outcome::Answered << 2 << "sent sent received 9" << 0;
+
+    // Bytes keep coming across the first-byte time: no retry collides with them.
+    Pieces slow;
+    for (int i = 0; i < kAnswer.size(); ++i)
+        slow << Piece{(95 + 5 * i) * kMs, kAnswer.mid(i, 1)};
+    r.peer = answerFirst(slow);
+    QTest::newRow("answer arriving across the time-out is not retried")
+        << r << Outcome::Answered << 1 << "sent received 9" << 0;
+
+    r.peer = [](int, const QByteArray &) { return Pieces{}; };
+    QTest::newRow("silence costs three requests")
+        << r << Outcome::NoAnswer << 3 << "sent sent sent" << 0;
+
+    r.peer = answerFirst({{2 * kMs, frame("018402")}});
+    QTest::newRow("exception fails at once")
+        << r << Outcome::Exception << 1 << "sent received 5" << 2;
+
+    r.peer = answerFirst({{2 * kMs, frame("020404000a000b")}});
+    QTest::newRow("answer from another address fails at once")
+        << r << Outcome::WrongAnswer << 1 << "sent received 9" << 2;
+
+    QByteArray bad = kAnswer;
+    bad[bad.size() - 1] = char(bad.at(bad.size() - 1) ^ 0x55);
+    r.peer = [bad](int, const QByteArray &) { return Pieces{{2 * kMs, bad}}; };
+    QTest::newRow("bad CRC every time: three requests")
+        << r << Outcome::BadCrc << 3 << "sent damaged sent damaged sent damaged" << 27;
+
+    r.peer = answerFirst({{1 * kMs, QByteArray("\xff", 1)}, {3 * kMs, kAnswer}});
+    QTest::newRow("stray byte before the answer is skipped")
+        << r << Outcome::Answered << 1 << "sent skipped 1 received 9" << 1;
+
+    r.peer = [](int n, const QByteArray &request) {
+        return n == 0 ? Pieces{{0, request}, {3 * kMs, kAnswer}} : Pieces{};
+    };
+    QTest::newRow("echo is skipped and listed before the answer")
+        << r << Outcome::Answered << 1 << "sent echo received 9" << 0;
+
+    r = Row{};
+    r.peer = [](int n, const QByteArray &) {
+        return n == 1 ? Pieces{{2 * kMs, kAnswer}} : Pieces{};
+    };
+    r.failWrites = 1;
+    QTest::newRow("request that does not get out is sent again")
+        << r << Outcome::Answered << 2 << "sent sent received 9" << 0;
+
+    r = Row{};
+    r.peer = [](int, const QByteArray &) { return Pieces{}; };
+    r.lostAfterUs = 30 * kMs;
+    QTest::newRow("port lost in the wait: no further attempt")
+        << r << Outcome::PortLost << 1 << "sent" << 0;
+
+    r = Row{};
+    r.peer = [](int, const QByteArray &) { return Pieces{}; };
+    r.stopInWait = true;
+    QTest::newRow("stop ends the wait: no further attempt")
+        << r << Outcome::Stopped << 1 << "sent" << 0;
+}
+
+void TestLinkEngine::outcome() {
+    QFETCH(Row, row);
+    auto log = std::make_shared<fake::Log>();
+    FakePort port(row.peer, log);
+    port.failWrites = row.failWrites;
+    QString reason;
+    QVERIFY(port.open(&reason));
+    if (row.lostAfterUs >= 0)
+        port.lostAtUs = port.nowUs() + row.lostAfterUs;
+    RtuFraming rtu;
+    Recorder trace;
+    bool stop = false;
+    TransactionEngine engine(
+        port, rtu,
+        [&] {
+            return stop || (row.stopInWait && !log->writes.isEmpty() &&
+                            port.nowUs() - log->writes.first().atUs > 10 * kMs);
+        },
+        &trace);
+
+    const Outcome o = engine.run(Request::read(1, 6, 2), serialTiming(kRespTimeoutMs, 0, 9));
+
+    QTEST(o.kind, "kind");
+    QTEST(o.attempts, "attempts");
+    QTEST(trace.events.join(QLatin1Char(' ')), "events");
+    QFETCH(int, detail);
+    if (o.kind == Outcome::Exception)
+        QCOMPARE(int(o.exceptionCode), detail);
+    else if (o.kind == Outcome::WrongAnswer)
+        QCOMPARE(int(o.fromAddr), detail);
+    else
+        QCOMPARE(o.skippedBytes, detail);
+    // Every request is the same frame, and attempts go out one response time-out apart.
+    QCOMPARE(log->writes.size(), o.attempts);
+    for (int i = 0; i < log->writes.size(); ++i) {
+        QCOMPARE(log->writes.at(i).bytes.toHex(), kReadRequest.toHex());
+        if (i > 0 && row.failWrites == 0) {
+            const int64_t gap = log->writes.at(i).atUs - log->writes.at(i - 1).atUs;
+            QVERIFY2(gap >= kRespTimeoutMs * kMs && gap < 2 * kRespTimeoutMs * kMs,
+                     qPrintable(QString::number(gap)));
+        }
+    }
+    if (o.gotFrame())
+        QCOMPARE(o.timedOut, o.attempts - 1);
+    QVERIFY(o.attempts >= o.timedOut + (o.gotFrame() ? 1 : 0));
+}
+
+void TestLinkEngine::answerShapes_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<SimFaults>("faults");
+    QTest::addColumn<int>("requests"); // requests the one transaction sends
+    QTest::addColumn<bool>("ok");      // the read succeeds
+    QTest::addColumn<int>("landed");   // registers that land (the rest keep their values)
+
+    QTest::newRow("plain answer lands") << 0 << SimFaults{} << 1 << true << 100;
+    QTest::newRow("split answer is taken when complete") << 0 << makeFaults([](SimFaults &f) {
+        f.splitPieces = 4;
+        f.splitGapMs = 15;
+    }) << 1 << true << 100;
+    QTest::newRow("late answer completes attempt 2")
+        << 0 << makeFaults([](SimFaults &f) { f.delayMs = 150; }) << 2 << true << 100;
+    QTest::newRow("answer from another address fails at once")
+        << 0 << makeFaults([](SimFaults &f) { f.wrongAddr = 2; }) << 1 << false << 0;
+    QTest::newRow("exception answer fails at once")
+        << 0 << makeFaults([](SimFaults &f) { f.exception = true; }) << 1 << false << 0;
+    QTest::newRow("silent controller costs three requests")
+        << 0 << makeFaults([](SimFaults &f) { f.silent = true; }) << 3 << false << 0;
+    QTest::newRow("bad CRC never completes, three requests")
+        << 3 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
+    // Broken 205-byte answers are skipped as they come and never fill the receive buffer.
+    QTest::newRow("broken whole-block answers are skipped, three requests")
+        << 0 << makeFaults([](SimFaults &f) { f.corruptCrc = true; }) << 3 << false << 0;
+    QTest::newRow("stray byte before the answer costs nothing")
+        << 3 << makeFaults([](SimFaults &f) { f.strayByte = true; }) << 1 << true << 5;
+    QTest::newRow("short answer lands only the registers it carries")
+        << 0 << makeFaults([](SimFaults &f) { f.shortBy = 10; }) << 1 << true << 90;
+    // A byte count above the registers asked cannot begin this request's answer.
+    QTest::newRow("answer with more registers than asked is no answer")
+        << 3 << makeFaults([](SimFaults &f) { f.oversizeTo = 120; }) << 3 << false << 0;
+    QTest::newRow("whole-block answer with 25 registers too many is no answer")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 125; }) << 3 << false << 0;
+    QTest::newRow("answer too big for the receive buffer is no answer")
+        << 0 << makeFaults([](SimFaults &f) { f.oversizeTo = 127; }) << 3 << false << 0;
+}
+
+void TestLinkEngine::answerShapes() {
+    QFETCH(int, mode);
+    QFETCH(SimFaults, faults);
+    QFETCH(int, requests);
+    QFETCH(bool, ok);
+    QFETCH(int, landed);
+
+    // The read the page's plan starts with: Home block 2, 100 registers; Fault block 6, 5.
+    const int block = mode == kModeHome ? 2 : 6;
+    const int count = mode == kModeHome ? 100 : 5;
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(faults);
+    markBlock(sim, block);
+    markBlock(sim, block + 1); // a long answer must not spill into the next block
+    EngineRig rig(simPeer(sim));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
+
+    const Request read = Request::read(1, uint16_t(block), uint16_t(count));
+    const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * count));
+    QCOMPARE(o.kind == Outcome::Answered, ok);
+    if (o.kind == Outcome::Answered)
+        landReadAnswer(uint16_t(block), count, rtu.decode(o.answer.bytes, o.answer.length));
+
+    QCOMPARE(log->writes.size(), requests);
+    // Every attempt sends the same request; retries follow the 100 ms time-out.
+    for (const fake::Written &w : log->writes)
+        QCOMPARE(w.bytes, log->writes.first().bytes);
+    for (int i = 1; i < log->writes.size(); ++i)
+        QVERIFY(log->writes.at(i).atUs - log->writes.at(i - 1).atUs >= kRespTimeoutMs * kMs);
+    // The leading cells of block hold the controller's values, and nothing else changed.
+    auto landedCells = [](int b) {
+        int n = 0;
+        while (n < kBlockSize && mirrorCell(b, n) == own(b, n))
+            ++n;
+        for (int i = n; i < kBlockSize; ++i)
+            if (mirrorCell(b, i) != kSentinel)
+                return -1;
+        return n;
+    };
+    QCOMPARE(landedCells(block), landed);
+    QCOMPARE(landedCells(block + 1), 0);
+}
+
+void TestLinkEngine::lateAnswersAreDrainedBeforeTheNextRequest() {
+    // Block 6 is answered only after all three attempts timed out, three times over; block 7's
+    // request must not take one of those answers as its own.
+    const QByteArray block7 = frame("010404007a007b");
+    auto log = std::make_shared<fake::Log>();
+    FakePort port(
+        [&](int n, const QByteArray &) {
+            if (n < 3)
+                return Pieces{{320 * kMs - 100 * kMs * n, kAnswer}};
+            return Pieces{{2 * kMs, block7}};
+        },
+        log);
+    QString reason;
+    QVERIFY(port.open(&reason));
+    RtuFraming rtu;
+    Recorder trace;
+    TransactionEngine engine(port, rtu, {}, &trace);
+    const TransactionTiming timing = serialTiming(kRespTimeoutMs, 0, 9);
+
+    QCOMPARE(engine.run(Request::read(1, 6, 2), timing).kind, Outcome::NoAnswer);
+    const Outcome o = engine.run(Request::read(1, 7, 2), timing);
+    QCOMPARE(o.kind, Outcome::Answered);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.answer.bytes), o.answer.length).toHex(),
+             block7.toHex());
+    QCOMPARE(trace.lateBytes, 3 * kAnswer.size());
+    // The next request waited for two time-outs of quiet after the last late answer.
+    const int64_t quiet = log->writes.at(3).atUs - (log->writes.at(0).atUs + 320 * kMs);
+    QVERIFY2(quiet >= 2 * kRespTimeoutMs * kMs, qPrintable(QString::number(quiet)));
+}
+
+void TestLinkEngine::lateAnswersNeverLandInAnotherBlock() {
+    // The Pack page's cycle, blocks 7 to 21 of 92 registers, with every answer 150 ms late:
+    // each read is answered by the late answer to its first attempt, and the answer to its
+    // second attempt must not land in the next block.
+    constexpr int kFirst = 7, kLast = 21, kRegs = 92;
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(makeFaults([](SimFaults &f) { f.delayMs = 150; }));
+    for (int b = kFirst; b <= kLast; ++b)
+        markBlock(sim, b);
+    EngineRig rig(simPeer(sim));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
+    for (int b = kFirst; b <= kLast; ++b) {
+        port.advance(200 * kMs); // the Pack page's poll period
+        engine.discardInput();
+        const Request read = Request::read(1, uint16_t(b), kRegs);
+        const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * kRegs));
+        QCOMPARE(o.kind, Outcome::Answered);
+        QCOMPARE(o.attempts, 2);
+        landReadAnswer(uint16_t(b), kRegs, rtu.decode(o.answer.bytes, o.answer.length));
+        for (int c = kFirst; c <= kLast; ++c)
+            for (int i = 0; i < kRegs; ++i) {
+                const int16_t v = mirrorCell(c, i);
+                QVERIFY2(v == (c <= b ? own(c, i) : kSentinel),
+                         qPrintable(QStringLiteral("after block %1: cell %2:%3 holds %4")
+                                        .arg(b)
+                                        .arg(c)
+                                        .arg(i)
+                                        .arg(v)));
+            }
+    }
+}
+
+void TestLinkEngine::writeIsConfirmedOnlyByItsOwnEcho() {
+    // A write to register 5 answered first by the echo of a write to register 9 (a late answer
+    // to an earlier request): that is no confirmation; its own echo is.
+    const QByteArray other = frame("011000090001");
+    const QByteArray own = frame("011000050001");
+    EngineRig rig(answerFirst({{2 * kMs, other}, {5 * kMs, own}}));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
+    const uint8_t value[2] = {0x00, 0x64};
+    const Outcome o =
+        engine.run(Request::write(1, 5, value, 1), serialTiming(kRespTimeoutMs, 0, 8));
+    QCOMPARE(o.kind, Outcome::Answered);
+    QCOMPARE(o.attempts, 1);
+    QCOMPARE(log->writes.first().bytes.toHex(), QByteArray("011000050001020064a7ee"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.answer.bytes), o.answer.length).toHex(),
+             own.toHex());
+}
+
+void TestLinkEngine::foreignFramesCanBeHeardWithoutEndingTheWait() {
+    // The device scan's use: an answer from address 3 while address 4 is asked is heard, and
+    // the wait for address 4 goes on.
+    EngineRig rig(answerFirst({{2 * kMs, frame("0304020007")}, {20 * kMs, frame("0404020008")}}));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
+    QList<int> heard;
+    engine.setForeignFrameHandler([&](const Answer &a) {
+        heard << a.addr;
+        return true;
+    });
+    TransactionTiming timing = serialTiming(kRespTimeoutMs, 0, 7);
+    timing.attempts = 1;
+    const Outcome o = engine.run(Request::read(4, 2, 1), timing);
+    QCOMPARE(o.kind, Outcome::Answered);
+    QCOMPARE(heard, QList<int>{3});
+}
+
+void TestLinkEngine::secondFrame_data() {
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<int>("second");
+    QTest::newRow("answer alone") << Pieces{{2 * kMs, kAnswer}} << 0;
+    QTest::newRow("an unasked frame right behind the answer")
+        << Pieces{{2 * kMs, kAnswer + frame("010404000c000d")}} << 1;
+    QTest::newRow("another address's frame in the same burst")
+        << Pieces{{2 * kMs, kAnswer}, {2 * kMs, frame("070404000c000d")}} << 1;
+    QTest::newRow("an incomplete run behind the answer is no frame")
+        << Pieces{{2 * kMs, kAnswer + QByteArray::fromHex("010404")}} << 0;
+}
+
+void TestLinkEngine::secondFrame() {
+    QFETCH(Pieces, pieces);
+    EngineRig rig(answerFirst(pieces));
+    auto &log = rig.log;
+    auto &port = rig.port;
+    auto &rtu = rig.rtu;
+    auto &engine = rig.engine;
+    const Outcome o = engine.run(Request::read(1, 6, 2), serialTiming(kRespTimeoutMs, 0, 9));
+    QCOMPARE(o.kind, Outcome::Answered);
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(o.answer.bytes), o.answer.length).toHex(),
+             kAnswer.toHex());
+    QTEST(o.secondFrames, "second");
+}
+
+void TestLinkEngine::workerShowsAShortAnswerAsNotLive() {
+    // The worker on the fake port, its peer the simulated controller answering the Home block
+    // with 50 of its 100 registers: the 50 land, the block is not live, the monitor says so.
+    SysTimerThread tickThread;
+    tickThread.start();
+    resetLinkState();
+    deviceAddr.store(1);
+    pollMode.store(kModeHome);
+    SimController sim;
+    sim.setFrozen(true);
+    sim.setFaults(makeFaults([](SimFaults &f) { f.shortBy = 50; }));
+    markBlock(sim, 2);
+    auto log = std::make_shared<fake::Log>();
+    LinkSetup setup;
+    setup.makePort = [&] { return std::make_unique<FakePort>(simPeer(sim), log); };
+    linkMonitor().clear();
+    linkMonitor().setEnabled(true);
+    Battert_Stack_Thread worker;
+    worker.startLink(setup);
+    QTRY_VERIFY_WITH_TIMEOUT(worker.stats().readsOk >= 1, 3000);
+    worker.stopLink();
+    linkMonitor().setEnabled(false);
+    tickThread.stop();
+
+    QCOMPARE(worker.stats().shortAnswers, quint64(1));
+    QVERIFY(blockLandedShort(2));
+    QCOMPARE(mirrorCell(2, 49), own(2, 49));
+    QCOMPARE(mirrorCell(2, 50), kSentinel);
+    quint64 seq = 0;
+    QStringList outcomes;
+    for (const MonitorEvent &e : linkMonitor().takeSince(&seq))
+        if (e.kind == MonitorEvent::Outcome)
+            outcomes << e.text;
+    QVERIFY2(outcomes.contains(QStringLiteral("read block 2: short answer: 50 of 100 registers")),
+             qPrintable(outcomes.join(QLatin1String("; "))));
+}
+
+QTEST_GUILESS_MAIN(TestLinkEngine)
+#include "tst_linkengine.moc"

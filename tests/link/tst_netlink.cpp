@@ -1,0 +1,360 @@
+// The link's network transport against independent peers started as a user would start them:
+// pymodbus's TCP server in both framings, libmodbus's TCP server and vaduz-sim's gateway. Each
+// must answer every read of every page plan with the registers it holds, confirm a write, and
+// when it goes away the connection is reported lost with its reason and comes back once the
+// peer does. A silent gateway gives no answer within the time-out; a refused connection says so.
+// Loopback only.
+
+#include "linktestsupport.h"
+#include "mbapframing.h"
+#include "tcpport.h"
+#include "tcpsimulator.h"
+#include "transaction.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QtTest>
+
+namespace {
+
+// What the pymodbus and libmodbus peers hold in input register i.
+uint16_t peerRegister(int i) {
+    return static_cast<uint16_t>((31 * i + 5) % 65536);
+}
+
+uint16_t freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+struct Peer {
+    QString program;
+    QStringList args; // %1: the port
+    NetFramingKind framing;
+    bool holdsPattern; // holds peerRegister(); else the simulated controller's blocks
+};
+
+QByteArray hexOf(const uint8_t *bytes, int length) {
+    return QByteArray(reinterpret_cast<const char *>(bytes), length).toHex(' ');
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Peer)
+
+class tst_NetLink : public QObject {
+    Q_OBJECT
+
+    QProcess peer;
+    uint16_t port = 0;
+    std::unique_ptr<TcpLinkPort> link;
+    std::unique_ptr<Framing> framing;
+
+    bool startPeer(const Peer &p) {
+        QStringList args;
+        for (const QString &a : p.args)
+            args << QString(a).replace(QStringLiteral("%1"), QString::number(port));
+        peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        peer.start(p.program, args);
+        return peer.waitForStarted(5000);
+    }
+    void stopPeer() {
+        if (peer.state() == QProcess::NotRunning)
+            return;
+        peer.kill();
+        peer.waitForFinished(5000);
+    }
+    void useLink(NetFramingKind kind) {
+        link = std::make_unique<TcpLinkPort>(QStringLiteral("127.0.0.1"), port, kind);
+        if (kind == NetFramingKind::Mbap)
+            framing = std::make_unique<MbapFraming>();
+        else
+            framing = std::make_unique<RtuFraming>();
+    }
+    // The peer takes a moment to listen: connect until it does.
+    bool connectLink() {
+        QElapsedTimer t;
+        t.start();
+        QString reason;
+        while (t.elapsed() < 10000) {
+            if (link->open(&reason))
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    // One attempt through the engine, with the time-out the link would use.
+    Outcome transact(NetFramingKind kind, const Request &r, int respTimeoutMs = 1000) {
+        TransactionEngine engine(*link, *framing, [] { return false; });
+        TransactionTiming t = networkTiming(kind, respTimeoutMs, link->connectMicros(),
+                                            lineFrom(9600, 8, 0, 1.0f), framing->maxAnswerBytes(r));
+        t.attempts = 1;
+        return engine.run(r, t);
+    }
+    Answer decoded(const Outcome &o) const {
+        return framing->decode(o.answer.bytes, o.answer.length);
+    }
+
+    std::unique_ptr<Battert_Stack_Thread> startWorker(uint16_t at, NetFramingKind framing) {
+        linktest::LinkRig::startTick();
+        resetLinkState();
+        resetPollPlan();
+        clearMirror();
+        deviceAddr.store(1);
+        auto worker = std::make_unique<Battert_Stack_Thread>();
+        pollMode.store(kModeHome);
+        // As Connect hands it over with Network chosen.
+        worker->startLink(networkLinkSetup(QStringLiteral("127.0.0.1"), at, framing,
+                                           lineFrom(115200, 8, 0, 1.0f)));
+        return worker;
+    }
+
+    // The independent peers, and vaduz-sim's gateway in both framings when withSimulator.
+    static void addPeerRows(bool withSimulator) {
+        QTest::addColumn<Peer>("p");
+        const QString py = QStringLiteral("/usr/bin/python3");
+        const QString script = QStringLiteral(VADUZ_PYMODBUS_SERVER);
+        const QString sim = QStringLiteral(VADUZ_SIM_PROGRAM);
+        QTest::newRow("pymodbus, Modbus TCP")
+            << Peer{py, {script, "%1", "mbap"}, NetFramingKind::Mbap, true};
+        QTest::newRow("pymodbus, RTU over TCP")
+            << Peer{py, {script, "%1", "rtu"}, NetFramingKind::RtuOverTcp, true};
+        QTest::newRow("libmodbus, Modbus TCP")
+            << Peer{QStringLiteral(VADUZ_LIBMODBUS_SERVER), {"%1"}, NetFramingKind::Mbap, true};
+        if (!withSimulator)
+            return;
+        QTest::newRow("vaduz-sim, Modbus TCP")
+            << Peer{sim, {"--tcp", "%1", "--mbap", "--frozen"}, NetFramingKind::Mbap, false};
+        QTest::newRow("vaduz-sim, RTU over TCP")
+            << Peer{sim, {"--tcp", "%1", "--frozen"}, NetFramingKind::RtuOverTcp, false};
+    }
+
+private slots:
+    void cleanupTestCase() { linktest::LinkRig::stopTick(); }
+    void cleanup() {
+        link.reset();
+        stopPeer();
+    }
+
+    // The whole link over each peer: every page fills with the peer's registers, a write is
+    // confirmed once, and the link comes back by itself after the peer was gone.
+    void linkOverPeers_data() { addPeerRows(false); }
+    void linkOverPeers() {
+        QFETCH(Peer, p);
+        port = freePort();
+        QVERIFY(startPeer(p));
+        useLink(p.framing);
+        QVERIFY2(connectLink(), qPrintable(link->errorText()));
+        link.reset();
+        auto worker = startWorker(port, p.framing);
+        for (const int mode : {kModeHome, kModeData, kModeSettings, kModeFault, kModePack}) {
+            pollMode.store(mode);
+            wakeLinkWorker();
+            int blocks[16];
+            const int n = pageBlocks(mode, blocks);
+            for (int i = 0; i < n; ++i)
+                QTRY_COMPARE_WITH_TIMEOUT(mirrorCell(blocks[i], 1),
+                                          int16_t(peerRegister(blocks[i] + 1)), 6000);
+        }
+        const uint8_t value[2] = {0x00, 0x64};
+        stageWriteRequest(16, 5, 1, value, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), QStringLiteral("Setting Successful"),
+                                  3000);
+        QCOMPARE(worker->stats().writesOk, quint64(1));
+        QCOMPARE(worker->stats().writesFailed, quint64(0));
+
+        stopPeer();
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), QStringLiteral("Serial open failed"),
+                                  5000);
+        char problem[2 * kStatusTextSize];
+        readLinkProblem(problem);
+        QVERIFY2(QByteArray(problem).contains("connection refused"), problem);
+        const quint64 reads = worker->stats().readsOk;
+        QVERIFY(startPeer(p));
+        QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk > reads + 2, 15000);
+        QVERIFY(worker->stats().portLosses >= 1);
+        worker->stopLink();
+    }
+
+    // The simulated gateway misbehaving, under the whole link: a slow gateway is waited for, a
+    // garbling one and a silent one give "No answer", one that drops the connection is
+    // reconnected without anyone pressing anything.
+    void gatewayFaults_data() {
+        QTest::addColumn<bool>("mbapFraming");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("garbage");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("dropEvery");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("Modbus TCP, slow") << true << 60 << false << false << 0 << "Refreshing Data";
+        QTest::newRow("Modbus TCP, other transaction")
+            << true << 0 << true << false << 0 << "No answer";
+        QTest::newRow("RTU over TCP, bad CRC") << false << 0 << true << false << 0 << "No answer";
+        QTest::newRow("Modbus TCP, silent") << true << 0 << false << true << 0 << "No answer";
+        QTest::newRow("Modbus TCP, drops the connection")
+            << true << 0 << false << false << 4 << "Refreshing Data";
+        QTest::newRow("RTU over TCP, drops the connection")
+            << false << 0 << false << false << 4 << "Refreshing Data";
+    }
+    void gatewayFaults() {
+        QFETCH(bool, mbapFraming);
+        QFETCH(int, delayMs);
+        QFETCH(bool, garbage);
+        QFETCH(bool, silent);
+        QFETCH(int, dropEvery);
+        QFETCH(QString, status);
+        TcpSimulator gateway;
+        gateway.setFrozen(true);
+        SimFaults f;
+        f.delayMs = delayMs;
+        f.corruptCrc = garbage;
+        f.silent = silent;
+        gateway.setFaults(f);
+        gateway.setDropConnectionEvery(dropEvery);
+        QVERIFY(gateway.start(0, mbapFraming ? TcpSimulator::Framing::Mbap
+                                             : TcpSimulator::Framing::Rtu));
+        auto worker = startWorker(gateway.port(),
+                                  mbapFraming ? NetFramingKind::Mbap : NetFramingKind::RtuOverTcp);
+        QTRY_VERIFY_WITH_TIMEOUT(gateway.requestCount() >= 12, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), status, 3000);
+        const LinkStats s = worker->stats();
+        QCOMPARE(s.readsOk > 0, status == QLatin1String("Refreshing Data"));
+        if (dropEvery > 0)
+            QVERIFY(s.portLosses >= 2 && gateway.connectionCount() >= 3);
+        worker->stopLink();
+    }
+
+    void peers_data() { addPeerRows(true); }
+    // Every page plan's reads, one write, the peer gone and back.
+    void peers() {
+        QFETCH(Peer, p);
+        port = freePort();
+        QVERIFY(startPeer(p));
+        useLink(p.framing);
+        QVERIFY2(connectLink(), qPrintable(link->errorText()));
+
+        for (const int mode : {kModeHome, kModeData, kModeSettings, kModeFault, kModePack}) {
+            resetPollPlan();
+            enterPollMode(mode);
+            for (int pass = 0; pass < 16; ++pass) {
+                pollPlan(mode);
+                if (readPending.load() != 1)
+                    continue;
+                const int block = startAddr.load();
+                const int count = regCount.load();
+                const Outcome o = transact(p.framing, Request::read(1, block, count));
+                QCOMPARE(int(o.kind), int(Outcome::Answered));
+                const Answer a = decoded(o);
+                QCOMPARE(int(a.addr), 1);
+                QCOMPARE(a.registersCarried(), count);
+                if (p.holdsPattern)
+                    for (int i = 0; i < count; ++i)
+                        QCOMPARE(
+                            uint16_t((a.registerData()[2 * i] << 8) | a.registerData()[2 * i + 1]),
+                            peerRegister(block + i));
+            }
+        }
+
+        // Parameter 5 <- 100, confirmed, and held by the peer (read back over Modbus TCP from
+        // its holding registers, which it keeps apart from the input registers).
+        const uint8_t value[2] = {0, 100};
+        Outcome o = transact(p.framing, Request::write(1, 5, value, 1));
+        QCOMPARE(int(o.kind), int(Outcome::Answered));
+        QCOMPARE(hexOf(decoded(o).pdu, decoded(o).pduLength), QByteArray("10 00 05 00 01"));
+        if (p.holdsPattern && p.framing == NetFramingKind::Mbap) {
+            Request holding = Request::read(1, 5, 1);
+            holding.function = 3;
+            o = transact(p.framing, holding);
+            QCOMPARE(int(o.kind), int(Outcome::Answered));
+            QCOMPARE(hexOf(decoded(o).pdu, decoded(o).pduLength), QByteArray("03 02 00 64"));
+        }
+
+        // The peer goes: the connection is lost, and why; it comes back: so does the link.
+        stopPeer();
+        const Request read = Request::read(1, 2, 10);
+        QCOMPARE(int(transact(p.framing, read).kind), int(Outcome::PortLost));
+        QVERIFY2(link->errorText().endsWith(QStringLiteral("closed by the gateway.")),
+                 qPrintable(link->errorText()));
+        link->close();
+        QString reason;
+        QVERIFY(!link->open(&reason));
+        QVERIFY2(reason.contains(QStringLiteral("connection refused")), qPrintable(reason));
+        QVERIFY(startPeer(p));
+        QVERIFY2(connectLink(), qPrintable(link->errorText()));
+        QCOMPARE(int(transact(p.framing, read).kind), int(Outcome::Answered));
+    }
+
+    // A gateway that takes the connection and never answers: no answer within the time-out,
+    // and the connection stays.
+    void silentGateway() {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        port = silent.serverPort();
+        useLink(NetFramingKind::Mbap);
+        QVERIFY(connectLink());
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(int(transact(NetFramingKind::Mbap, Request::read(1, 2, 100), 100).kind),
+                 int(Outcome::NoAnswer));
+        QVERIFY(t.elapsed() >= 100);
+        QVERIFY(link->isOpen());
+    }
+
+    // vaduz-sim's fault: every third request closes the connection.
+    void droppingGateway() {
+        port = freePort();
+        QVERIFY(startPeer(Peer{QStringLiteral(VADUZ_SIM_PROGRAM),
+                               {"--tcp", "%1", "--mbap", "--drop-connection", "3"},
+                               NetFramingKind::Mbap,
+                               false}));
+        useLink(NetFramingKind::Mbap);
+        QVERIFY(connectLink());
+        const Request read = Request::read(1, 2, 10);
+        QList<int> kinds;
+        for (int i = 0; i < 3; ++i)
+            kinds << int(transact(NetFramingKind::Mbap, read).kind);
+        QCOMPARE(kinds, (QList<int>{Outcome::Answered, Outcome::Answered, Outcome::PortLost}));
+        QVERIFY2(link->errorText().endsWith(QStringLiteral("closed by the gateway.")),
+                 qPrintable(link->errorText()));
+        link->close();
+        QVERIFY(connectLink());
+        QCOMPARE(int(transact(NetFramingKind::Mbap, read).kind), int(Outcome::Answered));
+    }
+
+    // The MBAP header: the request's bytes worked out by hand, an answer under another
+    // transaction identifier skipped, bytes that are no Modbus TCP skipped whole.
+    void mbapHeader() {
+        MbapFraming f;
+        const Request r = Request::read(1, 2, 100);
+        Frame first = f.encode(r);
+        QCOMPARE(hexOf(first.bytes, first.length),
+                 QByteArray("00 01 00 00 00 06 01 04 00 02 00 64"));
+        const Frame sent = f.encode(r);
+        QCOMPARE(hexOf(sent.bytes, sent.length), QByteArray("00 02 00 00 00 06 01 04 00 02 00 64"));
+        const QByteArray in = QByteArray::fromHex("0001000000050104020007"
+                                                  "0002000000050104020009");
+        const auto *p = reinterpret_cast<const uint8_t *>(in.constData());
+        RxScan scan = f.scan(p, in.size(), r, sent, false);
+        QCOMPARE(int(scan.state), int(RxState::Answer));
+        QCOMPARE(scan.skipped, 11);
+        QCOMPARE(scan.length, 11);
+        const Answer a = f.decode(p + scan.skipped, scan.length);
+        QCOMPARE(hexOf(a.pdu, a.pduLength), QByteArray("04 02 00 09"));
+        // Only part of it yet, and from another unit.
+        QCOMPARE(int(f.scan(p + 11, 9, r, sent, false).state), int(RxState::Partial));
+        const QByteArray other = QByteArray::fromHex("0002000000050704020009");
+        QCOMPARE(int(f.scan(reinterpret_cast<const uint8_t *>(other.constData()), other.size(), r,
+                            sent, false)
+                         .state),
+                 int(RxState::Foreign));
+        const QByteArray broken = QByteArray::fromHex("00020001000501040200");
+        scan = f.scan(reinterpret_cast<const uint8_t *>(broken.constData()), broken.size(), r, sent,
+                      false);
+        QCOMPARE(int(scan.state), int(RxState::Waiting));
+        QCOMPARE(scan.skipped, broken.size());
+    }
+};
+QTEST_GUILESS_MAIN(tst_NetLink)
+#include "tst_netlink.moc"
