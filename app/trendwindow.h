@@ -37,7 +37,8 @@ public:
 
     // Redraws the series from the model shown.
     void replot();
-    // Opens a recorded CSV file in place of the live values; false with *error.
+    // Opens a recorded CSV file in place of the live values, read on a thread of its own with a
+    // progress box and Cancel; false with *error (empty when cancelled).
     bool openCsv(const QString &path, QString *error);
     // Back to the live values.
     void showLive();
@@ -58,6 +59,7 @@ private:
 
     TrendModel *m_live;
     std::unique_ptr<TrendModel> m_file; // a recorded file, when one is open
+    QStringList m_fileColumns;          // its numeric columns, in the file's order
     QChart *m_chart = nullptr;
     QChartView *m_view = nullptr;
     QDateTimeAxis *m_timeAxis = nullptr;

@@ -4,6 +4,8 @@
 #include "fieldmap.h"
 #include "pollplan.h"
 #include "registermirror.h"
+#include "safetext.h"
+#include "writeerror.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +55,8 @@ PageRecorder::~PageRecorder() = default;
 QString csvLine(const QStringList &cells) {
     QStringList quoted;
     quoted.reserve(cells.size());
-    for (const QString &c : cells) {
+    for (const QString &cell : cells) {
+        const QString c = safeCsvCell(cell);
         if (c.contains(QLatin1Char(',')) || c.contains(QLatin1Char('"')) ||
             c.contains(QLatin1Char('\n')) || c.contains(QLatin1Char('\r'))) {
             QString q = c;
@@ -189,7 +192,7 @@ bool PageRecorder::writeLine(PageFile &f, const QStringList &cells, QString *err
     const qint64 before = f.file.size();
     if (f.file.write(line) != line.size()) {
         *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f.file.fileName()),
-                                              f.file.errorString());
+                                              writeErrorReason(f.file));
         // Only whole rows stay: a row cut short by a full disk is taken back.
         f.file.resize(before);
         return false;
@@ -211,7 +214,7 @@ bool PageRecorder::recordPass(QWidget *window, int tab, QString *error) {
         // the row being written.
         if (!f->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
             *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f->file.fileName()),
-                                                  f->file.errorString());
+                                                  writeErrorReason(f->file));
             stop();
             return false;
         }
@@ -219,7 +222,7 @@ bool PageRecorder::recordPass(QWidget *window, int tab, QString *error) {
         if (f->file.size() == 0 &&
             (f->file.write("\xEF\xBB\xBF") != 3 || !writeLine(*f, header(window, tab), error))) {
             if (error->isEmpty())
-                *error = f->file.errorString();
+                *error = writeErrorReason(f->file);
             stop();
             return false;
         }

@@ -60,5 +60,5 @@ private:
     bool m_bound[5] = {};
 };
 
-// One CSV line (RFC 4180 quoting, no line end).
+// One CSV line (RFC 4180 quoting, no line end), each cell made safe for a spreadsheet.
 QString csvLine(const QStringList &cells);
