@@ -143,11 +143,11 @@ bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {
     for (QString &line : lines)
         line = safeCsvCell(line);
     const QByteArray text = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
-    if (file.write(text) != text.size() || !file.commit()) {
+    if (file.write(text) != text.size()) {
         *error = writeErrorReason(file);
         return false;
     }
-    return true;
+    return commitSaveFile(file, error);
 }
 
 void LinkMonitorWindow::saveAs() {

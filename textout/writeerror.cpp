@@ -1,6 +1,7 @@
 #include "writeerror.h"
 
 #include <QFileDevice>
+#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
@@ -13,4 +14,18 @@ QString writeErrorReason(const QFileDevice &file) {
     if (qtKnows || systemError == 0)
         return file.errorString();
     return QString::fromLocal8Bit(std::strerror(systemError));
+}
+
+bool commitSaveFile(QSaveFile &file, QString *error) {
+    if (!file.flush()) {
+        *error = writeErrorReason(file);
+        file.cancelWriting();
+        file.commit(); // removes the temporary file; the target stays as it was
+        return false;
+    }
+    if (!file.commit()) {
+        *error = writeErrorReason(file);
+        return false;
+    }
+    return true;
 }

@@ -76,7 +76,7 @@ void tst_TrendCsv::values_data() {
     QTest::newRow("column without numbers is left out")
         << "Time,State,A\n" + kRow1 + ",Idle,4\n" << QStringList{"A"} << QStringList{"4"};
     QTest::newRow("time with a blank and a decimal comma")
-        << "Time;A\n2026-03-01 10:00:00,250;9\n" << QStringList{"A"} << QStringList{"9"};
+        << QByteArray("Time;A\n2026-03-01 10:00:00,250;9\n") << QStringList{"A"} << QStringList{"9"};
 }
 
 void tst_TrendCsv::values() {
