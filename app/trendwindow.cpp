@@ -2,6 +2,7 @@
 
 #include "trendcsv.h"
 #include "trendmodel.h"
+#include "writeerror.h"
 
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -21,6 +22,7 @@
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -128,8 +130,9 @@ TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
         const QString path = QFileDialog::getSaveFileName(this, tr("Export PNG"),
                                                           QStringLiteral("trends.png"),
                                                           tr("PNG images (*.png)"));
-        if (!path.isEmpty() && !savePng(path))
-            QMessageBox::warning(this, tr("tips"), tr("%1 could not be written.").arg(path));
+        QString error;
+        if (!path.isEmpty() && !savePng(path, &error))
+            QMessageBox::warning(this, tr("tips"), tr("%1 could not be written: %2").arg(path, error));
     });
 
     auto *buttons = new QHBoxLayout;
@@ -371,8 +374,19 @@ void TrendWindow::showLive() {
     replot();
 }
 
-bool TrendWindow::savePng(const QString &path) {
-    return m_view->grab().save(path, "PNG");
+bool TrendWindow::savePng(const QString &path, QString *error) {
+    QSaveFile file(path);
+    QString reason;
+    bool ok = false;
+    if (!file.open(QIODevice::WriteOnly))
+        reason = file.errorString();
+    else if (!m_view->grab().save(&file, "PNG"))
+        reason = writeErrorReason(file);
+    else
+        ok = commitSaveFile(file, &reason);
+    if (error)
+        *error = reason;
+    return ok;
 }
 
 void TrendWindow::showEvent(QShowEvent *event) {

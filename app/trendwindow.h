@@ -42,7 +42,8 @@ public:
     bool openCsv(const QString &path, QString *error);
     // Back to the live values.
     void showLive();
-    bool savePng(const QString &path);
+    // Saves the chart as a PNG image; false with the system's reason in *error.
+    bool savePng(const QString &path, QString *error = nullptr);
 
     QChart *chart() const { return m_chart; }
     QDateTimeAxis *timeAxis() const { return m_timeAxis; }

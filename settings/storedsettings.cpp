@@ -9,6 +9,7 @@
 #include <QSettings>
 
 #include <atomic>
+#include <limits>
 
 namespace {
 
@@ -25,30 +26,27 @@ QSettings store() {
 constexpr int kMaxPortEntryLength = 256;
 constexpr int kMaxFolderLength = 4096;
 
-bool hasControlCharacter(const QString &text) {
-    for (const QChar c : text)
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
-            return true;
-    return false;
-}
-
 // A text of at most maxLength characters without control characters (a list, which an
 // unquoted comma in the file makes, is no text).
 bool acceptText(const QVariant &raw, int maxLength, QVariant *taken) {
     if (raw.userType() != QMetaType::QString && raw.userType() != QMetaType::QByteArray)
         return false;
     const QString text = raw.toString();
-    if (text.isEmpty() || text.size() > maxLength || hasControlCharacter(text))
+    if (text.isEmpty() || text.size() > maxLength || printableText(text) != text)
         return false;
     *taken = text;
     return true;
 }
 
-// A whole number written as such ("9600", not "9600.5", "0x2580" or "9600 baud").
-bool wholeNumber(const QVariant &raw, int *out) {
+// A whole number written as such ("9600", not "9600.5", "0x2580" or "9600 baud") from lowest
+// to highest.
+bool acceptWhole(const QVariant &raw, int lowest, int highest, QVariant *taken) {
     bool ok = false;
-    *out = raw.toString().toInt(&ok, 10);
-    return ok;
+    const int v = raw.toString().toInt(&ok, 10);
+    if (!ok || v < lowest || v > highest)
+        return false;
+    *taken = v;
+    return true;
 }
 
 bool acceptPort(const QVariant &raw, QVariant *taken) {
@@ -60,19 +58,12 @@ bool acceptFolder(const QVariant &raw, QVariant *taken) {
 }
 
 bool acceptBaud(const QVariant &raw, QVariant *taken) {
-    int v = 0;
-    if (!wholeNumber(raw, &v) || !offeredBaudRates().contains(v))
-        return false;
-    *taken = v;
-    return true;
+    return acceptWhole(raw, 1, std::numeric_limits<int>::max(), taken) &&
+           offeredBaudRates().contains(taken->toInt());
 }
 
 bool acceptDataBits(const QVariant &raw, QVariant *taken) {
-    int v = 0;
-    if (!wholeNumber(raw, &v) || v < 5 || v > 8)
-        return false;
-    *taken = v;
-    return true;
+    return acceptWhole(raw, 5, 8, taken);
 }
 
 bool acceptStopBits(const QVariant &raw, QVariant *taken) {
@@ -85,19 +76,11 @@ bool acceptStopBits(const QVariant &raw, QVariant *taken) {
 }
 
 bool acceptParity(const QVariant &raw, QVariant *taken) {
-    int v = 0;
-    if (!wholeNumber(raw, &v) || v < 0 || v > 2)
-        return false;
-    *taken = v;
-    return true;
+    return acceptWhole(raw, 0, 2, taken);
 }
 
 bool acceptAddress(const QVariant &raw, QVariant *taken) {
-    int v = 0;
-    if (!wholeNumber(raw, &v) || v < 1 || v > 247)
-        return false;
-    *taken = v;
-    return true;
+    return acceptWhole(raw, 1, 247, taken);
 }
 
 struct SettingRule {

@@ -1,8 +1,11 @@
 // The trend window's "Open CSV...": a recording in either format, read in the background, with
 // the live view's key values ticked by caption; a file over a limit is refused with the limit.
 
+#include "pagerecorder.h"
+#include "trendcsv.h"
 #include "trendmodel.h"
 #include "trendwindow.h"
+#include "widget.h"
 
 #include <QFile>
 #include <QListWidget>
@@ -17,6 +20,7 @@ private slots:
     void recordingTicksTheKeyValues_data();
     void recordingTicksTheKeyValues();
     void overALimitIsRefusedByName();
+    void everyPagesRecordingIsWithinTheColumnLimit();
 
 private:
     QTemporaryDir m_dir;
@@ -78,6 +82,15 @@ void TestTrendWindow::overALimitIsRefusedByName() {
     QVERIFY(!window.openCsv(wide, &error));
     QVERIFY2(error.contains(QStringLiteral("more than 1000 columns")), qPrintable(error));
     QCOMPARE(window.shownModel(), &live);
+}
+
+void TestTrendWindow::everyPagesRecordingIsWithinTheColumnLimit() {
+    // The limit leaves room: at least twice the columns of the widest page's recording.
+    Widget w;
+    int widest = 0;
+    for (int tab = 0; tab < 5; ++tab)
+        widest = std::max(widest, int(PageRecorder::header(&w, tab).size()));
+    QVERIFY2(2 * widest <= TrendCsvLimits().maxColumns, qPrintable(QString::number(widest)));
 }
 
 QTEST_MAIN(TestTrendWindow)
