@@ -138,8 +138,8 @@ bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {
         return false;
     }
     // Opened in a spreadsheet, each line is a cell: none may start a formula.
-    QStringList lines = (countersText() + QLatin1String("\n\n") + m_view->toPlainText())
-                            .split(QLatin1Char('\n'));
+    QStringList lines =
+        (countersText() + QLatin1String("\n\n") + m_view->toPlainText()).split(QLatin1Char('\n'));
     for (QString &line : lines)
         line = safeCsvCell(line);
     const QByteArray text = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();

@@ -132,7 +132,8 @@ TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
                                                           tr("PNG images (*.png)"));
         QString error;
         if (!path.isEmpty() && !savePng(path, &error))
-            QMessageBox::warning(this, tr("tips"), tr("%1 could not be written: %2").arg(path, error));
+            QMessageBox::warning(this, tr("tips"),
+                                 tr("%1 could not be written: %2").arg(path, error));
     });
 
     auto *buttons = new QHBoxLayout;

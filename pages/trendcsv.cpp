@@ -33,7 +33,8 @@ void splitCells(const QString &line, QChar sep, int maxCells, QStringList *cells
     for (int i = 0; i < line.size(); ++i) {
         const QChar ch = line.at(i);
         if (quoted) {
-            if (ch == QLatin1Char('"') && i + 1 < line.size() && line.at(i + 1) == QLatin1Char('"')) {
+            if (ch == QLatin1Char('"') && i + 1 < line.size() &&
+                line.at(i + 1) == QLatin1Char('"')) {
                 cell += ch;
                 ++i;
             } else if (ch == QLatin1Char('"')) {
@@ -196,8 +197,8 @@ TrendCsvResult parseTrendCsv(QIODevice &in, qint64 size, const TrendCsvLimits &l
     return TrendCsvResult::Loaded;
 }
 
-TrendCsvResult readTrendCsvFile(const QString &path, const TrendCsvLimits &limits,
-                                TrendCsv *out, QString *error, TrendCsvProgress *progress) {
+TrendCsvResult readTrendCsvFile(const QString &path, const TrendCsvLimits &limits, TrendCsv *out,
+                                QString *error, TrendCsvProgress *progress) {
     QFile f(path);
     if (!QFileInfo(path).isFile()) {
         *error = QStringLiteral("not a file");

@@ -43,9 +43,8 @@ enum class TrendCsvResult { Loaded, Refused, Cancelled };
 TrendCsvResult parseTrendCsv(QIODevice &in, qint64 size, const TrendCsvLimits &limits,
                              TrendCsv *out, QString *error, TrendCsvProgress *progress = nullptr);
 // The same from a file, whose size is checked before anything is read.
-TrendCsvResult readTrendCsvFile(const QString &path, const TrendCsvLimits &limits,
-                                TrendCsv *out, QString *error,
-                                TrendCsvProgress *progress = nullptr);
+TrendCsvResult readTrendCsvFile(const QString &path, const TrendCsvLimits &limits, TrendCsv *out,
+                                QString *error, TrendCsvProgress *progress = nullptr);
 
 // A recorded cell's number: the number the cell begins with ("3.329/1-14" gives 3.329, "-12 A"
 // gives -12), with decimal as the decimal separator; NaN when the cell does not begin with a

@@ -90,9 +90,9 @@ struct SettingRule {
 };
 
 const SettingRule kRules[] = {
-    {"serial/port", acceptPort, QString()},  {"serial/baud", acceptBaud, 9600},
-    {"serial/dataBits", acceptDataBits, 8},  {"serial/stopBits", acceptStopBits, 1.0},
-    {"serial/parity", acceptParity, 0},      {"serial/address", acceptAddress, 0},
+    {"serial/port", acceptPort, QString()},     {"serial/baud", acceptBaud, 9600},
+    {"serial/dataBits", acceptDataBits, 8},     {"serial/stopBits", acceptStopBits, 1.0},
+    {"serial/parity", acceptParity, 0},         {"serial/address", acceptAddress, 0},
     {"export/folder", acceptFolder, QString()},
 };
 
@@ -113,8 +113,8 @@ QVariant checkedValue(const QSettings &s, const SettingRule &rule) {
         qCWarning(lcSettings).noquote()
             << "Settings file" << s.fileName() << ": refused" << key << "="
             << printableText(raw.toString()).left(80) << "(not a value the program offers);"
-            << "using" << (rule.fallback.isNull() ? QStringLiteral("none")
-                                                  : rule.fallback.toString());
+            << "using"
+            << (rule.fallback.isNull() ? QStringLiteral("none") : rule.fallback.toString());
     }
     return rule.fallback;
 }

@@ -13,8 +13,8 @@ QString replaceControls(const QString &text, bool keepLines) {
     QString out;
     for (int i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
-        const bool kept =
-            keepLines && (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'));
+        const bool kept = keepLines && (c == QLatin1Char('\n') || c == QLatin1Char('\r') ||
+                                        c == QLatin1Char('\t'));
         if (!isControl(c) || kept)
             continue;
         // Only texts that hold a control character are copied.

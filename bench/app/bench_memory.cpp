@@ -35,7 +35,7 @@ double residentMb() {
 }
 
 QByteArray readRequest() {
-    return QByteArray::fromHex("010400020064" "9021");
+    return QByteArray::fromHex("0104000200649021");
 }
 
 QByteArray readAnswer(int n) {

@@ -46,14 +46,15 @@ void TestTrendWindow::recordingTicksTheKeyValues() {
     std::reverse(fields.begin(), fields.end());
     QStringList header{QStringLiteral("Time")};
     QStringList row{QStringLiteral("2026-03-01T10:00:00.000")};
-    const QString number = separator == QLatin1Char(';') ? QStringLiteral("1,5") : QStringLiteral("1.5");
+    const QString number =
+        separator == QLatin1Char(';') ? QStringLiteral("1,5") : QStringLiteral("1.5");
     for (const TrendModel::Field &f : fields) {
         header << QLatin1Char('"') + f.caption + QLatin1Char('"');
         row << number;
     }
-    const QString path = write(QStringLiteral("home-%1.csv").arg(separator == ',' ? 1 : 2),
-                               (header.join(separator) + "\r\n" + row.join(separator) + "\r\n")
-                                   .toUtf8());
+    const QString path =
+        write(QStringLiteral("home-%1.csv").arg(separator == ',' ? 1 : 2),
+              (header.join(separator) + "\r\n" + row.join(separator) + "\r\n").toUtf8());
     TrendModel live;
     TrendWindow window(&live);
     window.show();

@@ -140,7 +140,7 @@ void TestVaduzProcess::portDisplayAndProcessEndTogether() {
         QSKIP("no Xvfb");
     QProcess display;
     display.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     QByteArray number;
     QTRY_VERIFY_WITH_TIMEOUT((number += display.readAllStandardOutput()).contains('\n'), 10000);
     QProcess controller;
@@ -156,9 +156,9 @@ void TestVaduzProcess::portDisplayAndProcessEndTogether() {
     env.insert(QStringLiteral("QT_LOGGING_RULES"),
                QStringLiteral("vaduz.app.info=true\nvaduz.link.debug=true"));
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VADUZ_EXE), {QStringLiteral("--port"),
-                                        QString::fromLatin1(pts.trimmed()),
-                                        QStringLiteral("--connect")});
+    p.start(QStringLiteral(VADUZ_EXE),
+            {QStringLiteral("--port"), QString::fromLatin1(pts.trimmed()),
+             QStringLiteral("--connect")});
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Serial opened"), 20000);
     ::kill(pid_t(controller.processId()), SIGKILL);

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     if (csv.times.empty() || int(csv.times.size()) > limits.maxRows ||
-        csv.captions.size() != int(csv.columns.size()) || csv.captions.size() >= limits.maxColumns ||
+        csv.captions.size() != int(csv.columns.size()) ||
+        csv.captions.size() >= limits.maxColumns ||
         qint64(csv.times.size()) * qint64(csv.columns.size()) > limits.maxValues)
         abort();
     for (const std::vector<float> &column : csv.columns) {

@@ -65,18 +65,18 @@ void tst_TrendCsv::values_data() {
         << "Time,A\n" + kRow1 + ",NaN\n" + kRow1 + ",1e999\n" + kRow1 + ",inf\n" + kRow1 +
                ",text\n" + kRow1 + ",\n" + kRow1 + ",1.2.3\n" + kRow1 +
                ",99999999999999999999999999999999999999999\n" + kRow1 + ",7\n"
-        << QStringList{"A"}
-        << QStringList{"gap", "gap", "gap", "gap", "gap", "gap", "gap", "7"};
+        << QStringList{"A"} << QStringList{"gap", "gap", "gap", "gap", "gap", "gap", "gap", "7"};
     QTest::newRow("neutralised cell and unit read")
-        << "Time,A\n" + kRow1 + ",'-5/2\n" + kRow2 + ",12 A\n" << QStringList{"A"}
-        << QStringList{"-5", "12"};
+        << "Time,A\n" + kRow1 + ",'-5/2\n" + kRow2 + ",12 A\n"
+        << QStringList{"A"} << QStringList{"-5", "12"};
     QTest::newRow("short and long rows, a line that is no row")
-        << "Time,A,B\n" + kRow1 + "\nnote\n" + kRow2 + ",1,2,3\n" << QStringList{"A", "B"}
-        << QStringList{"gap", "1"};
-    QTest::newRow("column without numbers is left out")
-        << "Time,State,A\n" + kRow1 + ",Idle,4\n" << QStringList{"A"} << QStringList{"4"};
+        << "Time,A,B\n" + kRow1 + "\nnote\n" + kRow2 + ",1,2,3\n"
+        << QStringList{"A", "B"} << QStringList{"gap", "1"};
+    QTest::newRow("column without numbers is left out") << "Time,State,A\n" + kRow1 + ",Idle,4\n"
+                                                        << QStringList{"A"} << QStringList{"4"};
     QTest::newRow("time with a blank and a decimal comma")
-        << QByteArray("Time;A\n2026-03-01 10:00:00,250;9\n") << QStringList{"A"} << QStringList{"9"};
+        << QByteArray("Time;A\n2026-03-01 10:00:00,250;9\n") << QStringList{"A"}
+        << QStringList{"9"};
 }
 
 void tst_TrendCsv::values() {
@@ -98,18 +98,24 @@ void tst_TrendCsv::limits_data() {
 
     const QByteArray rows = "Time,A\n" + kRow1 + ",1\n" + kRow1 + ",2\n" + kRow1 + ",3\n" + kRow1 +
                             ",4\n" + kRow1 + ",5\n";
-    QTest::newRow("size") << rows << "bytes" << "larger than";
+    QTest::newRow("size") << rows << "bytes"
+                          << "larger than";
     QTest::newRow("columns") << QByteArray("Time,A,B,C,D\n" + kRow1 + ",1,2,3,4\n") << "columns"
                              << "more than 4 columns";
-    QTest::newRow("rows") << rows << "rows" << "more than 4 rows";
+    QTest::newRow("rows") << rows << "rows"
+                          << "more than 4 rows";
     QTest::newRow("values") << QByteArray("Time,A,B\n" + kRow1 + ",1,2\n" + kRow1 + ",1,2\n" +
                                           kRow1 + ",1,2\n")
-                            << "values" << "more than 4 values";
-    QTest::newRow("200000 columns")
-        << QByteArray("Time" + QByteArray(200000, ',') + "\n") << "" << "more than 1000 columns";
-    QTest::newRow("first column not Time") << QByteArray("A,B\n1,2\n") << "" << "not a recording";
-    QTest::newRow("empty") << QByteArray() << "" << "empty";
-    QTest::newRow("no valid time") << QByteArray("Time,A\nyesterday,1\n") << "" << "no rows";
+                            << "values"
+                            << "more than 4 values";
+    QTest::newRow("200000 columns") << QByteArray("Time" + QByteArray(200000, ',') + "\n") << ""
+                                    << "more than 1000 columns";
+    QTest::newRow("first column not Time") << QByteArray("A,B\n1,2\n") << ""
+                                           << "not a recording";
+    QTest::newRow("empty") << QByteArray() << ""
+                           << "empty";
+    QTest::newRow("no valid time") << QByteArray("Time,A\nyesterday,1\n") << ""
+                                   << "no rows";
 }
 
 void tst_TrendCsv::limits() {

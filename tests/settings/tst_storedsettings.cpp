@@ -81,8 +81,8 @@ void tst_StoredSettings::onlyOfferedValuesAreTaken_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("loaded");
 
-    const auto row = [](const char *name, const char *key, const QVariant &value,
-                        const char *field, const QString &loaded) {
+    const auto row = [](const char *name, const char *key, const QVariant &value, const char *field,
+                        const QString &loaded) {
         QTest::newRow(name) << QString::fromLatin1(key) << value << QString::fromLatin1(field)
                             << loaded;
     };
@@ -114,8 +114,8 @@ void tst_StoredSettings::onlyOfferedValuesAreTaken_data() {
         "configured", "no");
     row("port with a line break", "serial/port", QStringLiteral("COM1\nCOM2"), "port", "");
     row("port as a list", "serial/port", QStringList{"COM1", "COM2"}, "configured", "no");
-    row("folder with a control character", "export/folder", QStringLiteral("/tmp/\x07x"),
-        "folder", "");
+    row("folder with a control character", "export/folder", QStringLiteral("/tmp/\x07x"), "folder",
+        "");
 }
 
 void tst_StoredSettings::onlyOfferedValuesAreTaken() {

@@ -55,23 +55,37 @@ void tst_TextOut::csvCells_data() {
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("written");
 
-    QTest::newRow("formula") << "=cmd|\"/c calc\"!A1" << "'=cmd|\"/c calc\"!A1";
-    QTest::newRow("plus formula") << "+A1+A2" << "'+A1+A2";
-    QTest::newRow("minus formula") << "-2+3" << "'-2+3";
-    QTest::newRow("at function") << "@SUM(A1)" << "'@SUM(A1)";
+    QTest::newRow("formula") << "=cmd|\"/c calc\"!A1"
+                             << "'=cmd|\"/c calc\"!A1";
+    QTest::newRow("plus formula") << "+A1+A2"
+                                  << "'+A1+A2";
+    QTest::newRow("minus formula") << "-2+3"
+                                   << "'-2+3";
+    QTest::newRow("at function") << "@SUM(A1)"
+                                 << "'@SUM(A1)";
     QTest::newRow("leading tab") << "\t=1" << QString::fromUtf8("'\uFFFD=1");
     QTest::newRow("leading carriage return") << "\r=1" << QString::fromUtf8("'\uFFFD=1");
-    QTest::newRow("range of negatives") << "-40~-35" << "'-40~-35";
-    QTest::newRow("lone minus") << "-" << "'-";
-    QTest::newRow("negative number stays") << "-12.5" << "-12.5";
-    QTest::newRow("signed number stays") << "+3" << "+3";
-    QTest::newRow("decimal comma stays") << "-0,25" << "-0,25";
-    QTest::newRow("plain number stays") << "3.329" << "3.329";
-    QTest::newRow("text after a digit stays") << "3.329/1-14" << "3.329/1-14";
-    QTest::newRow("exponent is no plain number") << "-1e5" << "'-1e5";
-    QTest::newRow("formula later in the cell") << "a=1" << "a=1";
+    QTest::newRow("range of negatives") << "-40~-35"
+                                        << "'-40~-35";
+    QTest::newRow("lone minus") << "-"
+                                << "'-";
+    QTest::newRow("negative number stays") << "-12.5"
+                                           << "-12.5";
+    QTest::newRow("signed number stays") << "+3"
+                                         << "+3";
+    QTest::newRow("decimal comma stays") << "-0,25"
+                                         << "-0,25";
+    QTest::newRow("plain number stays") << "3.329"
+                                        << "3.329";
+    QTest::newRow("text after a digit stays") << "3.329/1-14"
+                                              << "3.329/1-14";
+    QTest::newRow("exponent is no plain number") << "-1e5"
+                                                 << "'-1e5";
+    QTest::newRow("formula later in the cell") << "a=1"
+                                               << "a=1";
     QTest::newRow("control character inside") << "V1\x07.2" << QString::fromUtf8("V1\uFFFD.2");
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void tst_TextOut::csvCells() {
