@@ -191,8 +191,8 @@ bool PageRecorder::writeLine(PageFile &f, const QStringList &cells, QString *err
     const QByteArray line = (csvLine(cells) + QLatin1String("\r\n")).toUtf8();
     const qint64 before = f.file.size();
     if (f.file.write(line) != line.size()) {
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f.file.fileName()),
-                                              writeErrorReason(f.file));
+        const QString reason = writeErrorReason(f.file); // before anything can change errno
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f.file.fileName()), reason);
         // Only whole rows stay: a row cut short by a full disk is taken back.
         f.file.resize(before);
         return false;
