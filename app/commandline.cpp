@@ -94,16 +94,21 @@ CommandLine parseCommandLine(const QStringList &args) {
         QStringLiteral("record"),
         QStringLiteral("Record the pages shown into CSV files in this folder from the start."),
         QStringLiteral("folder"));
-    for (const auto *o :
-         {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose, &record})
+    const QCommandLineOption recordFormat(
+        QStringLiteral("record-format"),
+        QStringLiteral("The recording's separator: comma (decimal points) or semicolon (decimal "
+                       "commas); by default what the system's locale uses."),
+        QStringLiteral("comma|semicolon"));
+    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose,
+                          &record, &recordFormat})
         parser.addOption(*o);
 
     // Written out here: the parser's own help text needs an application object, and --help
     // must work before (and without) one.
     QString usage = QStringLiteral("Usage: vaduz [options]\n%1\n\nOptions:\n")
                         .arg(parser.applicationDescription());
-    for (const auto *o :
-         {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose, &record}) {
+    for (const auto *o : {&help, &version, &port, &simulator, &baud, &address, &connect, &verbose,
+                          &record, &recordFormat}) {
         QStringList names;
         for (const QString &n : o->names())
             names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
@@ -149,6 +154,10 @@ CommandLine parseCommandLine(const QStringList &args) {
     cl.recordFolder = parser.value(record);
     if (parser.isSet(record) && cl.recordFolder.trimmed().isEmpty())
         return fail(QStringLiteral("--record needs a folder"));
+    if (parser.isSet(recordFormat) &&
+        !parseRecordFormat(parser.value(recordFormat), &cl.recordFormat))
+        return fail(QStringLiteral("--record-format takes comma or semicolon, not '%1'")
+                        .arg(parser.value(recordFormat)));
     if (parser.isSet(baud)) {
         bool ok = false;
         cl.baud = parser.value(baud).toInt(&ok);

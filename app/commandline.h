@@ -4,6 +4,8 @@
 // --help and --version work without a display; Qt's own options (-platform, -style, ...) are
 // passed on to the application untouched.
 
+#include "pagerecorder.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +21,7 @@ struct CommandLine {
     bool connect = false;
     bool verbose = false;
     QString recordFolder;  // --record: record the pages shown into this folder from the start
+    RecordFormat recordFormat = systemRecordFormat(); // --record-format
 };
 
 CommandLine parseCommandLine(const QStringList &args);

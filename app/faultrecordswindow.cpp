@@ -3,6 +3,7 @@
 #include "faultexport.h"
 #include "faultrecord.h"
 #include "registermirror.h"
+#include "ui_widget.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +17,29 @@
 
 namespace {
 constexpr int kRefreshMs = 300;
+// The first fault word of a record ("Fault Byte0-1"), and the workbook column after which the
+// window shows the faults' names ("Fault Byte8| Kick Flag").
+constexpr int kFirstFaultWord = 19;
+constexpr int kFaultWords = 4;
+constexpr int kNamesAfterColumn = 24;
+} // namespace
+
+QStringList FaultRecordsWindow::faultNames(const FaultRecordWords &words) {
+    QStringList names;
+    for (int k = 0; k < kFaultWords; ++k) {
+        const auto word = static_cast<uint16_t>(words[size_t(kFirstFaultWord + k)]);
+        for (int b = 0; b < 16; ++b) {
+            if (!(word & (1u << b)))
+                continue;
+            const int row = 2 * k + b / 8;
+            QString alarm = faultAlarmText(row, b % 8);
+            // The grid's unnamed bits are told apart by their place.
+            if (alarm == QLatin1String("Reserved"))
+                alarm += QStringLiteral(" (Bit%1)").arg(b % 8);
+            names << QStringLiteral("%1: %2").arg(faultLevelText(row), alarm);
+        }
+    }
+    return names;
 }
 
 FaultRecordsWindow::FaultRecordsWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
@@ -24,9 +48,12 @@ FaultRecordsWindow::FaultRecordsWindow(QWidget *parent) : QWidget(parent, Qt::Wi
     resize(1200, 600);
 
     QStringList headers;
-    for (int c = 1; c <= kFaultColumns; ++c)
+    for (int c = 1; c <= kFaultColumns; ++c) {
         if (faultColumnUsed(c))
             headers << faultColumnHeader(c);
+        if (c == kNamesAfterColumn)
+            headers << tr("Faults");
+    }
     m_table = new QTableWidget(0, headers.size(), this);
     m_table->setObjectName(QStringLiteral("faultRecordsTable"));
     m_table->setHorizontalHeaderLabels(headers);
@@ -70,18 +97,22 @@ void FaultRecordsWindow::refresh() {
     if (m_table->rowCount() != read)
         m_table->setRowCount(read);
     for (int k = 0; k < read; ++k) {
-        const FaultRow row = faultRecordRow(faultRecordFromMirror(k));
+        const FaultRecordWords words = faultRecordFromMirror(k);
+        const FaultRow row = faultRecordRow(words);
         int column = 0;
-        for (int c = 1; c <= kFaultColumns; ++c) {
-            if (!faultColumnUsed(c))
-                continue;
-            const QString &text = row[static_cast<size_t>(c - 1)];
+        auto put = [&](const QString &text) {
             QTableWidgetItem *item = m_table->item(k, column);
             if (!item)
                 m_table->setItem(k, column, new QTableWidgetItem(text));
             else if (item->text() != text)
                 item->setText(text);
             ++column;
+        };
+        for (int c = 1; c <= kFaultColumns; ++c) {
+            if (faultColumnUsed(c))
+                put(row[static_cast<size_t>(c - 1)]);
+            if (c == kNamesAfterColumn)
+                put(faultNames(words).join(QStringLiteral("; ")));
         }
     }
 }

@@ -101,6 +101,11 @@ int main(int argc, char *argv[]) {
         QLoggingCategory::setFilterRules(
             QStringLiteral("vaduz.link.debug=true\nvaduz.link.frames.debug=true"));
 
+    // The program draws nothing with OpenGL: on X11, Qt would otherwise load the GL stack (and
+    // with a software renderer, LLVM) for every window, some 50 MB and a good part of the
+    // start-up. Whoever sets the variable keeps the choice.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     auto font = std::make_unique<QFont>(QStringLiteral("Calibri"));
@@ -168,6 +173,7 @@ int main(int argc, char *argv[]) {
                 w.form()->com_open_close_btn->click();
             }
         }
+        w.recorder()->setFormat(cl.recordFormat);
         if (!cl.recordFolder.isEmpty()) {
             QString error;
             if (!w.startRecording(cl.recordFolder, &error))

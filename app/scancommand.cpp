@@ -2,10 +2,12 @@
 
 #include "devicescan.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QStringList>
 
 #include <cstdio>
@@ -19,7 +21,9 @@ const char kDescription[] =
     "printed on a line of its own: \"address 17 at 19200 baud\", followed by \"(exception N)\"\n"
     "when it answered with an exception, or \"(answered late)\" when its answer came after the\n"
     "next address had been asked. Line framing: 8 data bits, no parity, 1 stop bit. A pass\n"
-    "over 247 addresses on a silent line takes about 27 s at 9600 baud. Needs no display.\n"
+    "over 247 addresses on a silent line takes about 27 s at 9600 baud. The rate last used by\n"
+    "the program is tried first. Where the scan stands is shown on standard error once a\n"
+    "second. Needs no display.\n"
     "\n"
     "Exit status:\n"
     "  0  at least one controller answered\n"
@@ -80,9 +84,11 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     const QCommandLineOption addressOption(
         QStringLiteral("addresses"), QStringLiteral("Scan these addresses only (default: 1-247)."),
         QStringLiteral("FIRST-LAST"));
+    const QCommandLineOption firstOption(
+        QStringLiteral("first"), QStringLiteral("Stop at the first controller that answers."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this text."));
-    parser.addOptions({scanOption, portOption, baudOption, addressOption, helpOption});
+    parser.addOptions({scanOption, portOption, baudOption, addressOption, firstOption, helpOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText(), parser);
@@ -100,7 +106,9 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     if (ports.size() != 1 || ports.first().isEmpty())
         return usageError(QStringLiteral("--scan needs one --port PATH"), parser);
     plan.portName = ports.first();
-    plan.baudRates = offeredBaudRates();
+    // The rate the program last used first: a controller is most likely still there.
+    enableStoredSettings(true);
+    plan.baudRates = rememberedRateFirst(offeredBaudRates());
     if (parser.isSet(baudOption)) {
         bool ok = false;
         const int baud = parser.value(baudOption).toInt(&ok);
@@ -124,7 +132,27 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     int found = 0;
     DeviceScan::Outcome outcome = DeviceScan::Completed;
     QString detail;
-    QObject::connect(&scan, &DeviceScan::deviceFound, &app, [&found](const ScanHit &hit) {
+    // Where the scan stands, at most once a second: the first address at once, then the
+    // address being asked when a second has passed since the last line.
+    QElapsedTimer sinceProgress;
+    QObject::connect(&scan, &DeviceScan::progress, &app,
+                     [&sinceProgress](int address, int baud, int done, int total, int found) {
+                         if (sinceProgress.isValid() && sinceProgress.elapsed() < 1000)
+                             return;
+                         sinceProgress.start();
+                         printErr(QStringLiteral("Scanning: %1 baud, address %2 (%3 of %4 asked), "
+                                                 "found so far: %5\n")
+                                      .arg(baud)
+                                      .arg(address)
+                                      .arg(done)
+                                      .arg(total)
+                                      .arg(found));
+                     });
+    const bool stopAtFirst = parser.isSet(firstOption);
+    QObject::connect(&scan, &DeviceScan::deviceFound, &app, [&, stopAtFirst](const ScanHit &hit) {
+        // Answers already on their way when the scan was stopped are not printed.
+        if (stopAtFirst && found > 0)
+            return;
         QString line = QStringLiteral("address %1 at %2 baud").arg(hit.address).arg(hit.baud);
         if (hit.exceptionCode)
             line += QStringLiteral(" (exception %1)").arg(hit.exceptionCode);
@@ -133,6 +161,8 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         std::printf("%s\n", line.toLocal8Bit().constData());
         std::fflush(stdout);
         ++found;
+        if (stopAtFirst)
+            scan.stopScan();
     });
     QObject::connect(&scan, &DeviceScan::scanFinished, &app,
                      [&](DeviceScan::Outcome o, const QString &d) {

@@ -28,7 +28,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-
+#include <functional>
 
 namespace {
 
@@ -40,8 +40,22 @@ class PanningChartView : public QChartView {
 public:
     using QChartView::QChartView;
     bool *zoomed = nullptr;
+    std::function<void(const QPoint &)> hover; // the pointer moved over the chart
 
 protected:
+    void keyPressEvent(QKeyEvent *e) override {
+        // Panning and zooming keys belong to the window, not to the view's scroll bars.
+        switch (e->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Plus:
+        case Qt::Key_Minus:
+            e->ignore();
+            return;
+        default:
+            QChartView::keyPressEvent(e);
+        }
+    }
     void mousePressEvent(QMouseEvent *e) override {
         if (e->button() == Qt::RightButton) {
             m_last = e->pos();
@@ -60,6 +74,8 @@ protected:
             return;
         }
         QChartView::mouseMoveEvent(e);
+        if (hover)
+            hover(e->pos());
     }
     void mouseReleaseEvent(QMouseEvent *e) override {
         if (m_panning && e->button() == Qt::RightButton) {
@@ -100,7 +116,17 @@ TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
     view->zoomed = &m_zoomed;
     view->setRubberBand(QChartView::HorizontalRubberBand);
     view->setRenderHint(QPainter::Antialiasing, false);
+    view->setMouseTracking(true);
+    view->setFocusPolicy(Qt::StrongFocus);
+    view->hover = [this](const QPoint &pos) {
+        const QPointF value = m_chart->mapToValue(m_view->mapToScene(pos), nullptr);
+        if (m_chart->plotArea().contains(m_view->mapToScene(pos)))
+            m_readout->setText(readoutAt(qint64(value.x())));
+    };
     m_view = view;
+    m_readout = new QLabel(this);
+    m_readout->setObjectName(QStringLiteral("trendReadout"));
+    m_readout->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_fields = new QListWidget(this);
     m_fields->setObjectName(QStringLiteral("trendFields"));
@@ -142,7 +168,10 @@ TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
         buttons->addWidget(b);
     auto *top = new QHBoxLayout;
     top->addWidget(m_fields);
-    top->addWidget(m_view, 1);
+    auto *plot = new QVBoxLayout;
+    plot->addWidget(m_readout);
+    plot->addWidget(m_view, 1);
+    top->addLayout(plot, 1);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top, 1);
     layout->addLayout(buttons);
@@ -163,6 +192,7 @@ void TrendWindow::fillFieldList() {
     // Whatever was plotted is made again for the fields of the new list.
     m_plotted = QStringList{QStringLiteral("\x01")};
     m_fields->clear();
+    m_captions.clear();
     const TrendModel *model = shownModel();
     QVector<TrendModel::Field> fields;
     if (m_file) {
@@ -171,7 +201,10 @@ void TrendWindow::fillFieldList() {
                 fields.append({f, f});
     } else {
         // The key values first, then the rest of the page in form order.
-        const QVector<TrendModel::Field> all = TrendModel::homeFields();
+        QVector<TrendModel::Field> all = TrendModel::homeFields();
+        // Captioned as the live model knows them (with the form's labels once it sampled it).
+        for (TrendModel::Field &f : all)
+            f.caption = m_live->captionOf(f.name);
         for (const QString &key : TrendModel::defaultFields())
             for (const TrendModel::Field &f : all)
                 if (f.name == key)
@@ -186,6 +219,7 @@ void TrendWindow::fillFieldList() {
         keyCaptions << m_live->captionOf(key).simplified().toCaseFolded();
     for (const TrendModel::Field &f : fields) {
         auto *item = new QListWidgetItem(f.caption, m_fields);
+        m_captions[f.name] = f.caption;
         item->setData(Qt::UserRole, f.name);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         const bool on = m_file ? keyCaptions.contains(f.caption.simplified().toCaseFolded())
@@ -207,6 +241,8 @@ void TrendWindow::replot() {
     const bool rebuild = picked != m_plotted;
     if (rebuild) {
         m_chart->removeAllSeries();
+        m_series.clear();
+        m_axes.clear();
         for (QAbstractAxis *axis : m_chart->axes(Qt::Vertical)) {
             m_chart->removeAxis(axis);
             delete axis;
@@ -217,9 +253,6 @@ void TrendWindow::replot() {
         m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
         m_plotted = picked;
     }
-    const QList<QAbstractSeries *> existing = m_chart->series();
-    int index = 0;
-    const int n = model->size();
     // The time range plotted: all of it, or what the operator zoomed or panned to.
     qint64 from = model->firstTime();
     qint64 to = model->lastTime();
@@ -227,88 +260,54 @@ void TrendWindow::replot() {
         from = m_timeAxis->min().toMSecsSinceEpoch();
         to = m_timeAxis->max().toMSecsSinceEpoch();
     }
-    bool first = true;
-    for (int row = 0; row < m_fields->count(); ++row) {
-        QListWidgetItem *item = m_fields->item(row);
-        if (item->checkState() != Qt::Checked)
-            continue;
-        const QString field = item->data(Qt::UserRole).toString();
-        // A day holds 86 400 samples a series: far more than the plot has pixels. Each of a
-        // fixed number of time buckets over the range shown keeps its lowest and highest value,
-        // so peaks stay visible and a replot costs the same at any length.
-        QVector<QPointF> points;
-        points.reserve(2 * kBuckets + 2);
-        double lo = INFINITY, hi = -INFINITY;
-        const double span = std::max<double>(1.0, double(to - from));
-        int bucket = -1;
-        QPointF bucketLo, bucketHi;
-        auto flush = [&] {
-            if (bucket < 0)
-                return;
-            if (bucketLo.x() <= bucketHi.x()) {
-                points.append(bucketLo);
-                if (bucketHi != bucketLo)
-                    points.append(bucketHi);
-            } else {
-                points.append(bucketHi);
-                points.append(bucketLo);
-            }
-        };
-        const std::deque<float> *values = model->values(field);
-        for (int i = 0; values && i < n && i < int(values->size()); ++i) {
-            const qint64 t = model->time(i);
-            const double v = (*values)[size_t(i)];
-            if (std::isnan(v))
-                continue;
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-            if (t < from || t > to)
-                continue;
-            const int b = std::min(kBuckets - 1, int(double(t - from) / span * kBuckets));
-            const QPointF p(double(t), v);
-            if (b != bucket) {
-                flush();
-                bucket = b;
-                bucketLo = bucketHi = p;
-            } else if (v < bucketLo.y()) {
-                bucketLo = p;
-            } else if (v > bucketHi.y()) {
-                bucketHi = p;
-            }
-        }
-        flush();
-        QLineSeries *series = rebuild ? new QLineSeries
-                                      : static_cast<QLineSeries *>(existing.value(index));
-        ++index;
-        if (!series)
-            continue;
-        const QString name = points.isEmpty()
-                                 ? item->text()
-                                 : QStringLiteral("%1 [%2 .. %3]").arg(item->text()).arg(lo).arg(hi);
-        if (series->name() != name)
-            series->setName(name);
-        series->replace(points);
-        QValueAxis *axis = nullptr;
+    for (int k = 0; k < m_plotted.size(); ++k) {
+        const QString &field = m_plotted.at(k);
+        const QString caption = m_captions.value(field, model->captionOf(field));
+        double lo = 0, hi = 0;
+        const QVector<QVector<QPointF>> runs = model->runs(field, from, to, kBuckets, &lo, &hi);
+        // A series per run of joined samples, so that nothing is drawn where nothing was
+        // measured; the first one stands for the field in the legend.
+        QVector<QLineSeries *> &group = m_series[field];
+        QValueAxis *axis = m_axes.value(field);
         if (rebuild) {
+            axis = new QValueAxis;
+            const TrendModel::Pen pen = TrendModel::pen(k);
+            // The first value's scale is drawn, in its colour; the read-out gives every value.
+            axis->setVisible(k == 0);
+            axis->setTitleText(k == 0 ? caption : QString());
+            axis->setLabelsColor(pen.colour);
+            m_chart->addAxis(axis, Qt::AlignLeft);
+            m_axes[field] = axis;
+        }
+        while (group.size() < std::max(1, runs.size())) {
+            auto *series = new QLineSeries;
+            const TrendModel::Pen pen = TrendModel::pen(k);
+            QPen line(pen.colour, 2, pen.style);
+            series->setPen(line);
             m_chart->addSeries(series);
             series->attachAxis(m_timeAxis);
-            // Each value on its own scale, so that a voltage of 2500 and a SOC of 60 both fill
-            // the plot; the first one's scale is drawn, the legend gives every range.
-            axis = new QValueAxis;
-            axis->setVisible(first);
-            axis->setTitleText(first ? item->text() : QString());
-            m_chart->addAxis(axis, Qt::AlignLeft);
             series->attachAxis(axis);
-        } else {
-            for (QAbstractAxis *a : series->attachedAxes())
-                if (a->orientation() == Qt::Vertical)
-                    axis = static_cast<QValueAxis *>(a);
+            if (!group.isEmpty())
+                for (QLegendMarker *marker : m_chart->legend()->markers(series))
+                    marker->setVisible(false);
+            group.append(series);
         }
-        if (axis && !points.isEmpty()) {
+        while (group.size() > std::max(1, runs.size())) {
+            QLineSeries *extra = group.takeLast();
+            m_chart->removeSeries(extra);
+            delete extra;
+        }
+        for (int r = 0; r < group.size(); ++r)
+            group[r]->replace(r < runs.size() ? runs.at(r) : QVector<QPointF>());
+        const QString name = runs.isEmpty() || !std::isfinite(lo)
+                                 ? caption
+                                 : QStringLiteral("%1 [%2 .. %3]").arg(caption).arg(lo).arg(hi);
+        if (group.first()->name() != name)
+            group.first()->setName(name);
+        if (std::isfinite(lo)) {
             const double pad = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::fabs(hi) * 0.05);
             axis->setRange(lo - pad, hi + pad);
         }
-        first = false;
     }
     if (!m_zoomed)
         fit();
@@ -376,7 +375,7 @@ void TrendWindow::showLive() {
 }
 
 bool TrendWindow::savePng(const QString &path, QString *error) {
-    QSaveFile file(path);
+    QSaveFile file(QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".png") : path);
     QString reason;
     bool ok = false;
     if (!file.open(QIODevice::WriteOnly))
@@ -390,8 +389,24 @@ bool TrendWindow::savePng(const QString &path, QString *error) {
     return ok;
 }
 
+QString TrendWindow::readoutAt(qint64 ms) const {
+    const TrendModel *model = shownModel();
+    QStringList parts{
+        QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))};
+    for (const QString &field : m_plotted) {
+        if (!model->values(field))
+            continue;
+        const double v = model->valueAt(field, ms);
+        parts << QStringLiteral("%1: %2").arg(m_captions.value(field, model->captionOf(field)),
+                                              std::isnan(v) ? QStringLiteral("-")
+                                                            : QString::number(v));
+    }
+    return parts.join(QStringLiteral("   "));
+}
+
 void TrendWindow::showEvent(QShowEvent *event) {
     replot();
+    m_view->setFocus();
     m_timer->start(kReplotMs);
     QWidget::showEvent(event);
 }

@@ -3,7 +3,9 @@
 // or from a recorded CSV file. Zoom with a rubber band or the wheel, pan with the arrow keys or
 // by dragging with the right button, "Fit" shows everything; the chart can be saved as PNG.
 
+#include <QHash>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 #include <memory>
@@ -20,12 +22,16 @@ QT_CHARTS_BEGIN_NAMESPACE
 class QChart;
 class QChartView;
 class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
 QT_CHARTS_END_NAMESPACE
 QT_CHARTS_USE_NAMESPACE
 #else
 class QChart;
 class QChartView;
 class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
 #endif
 
 class TrendWindow : public QWidget {
@@ -42,8 +48,12 @@ public:
     bool openCsv(const QString &path, QString *error);
     // Back to the live values.
     void showLive();
-    // Saves the chart as a PNG image; false with the system's reason in *error.
+    // Saves the chart; a name without an extension gets ".png". False with the system's reason in
+    // *error when it cannot be written.
     bool savePng(const QString &path, QString *error = nullptr);
+    // The read-out under the pointer at ms: the time, then each plotted value ("-" where
+    // nothing was measured).
+    QString readoutAt(qint64 ms) const;
 
     QChart *chart() const { return m_chart; }
     QDateTimeAxis *timeAxis() const { return m_timeAxis; }
@@ -66,7 +76,11 @@ private:
     QDateTimeAxis *m_timeAxis = nullptr;
     QListWidget *m_fields = nullptr;
     QLabel *m_source = nullptr;
+    QLabel *m_readout = nullptr;
     QTimer *m_timer = nullptr;
     bool m_zoomed = false; // the operator zoomed or panned: keep the view
     QStringList m_plotted;  // the fields whose series are on the chart, in order
+    QHash<QString, QVector<QLineSeries *>> m_series; // a field's runs of joined samples
+    QHash<QString, QValueAxis *> m_axes;             // a field's value scale
+    QHash<QString, QString> m_captions;              // a field's caption, as listed
 };

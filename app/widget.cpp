@@ -6,6 +6,7 @@
 #include "linkmonitorwindow.h"
 #include "faultrecordswindow.h"
 #include "pagerecorder.h"
+#include "recorddialog.h"
 #include "trendmodel.h"
 #include "trendwindow.h"
 #include "storedsettings.h"
@@ -335,10 +336,11 @@ void Widget::recordButtonClicked() {
         stopRecording();
         return;
     }
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, tr("Record into folder"), exportFolderToOffer());
-    if (folder.isEmpty())
+    QString folder;
+    RecordFormat format = m_recorder->format();
+    if (!askRecording(this, exportFolderToOffer(), &folder, &format))
         return;
+    m_recorder->setFormat(format);
     QString error;
     if (!startRecording(folder, &error))
         QMessageBox::warning(this, tr("tips"), tr("Recording not started: %1").arg(error));

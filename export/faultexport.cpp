@@ -43,6 +43,8 @@ Q_NEVER_INLINE QString runSaveDialog(QWidget *parent) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+    dialog.selectFile(proposedFaultLogName(deviceAddr.load(std::memory_order_relaxed),
+                                           QDateTime::currentDateTime()));
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     const QStringList files = dialog.selectedFiles();
@@ -73,6 +75,12 @@ QString askSavePath(QWidget *parent) {
 }
 
 } // namespace
+
+QString proposedFaultLogName(int address, const QDateTime &when) {
+    return QStringLiteral("FaultLog_addr%1_%2.xlsx")
+        .arg(address)
+        .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
 
 QString withXlsxSuffix(const QString &path) {
     if (path.isEmpty() || path.endsWith(kSuffix, Qt::CaseInsensitive))

@@ -2,6 +2,7 @@
 // Fault log export: the records of the last fault-record walk, as the register mirror holds
 // them, into an .xlsx workbook chosen by the operator.
 
+#include <QDateTime>
 #include <QString>
 
 class QWidget;
@@ -23,3 +24,7 @@ bool writeFaultWorkbook(const QString &path, QString *error);
 
 // The save path with ".xlsx" appended when it does not already end in it (any letter case).
 QString withXlsxSuffix(const QString &path);
+
+// The name the save dialog proposes: the controller's address and the time of the export,
+// "FaultLog_addr1_20250407-090503.xlsx".
+QString proposedFaultLogName(int address, const QDateTime &when);

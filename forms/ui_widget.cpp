@@ -325,6 +325,14 @@ void Widget::setupUi(QWidget *Widget) {
     line_7 = makeLine(set_page, "line_7", 928, 676, 416);
     next_page1 = makeButton(set_page, "next_page1", 1362, 778, 36, 21);
     next_page2 = makeButton(set_page_2, "next_page2", 1364, 778, 36, 21);
+    // Which of the two Settings pages is shown, left of the arrow that turns them.
+    page_indicator1 = makeLabel(set_page, "page_indicator1", 1322, 778, 36, 21);
+    page_indicator2 = makeLabel(set_page_2, "page_indicator2", 1324, 778, 36, 21);
+    for (QLabel *l : {page_indicator1, page_indicator2}) {
+        l->setFont(calibri(12));
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
+    }
 
     // Fault: legend table, reading controls.
     Fault_tableWidget = makeTable(Fault_tabWidget, "Fault_tableWidget", QRect(54, 130, 1295, 535),
@@ -508,6 +516,8 @@ void Widget::retranslateUi(QWidget *Widget) {
     label_6->setText(tr("BalStoptVoltDiff(mV)"));
     next_page1->setText(tr("->"));
     next_page2->setText(tr("->"));
+    page_indicator1->setText(QStringLiteral("1/2"));
+    page_indicator2->setText(QStringLiteral("2/2"));
     ReadingFault_btn->setText(tr("Reading"));
     ExportFault_btn->setText(tr("Export"));
     one_key_set_btn->setText(tr("One-click setup"));
@@ -552,9 +562,9 @@ void Widget::retranslateUi(QWidget *Widget) {
     for (int c = 0; c < kFaultLegendCols; ++c)
         Fault_tableWidget->horizontalHeaderItem(c)->setText(QStringLiteral("Bit%1").arg(c));
     for (int r = 0; r < kFaultLegendRows; ++r) {
-        Fault_tableWidget->verticalHeaderItem(r)->setText(tr(kFaultRowHeaders[r]));
+        Fault_tableWidget->verticalHeaderItem(r)->setText(faultLevelText(r));
         for (int c = 0; c < kFaultLegendCols; ++c)
-            Fault_tableWidget->item(r, c)->setText(tr(kFaultLegend[r][c]));
+            Fault_tableWidget->item(r, c)->setText(faultAlarmText(r, c));
     }
 
     // Empty the Home and Data fields and the entry fields; the other Settings fields keep
@@ -701,3 +711,13 @@ QWidget *Widget::pageWidget(FieldPage page) const {
 }
 
 } // namespace Ui
+
+QString faultLevelText(int row) {
+    return row >= 0 && row < kFaultLegendRows ? tr(kFaultRowHeaders[row]) : QString();
+}
+
+QString faultAlarmText(int row, int bit) {
+    return row >= 0 && row < kFaultLegendRows && bit >= 0 && bit < kFaultLegendCols
+               ? tr(kFaultLegend[row][bit])
+               : QString();
+}

@@ -53,8 +53,10 @@ public:
     QFrame *line_6 = nullptr;
     QFrame *line_7 = nullptr;
     QPushButton *next_page1 = nullptr;
+    QLabel *page_indicator1 = nullptr; // "1/2" beside the page arrow
     QWidget *set_page_2 = nullptr;
     QPushButton *next_page2 = nullptr;
+    QLabel *page_indicator2 = nullptr; // "2/2"
 
     // Tab 3, Fault.
     QWidget *Fault_tabWidget = nullptr;
@@ -128,3 +130,9 @@ private:
 };
 
 } // namespace Ui
+
+// The Fault page's alarm grid as the form labels it: the level of row r (0..7, "Level1
+// Warning（H）" ...) and the alarm of bit c (0..7) of row r ("TEMP_High" ...). Word k of the
+// alarm bits covers row 2k with bits 0..7 and row 2k + 1 with bits 8..15. Empty outside the grid.
+QString faultLevelText(int row);
+QString faultAlarmText(int row, int bit);

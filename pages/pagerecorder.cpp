@@ -10,7 +10,10 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTableWidget>
 
 namespace {
@@ -42,6 +45,119 @@ QString itemText(const QTableWidgetItem *item) {
     return item ? item->text() : QString();
 }
 
+QString pageName(FieldPage page) {
+    switch (page) {
+    case FieldPage::Home:
+        return QStringLiteral("Home");
+    case FieldPage::Data:
+        return QStringLiteral("Data");
+    case FieldPage::SetPage1:
+        return QStringLiteral("Settings 1");
+    case FieldPage::SetPage2:
+        return QStringLiteral("Settings 2");
+    case FieldPage::Fault:
+        return QStringLiteral("Fault");
+    }
+    return QString();
+}
+
+// The section a field stands in: the nearest title printed above it and to its left.
+QString sectionOf(const FieldDef &f) {
+    const PageText *best = nullptr;
+    for (int i = 0; i < pageTextCount(); ++i) {
+        const PageText &t = pageTexts()[i];
+        if (t.page != f.page || t.style == PageText::ColumnHead || t.y > f.y || t.x > f.x)
+            continue;
+        if (!best || t.y > best->y || (t.y == best->y && t.x > best->x))
+            best = &t;
+    }
+    return best ? QString::fromUtf8(best->text) : QString();
+}
+
+// The form's label standing left of a field on its row (for fields the artwork leaves
+// uncaptioned because the form labels them).
+QString labelBeside(QWidget *window, const FieldDef &f) {
+    QWidget *page = window->findChild<QWidget *>(QLatin1String(pageObjectName(f.page)));
+    const QLabel *best = nullptr;
+    for (const QLabel *l : page ? page->findChildren<QLabel *>() : QList<QLabel *>()) {
+        const QRect g = l->geometry();
+        if (l->text().trimmed().isEmpty() || g.center().y() < f.y || g.center().y() > f.y + f.h ||
+            g.right() > f.x)
+            continue;
+        if (!best || g.right() > best->geometry().right())
+            best = l;
+    }
+    return best ? best->text().simplified() : QString();
+}
+
+} // namespace
+
+QString PageRecorder::fieldCaption(QWidget *window, const FieldDef &f) {
+    QString text, unit;
+    for (int i = 0; i < captionCount(); ++i)
+        if (qstrcmp(captions()[i].field, f.name) == 0) {
+            text = QString::fromUtf8(captions()[i].text);
+            unit = QString::fromUtf8(captions()[i].unit);
+        }
+    if (text.isEmpty() && window)
+        text = labelBeside(window, f);
+    if (text.isEmpty())
+        text = QString::fromLatin1(f.name);
+    return unit.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, unit);
+}
+
+namespace {
+
+// The unit of a rack or pack table column whose head does not carry one.
+QString tableColumnHead(const QString &head) {
+    static const std::pair<const char *, const char *> kUnits[] = {
+        {"SOC", "%"},
+        {"Total Voltage", "V"},
+        {"Total Current", "A"},
+        {"Max Voltage", "V"},
+        {"Min Voltage", "V"},
+        {"Max Temp", "\u00B0C"},
+        {"Min Temp", "\u00B0C"},
+    };
+    for (const auto &u : kUnits)
+        if (head == QLatin1String(u.first))
+            return QStringLiteral("%1 (%2)").arg(head, QString::fromUtf8(u.second));
+    return head;
+}
+
+// A column: its caption, and what tells it from another column of the same caption (its
+// section, then its page), applied one after the other while two headers are the same.
+struct Column {
+    QString caption;
+    QStringList qualifiers;
+};
+
+QStringList uniqueHeaders(const QVector<Column> &columns) {
+    QStringList h;
+    for (const Column &c : columns)
+        h << c.caption;
+    for (int level = 0;; ++level) {
+        bool more = false;
+        QStringList next = h;
+        for (int i = 0; i < h.size(); ++i)
+            if (h.count(h.at(i)) > 1 && level < columns.at(i).qualifiers.size()) {
+                const QString &q = columns.at(i).qualifiers.at(level);
+                if (!q.isEmpty())
+                    next[i] = QStringLiteral("%1: %2").arg(q, h.at(i));
+                more = true;
+            }
+        h = next;
+        if (!more)
+            break;
+    }
+    // Whatever is still the same is numbered in order.
+    for (int i = 0; i < h.size(); ++i)
+        for (int j = i + 1, n = 2; j < h.size(); ++j)
+            if (h.at(j) == h.at(i))
+                h[j] = QStringLiteral("%1 %2").arg(h.at(i)).arg(n++);
+    return h;
+}
+
 } // namespace
 
 struct PageRecorder::PageFile {
@@ -52,21 +168,45 @@ struct PageRecorder::PageFile {
 PageRecorder::PageRecorder() = default;
 PageRecorder::~PageRecorder() = default;
 
-QString csvLine(const QStringList &cells) {
-    QStringList quoted;
-    quoted.reserve(cells.size());
-    for (const QString &cell : cells) {
-        const QString c = safeCsvCell(cell);
-        if (c.contains(QLatin1Char(',')) || c.contains(QLatin1Char('"')) ||
-            c.contains(QLatin1Char('\n')) || c.contains(QLatin1Char('\r'))) {
-            QString q = c;
-            q.replace(QLatin1Char('"'), QLatin1String("\"\""));
-            quoted << QLatin1Char('"') + q + QLatin1Char('"');
-        } else {
-            quoted << c;
+RecordFormat systemRecordFormat() {
+    return QLocale::system().decimalPoint() == QLatin1Char(',') ? RecordFormat::Semicolon
+                                                                : RecordFormat::Comma;
+}
+
+QString recordFormatName(RecordFormat format) {
+    return format == RecordFormat::Semicolon ? QStringLiteral("semicolon")
+                                             : QStringLiteral("comma");
+}
+
+bool parseRecordFormat(const QString &text, RecordFormat *format) {
+    for (RecordFormat f : {RecordFormat::Comma, RecordFormat::Semicolon})
+        if (text.compare(recordFormatName(f), Qt::CaseInsensitive) == 0) {
+            *format = f;
+            return true;
         }
+    return false;
+}
+
+QString csvCell(const QString &text, RecordFormat format) {
+    static const QRegularExpression decimal(QStringLiteral("^[-+]?\\d+\\.\\d+$"));
+    const QLatin1Char separator(format == RecordFormat::Semicolon ? ';' : ',');
+    QString cell = safeCsvCell(text);
+    if (format == RecordFormat::Semicolon && decimal.match(cell).hasMatch())
+        cell.replace(QLatin1Char('.'), QLatin1Char(','));
+    if (cell.contains(separator) || cell.contains(QLatin1Char('"')) ||
+        cell.contains(QLatin1Char('\n')) || cell.contains(QLatin1Char('\r'))) {
+        cell.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        cell = QLatin1Char('"') + cell + QLatin1Char('"');
     }
-    return quoted.join(QLatin1Char(','));
+    return cell;
+}
+
+QString csvLine(const QStringList &cells, RecordFormat format) {
+    QStringList out;
+    out.reserve(cells.size());
+    for (const QString &c : cells)
+        out << csvCell(c, format);
+    return out.join(QLatin1Char(format == RecordFormat::Semicolon ? ';' : ','));
 }
 
 bool PageRecorder::start(const QString &folder, QString *error) {
@@ -101,28 +241,43 @@ int PageRecorder::rowsWritten(int tab) const {
 }
 
 QStringList PageRecorder::header(QWidget *window, int tab) {
-    QStringList h{QStringLiteral("Time")};
+    QVector<Column> columns{{QStringLiteral("Time"), {}}};
     if (QTableWidget *table = pageTable(window, tab)) {
-        h << (tab == 1 ? QStringLiteral("Rack") : QStringLiteral("Pack"));
+        const QString what = tab == 1 ? QStringLiteral("Rack") : QStringLiteral("Pack");
+        columns.append({what, {}});
         for (int c = 0; c < table->columnCount(); ++c) {
             const QString head = itemText(table->horizontalHeaderItem(c)).simplified();
-            h << (head.isEmpty() ? QStringLiteral("Column %1").arg(c + 1) : head);
+            columns.append(
+                {head.isEmpty() ? QStringLiteral("Column %1").arg(c + 1) : tableColumnHead(head),
+                 {what}});
         }
         if (tab == 4)
-            return h;
+            return uniqueHeaders(columns);
     }
     if (tab == 3) {
-        // The alarm grid: one column per alarm, 1 while it is raised.
+        // The alarm grid: one column per alarm, 1 while it is raised, named with its level
+        // (the same alarm stands in several levels) and, where a level names it twice, its bit.
         if (auto *grid = window->findChild<QTableWidget *>(QStringLiteral("Fault_tableWidget")))
             for (int r = 0; r < grid->rowCount(); ++r)
-                for (int c = 0; c < grid->columnCount(); ++c)
-                    h << itemText(grid->item(r, c)).simplified();
+                for (int c = 0; c < grid->columnCount(); ++c) {
+                    const QString level = itemText(grid->verticalHeaderItem(r)).simplified();
+                    const QString alarm = itemText(grid->item(r, c)).simplified();
+                    int same = 0;
+                    for (int o = 0; o < grid->columnCount(); ++o)
+                        same += itemText(grid->item(r, o)).simplified() == alarm;
+                    QString name = QStringLiteral("%1: %2").arg(level, alarm);
+                    if (same > 1)
+                        name += QStringLiteral(" (%1)").arg(
+                            itemText(grid->horizontalHeaderItem(c)).simplified());
+                    columns.append({name, {}});
+                }
     }
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i)
         if (map[i].kind == FieldKind::Read && tabOf(map[i].page) == tab)
-            h << captionWithUnit(map[i].name);
-    return h;
+            columns.append({PageRecorder::fieldCaption(window, map[i]),
+                            {sectionOf(map[i]), pageName(map[i].page)}});
+    return uniqueHeaders(columns);
 }
 
 QList<QStringList> PageRecorder::rows(QWidget *window, int tab) {
@@ -159,10 +314,8 @@ QList<QStringList> PageRecorder::rows(QWidget *window, int tab) {
         return out;
     }
     for (int r = 0; r < table->rowCount(); ++r) {
-        QString label = itemText(table->verticalHeaderItem(r));
-        if (label.isEmpty())
-            label = QString::number(r + 1);
-        QStringList row{label};
+        // Row r shows rack or pack r + 1.
+        QStringList row{QString::number(r + 1)};
         for (int c = 0; c < table->columnCount(); ++c)
             row << itemText(table->item(r, c));
         if (tab == 1)
@@ -188,7 +341,7 @@ bool PageRecorder::fresh(int tab) {
 }
 
 bool PageRecorder::writeLine(PageFile &f, const QStringList &cells, QString *error) {
-    const QByteArray line = (csvLine(cells) + QLatin1String("\r\n")).toUtf8();
+    const QByteArray line = (csvLine(cells, m_format) + QLatin1String("\r\n")).toUtf8();
     const qint64 before = f.file.size();
     if (f.file.write(line) != line.size()) {
         const QString reason = writeErrorReason(f.file); // before anything can change errno

@@ -3,8 +3,11 @@
 // folder the operator picked ("<start time>_<page>.csv", made when the page first records). A
 // row per page pass whose values were read since the previous row: the local time (ISO 8601 with
 // milliseconds), then every field of the page under its caption and unit; the table pages (Data,
-// Pack) write one row per table row, labelled. Rows are flushed as written; a write that fails
-// stops the recording and keeps what was written.
+// Pack) write one row per table row, beginning with its rack or pack number. Rows are flushed as
+// written; a write that fails stops the recording and keeps what was written.
+//
+// Two formats: comma-separated with decimal points, or semicolon-separated with decimal commas
+// (what spreadsheets set to a German, French or Dutch locale open in columns).
 
 #include <QDateTime>
 #include <QString>
@@ -14,9 +17,17 @@
 #include <cstdint>
 #include <memory>
 
+struct FieldDef;
 class QFile;
 class QPlainTextEdit;
 class QWidget;
+
+enum class RecordFormat { Comma, Semicolon };
+// Semicolon where the system locale writes a decimal comma, comma elsewhere.
+RecordFormat systemRecordFormat();
+// "comma" / "semicolon"; parseRecordFormat is false for any other text.
+QString recordFormatName(RecordFormat format);
+bool parseRecordFormat(const QString &text, RecordFormat *format);
 
 class PageRecorder {
 public:
@@ -26,6 +37,9 @@ public:
     // Starts recording into folder (made if missing); false with the reason in *error.
     bool start(const QString &folder, QString *error);
     void stop();
+    // The format of the files made from now on.
+    void setFormat(RecordFormat format) { m_format = format; }
+    RecordFormat format() const { return m_format; }
     bool isRecording() const { return m_recording; }
     QString folder() const { return m_folder; }
     QDateTime startedAt() const { return m_startedAt; }
@@ -40,6 +54,10 @@ public:
     // Rows written so far into tab's file (table pages: one per table row).
     int rowsWritten(int tab) const;
 
+    // A field's column caption: the artwork's caption or the form's label beside the field on
+    // window (when given), with its unit: "Total Voltage (V)", "Mean Temp (°C)".
+    static QString fieldCaption(QWidget *window, const FieldDef &field);
+
     // The page's header and current row(s) as shown (exposed for tests and benchmarks).
     static QStringList header(QWidget *window, int tab);
     QList<QStringList> rows(QWidget *window, int tab);
@@ -49,6 +67,7 @@ private:
     bool fresh(int tab);
     bool writeLine(PageFile &file, const QStringList &cells, QString *error);
 
+    RecordFormat m_format = systemRecordFormat();
     bool m_recording = false;
     QString m_folder;
     QDateTime m_startedAt;
@@ -60,5 +79,9 @@ private:
     bool m_bound[5] = {};
 };
 
-// One CSV line (RFC 4180 quoting, no line end), each cell made safe for a spreadsheet.
-QString csvLine(const QStringList &cells);
+// One cell as the format writes it, made safe for a spreadsheet (safeCsvCell): a plain decimal number with the format's decimal mark,
+// quoted (RFC 4180) when it holds the separator, a quote or a line break. Every cell of a
+// recording is written through here.
+QString csvCell(const QString &text, RecordFormat format);
+// One CSV line of such cells (no line end).
+QString csvLine(const QStringList &cells, RecordFormat format = RecordFormat::Comma);

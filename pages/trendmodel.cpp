@@ -1,7 +1,7 @@
 #include "trendmodel.h"
 
-#include "captions.h"
 #include "fieldmap.h"
+#include "pagerecorder.h"
 #include "trendcsv.h"
 
 #include <QDateTime>
@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,7 +19,7 @@ constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
 } // namespace
 
-QVector<TrendModel::Field> TrendModel::homeFields() {
+QVector<TrendModel::Field> TrendModel::homeFields(QWidget *form) {
     // Numeric fields only: states, names, versions and the date are texts.
     static const char *const kTexts[] = {"R_Addr2Num4_text", "R_Addr2Num5_text",
                                          "R_Addr2Num13_text"};
@@ -26,14 +27,18 @@ QVector<TrendModel::Field> TrendModel::homeFields() {
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = map[i];
+        // Cells 63..98 hold the names, versions and the date: texts; 99 is the mean temperature.
         if (f.kind != FieldKind::Read || f.page != FieldPage::Home || f.block != 2 ||
-            f.index >= 63)
+            (f.index >= 63 && f.index < 99))
             continue;
         bool text = false;
         for (const char *t : kTexts)
             text = text || qstrcmp(t, f.name) == 0;
-        if (!text)
-            out.append({QString::fromLatin1(f.name), captionWithUnit(f.name)});
+        // A cell shown twice (the host ID) is one trend, under the field named after the cell.
+        const bool second =
+            QLatin1String(f.name) != QStringLiteral("R_Addr2Num%1_text").arg(f.index);
+        if (!text && !second)
+            out.append({QString::fromLatin1(f.name), PageRecorder::fieldCaption(form, f)});
     }
     return out;
 }
@@ -43,6 +48,26 @@ QStringList TrendModel::defaultFields() {
             QStringLiteral("R_Addr2Num7_text"),  QStringLiteral("R_Addr2Num30_text"),
             QStringLiteral("R_Addr2Num33_text"), QStringLiteral("R_Addr2Num36_text"),
             QStringLiteral("R_Addr2Num38_text")};
+}
+
+QStringList TrendModel::defaultCaptions() {
+    QStringList out;
+    for (const QString &f : defaultFields())
+        if (const FieldDef *def = findField(f))
+            out << PageRecorder::fieldCaption(nullptr, *def);
+    return out;
+}
+
+TrendModel::Pen TrendModel::pen(int index) {
+    // Ten colours told apart on screen and in print, then each again dashed, dotted, ...
+    static const QRgb kColours[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd,
+                                    0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf};
+    static const Qt::PenStyle kStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine,
+                                           Qt::DashDotLine, Qt::DashDotDotLine};
+    constexpr int colours = int(sizeof(kColours) / sizeof(kColours[0]));
+    constexpr int styles = int(sizeof(kStyles) / sizeof(kStyles[0]));
+    const int i = std::max(0, index);
+    return {QColor(kColours[i % colours]), kStyles[(i / colours) % styles]};
 }
 
 TrendModel::TrendModel() {
@@ -94,6 +119,11 @@ void TrendModel::addSample(qint64 ms, const std::map<QString, QString> &texts) {
 }
 
 void TrendModel::sampleWindow(QWidget *window, qint64 ms) {
+    if (window != m_captionedFor) {
+        m_captionedFor = window;
+        for (const Field &f : homeFields(window))
+            m_captions[f.name] = f.caption;
+    }
     std::map<QString, QString> texts;
     for (const auto &kv : m_values)
         if (auto *w = window->findChild<QPlainTextEdit *>(kv.first))
@@ -111,6 +141,84 @@ double TrendModel::value(const QString &field, int i) const {
 const std::deque<float> *TrendModel::values(const QString &field) const {
     const auto it = m_values.find(field);
     return it == m_values.end() ? nullptr : &it->second;
+}
+
+bool TrendModel::gapBefore(int i) const {
+    return i > 0 && i < size() && m_times[size_t(i)] - m_times[size_t(i) - 1] > kGapMs;
+}
+
+double TrendModel::valueAt(const QString &field, qint64 ms) const {
+    const auto it = std::upper_bound(m_times.begin(), m_times.end(), ms);
+    if (it == m_times.begin())
+        return std::numeric_limits<double>::quiet_NaN();
+    const int i = int(it - m_times.begin()) - 1;
+    // Past the last sample or in the silence after a sample, nothing was measured.
+    if (ms - m_times[size_t(i)] > kGapMs)
+        return std::numeric_limits<double>::quiet_NaN();
+    return value(field, i);
+}
+
+QVector<QVector<QPointF>> TrendModel::runs(const QString &field, qint64 from, qint64 to,
+                                           int buckets, double *lo, double *hi) const {
+    QVector<QVector<QPointF>> out;
+    *lo = INFINITY;
+    *hi = -INFINITY;
+    const std::deque<float> *values = this->values(field);
+    if (!values)
+        return out;
+    const double span = std::max<double>(1.0, double(to - from));
+    int bucket = -1;
+    QPointF bucketLo, bucketHi;
+    // The bucket's lowest and highest point, in time order, go to the run being drawn.
+    auto flush = [&] {
+        if (bucket < 0)
+            return;
+        QVector<QPointF> &run = out.last();
+        const bool loFirst = bucketLo.x() <= bucketHi.x();
+        run.append(loFirst ? bucketLo : bucketHi);
+        if (bucketHi != bucketLo)
+            run.append(loFirst ? bucketHi : bucketLo);
+        bucket = -1;
+    };
+    bool open = false; // a run is being drawn
+    const int n = std::min(size(), int(values->size()));
+    for (int i = 0; i < n; ++i) {
+        const qint64 t = m_times[size_t(i)];
+        const double v = (*values)[size_t(i)];
+        if (std::isnan(v) || gapBefore(i)) {
+            flush();
+            open = false;
+            if (std::isnan(v))
+                continue;
+        }
+        *lo = std::min(*lo, v);
+        *hi = std::max(*hi, v);
+        if (t < from || t > to) {
+            // A run that leaves the range shown ends at its edge.
+            if (t > to && open) {
+                flush();
+                open = false;
+            }
+            continue;
+        }
+        if (!open) {
+            out.append(QVector<QPointF>());
+            open = true;
+        }
+        const int b = std::min(buckets - 1, int(double(t - from) / span * buckets));
+        const QPointF p(double(t), v);
+        if (b != bucket) {
+            flush();
+            bucket = b;
+            bucketLo = bucketHi = p;
+        } else if (v < bucketLo.y()) {
+            bucketLo = p;
+        } else if (v > bucketHi.y()) {
+            bucketHi = p;
+        }
+    }
+    flush();
+    return out;
 }
 
 QString TrendModel::captionOf(const QString &field) const {

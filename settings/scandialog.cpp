@@ -1,5 +1,7 @@
 #include "scandialog.h"
 
+#include "storedsettings.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -51,10 +53,12 @@ ScanDialog::ScanDialog(const QString &portEntry, int dataBits, int checkBit, flo
     auto *grid = new QGridLayout;
     grid->addWidget(new QLabel(tr("Baud rates:"), this), 0, 0);
     auto *rateRow = new QHBoxLayout;
+    // The ticks of the last scan, every rate when none were kept.
+    const ScanChoices remembered = loadScanChoices();
     for (const int rate : rates) {
         auto *box = new QCheckBox(QString::number(rate), this);
         box->setObjectName(QStringLiteral("scan_baud_%1").arg(rate));
-        box->setChecked(true);
+        box->setChecked(remembered.rates.isEmpty() || remembered.rates.contains(rate));
         box->setProperty("baud", rate);
         rateBoxes_ << box;
         rateRow->addWidget(box);
@@ -78,6 +82,10 @@ ScanDialog::ScanDialog(const QString &portEntry, int dataBits, int checkBit, flo
     rangeRow->addWidget(lastSpin_);
     rangeRow->addStretch();
     grid->addLayout(rangeRow, 1, 1);
+    stopAtFirstBox_ = new QCheckBox(tr("Stop at the first device found"), this);
+    stopAtFirstBox_->setObjectName(QStringLiteral("scan_stop_at_first"));
+    stopAtFirstBox_->setChecked(remembered.stopAtFirst);
+    grid->addWidget(stopAtFirstBox_, 2, 1);
     layout->addLayout(grid);
 
     estimateLabel_ = new QLabel(this);
@@ -151,6 +159,7 @@ ScanPlan ScanDialog::plan() const {
     for (const QCheckBox *box : rateBoxes_)
         if (box->isChecked())
             p.baudRates << box->property("baud").toInt();
+    p.baudRates = rememberedRateFirst(p.baudRates);
     p.firstAddress = firstSpin_->value();
     p.lastAddress = lastSpin_->value();
     p.dataBits = dataBits_;
@@ -173,6 +182,12 @@ void ScanDialog::startScan() {
         updateState();
         return;
     }
+    ScanChoices choices;
+    for (const QCheckBox *box : rateBoxes_)
+        if (box->isChecked())
+            choices.rates << box->property("baud").toInt();
+    choices.stopAtFirst = stopAtFirstBox_->isChecked();
+    storeScanChoices(choices);
     foundCount_ = 0;
     results_->setRowCount(0);
     progress_->setRange(0, p.addressCount() * p.baudRates.size());
@@ -209,6 +224,7 @@ void ScanDialog::updateState() {
     stopButton_->setEnabled(running);
     for (QCheckBox *box : rateBoxes_)
         box->setEnabled(!running);
+    stopAtFirstBox_->setEnabled(!running);
     firstSpin_->setEnabled(!running);
     lastSpin_->setEnabled(!running);
 }
@@ -263,6 +279,11 @@ void ScanDialog::showProgress(int address, int baud, int done, int total, int fo
 }
 
 void ScanDialog::addFound(const ScanHit &hit) {
+    // Answers already on their way when the scan was stopped at the first are not listed.
+    if (stopAtFirstBox_->isChecked() && foundCount_ > 0)
+        return;
+    if (stopAtFirstBox_->isChecked())
+        scan_.stopScan();
     ++foundCount_;
     const int row = results_->rowCount();
     results_->insertRow(row);

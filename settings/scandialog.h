@@ -1,9 +1,10 @@
 #pragma once
 // "Find devices": scans the port chosen in the serial settings window for controllers, at the
 // baud rates and over the address range the operator picks, shows how long that takes, where
-// the scan stands and what it has found, and hands a found address and rate back to the
-// settings window with one click. Modal for the whole program, so that nothing connects the
-// link while the scan holds the port; refused while the link is connected.
+// the scan stands and what it has found (stopping at the first when asked; the rate the link
+// last used is tried first, and the ticks are kept for the next scan), and hands a found
+// address and rate back to the settings window with one click. Modal for the whole program, so that
+// nothing connects the link while the scan holds the port; refused while the link is connected.
 
 #include "devicescan.h"
 
@@ -60,6 +61,7 @@ private:
     QList<QCheckBox *> rateBoxes_;
     QSpinBox *firstSpin_ = nullptr;
     QSpinBox *lastSpin_ = nullptr;
+    QCheckBox *stopAtFirstBox_ = nullptr;
     QLabel *estimateLabel_ = nullptr;
     QLabel *noteLabel_ = nullptr;
     QLabel *statusLabel_ = nullptr;

@@ -193,3 +193,34 @@ QString exportFolderToOffer() {
     const QString folder = loadStoredSettings().exportFolder;
     return !folder.isEmpty() && QDir(folder).exists() ? folder : QStringLiteral(".");
 }
+
+ScanChoices loadScanChoices() {
+    ScanChoices out;
+    if (!storedSettingsEnabled())
+        return out;
+    QSettings s = store();
+    for (const QVariant &rate : s.value(QStringLiteral("scan/rates")).toList())
+        if (rate.toInt() > 0)
+            out.rates << rate.toInt();
+    out.stopAtFirst = s.value(QStringLiteral("scan/stopAtFirst"), false).toBool();
+    return out;
+}
+
+void storeScanChoices(const ScanChoices &choices) {
+    if (!storedSettingsEnabled())
+        return;
+    QVariantList rates;
+    for (const int rate : choices.rates)
+        rates << rate;
+    QSettings s = store();
+    s.setValue(QStringLiteral("scan/rates"), rates);
+    s.setValue(QStringLiteral("scan/stopAtFirst"), choices.stopAtFirst);
+}
+
+QList<int> rememberedRateFirst(QList<int> rates) {
+    const StoredSettings stored = loadStoredSettings();
+    const int remembered = stored.serial.comConfigured ? stored.serial.baudRate : 0;
+    if (rates.removeAll(remembered) > 0)
+        rates.prepend(remembered);
+    return rates;
+}

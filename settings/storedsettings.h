@@ -6,6 +6,7 @@
 
 #include "serialsettings.h"
 
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -29,3 +30,15 @@ void storeDeviceAddress(uint8_t deviceAddress);
 void storeExportFolder(const QString &folder);
 // The folder to offer for an export: the last one used, "." when none.
 QString exportFolderToOffer();
+
+// The device scan's choices: the rates ticked (empty when none were stored) and whether it
+// stops at the first controller found.
+struct ScanChoices {
+    QList<int> rates;
+    bool stopAtFirst = false;
+};
+ScanChoices loadScanChoices();
+void storeScanChoices(const ScanChoices &choices);
+// rates with the stored serial rate (the one the link last used) moved to the front: a
+// controller is most likely still there.
+QList<int> rememberedRateFirst(QList<int> rates);

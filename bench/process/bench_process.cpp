@@ -7,15 +7,26 @@
 //  2. the mean time between reads (first to last read seen) beside the nominal one.
 //  3. resident memory of the shown window beside a bare 1400 x 900 QWidget shown in a child
 //     process of its own (this program run with --bare).
+//  4. start-up: from a child process's main() to its window's first expose (the window mapped
+//     and painted), and its resident memory then, for the main window (this program run with
+//     --startup, set up as the program's entry does) beside a bare 1400 x 900 QWidget in a
+//     program that links only Qt Widgets (bench_bare_window); runs alternate, and the main
+//     window's run also gives where its time went. The program runs without Qt's OpenGL
+//     integration; the bare window is timed as Qt runs it by default and without it.
 // Prints figures only; never fails on time.
 //
-//   bench_process [seconds per phase = 20]     (offscreen unless QT_QPA_PLATFORM is set)
+//   bench_process [seconds per phase = 20] [start-up runs = 7]
+//   (offscreen unless QT_QPA_PLATFORM is set; under xvfb-run with QT_QPA_PLATFORM=xcb for
+//   a real window system)
 
 #include "battertstackthread.h"
+#include "bundledfonts.h"
 #include "registermirror.h"
 #include "serialline.h"
 #include "ui_widget.h"
 #include "widget.h"
+
+#include "benchprocess.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,6 +36,7 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QTimer>
+#include <QWindow>
 
 #include <modbus.h>
 
@@ -33,6 +45,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -47,16 +60,6 @@ double cpuSeconds(int who) {
     rusage u{};
     getrusage(who, &u);
     return seconds(u);
-}
-
-long rssKb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 void runEventLoop(int ms) {
@@ -184,6 +187,149 @@ long bareWindowRssKb(const QString &self) {
     return child.readAllStandardOutput().trimmed().toLong();
 }
 
+// The start-up child: the program's entry, step by step, timed; prints when the window's first
+// expose has been handled "<ms to mapped> <kB> <ms application> <ms fonts> <ms window> <ms
+// show> <kB at main()> <kB application> <kB fonts> <kB window>" (each step's own share).
+int startupChild(QElapsedTimer &sinceMain, int argc, char **argv) {
+    setUpAsTheProgram();
+    const long kbMain = rssKb();
+    QApplication app(argc, argv);
+    const qint64 tApp = sinceMain.elapsed();
+    const long kbApp = rssKb();
+    registerBundledFonts();
+    const qint64 tFonts = sinceMain.elapsed();
+    const long kbFonts = rssKb();
+    Widget w;
+    fixMainWindowFrame(w);
+    const qint64 tWidget = sinceMain.elapsed();
+    const long kbWidget = rssKb();
+    w.winId();
+    bool reported = false;
+    QObject probe;
+    struct Filter : QObject {
+        std::function<void()> onExpose;
+        bool eventFilter(QObject *o, QEvent *e) override {
+            if (e->type() == QEvent::Expose && static_cast<QWindow *>(o)->isExposed() && onExpose)
+                onExpose();
+            return false;
+        }
+    } filter;
+    qint64 tShow = 0;
+    filter.onExpose = [&] {
+        if (reported)
+            return;
+        reported = true;
+        QMetaObject::invokeMethod(
+            &probe,
+            [&] {
+                std::printf("%lld %ld %lld %lld %lld %lld %ld %ld %ld %ld\n",
+                            static_cast<long long>(sinceMain.elapsed()), rssKb(),
+                            static_cast<long long>(tApp), static_cast<long long>(tFonts - tApp),
+                            static_cast<long long>(tWidget - tFonts),
+                            static_cast<long long>(tShow - tWidget), kbMain, kbApp - kbMain,
+                            kbFonts - kbApp, kbWidget - kbFonts);
+                std::fflush(stdout);
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
+    };
+    w.windowHandle()->installEventFilter(&filter);
+    w.show();
+    tShow = sinceMain.elapsed();
+    return app.exec();
+}
+
+// QT_XCB_GL_INTEGRATION as this program found it.
+QString g_glIntegration;
+
+// One start-up run of program with args: the milliseconds from starting the process to its
+// report (the loading of its libraries included), then the numbers it prints.
+// gl: with Qt's default OpenGL integration (the environment this program started with).
+QList<double> startupRun(const QString &program, const QStringList &args, bool gl) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (gl)
+        env.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+    if (gl && !g_glIntegration.isEmpty())
+        env.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), g_glIntegration);
+    child.setProcessEnvironment(env);
+    QElapsedTimer wall;
+    wall.start();
+    child.start(program, args);
+    QList<double> out;
+    if (!child.waitForReadyRead(60000))
+        return out;
+    out << double(wall.elapsed());
+    if (!child.waitForFinished(60000))
+        return {};
+    for (const QByteArray &n : child.readAllStandardOutput().trimmed().split(' '))
+        out << n.toDouble();
+    return out;
+}
+
+double median(QList<double> v) {
+    if (v.isEmpty())
+        return -1;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+void printStartup(int runs) {
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString bare = QStringLiteral(BENCH_BARE_WINDOW);
+    // column -> its values over the runs
+    QVector<QList<double>> window(11), bareRuns(3), bareNoGl(3);
+    for (int i = 0; i < runs; ++i) {
+        const QList<double> w = startupRun(self, {QStringLiteral("--startup")}, false);
+        const QList<double> b = startupRun(bare, {}, true);
+        const QList<double> n = startupRun(bare, {}, false);
+        // The process's own figures first, the time seen from outside last.
+        for (int c = 0; c < 11 && w.size() == 11; ++c)
+            window[(c + 10) % 11] << w[c];
+        for (int c = 0; c < 3 && b.size() == 3; ++c)
+            bareRuns[(c + 2) % 3] << b[c];
+        for (int c = 0; c < 3 && n.size() == 3; ++c)
+            bareNoGl[(c + 2) % 3] << n[c];
+    }
+    auto range = [](const QList<double> &v) {
+        if (v.isEmpty())
+            return QStringLiteral("-");
+        return QStringLiteral("%1-%2")
+            .arg(*std::min_element(v.begin(), v.end()), 0, 'f', 0)
+            .arg(*std::max_element(v.begin(), v.end()), 0, 'f', 0);
+    };
+    std::printf("start-up, %d runs each, alternating (main() to the window's first expose):\n",
+                runs);
+    std::printf("  main window        median %6.0f ms  (%s)   VmRSS %6.1f MB\n", median(window[0]),
+                qPrintable(range(window[0])), median(window[1]) / 1024);
+    std::printf("  bare 1400 x 900    median %6.0f ms  (%s)   VmRSS %6.1f MB\n",
+                median(bareRuns[0]), qPrintable(range(bareRuns[0])), median(bareRuns[1]) / 1024);
+    std::printf("  ratio %.2f, memory %+.1f MB\n", median(window[0]) / median(bareRuns[0]),
+                (median(window[1]) - median(bareRuns[1])) / 1024);
+    // The main window runs without Qt's OpenGL integration; the same bare window without it.
+    std::printf("  bare, no GL        median %6.0f ms  (%s)   VmRSS %6.1f MB   ratio %.2f, "
+                "memory %+.1f MB\n",
+                median(bareNoGl[0]), qPrintable(range(bareNoGl[0])), median(bareNoGl[1]) / 1024,
+                median(window[0]) / median(bareNoGl[0]),
+                (median(window[1]) - median(bareNoGl[1])) / 1024);
+    std::printf("  from starting the process (its libraries loaded too): main window %.0f ms "
+                "(%s), bare %.0f ms (%s), ratio %.2f\n",
+                median(window[10]), qPrintable(range(window[10])), median(bareRuns[2]),
+                qPrintable(range(bareRuns[2])), median(window[10]) / median(bareRuns[2]));
+    std::printf("  main window's steps (median ms): application %.0f, bundled fonts %.0f, "
+                "window built %.0f, show %.0f, to first expose %.0f\n",
+                median(window[2]), median(window[3]), median(window[4]), median(window[5]),
+                median(window[0]) - median(window[2]) - median(window[3]) - median(window[4]) -
+                    median(window[5]));
+    std::printf("  main window's memory (median MB): at main() %.1f, application %+.1f, bundled "
+                "fonts %+.1f, window built %+.1f, shown and painted %+.1f\n",
+                median(window[6]) / 1024, median(window[7]) / 1024, median(window[8]) / 1024,
+                median(window[9]) / 1024,
+                (median(window[1]) - median(window[6]) - median(window[7]) - median(window[8]) -
+                 median(window[9])) /
+                    1024);
+}
+
 void printPhase(const char *name, const Phase &p, double floorPercent, double nominalMs) {
     std::printf("  %-30s %6.2f %%", name, p.cpuPercent);
     if (floorPercent > 0)
@@ -197,17 +343,22 @@ void printPhase(const char *name, const Phase &p, double floorPercent, double no
 } // namespace
 
 int main(int argc, char **argv) {
+    QElapsedTimer sinceMain;
+    sinceMain.start();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the --bare child inherits it
-    // As the program's entry sets up the application.
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
-    QFont font(QStringLiteral("Calibri"));
-    font.setPixelSize(12);
-    QApplication::setFont(font);
+    // As the program's entry: no OpenGL integration unless the environment asks for one; the
+    // children inherit it, but for the bare window as Qt runs it by default.
+    g_glIntegration = qEnvironmentVariable("QT_XCB_GL_INTEGRATION");
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    if (argc > 1 && qstrcmp(argv[1], "--startup") == 0)
+        return startupChild(sinceMain, argc, argv);
+    setUpAsTheProgram();
     QApplication app(argc, argv);
     const bool bare = argc > 1 && qstrcmp(argv[1], "--bare") == 0;
     const int secs = !bare && argc > 1 ? std::max(2, atoi(argv[1])) : 20;
+    const int startupRuns = !bare && argc > 2 ? std::max(1, atoi(argv[2])) : 7;
 
     if (bare) {
         QWidget w;
@@ -272,5 +423,6 @@ int main(int argc, char **argv) {
     std::printf("  bare 1400 x 900 QWidget          %7.1f MB\n", bareKb / 1024.0);
     std::printf("  difference (shown - bare)        %7.1f MB\n", (shownKb - bareKb) / 1024.0);
     std::printf("  difference (after pages - bare)  %7.1f MB\n", (connectedKb - bareKb) / 1024.0);
+    printStartup(startupRuns);
     return 0;
 }

@@ -315,6 +315,8 @@ private slots:
     void recordRow();
     void suffix_data();
     void suffix();
+    void faultNames_data();
+    void faultNames();
 
     void workbook_data();
     void workbook();
@@ -433,6 +435,38 @@ void TestExport::suffix() {
     QCOMPARE(withXlsxSuffix(chosen), expected);
 }
 
+void TestExport::faultNames_data() {
+    QTest::addColumn<int>("word"); // record word, 19 (Fault Byte0-1) .. 23
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("none") << 19 << 0 << QStringList();
+    QTest::newRow("level 1, bit 0")
+        << 19 << 0x0001 << QStringList{"Level1 Warning\uFF08H\uFF09: TEMP_High"};
+    QTest::newRow("level 1, bits 8 and 13")
+        << 19 << 0x2100
+        << QStringList{"Level1 Warning\uFF08L\uFF09: Charge_OverCur",
+                       "Level1 Warning\uFF08L\uFF09: TotVol\uFF1C200V"};
+    QTest::newRow("level 2, same alarm name")
+        << 20 << 0x0001 << QStringList{"Level2 Fault\uFF08H\uFF09: TEMP_High"};
+    QTest::newRow("reserved bit by its place")
+        << 20 << 0x0400 << QStringList{"Level2 Fault\uFF08L\uFF09: Reserved (Bit2)"};
+    QTest::newRow("protection 2, bit 12")
+        << 22 << 0x1000 << QStringList{"Level3 Protection2\uFF08L\uFF09: L4_TEMP_High"};
+    QTest::newRow("kick flag word names nothing") << 23 << 0xFFFF << QStringList();
+}
+
+void TestExport::faultNames() {
+    QFETCH(int, word);
+    QFETCH(int, value);
+    QFETCH(QStringList, names);
+    FaultRecordWords words{};
+    words[size_t(word)] = int16_t(uint16_t(value));
+    QCOMPARE(FaultRecordsWindow::faultNames(words), names);
+    // The proposed export name: the address and the time.
+    QCOMPARE(proposedFaultLogName(3, QDateTime(QDate(2025, 4, 7), QTime(9, 5, 3))),
+             QStringLiteral("FaultLog_addr3_20250407-090503.xlsx"));
+}
+
 void TestExport::workbook_data() {
     QTest::addColumn<int>("count");
     QTest::addColumn<QVector<Words>>("records"); // placed at k = 0, 1, ...
@@ -522,6 +556,15 @@ void TestExport::workbook() {
         for (int k = 0; k < rows; ++k)
             QCOMPARE(table->item(k, column)->text(), book.cells.value({k + 2, c}));
         ++column;
+        // The window's own column of fault names stands after the last fault byte.
+        if (c == 24) {
+            QCOMPARE(table->horizontalHeaderItem(column)->text(), QStringLiteral("Faults"));
+            for (int k = 0; k < rows; ++k)
+                QCOMPARE(table->item(k, column)->text(),
+                         FaultRecordsWindow::faultNames(faultRecordFromMirror(k))
+                             .join(QStringLiteral("; ")));
+            ++column;
+        }
     }
     faultIndex.store(0);
 }

@@ -3,6 +3,8 @@
 // states and every other one-cell value fit whole; a text of several cells (strings, composed
 // values, 32-bit totals) and an operator's entry fit their realistic length, and where their
 // longest possible text is wider than the field, the field shows it whole as its tooltip.
+// Every text the form draws has a glyph for each character in the bundled fonts: in the widget's
+// own family or in the bundled fallback.
 
 #include "bundledfonts.h"
 #include "fieldmap.h"
@@ -10,7 +12,10 @@
 #include "paramtable.h"
 #include "ui_widget.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QtTest>
 
@@ -130,6 +135,8 @@ private slots:
     void readFields();
     void entryFields_data();
     void entryFields();
+    void formTextsHaveGlyphs_data();
+    void formTextsHaveGlyphs();
 
 private:
     std::unique_ptr<QWidget> m_window;
@@ -237,6 +244,58 @@ void TestTextFit::entryFields() {
     QCOMPARE(t->toolTip(), fm.horizontalAdvance(longest) > room(t) ? longest : QString());
     t->clear();
     QVERIFY(t->toolTip().isEmpty());
+}
+
+void TestTextFit::formTextsHaveGlyphs_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QFont>("font");
+    auto add = [](const QString &where, const QString &text, const QFont &font) {
+        if (!text.trimmed().isEmpty())
+            QTest::newRow(qPrintable(where + QLatin1Char(' ') + text)) << text << font;
+    };
+    for (const QLabel *l : m_window->findChildren<QLabel *>())
+        add(l->objectName(), l->text(), l->font());
+    for (const QAbstractButton *b : m_window->findChildren<QAbstractButton *>())
+        add(b->objectName(), b->text(), b->font());
+    for (const QTabWidget *t : m_window->findChildren<QTabWidget *>())
+        for (int i = 0; i < t->count(); ++i)
+            add(t->objectName(), t->tabText(i), t->tabBar()->font());
+    for (const QTableWidget *t : m_window->findChildren<QTableWidget *>()) {
+        auto item = [&](const QTableWidgetItem *it, const QFont &base) {
+            if (it)
+                add(t->objectName(), it->text(), it->font().resolve(base));
+        };
+        for (int c = 0; c < t->columnCount(); ++c)
+            item(t->horizontalHeaderItem(c), t->horizontalHeader()->font());
+        for (int r = 0; r < t->rowCount(); ++r) {
+            item(t->verticalHeaderItem(r), t->verticalHeader()->font());
+            for (int c = 0; c < t->columnCount(); ++c)
+                item(t->item(r, c), t->font());
+        }
+    }
+}
+
+void TestTextFit::formTextsHaveGlyphs() {
+    QFETCH(QString, text);
+    QFETCH(QFont, font);
+    // Each font alone, without the system's fonts merged in.
+    QFont own = font;
+    own.setStyleStrategy(QFont::NoFontMerging);
+    QFont fallback(bundledFallbackFamily());
+    fallback.setStyleStrategy(QFont::NoFontMerging);
+    const QString family = QFontInfo(own).family();
+    QVERIFY2(family == bundledCalibriFamily() || family == bundledArialFamily(),
+             qPrintable(family));
+    QCOMPARE(QFontInfo(fallback).family(), bundledFallbackFamily());
+    const QFontMetrics ownMetrics(own), fallbackMetrics(fallback);
+    for (const uint ch : text.toUcs4()) {
+        if (QChar::isSpace(ch))
+            continue;
+        QVERIFY2(ownMetrics.inFontUcs4(ch) || fallbackMetrics.inFontUcs4(ch),
+                 qPrintable(QStringLiteral("U+%1 of \"%2\" in %3")
+                                .arg(ch, 4, 16, QLatin1Char('0'))
+                                .arg(text, family)));
+    }
 }
 
 QTEST_MAIN(TestTextFit)

@@ -9,6 +9,7 @@
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,8 +17,10 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -138,6 +141,34 @@ private slots:
                                   QStringLiteral("Stopped: 0 found."), 5000);
         QVERIFY(start->isEnabled());
         w<QPushButton>(scan, "scan_close_btn")->click();
+    }
+
+    // The rate the link last used is asked first; "stop at the first" ends the scan at the
+    // controller found; the next dialog comes back with the same ticks.
+    void remembersTicksAndStopsAtFirst() {
+        QTemporaryDir home;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+        enableStoredSettings(true);
+        storeSerialSettings(SerialSettings{sim->slavePath(), 19200, 8, 1.0f, 0, true}, 17);
+        ScanDialog *scan = openScan();
+        QVERIFY(scan);
+        w<QCheckBox>(scan, "scan_baud_57600")->setChecked(false);
+        QCOMPARE(scan->plan().baudRates, (QList<int>{19200, 9600, 115200, 38400}));
+        w<QCheckBox>(scan, "scan_stop_at_first")->setChecked(true);
+        w<QSpinBox>(scan, "scan_first_spin")->setValue(17);
+        w<QSpinBox>(scan, "scan_last_spin")->setValue(17);
+        w<QPushButton>(scan, "scan_start_btn")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(w<QLabel>(scan, "scan_status_label")->text(),
+                                  QStringLiteral("Stopped: 1 found."), 5000);
+        // Found at the first rate asked: nothing was sent at the others.
+        QCOMPARE(sim->requestCount(), 1);
+        w<QPushButton>(scan, "scan_close_btn")->click();
+
+        ScanDialog again(sim->slavePath(), 8, 0, 1.0f, offeredBaudRates());
+        QVERIFY(!w<QCheckBox>(&again, "scan_baud_57600")->isChecked());
+        QVERIFY(w<QCheckBox>(&again, "scan_baud_9600")->isChecked());
+        QVERIFY(w<QCheckBox>(&again, "scan_stop_at_first")->isChecked());
+        enableStoredSettings(false);
     }
 };
 
