@@ -2,6 +2,8 @@
 
 #include "battertstackthread.h"
 #include "linkmonitor.h"
+#include "safetext.h"
+#include "writeerror.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -138,14 +140,17 @@ bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {
         *error = file.errorString();
         return false;
     }
-    const QByteArray text = (countersText() + QLatin1String("\n\n") + m_view->toPlainText() +
-                             QLatin1Char('\n'))
-                                .toUtf8();
-    if (file.write(text) != text.size() || !file.commit()) {
-        *error = file.errorString();
+    // Opened in a spreadsheet, each line is a cell: none may start a formula.
+    QStringList lines =
+        (countersText() + QLatin1String("\n\n") + m_view->toPlainText()).split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = safeCsvCell(line);
+    const QByteArray text = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
+    if (file.write(text) != text.size()) {
+        *error = writeErrorReason(file);
         return false;
     }
-    return true;
+    return commitSaveFile(file, error);
 }
 
 void LinkMonitorWindow::saveAs() {

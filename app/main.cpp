@@ -9,6 +9,7 @@
 
 #include "bundledfonts.h"
 #include "commandline.h"
+#include "linkmonitor.h"
 #include "platform.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
@@ -24,12 +25,26 @@
 #include <QtGlobal>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcApp, "vaduz.app", QtInfoMsg)
 
 namespace {
+
+// The window while the event loop runs. Qt ends the process with exit() from inside the loop
+// when the display goes away; the handler stops the link worker and the tick thread before the
+// static objects they use are destroyed.
+Widget *g_window = nullptr;
+
+void stopThreadsAtExit() {
+    if (g_window) {
+        g_window->stopForExit();
+        g_window = nullptr;
+        qCInfo(lcApp) << "Link stopped at exit";
+    }
+}
 
 // Puts the port, line and address asked for on the command line into the settings record,
 // over what was remembered; the line settings not given keep their remembered values, or take
@@ -175,7 +190,14 @@ int main(int argc, char *argv[]) {
             if (!w.startRecording(cl.recordFolder, &error))
                 std::fprintf(stderr, "vaduz: --record: %s\n", qPrintable(error));
         }
+        // Handlers run in reverse order of registration, interleaved with the destructors of
+        // static objects: registered now, after every static the link uses is made, the
+        // handler runs before any of them is destroyed.
+        linkMonitor();
+        g_window = &w;
+        std::atexit(stopThreadsAtExit);
         result = app->exec();
+        g_window = nullptr;
     }
     qCInfo(lcApp) << "Main window closed";
     // The window (and with it the link worker) is gone; the controller can stop now.

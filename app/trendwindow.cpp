@@ -1,6 +1,8 @@
 #include "trendwindow.h"
 
+#include "trendcsv.h"
 #include "trendmodel.h"
+#include "writeerror.h"
 
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -10,6 +12,7 @@
 #include <QtCharts/QValueAxis>
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -17,7 +20,10 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -142,15 +148,18 @@ TrendWindow::TrendWindow(TrendModel *live, QWidget *parent)
         const QString path = QFileDialog::getOpenFileName(this, tr("Open a recording"), QString(),
                                                           tr("Recordings (*.csv)"));
         QString error;
-        if (!path.isEmpty() && !openCsv(path, &error))
+        // Cancelled, there is nothing to say.
+        if (!path.isEmpty() && !openCsv(path, &error) && !error.isEmpty())
             QMessageBox::warning(this, tr("tips"), tr("%1 cannot be plotted: %2").arg(path, error));
     });
     connect(pngButton, &QPushButton::clicked, this, [this] {
         const QString path = QFileDialog::getSaveFileName(this, tr("Export PNG"),
                                                           QStringLiteral("trends.png"),
                                                           tr("PNG images (*.png)"));
-        if (!path.isEmpty() && !savePng(path))
-            QMessageBox::warning(this, tr("tips"), tr("%1 could not be written.").arg(path));
+        QString error;
+        if (!path.isEmpty() && !savePng(path, &error))
+            QMessageBox::warning(this, tr("tips"),
+                                 tr("%1 could not be written: %2").arg(path, error));
     });
 
     auto *buttons = new QHBoxLayout;
@@ -187,8 +196,9 @@ void TrendWindow::fillFieldList() {
     const TrendModel *model = shownModel();
     QVector<TrendModel::Field> fields;
     if (m_file) {
-        for (const QString &f : m_file->tracked())
-            fields.append({f, f});
+        for (const QString &f : m_fileColumns)
+            if (m_file->isTracked(f))
+                fields.append({f, f});
     } else {
         // The key values first, then the rest of the page in form order.
         QVector<TrendModel::Field> all = TrendModel::homeFields();
@@ -203,13 +213,17 @@ void TrendWindow::fillFieldList() {
             if (!TrendModel::defaultFields().contains(f.name))
                 fields.append(f);
     }
-    const QStringList defaults = TrendModel::defaultFields();
+    // A recording's key values are the live view's, found by their captions.
+    QStringList keyCaptions;
+    for (const QString &key : TrendModel::defaultFields())
+        keyCaptions << m_live->captionOf(key).simplified().toCaseFolded();
     for (const TrendModel::Field &f : fields) {
         auto *item = new QListWidgetItem(f.caption, m_fields);
         m_captions[f.name] = f.caption;
         item->setData(Qt::UserRole, f.name);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        const bool on = m_file ? (item->listWidget()->count() <= 7) : model->isTracked(f.name);
+        const bool on = m_file ? keyCaptions.contains(f.caption.simplified().toCaseFolded())
+                               : model->isTracked(f.name);
         item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
     }
     m_source->setText(m_file ? tr("Recording: %1 samples").arg(m_file->size())
@@ -313,9 +327,39 @@ void TrendWindow::fit() {
 }
 
 bool TrendWindow::openCsv(const QString &path, QString *error) {
-    auto file = std::make_unique<TrendModel>();
-    if (!file->loadCsv(path, error))
+    // Read on a thread of its own: the window keeps painting, and a long file can be cancelled.
+    TrendCsv csv;
+    TrendCsvProgress progress;
+    TrendCsvResult result = TrendCsvResult::Cancelled;
+    std::unique_ptr<QThread> reader(QThread::create(
+        [&] { result = readTrendCsvFile(path, TrendCsvLimits(), &csv, error, &progress); }));
+    QProgressDialog dialog(tr("Reading %1 ...").arg(QFileInfo(path).fileName()), tr("Cancel"), 0,
+                           1000, this);
+    dialog.setObjectName(QStringLiteral("trendCsvProgress"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(300);
+    dialog.setAutoReset(false);
+    connect(&dialog, &QProgressDialog::canceled, this, [&progress] { progress.cancel = true; });
+    QTimer look;
+    connect(&look, &QTimer::timeout, &dialog,
+            [&] { dialog.setValue(std::min(999, progress.permille.load())); });
+    QEventLoop loop;
+    connect(reader.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    reader->start();
+    look.start(100);
+    loop.exec();
+    // The loop also ends when the program quits: the reader stops at its next look.
+    progress.cancel = true;
+    reader->wait();
+    if (result == TrendCsvResult::Cancelled) {
+        error->clear();
         return false;
+    }
+    if (result != TrendCsvResult::Loaded)
+        return false;
+    m_fileColumns = csv.captions;
+    auto file = std::make_unique<TrendModel>();
+    file->loadRecording(std::move(csv));
     m_file = std::move(file);
     m_zoomed = false;
     fillFieldList();
@@ -330,9 +374,19 @@ void TrendWindow::showLive() {
     replot();
 }
 
-bool TrendWindow::savePng(const QString &path) {
-    const QString file = QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".png") : path;
-    return m_view->grab().save(file, "PNG");
+bool TrendWindow::savePng(const QString &path, QString *error) {
+    QSaveFile file(QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".png") : path);
+    QString reason;
+    bool ok = false;
+    if (!file.open(QIODevice::WriteOnly))
+        reason = file.errorString();
+    else if (!m_view->grab().save(&file, "PNG"))
+        reason = writeErrorReason(file);
+    else
+        ok = commitSaveFile(file, &reason);
+    if (error)
+        *error = reason;
+    return ok;
 }
 
 QString TrendWindow::readoutAt(qint64 ms) const {

@@ -43,12 +43,14 @@ public:
 
     // Redraws the series from the model shown.
     void replot();
-    // Opens a recorded CSV file in place of the live values; false with *error.
+    // Opens a recorded CSV file in place of the live values, read on a thread of its own with a
+    // progress box and Cancel; false with *error (empty when cancelled).
     bool openCsv(const QString &path, QString *error);
     // Back to the live values.
     void showLive();
-    // Saves the chart; a name without an extension gets ".png". False when it cannot be written.
-    bool savePng(const QString &path);
+    // Saves the chart; a name without an extension gets ".png". False with the system's reason in
+    // *error when it cannot be written.
+    bool savePng(const QString &path, QString *error = nullptr);
     // The read-out under the pointer at ms: the time, then each plotted value ("-" where
     // nothing was measured).
     QString readoutAt(qint64 ms) const;
@@ -68,6 +70,7 @@ private:
 
     TrendModel *m_live;
     std::unique_ptr<TrendModel> m_file; // a recorded file, when one is open
+    QStringList m_fileColumns;          // its numeric columns, in the file's order
     QChart *m_chart = nullptr;
     QChartView *m_view = nullptr;
     QDateTimeAxis *m_timeAxis = nullptr;

@@ -204,6 +204,14 @@ Widget::~Widget() {
     ui = nullptr;
 }
 
+void Widget::stopForExit() {
+    if (m_worker && m_worker->isRunning())
+        m_worker->stopLink();
+    m_recorder->stop();
+    if (g_tickThread)
+        g_tickThread->stop();
+}
+
 QMessageBox *Widget::confirmationBox() const {
     return m_dispatcher->confirmationBox();
 }

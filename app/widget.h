@@ -60,6 +60,11 @@ public:
     TrendModel *trendModel() const { return m_trends.get(); }
     FaultRecordsWindow *showFaultRecords();
 
+    // Stops the link worker (the port closed) and the tick thread, and ends a recording, for a
+    // process that ends without returning from its event loop: Qt calls exit() when it loses
+    // the display, and no thread may run on while the program's static objects are destroyed.
+    void stopForExit();
+
 signals:
     void NeedToConfigCom();
 

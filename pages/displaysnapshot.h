@@ -10,6 +10,8 @@
 //   string        two characters per cell (high byte first), ending at the first NUL;
 //   low byte      the cell's low 8 bits as a signed number.
 
+#include "safetext.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -27,9 +29,11 @@ constexpr int kFirstPackBlock = 7;
 template <int Cells> struct SnapshotText {
     static constexpr int kCells = Cells;
     char chars[2 * Cells + 1] = {};
-    // Up to the first NUL, each byte one Latin-1 character.
+    // Up to the first NUL, each byte one Latin-1 character; control characters are shown as
+    // U+FFFD, so that a controller's text cannot break a line or hide part of itself.
     QString text() const {
-        return QString::fromLatin1(chars, static_cast<int>(qstrnlen(chars, sizeof chars)));
+        return printableText(
+            QString::fromLatin1(chars, static_cast<int>(qstrnlen(chars, sizeof chars))));
     }
 };
 

@@ -4,6 +4,8 @@
 #include "fieldmap.h"
 #include "pollplan.h"
 #include "registermirror.h"
+#include "safetext.h"
+#include "writeerror.h"
 
 #include <QDir>
 #include <QFile>
@@ -188,7 +190,7 @@ bool parseRecordFormat(const QString &text, RecordFormat *format) {
 QString csvCell(const QString &text, RecordFormat format) {
     static const QRegularExpression decimal(QStringLiteral("^[-+]?\\d+\\.\\d+$"));
     const QLatin1Char separator(format == RecordFormat::Semicolon ? ';' : ',');
-    QString cell = text;
+    QString cell = safeCsvCell(text);
     if (format == RecordFormat::Semicolon && decimal.match(cell).hasMatch())
         cell.replace(QLatin1Char('.'), QLatin1Char(','));
     if (cell.contains(separator) || cell.contains(QLatin1Char('"')) ||
@@ -342,8 +344,8 @@ bool PageRecorder::writeLine(PageFile &f, const QStringList &cells, QString *err
     const QByteArray line = (csvLine(cells, m_format) + QLatin1String("\r\n")).toUtf8();
     const qint64 before = f.file.size();
     if (f.file.write(line) != line.size()) {
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f.file.fileName()),
-                                              f.file.errorString());
+        const QString reason = writeErrorReason(f.file); // before anything can change errno
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f.file.fileName()), reason);
         // Only whole rows stay: a row cut short by a full disk is taken back.
         f.file.resize(before);
         return false;
@@ -365,7 +367,7 @@ bool PageRecorder::recordPass(QWidget *window, int tab, QString *error) {
         // the row being written.
         if (!f->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
             *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f->file.fileName()),
-                                                  f->file.errorString());
+                                                  writeErrorReason(f->file));
             stop();
             return false;
         }
@@ -373,7 +375,7 @@ bool PageRecorder::recordPass(QWidget *window, int tab, QString *error) {
         if (f->file.size() == 0 &&
             (f->file.write("\xEF\xBB\xBF") != 3 || !writeLine(*f, header(window, tab), error))) {
             if (error->isEmpty())
-                *error = f->file.errorString();
+                *error = writeErrorReason(f->file);
             stop();
             return false;
         }

@@ -79,7 +79,7 @@ private:
     bool m_bound[5] = {};
 };
 
-// One cell as the format writes it: a plain decimal number with the format's decimal mark,
+// One cell as the format writes it, made safe for a spreadsheet (safeCsvCell): a plain decimal number with the format's decimal mark,
 // quoted (RFC 4180) when it holds the separator, a quote or a line break. Every cell of a
 // recording is written through here.
 QString csvCell(const QString &text, RecordFormat format);

@@ -2,9 +2,9 @@
 
 #include "fieldmap.h"
 #include "pagerecorder.h"
+#include "trendcsv.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QWidget>
@@ -16,35 +16,6 @@
 namespace {
 
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
-
-// One CSV line split into cells (quoted cells may hold commas and doubled quotes).
-QStringList splitCsv(const QString &line) {
-    QStringList cells;
-    QString cell;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const QChar ch = line.at(i);
-        if (quoted) {
-            if (ch == QLatin1Char('"') && i + 1 < line.size() && line.at(i + 1) == QLatin1Char('"')) {
-                cell += ch;
-                ++i;
-            } else if (ch == QLatin1Char('"')) {
-                quoted = false;
-            } else {
-                cell += ch;
-            }
-        } else if (ch == QLatin1Char('"')) {
-            quoted = true;
-        } else if (ch == QLatin1Char(',')) {
-            cells << cell;
-            cell.clear();
-        } else {
-            cell += ch;
-        }
-    }
-    cells << cell;
-    return cells;
-}
 
 } // namespace
 
@@ -256,52 +227,21 @@ QString TrendModel::captionOf(const QString &field) const {
 }
 
 bool TrendModel::loadCsv(const QString &path, QString *error) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = f.errorString();
+    TrendCsv csv;
+    if (readTrendCsvFile(path, TrendCsvLimits(), &csv, error) != TrendCsvResult::Loaded)
         return false;
-    }
-    QByteArray all = f.readAll();
-    if (all.startsWith("\xEF\xBB\xBF"))
-        all.remove(0, 3);
-    const QStringList lines = QString::fromUtf8(all).split(QRegularExpression(QStringLiteral("\r?\n")),
-                                                           Qt::SkipEmptyParts);
-    if (lines.isEmpty()) {
-        *error = QStringLiteral("the file is empty");
-        return false;
-    }
-    const QStringList header = splitCsv(lines.first());
-    if (header.size() < 2 || header.first() != QLatin1String("Time")) {
-        *error = QStringLiteral("not a recording: the first column is not \"Time\"");
-        return false;
-    }
-    m_times.clear();
+    loadRecording(std::move(csv));
+    return true;
+}
+
+void TrendModel::loadRecording(TrendCsv &&csv) {
+    m_times.assign(csv.times.begin(), csv.times.end());
     m_values.clear();
     m_captions.clear();
-    std::vector<std::deque<float>> columns(static_cast<size_t>(header.size()));
-    for (int l = 1; l < lines.size(); ++l) {
-        const QStringList cells = splitCsv(lines.at(l));
-        const QDateTime t = QDateTime::fromString(cells.first(), Qt::ISODateWithMs);
-        if (!t.isValid())
-            continue;
-        m_times.push_back(t.toMSecsSinceEpoch());
-        for (int c = 1; c < header.size(); ++c)
-            columns[static_cast<size_t>(c)].push_back(
-                c < cells.size() ? static_cast<float>(leadingNumber(cells.at(c))) : kNoValue);
+    for (int c = 0; c < csv.captions.size(); ++c) {
+        std::vector<float> &column = csv.columns[size_t(c)];
+        m_values[csv.captions.at(c)] = std::deque<float>(column.begin(), column.end());
+        std::vector<float>().swap(column);
+        m_captions[csv.captions.at(c)] = csv.captions.at(c);
     }
-    for (int c = 1; c < header.size(); ++c) {
-        auto &column = columns[static_cast<size_t>(c)];
-        bool numeric = false;
-        for (float v : column)
-            numeric = numeric || !std::isnan(v);
-        if (!numeric)
-            continue;
-        m_values[header.at(c)] = std::move(column);
-        m_captions[header.at(c)] = header.at(c);
-    }
-    if (m_times.empty()) {
-        *error = QStringLiteral("no rows with a valid time");
-        return false;
-    }
-    return true;
 }

@@ -14,6 +14,7 @@
 #include <map>
 
 class QWidget;
+struct TrendCsv;
 
 class TrendModel {
 public:
@@ -79,6 +80,8 @@ public:
     // Loads a recorded CSV file (first column the time, one column per field, headed by
     // caption); every numeric column is tracked, keyed by its header. False with *error.
     bool loadCsv(const QString &path, QString *error);
+    // Takes a parsed recording in place of what the model held.
+    void loadRecording(TrendCsv &&csv);
     QString captionOf(const QString &field) const;
 
     // The leading number of a shown text ("3.329/1-14" -> 3.329); NaN when there is none.

@@ -1,18 +1,162 @@
 #include "storedsettings.h"
 
 #include "registermirror.h"
+#include "safetext.h"
 
 #include <QDir>
+#include <QLoggingCategory>
+#include <QSet>
 #include <QSettings>
 
 #include <atomic>
+#include <limits>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcSettings, "vaduz.settings", QtInfoMsg)
 
 std::atomic<bool> g_enabled{false};
 
 QSettings store() {
     return QSettings(QStringLiteral("Kelvane"), QStringLiteral("Vaduz"));
+}
+
+// The settings file is edited by hand at times, and may be damaged: each remembered value is
+// taken only when the settings window (or the export) could have stored it.
+constexpr int kMaxPortEntryLength = 256;
+constexpr int kMaxFolderLength = 4096;
+
+// A text of at most maxLength characters without control characters (a list, which an
+// unquoted comma in the file makes, is no text).
+bool acceptText(const QVariant &raw, int maxLength, QVariant *taken) {
+    if (raw.userType() != QMetaType::QString && raw.userType() != QMetaType::QByteArray)
+        return false;
+    const QString text = raw.toString();
+    if (text.isEmpty() || text.size() > maxLength || printableText(text) != text)
+        return false;
+    *taken = text;
+    return true;
+}
+
+// A whole number written as such ("9600", not "9600.5", "0x2580" or "9600 baud") from lowest
+// to highest.
+bool acceptWhole(const QVariant &raw, int lowest, int highest, QVariant *taken) {
+    bool ok = false;
+    const int v = raw.toString().toInt(&ok, 10);
+    if (!ok || v < lowest || v > highest)
+        return false;
+    *taken = v;
+    return true;
+}
+
+bool acceptPort(const QVariant &raw, QVariant *taken) {
+    return acceptText(raw, kMaxPortEntryLength, taken);
+}
+
+bool acceptFolder(const QVariant &raw, QVariant *taken) {
+    return acceptText(raw, kMaxFolderLength, taken);
+}
+
+bool acceptBaud(const QVariant &raw, QVariant *taken) {
+    return acceptWhole(raw, 1, std::numeric_limits<int>::max(), taken) &&
+           offeredBaudRates().contains(taken->toInt());
+}
+
+bool acceptDataBits(const QVariant &raw, QVariant *taken) {
+    return acceptWhole(raw, 5, 8, taken);
+}
+
+bool acceptStopBits(const QVariant &raw, QVariant *taken) {
+    bool ok = false;
+    const double v = raw.toString().toDouble(&ok);
+    if (!ok || (v != 1.0 && v != 1.5 && v != 2.0))
+        return false;
+    *taken = v;
+    return true;
+}
+
+bool acceptParity(const QVariant &raw, QVariant *taken) {
+    return acceptWhole(raw, 0, 2, taken);
+}
+
+bool acceptAddress(const QVariant &raw, QVariant *taken) {
+    return acceptWhole(raw, 1, 247, taken);
+}
+
+// A host name or address (at most 253 characters, as DNS allows).
+bool acceptHost(const QVariant &raw, QVariant *taken) {
+    if (raw.toString().isEmpty()) { // stored while the serial port was chosen
+        *taken = QString();
+        return true;
+    }
+    return acceptText(raw, 253, taken) && !taken->toString().contains(QLatin1Char(' '));
+}
+
+bool acceptTcpPort(const QVariant &raw, QVariant *taken) {
+    return acceptWhole(raw, 1, 65535, taken);
+}
+
+bool acceptFraming(const QVariant &raw, QVariant *taken) {
+    NetFraming framing;
+    if (!parseFraming(raw.toString(), &framing))
+        return false;
+    *taken = raw.toString();
+    return true;
+}
+
+bool acceptLinkKind(const QVariant &raw, QVariant *taken) {
+    const QString kind = raw.toString();
+    if (kind != QLatin1String("serial") && kind != QLatin1String("network"))
+        return false;
+    *taken = kind;
+    return true;
+}
+
+struct SettingRule {
+    const char *key;
+    bool (*accept)(const QVariant &raw, QVariant *taken);
+    QVariant fallback; // taken when the value is missing or refused
+};
+
+const SettingRule kRules[] = {
+    {"serial/port", acceptPort, QString()},     {"serial/baud", acceptBaud, 9600},
+    {"serial/dataBits", acceptDataBits, 8},     {"serial/stopBits", acceptStopBits, 1.0},
+    {"serial/parity", acceptParity, 0},         {"serial/address", acceptAddress, 0},
+    {"serial/link", acceptLinkKind, QStringLiteral("serial")},
+    {"serial/host", acceptHost, QString()},
+    {"serial/tcpPort", acceptTcpPort, kDefaultTcpPort},
+    {"serial/framing", acceptFraming, QStringLiteral("mbap")},
+    {"export/folder", acceptFolder, QString()},
+};
+
+// The value under rule's key, or its fallback. A refused value is logged once per process
+// (the export folder is read at every export).
+QVariant checkedValue(const QSettings &s, const SettingRule &rule) {
+    const QString key = QLatin1String(rule.key);
+    if (!s.contains(key))
+        return rule.fallback;
+    const QVariant raw = s.value(key);
+    QVariant taken;
+    if (rule.accept(raw, &taken))
+        return taken;
+    static QSet<QString> logged;
+    const QString what = key + QLatin1Char('=') + raw.toString();
+    if (!logged.contains(what)) {
+        logged.insert(what);
+        qCWarning(lcSettings).noquote()
+            << "Settings file" << s.fileName() << ": refused" << key << "="
+            << printableText(raw.toString()).left(80) << "(not a value the program offers);"
+            << "using"
+            << (rule.fallback.isNull() ? QStringLiteral("none") : rule.fallback.toString());
+    }
+    return rule.fallback;
+}
+
+QVariant checkedValue(const QSettings &s, const char *key) {
+    for (const SettingRule &rule : kRules)
+        if (qstrcmp(rule.key, key) == 0)
+            return checkedValue(s, rule);
+    return QVariant();
 }
 
 } // namespace
@@ -29,47 +173,35 @@ StoredSettings loadStoredSettings() {
     StoredSettings out;
     if (!storedSettingsEnabled())
         return out;
-    QSettings s = store();
-    s.beginGroup(QStringLiteral("serial"));
-    const QString port = s.value(QStringLiteral("port")).toString();
-    const int baud = s.value(QStringLiteral("baud"), 9600).toInt();
-    const int dataBits = s.value(QStringLiteral("dataBits"), 8).toInt();
-    const double stopBits = s.value(QStringLiteral("stopBits"), 1.0).toDouble();
-    const int parity = s.value(QStringLiteral("parity"), 0).toInt();
-    const int addr = s.value(QStringLiteral("address"), 0).toInt();
-    const bool network = s.value(QStringLiteral("link")).toString() == QLatin1String("network");
-    const QString host = s.value(QStringLiteral("host")).toString();
-    const int tcpPort = s.value(QStringLiteral("tcpPort"), kDefaultTcpPort).toInt();
-    NetFraming framing = NetFraming::Mbap;
-    parseFraming(s.value(QStringLiteral("framing")).toString(), &framing);
-    s.endGroup();
-    // Only what the settings window itself could have stored is taken.
+    const QSettings s = store();
+    const QString port = checkedValue(s, "serial/port").toString();
     if (!port.isEmpty()) {
         out.serial.comName = port;
-        out.serial.baudRate = baud;
-        out.serial.dataBits = static_cast<uint8_t>(dataBits >= 5 && dataBits <= 8 ? dataBits : 8);
-        out.serial.stopBits = stopBits == 1.5 ? 1.5f : stopBits == 2.0 ? 2.0f : 1.0f;
-        out.serial.checkBit = static_cast<uint8_t>(parity >= 0 && parity <= 2 ? parity : 0);
-        out.serial.comConfigured = baud > 0;
+        out.serial.baudRate = checkedValue(s, "serial/baud").toInt();
+        out.serial.dataBits = static_cast<uint8_t>(checkedValue(s, "serial/dataBits").toInt());
+        out.serial.stopBits = checkedValue(s, "serial/stopBits").toFloat();
+        out.serial.checkBit = static_cast<uint8_t>(checkedValue(s, "serial/parity").toInt());
+        out.serial.comConfigured = true;
     }
     // The gateway is kept beside the serial port: switching back and forth loses neither.
-    out.serial.host = host.trimmed();
-    out.serial.tcpPort =
-        static_cast<uint16_t>(tcpPort >= 1 && tcpPort <= 65535 ? tcpPort : kDefaultTcpPort);
+    out.serial.host = checkedValue(s, "serial/host").toString();
+    out.serial.tcpPort = static_cast<uint16_t>(checkedValue(s, "serial/tcpPort").toInt());
+    NetFraming framing = NetFraming::Mbap;
+    parseFraming(checkedValue(s, "serial/framing").toString(), &framing);
     out.serial.framing = framing;
-    if (network && !out.serial.host.isEmpty()) {
+    if (checkedValue(s, "serial/link").toString() == QLatin1String("network") &&
+        !out.serial.host.isEmpty()) {
         out.serial.link = LinkKind::Network;
         if (out.serial.baudRate == 0) {
             // The line behind the gateway, for the RTU wait rule, until one is chosen.
-            out.serial.baudRate = baud > 0 ? baud : 9600;
+            out.serial.baudRate = checkedValue(s, "serial/baud").toInt();
             out.serial.dataBits = 8;
             out.serial.stopBits = 1.0f;
         }
         out.serial.comConfigured = true;
     }
-    if (addr >= 1 && addr <= 247)
-        out.deviceAddr = static_cast<uint8_t>(addr);
-    out.exportFolder = s.value(QStringLiteral("export/folder")).toString();
+    out.deviceAddr = static_cast<uint8_t>(checkedValue(s, "serial/address").toInt());
+    out.exportFolder = checkedValue(s, "export/folder").toString();
     return out;
 }
 

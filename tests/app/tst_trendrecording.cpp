@@ -218,9 +218,15 @@ void TestTrendRecording::cells_data() {
         << QStringList{"3.329/1-14", "2025-04-07T09:00:00.123", "V1.2"}
         << "3.329/1-14,2025-04-07T09:00:00.123,V1.2"
         << "3.329/1-14;2025-04-07T09:00:00.123;V1.2";
-    QTest::newRow("quoting") << QStringList{"a,b", "a;b", "say \"hi\"", "two\nlines"}
-                             << "\"a,b\",a;b,\"say \"\"hi\"\"\",\"two\nlines\""
-                             << "a,b;\"a;b\";\"say \"\"hi\"\"\";\"two\nlines\"";
+    QTest::newRow("quoting") << QStringList{"a,b", "a;b", "say \"hi\""}
+                             << "\"a,b\",a;b,\"say \"\"hi\"\"\""
+                             << "a,b;\"a;b\";\"say \"\"hi\"\"\"";
+    // A line break is a control character: shown, so that a record stays one line.
+    QTest::newRow("line break shown") << QStringList{"two\nlines"}
+                                      << QString::fromUtf8("two\uFFFDlines")
+                                      << QString::fromUtf8("two\uFFFDlines");
+    QTest::newRow("formula neutralised")
+        << QStringList{"=1+1", "-2.5"} << "'=1+1,-2.5" << "'=1+1;-2,5";
 }
 
 void TestTrendRecording::cells() {

@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -18,6 +19,8 @@ private slots:
     void commandLine_data();
     void commandLine();
     void connectsAtStartWithTheSimulator();
+    void portDisplayAndProcessEndTogether_data();
+    void portDisplayAndProcessEndTogether();
 
 private:
     QTemporaryDir m_config; // the runs' remembered settings, away from the user's own
@@ -119,6 +122,57 @@ void TestVaduzProcess::connectsAtStartWithTheSimulator() {
     QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 0);
+}
+
+void TestVaduzProcess::portDisplayAndProcessEndTogether_data() {
+    QTest::addColumn<int>("run");
+    for (int run = 1; run <= 20; ++run)
+        QTest::addRow("run %d", run) << run;
+}
+
+// Connected on a window of a real X server to the simulated controller on its own pseudo-
+// terminal: the controller, the display and the program are ended in the same moment. The
+// program neither crashes nor leaves its link running: either the termination signal closes
+// the window (exit 0), or Qt, having lost the display, ends the process (exit 1) after the link
+// was stopped.
+void TestVaduzProcess::portDisplayAndProcessEndTogether() {
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
+        QSKIP("no Xvfb");
+    QProcess display;
+    display.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
+                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    QByteArray number;
+    QTRY_VERIFY_WITH_TIMEOUT((number += display.readAllStandardOutput()).contains('\n'), 10000);
+    QProcess controller;
+    controller.start(QStringLiteral(VADUZ_SIM), {QStringLiteral("--pty")});
+    QByteArray pts;
+    QTRY_VERIFY_WITH_TIMEOUT((pts += controller.readAllStandardOutput()).contains('\n'), 10000);
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + QString::fromLatin1(number.trimmed()));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
+    env.insert(QStringLiteral("QT_LOGGING_RULES"),
+               QStringLiteral("vaduz.app.info=true\nvaduz.link.debug=true"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VADUZ_EXE),
+            {QStringLiteral("--port"), QString::fromLatin1(pts.trimmed()),
+             QStringLiteral("--connect")});
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("Serial opened"), 20000);
+    ::kill(pid_t(controller.processId()), SIGKILL);
+    ::kill(pid_t(display.processId()), SIGTERM);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    QVERIFY(p.waitForFinished(20000));
+    err += p.readAllStandardError();
+    controller.waitForFinished(5000);
+    display.waitForFinished(5000);
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit, err.constData());
+    if (p.exitCode() == 0)
+        QVERIFY2(err.contains("Main window closed"), err.constData());
+    else
+        QVERIFY2(p.exitCode() == 1 && err.contains("Link stopped"), err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestVaduzProcess)

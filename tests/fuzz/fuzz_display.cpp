@@ -35,6 +35,10 @@ void checkText(const FieldFormat &format, const QString &text)
     case Rule::String:
         if (text.size() > 24 || text.contains(QChar(0)))
             abort();
+        // A controller's string never carries a control character to the screen.
+        for (const QChar c : text)
+            if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+                abort();
         break;
     default:
         if (text.size() > 64)

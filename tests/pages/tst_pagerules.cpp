@@ -126,6 +126,11 @@ void tst_PageRules::snapshotTransforms_data() {
         << (textCells(263, "ABC") + textCells(265, "DE")) << 2 << 63 << "ABC";
     QTest::newRow("string Latin-1 byte")
         << Cells{{263, 0xE9B0}} << 2 << 63 << QString::fromLatin1("\xe9\xb0");
+    QTest::newRow("string control characters shown, not obeyed")
+        << textCells(263, "A\rB\x1b[2J\t") << 2 << 63
+        << QString::fromUtf8("A\uFFFDB\uFFFD[2J\uFFFD");
+    QTest::newRow("string C1 control byte shown")
+        << Cells{{263, 0x4185}} << 2 << 63 << QString::fromUtf8("A\uFFFD");
     QTest::newRow("device info 24 characters whole")
         << textCells(8615, "SN-0123456789-ABCDEFGHIJ") << 86 << 15 << "SN-0123456789-ABCDEFGHIJ";
     QTest::newRow("device info 21 characters end in 86:25")
