@@ -1,5 +1,7 @@
 #include "battertstackthread.h"
 
+#include "writejournal.h"
+
 #include "linkmonitor.h"
 #include "pollplan.h"
 #include "serialsettings.h"
@@ -714,6 +716,7 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
     buildWriteFrame(writeData, function, start, count);
 
     int result = -1;
+    QByteArray failure;
     const bool answered = sendAndWait(txBuf, txLen, respTimeout.load(), rxAccum) == 0;
     const bool accepted = answered && responseMatchesRequest();
     noteOutcome(answered, accepted,
@@ -743,7 +746,10 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
             ++listFailures;
         else
             holdStatus(QByteArray("Setting failed: " + why).constData());
+        failure = answered ? detail : why;
     }
+    // The audit log's account of the write.
+    noteWriteOutcome(txBuf[0], start, count, writeData, accepted, failure.constData());
 
     discardInput();
     resetFrameBuffers();

@@ -1,0 +1,18 @@
+#include "csvcell.h"
+
+QString csvCell(const QString &text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString csvLine(const QStringList &cells) {
+    QStringList out;
+    out.reserve(cells.size());
+    for (const QString &cell : cells)
+        out << csvCell(cell);
+    return out.join(QLatin1Char(','));
+}
