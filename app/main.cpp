@@ -12,6 +12,7 @@
 #include "platform.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "readparamscommand.h"
 #include "scancommand.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
@@ -65,6 +66,9 @@ void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
 int main(int argc, char *argv[]) {
     // vaduz --scan --port PATH [--baud N]: no window and no display; prints and exits.
     if (const std::optional<int> status = runScanCommand(argc, argv))
+        return *status;
+    // vaduz --read-params FILE --port PATH: the same, reading a parameter set into a file.
+    if (const std::optional<int> status = runReadParamsCommand(argc, argv))
         return *status;
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

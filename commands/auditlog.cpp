@@ -35,7 +35,7 @@ QStringList AuditLog::cells(const AuditEntry &e) {
 }
 
 bool AuditLog::append(const AuditEntry &entry, QString *error) {
-    m_pending << csvLine(cells(entry));
+    m_pending << csvRow(cells(entry));
     if (!QDir().mkpath(m_folder)) {
         *error = QStringLiteral("cannot create the folder %1").arg(m_folder);
         return false;
@@ -47,7 +47,7 @@ bool AuditLog::append(const AuditEntry &entry, QString *error) {
         return false;
     }
     if (fresh) {
-        const QByteArray head = (csvLine(header()) + QLatin1Char('\n')).toUtf8();
+        const QByteArray head = (csvRow(header()) + QLatin1Char('\n')).toUtf8();
         if (file.write(head) != head.size() || !file.flush()) {
             *error = file.errorString();
             return false;

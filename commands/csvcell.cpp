@@ -9,7 +9,7 @@ QString csvCell(const QString &text) {
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString csvLine(const QStringList &cells) {
+QString csvRow(const QStringList &cells) {
     QStringList out;
     out.reserve(cells.size());
     for (const QString &cell : cells)

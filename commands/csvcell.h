@@ -8,4 +8,4 @@
 // The cell quoted where it holds a separator, a quote or a line break (quotes doubled).
 QString csvCell(const QString &text);
 // The cells joined into one line, without the line end.
-QString csvLine(const QStringList &cells);
+QString csvRow(const QStringList &cells);

@@ -58,6 +58,11 @@ void ParamReader::step() {
         end(false, tr("Disconnected"));
         return;
     }
+    char problem[kStatusTextSize * 2];
+    if (readLinkProblem(problem) > 0) {
+        end(false, tr("Serial open failed: %1").arg(QString::fromLocal8Bit(problem)));
+        return;
+    }
     const QVector<int> &blocks = paramSetBlocks();
     const int64_t now = mirrorClockMs();
     int done = 0;
