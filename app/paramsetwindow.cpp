@@ -365,8 +365,7 @@ void AuditLogWindow::reload() {
 
 ParamSetTools::ParamSetTools(Widget *window, const QString &auditFolder)
     : QObject(window), m_window(window),
-      m_log(auditFolder.isEmpty() ? AuditLog::defaultFolder() : auditFolder),
-      m_recorder(&m_log) {
+      m_log(auditFolder), m_recorder(&m_log) {
     connect(&m_recorder, &AuditRecorder::writeFailed, this, [this](const QString &reason) {
         tips(tr("The audit log %1 could not be written: %2. The lines are kept and written as "
                 "soon as the file takes them again.")

@@ -91,7 +91,7 @@ private:
 class ParamSetTools : public QObject {
     Q_OBJECT
 public:
-    // auditFolder empty: the program's data folder.
+    // auditFolder empty: the program's data folder (see AuditLog).
     explicit ParamSetTools(Widget *window, const QString &auditFolder = QString());
     ~ParamSetTools() override;
 

@@ -6,6 +6,7 @@
 #include "paramtable.h"
 #include "registermirror.h"
 #include "serialsettings.h"
+#include "storedsettings.h"
 #include "writejournal.h"
 
 #include <QDir>
@@ -18,8 +19,15 @@ QString AuditLog::defaultFolder() {
 
 AuditLog::AuditLog(const QString &folder) : m_folder(folder) {}
 
+QString AuditLog::folder() const {
+    if (!m_folder.isEmpty())
+        return m_folder;
+    return storedSettingsEnabled() ? defaultFolder() : QString();
+}
+
 QString AuditLog::path() const {
-    return QDir(m_folder).filePath(QLatin1String(kFileName));
+    const QString dir = folder();
+    return dir.isEmpty() ? QString() : QDir(dir).filePath(QLatin1String(kFileName));
 }
 
 QStringList AuditLog::header() {
@@ -35,9 +43,12 @@ QStringList AuditLog::cells(const AuditEntry &e) {
 }
 
 bool AuditLog::append(const AuditEntry &entry, QString *error) {
+    const QString dir = folder();
+    if (dir.isEmpty())
+        return true; // no place for a log in this run
     m_pending << csvRow(cells(entry));
-    if (!QDir().mkpath(m_folder)) {
-        *error = QStringLiteral("cannot create the folder %1").arg(m_folder);
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("cannot create the folder %1").arg(dir);
         return false;
     }
     QFile file(path());

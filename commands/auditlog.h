@@ -27,11 +27,14 @@ struct AuditEntry {
 class AuditLog {
 public:
     static constexpr const char *kFileName = "audit-log.csv";
-    // QStandardPaths::AppDataLocation (tests redirect it with QStandardPaths' test mode).
+    // QStandardPaths::AppDataLocation.
     static QString defaultFolder();
 
-    explicit AuditLog(const QString &folder = defaultFolder());
-    QString folder() const { return m_folder; }
+    // An empty folder: the program's data folder while the remembered settings are on (the
+    // program turns them on; tests leave them off), else none, and nothing is written.
+    explicit AuditLog(const QString &folder = QString());
+    QString folder() const;
+    void setFolder(const QString &folder) { m_folder = folder; }
     QString path() const;
 
     // Appends the entry (and any that could not be written before, first) and flushes it.

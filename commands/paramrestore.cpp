@@ -43,6 +43,10 @@ bool ParamRestore::start(QString *error) {
             return false;
         }
     }
+    if (m_backupFolder.isEmpty()) {
+        *error = tr("There is no folder for the backup. Nothing was sent.");
+        return false;
+    }
     if (!portEnabled.load() || !linkRunning.load()) {
         *error = tr("Not connected: press Connect first. Nothing was sent.");
         return false;

@@ -411,7 +411,9 @@ QString paramInputTip(int n) {
     const ParamInfo *info = paramInfo(n);
     if (!info)
         return QString();
-    const QString name = paramCaptionWithUnit(n);
+    // The date and time's unit is its format, which the text names anyway.
+    const QString name =
+        info->encoding == ParamEncoding::DateTime ? paramCaption(n) : paramCaptionWithUnit(n);
     const QString lo = QString::number(info->minValue, 'g', 8);
     const QString hi = QString::number(info->maxValue, 'g', 8);
     // An example inside the range: the usual one where it fits, else the upper limit.
