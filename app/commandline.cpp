@@ -115,7 +115,8 @@ CommandLine parseCommandLine(const QStringList &args) {
     usage += QStringLiteral("\nvaduz --scan --port <path> [--baud <rate>] [--addresses <first-last>]\n"
                             "  Find the controllers on a line, print them and exit (no display "
                             "needed; see vaduz --scan --help).\n");
-    usage += QStringLiteral("\nvaduz --read-params <file> --port <path> [--address <n>] [--baud <rate>]\n"
+    usage += QStringLiteral("\nvaduz --read-params <file> --port <path> [--address <n>] "
+                            "[--baud <rate>]\n"
                             "  Read the controller's parameters into a parameter-set file and exit "
                             "(no display needed).\n");
     usage += QStringLiteral("\nQt's own options (-platform, -style, ...) are passed on to Qt.");

@@ -106,6 +106,9 @@ int main(int argc, char *argv[]) {
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgBytes.size());
     auto app = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+    // The program's data folder (the audit log) sits beside its remembered settings' names.
+    QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vaduz"));
     registerBundledFonts();
 
 #ifdef VADUZ_HAVE_PTY

@@ -125,8 +125,8 @@ ParamCompareWindow::ParamCompareWindow(Widget *window, const ParamSet &file,
     m_actions << addButton(tr("Read again"), [this] { refresh(); });
     m_actions << addButton(tr("Export CSV…"), [this] { askExport(); });
     m_actions << addButton(tr("Load into fields"), [this] {
-        m_status->setText(tr("%1 fields filled and marked; One-click setup sends them.")
-                              .arg(loadIntoFields()));
+        m_status->setText(
+            tr("%1 fields filled and marked; One-click setup sends them.").arg(loadIntoFields()));
     });
     m_actions << addButton(tr("Write differences"), [this] { askWrite(false); });
     m_actions << addButton(tr("Write differences to all addresses"), [this] { askWrite(true); });
@@ -147,8 +147,8 @@ ParamCompareWindow::ParamCompareWindow(Widget *window, const ParamSet &file,
             m_status->setText(tr("The controller could not be read: %1").arg(error));
             return;
         }
-        const ParamSet now = paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(),
-                                                deviceAddr.load());
+        const ParamSet now =
+            paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(), deviceAddr.load());
         m_rows = compareParamSets(m_file, now);
         fillTable();
         m_status->setText(
@@ -218,11 +218,11 @@ bool ParamCompareWindow::exportCsv(const QString &path, QString *error) const {
         return false;
     }
     QStringList lines;
-    lines << csvRow({tr("Number"), tr("Caption"), tr("Unit"), tr("File"), tr("Controller"),
-                      tr("Differs")});
+    lines << csvRow(
+        {tr("Number"), tr("Caption"), tr("Unit"), tr("File"), tr("Controller"), tr("Differs")});
     for (const ParamDifference &d : m_rows)
         lines << csvRow({QString::number(d.number), d.caption, d.unit, d.fileText, d.deviceText,
-                          d.differs ? QStringLiteral("yes") : QStringLiteral("no")});
+                         d.differs ? QStringLiteral("yes") : QStringLiteral("no")});
     const QByteArray bytes = (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         *error = file.errorString();
@@ -364,8 +364,7 @@ void AuditLogWindow::reload() {
 // ---------------------------------------------------------------------------------------------
 
 ParamSetTools::ParamSetTools(Widget *window, const QString &auditFolder)
-    : QObject(window), m_window(window),
-      m_log(auditFolder), m_recorder(&m_log) {
+    : QObject(window), m_window(window), m_log(auditFolder), m_recorder(&m_log) {
     connect(&m_recorder, &AuditRecorder::writeFailed, this, [this](const QString &reason) {
         tips(tr("The audit log %1 could not be written: %2. The lines are kept and written as "
                 "soon as the file takes them again.")
@@ -381,8 +380,8 @@ ParamSetTools::ParamSetTools(Widget *window, const QString &auditFolder)
         if (m_progress)
             m_progress->deleteLater();
         if (ok) {
-            const ParamSet set = paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(),
-                                                    deviceAddr.load());
+            const ParamSet set =
+                paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(), deviceAddr.load());
             ok = saveParamSet(m_readPath, set, &error);
             if (!ok)
                 error = tr("%1 could not be written: %2").arg(m_readPath, error);
@@ -392,32 +391,33 @@ ParamSetTools::ParamSetTools(Widget *window, const QString &auditFolder)
         emit readFinished(ok, error);
     });
 
-    // The three tools on both Settings pages, below the page-turn arrow.
+    // The three tools on both Settings pages: on the first in a row in the free space below
+    // Cell Diff Delay, on the second in a column above the page-turn arrow.
     Ui::Widget *ui = window->form();
+    struct Tool {
+        const char *name;
+        QString text;
+        QString tip;
+        void (ParamSetTools::*action)();
+    };
+    const Tool tools[] = {
+        {"readParams_btn", tr("Read parameters"),
+         tr("Read every parameter of this controller into a file"), &ParamSetTools::askRead},
+        {"compareParams_btn", tr("Compare with file…"),
+         tr("Compare a parameter file with this controller, and restore it"),
+         &ParamSetTools::askCompare},
+        {"auditLog_btn", tr("Audit log"), tr("Every write to a controller"),
+         &ParamSetTools::openAuditLog},
+    };
     for (QWidget *page : {ui->set_page, ui->set_page_2}) {
-        struct Tool {
-            const char *name;
-            QString text;
-            QString tip;
-            int y;
-            void (ParamSetTools::*action)();
-        };
-        const Tool tools[] = {
-            {"readParams_btn", tr("Read parameters"),
-             tr("Read every parameter of this controller into a file"), 660,
-             &ParamSetTools::askRead},
-            {"compareParams_btn", tr("Compare with file…"),
-             tr("Compare a parameter file with this controller, and restore it"), 694,
-             &ParamSetTools::askCompare},
-            {"auditLog_btn", tr("Audit log"), tr("Every write to a controller"), 728,
-             &ParamSetTools::openAuditLog},
-        };
-        for (const Tool &t : tools) {
+        for (int i = 0; i < 3; ++i) {
+            const Tool &t = tools[i];
             auto *b = new QToolButton(page);
             b->setObjectName(QLatin1String(t.name));
             b->setText(t.text);
             b->setToolTip(t.tip);
-            b->setGeometry(QRect(1244, t.y, 150, 28));
+            b->setGeometry(page == ui->set_page ? QRect(950 + 138 * i, 186, 130, 28)
+                                                : QRect(1244, 660 + 34 * i, 150, 28));
             b->setCursor(Qt::PointingHandCursor);
             b->setFocusPolicy(Qt::NoFocus);
             connect(b, &QToolButton::clicked, this, t.action);
@@ -485,8 +485,8 @@ ParamCompareWindow *ParamSetTools::compareWithFile(const QString &path) {
 }
 
 void ParamSetTools::askCompare() {
-    const QString path = QFileDialog::getOpenFileName(m_window, tr("Compare with file"),
-                                                      QString(), tr("Parameter sets (*.json)"));
+    const QString path = QFileDialog::getOpenFileName(m_window, tr("Compare with file"), QString(),
+                                                      tr("Parameter sets (*.json)"));
     if (!path.isEmpty())
         compareWithFile(path);
 }

@@ -109,8 +109,7 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
                      .arg(port));
         app.exec();
         if (ok) {
-            const ParamSet set =
-                paramSetFromMirror(QStringLiteral(VADUZ_VERSION), port, address);
+            const ParamSet set = paramSetFromMirror(QStringLiteral(VADUZ_VERSION), port, address);
             if (saveParamSet(path, set, &error)) {
                 printErr(QStringLiteral("%1 parameters written to %2.\n")
                              .arg(set.params.size())

@@ -31,15 +31,20 @@ QString AuditLog::path() const {
 }
 
 QStringList AuditLog::header() {
-    return {QStringLiteral("Time"),      QStringLiteral("Port"),       QStringLiteral("Address"),
-            QStringLiteral("Parameter"), QStringLiteral("Caption"),    QStringLiteral("Before"),
+    return {QStringLiteral("Time"),      QStringLiteral("Port"),    QStringLiteral("Address"),
+            QStringLiteral("Parameter"), QStringLiteral("Caption"), QStringLiteral("Before"),
             QStringLiteral("Sent"),      QStringLiteral("Outcome")};
 }
 
 QStringList AuditLog::cells(const AuditEntry &e) {
-    return {e.time.toString(Qt::ISODateWithMs), e.port,   QString::number(e.address),
-            QString::number(e.param),           e.caption, e.before,
-            e.sent,                             e.outcome};
+    return {e.time.toString(Qt::ISODateWithMs),
+            e.port,
+            QString::number(e.address),
+            QString::number(e.param),
+            e.caption,
+            e.before,
+            e.sent,
+            e.outcome};
 }
 
 bool AuditLog::append(const AuditEntry &entry, QString *error) {
@@ -137,8 +142,8 @@ void AuditRecorder::poll() {
         write(entryFor(w, port));
 }
 
-void AuditRecorder::noteVerification(int addr, int n, const QString &expected,
-                                     const QString &read, bool taken) {
+void AuditRecorder::noteVerification(int addr, int n, const QString &expected, const QString &read,
+                                     bool taken) {
     AuditEntry e;
     e.time = QDateTime::currentDateTime();
     e.port = portName();
@@ -147,7 +152,8 @@ void AuditRecorder::noteVerification(int addr, int n, const QString &expected,
     e.caption = paramCaptionWithUnit(n);
     e.before = read;
     e.sent = expected;
-    e.outcome = taken ? QStringLiteral("verified") : QStringLiteral("not taken (read %1)").arg(read);
+    e.outcome =
+        taken ? QStringLiteral("verified") : QStringLiteral("not taken (read %1)").arg(read);
     write(e);
 }
 

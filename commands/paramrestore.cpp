@@ -62,7 +62,7 @@ void ParamRestore::stop() {
     if (!isRunning())
         return;
     m_addresses.resize(m_index + 1); // no address after this one
-    m_reader.stop(); // ends the address through readDone
+    m_reader.stop();                 // ends the address through readDone
     if (m_state == State::Writing)
         finishAddress(tr("Stopped"));
 }
@@ -85,15 +85,15 @@ void ParamRestore::readDone(bool ok, const QString &error) {
         return;
     }
     m_current.answered = true;
-    const ParamSet now = paramSetFromMirror(m_program, AuditRecorder::portName(),
-                                            m_current.address);
+    const ParamSet now =
+        paramSetFromMirror(m_program, AuditRecorder::portName(), m_current.address);
     if (m_state == State::ReadBefore) {
         // Nothing is written before the controller's own set is safe on disk.
         QString saveError;
         QDir().mkpath(m_backupFolder);
-        const QString path = QDir(m_backupFolder)
-                                 .filePath(backupFileName(m_current.address,
-                                                          QDateTime::currentDateTime()));
+        const QString path =
+            QDir(m_backupFolder)
+                .filePath(backupFileName(m_current.address, QDateTime::currentDateTime()));
         if (!saveParamSet(path, now, &saveError)) {
             finishAddress(tr("The backup %1 could not be written (%2); nothing was sent.")
                               .arg(path, saveError));

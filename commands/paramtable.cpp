@@ -84,37 +84,37 @@ struct MeaningRange {
 constexpr double kNoMax = 1e9; // up to the register's own limit
 
 constexpr MeaningRange kMeaningRanges[] = {
-    {1, 2, 0, kNoMax},     // Packs per Rack, Device Count
-    {3, 7, 0, kNoMax},     // timeouts, delays (ms, s, min)
-    {9, 9, 0, 100},        // SOC Upper Limit (%)
-    {10, 10, -40, 150},    // Charge Temp Limit
-    {11, 11, 0, 100},      // SOC Lower Limit (%)
-    {12, 12, 0, 5000},     // Balancing Diff (mV)
-    {13, 13, 0, 1},        // Auto Restart (0/1)
-    {17, 17, 0, kNoMax},   // Heartbeat Timeout (s)
-    {18, 18, -40, 150},    // Fan Start Temp
-    {19, 19, 0, 150},      // Fan Hysteresis
-    {20, 20, -40, 150},    // Discharge Temp Limit
-    {21, 22, 0, 1},        // Buzzer Enable, Debug Mode (0/1)
-    {24, 38, 0, 5},        // cell voltages and differences (V)
-    {39, 40, 0, kNoMax},   // Cell Diff Delay (s), Limit Delay (s)
-    {41, 46, 0, kNoMax},   // total voltages (V)
-    {51, 52, -40, 150},    // Charge Temp High, Heater Start Temp
-    {54, 56, -40, 150},    // charge and discharge temperature limits
-    {57, 57, 0, 150},      // Temp Diff Warning
-    {58, 63, 0, kNoMax},   // delays (s)
-    {64, 66, 0, 100},      // SOC warnings and protection (%)
-    {67, 72, 0, kNoMax},   // Sleep Delay, retries, racks, Rack Offline Delay, Reconnect Volt Diff
-    {84, 84, 1, 247},      // Host ID: a device address
-    {85, 85, 0, 1},        // Thermal Control: Manual, Automatic
-    {86, 86, 0, 4},        // Work Mode: Standby .. Automatic
-    {87, 87, 0, 1},        // Control Point: Supply Water, Return Water
-    {88, 91, -40, 150},    // cooling and heating start and stop temperatures
-    {94, 95, 0, 150},      // self-circulation start and stop differences
-    {96, 97, 0, 150},      // cooling and heating targets
-    {102, 103, 0, 150},    // cooling and heating set points
-    {104, 104, 0, 1},      // Unit Control: Manual, Automatic
-    {106, 108, 0, 5000},   // balancing start voltage and differences (mV)
+    {1, 2, 0, kNoMax},   // Packs per Rack, Device Count
+    {3, 7, 0, kNoMax},   // timeouts, delays (ms, s, min)
+    {9, 9, 0, 100},      // SOC Upper Limit (%)
+    {10, 10, -40, 150},  // Charge Temp Limit
+    {11, 11, 0, 100},    // SOC Lower Limit (%)
+    {12, 12, 0, 5000},   // Balancing Diff (mV)
+    {13, 13, 0, 1},      // Auto Restart (0/1)
+    {17, 17, 0, kNoMax}, // Heartbeat Timeout (s)
+    {18, 18, -40, 150},  // Fan Start Temp
+    {19, 19, 0, 150},    // Fan Hysteresis
+    {20, 20, -40, 150},  // Discharge Temp Limit
+    {21, 22, 0, 1},      // Buzzer Enable, Debug Mode (0/1)
+    {24, 38, 0, 5},      // cell voltages and differences (V)
+    {39, 40, 0, kNoMax}, // Cell Diff Delay (s), Limit Delay (s)
+    {41, 46, 0, kNoMax}, // total voltages (V)
+    {51, 52, -40, 150},  // Charge Temp High, Heater Start Temp
+    {54, 56, -40, 150},  // charge and discharge temperature limits
+    {57, 57, 0, 150},    // Temp Diff Warning
+    {58, 63, 0, kNoMax}, // delays (s)
+    {64, 66, 0, 100},    // SOC warnings and protection (%)
+    {67, 72, 0, kNoMax}, // Sleep Delay, retries, racks, Rack Offline Delay, Reconnect Volt Diff
+    {84, 84, 1, 247},    // Host ID: a device address
+    {85, 85, 0, 1},      // Thermal Control: Manual, Automatic
+    {86, 86, 0, 4},      // Work Mode: Standby .. Automatic
+    {87, 87, 0, 1},      // Control Point: Supply Water, Return Water
+    {88, 91, -40, 150},  // cooling and heating start and stop temperatures
+    {94, 95, 0, 150},    // self-circulation start and stop differences
+    {96, 97, 0, 150},    // cooling and heating targets
+    {102, 103, 0, 150},  // cooling and heating set points
+    {104, 104, 0, 1},    // Unit Control: Manual, Automatic
+    {106, 108, 0, 5000}, // balancing start voltage and differences (mV)
 };
 
 // Captions of the rows whose caption is a label on the form rather than in the artwork.
@@ -418,9 +418,8 @@ QString paramInputTip(int n) {
     const QString hi = QString::number(info->maxValue, 'g', 8);
     // An example inside the range: the usual one where it fits, else the upper limit.
     auto example = [&](double usual) {
-        return QString::number(usual >= info->minValue && usual <= info->maxValue ? usual
-                                                                                   : info->maxValue,
-                               'g', 8);
+        return QString::number(
+            usual >= info->minValue && usual <= info->maxValue ? usual : info->maxValue, 'g', 8);
     };
     switch (info->encoding) {
     case ParamEncoding::Int:

@@ -364,8 +364,8 @@ void TestCommands::inputTip_data() {
     QTest::newRow("temperature") << 52
                                  << "Heater Start Temp (°C) takes a whole number from -40 to "
                                     "150, for example -10.";
-    QTest::newRow("switch") << 13
-                            << "Auto Restart (0/1) takes a whole number from 0 to 1, for example 1.";
+    QTest::newRow("switch")
+        << 13 << "Auto Restart (0/1) takes a whole number from 0 to 1, for example 1.";
     QTest::newRow("percentage") << 64
                                 << "SOC High Warning (%) takes a whole number from 0 to 100, for "
                                    "example 100.";

@@ -142,7 +142,8 @@ void TestParamSets::loadRefused_data() {
     QTest::newRow("not JSON") << QByteArray("{") << "not a JSON document";
     QTest::newRow("another document") << QByteArray(R"({"a":1})") << "not a parameter set file";
     QTest::newRow("newer format version")
-        << head + "2}" << "format version 2 is newer than this program reads (1)";
+        << head + "2}"
+        << "format version 2 is newer than this program reads (1)";
     QTest::newRow("raw value past 16 bits")
         << head + R"(1,"parameters":[{"number":58,"raw":[65536]}]})"
         << "parameter 58: a raw value is no 16-bit register value";
@@ -188,8 +189,8 @@ void TestParamSets::everyFactoryValueRestoresExactly() {
 
 void TestParamSets::failedFileWritesNameTheReason() {
     QString error;
-    QVERIFY(!saveParamSet(dir.filePath(QStringLiteral("no/such/folder/set.json")), ParamSet(),
-                          &error));
+    QVERIFY(
+        !saveParamSet(dir.filePath(QStringLiteral("no/such/folder/set.json")), ParamSet(), &error));
     QVERIFY2(!error.isEmpty() && !error.contains(QStringLiteral("Unknown")), qPrintable(error));
 
     // A full disk: the line is kept, and written with the next one once there is room.
@@ -258,8 +259,9 @@ void TestParamSets::readCompareWriteVerify() {
     tools->auditRecorder()->poll();
     const QStringList lines = auditLines(tools->auditLog()->path());
     QCOMPARE(lines.size(), 5);
-    QVERIFY2(lines.at(1).endsWith(QStringLiteral(",1,24,Cell OV Warning (V),3.600,3.550,confirmed")),
-             qPrintable(lines.at(1)));
+    QVERIFY2(
+        lines.at(1).endsWith(QStringLiteral(",1,24,Cell OV Warning (V),3.600,3.550,confirmed")),
+        qPrintable(lines.at(1)));
     QVERIFY2(lines.at(2).endsWith(QStringLiteral(",1,58,OV Warning Delay (s),9,5,confirmed")),
              qPrintable(lines.at(2)));
     QVERIFY2(lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified")),
@@ -294,7 +296,9 @@ void TestParamSets::controllerKeepingOldValuesIsNotTaken() {
     QCOMPARE(w->resultGrid()->item(0, 1)->text(),
              QStringLiteral("not taken 1: 58 OV Warning Delay (s): expected 5, read 9"));
     tools->auditRecorder()->poll();
-    QVERIFY(auditLines(tools->auditLog()->path()).last().endsWith(QStringLiteral("not taken (read 9)")));
+    QVERIFY(auditLines(tools->auditLog()->path())
+                .last()
+                .endsWith(QStringLiteral("not taken (read 9)")));
 }
 
 void TestParamSets::restoreToEveryAddressFillsTheGrid() {
@@ -340,9 +344,9 @@ void TestParamSets::commandLineWritesTheSameFile() {
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(VADUZ_EXE), {QStringLiteral("--read-params"), cliPath,
-                                        QStringLiteral("--port"), sim->slavePath(),
-                                        QStringLiteral("--address"), QStringLiteral("1")});
+    p.start(QStringLiteral(VADUZ_EXE),
+            {QStringLiteral("--read-params"), cliPath, QStringLiteral("--port"), sim->slavePath(),
+             QStringLiteral("--address"), QStringLiteral("1")});
     QVERIFY(p.waitForFinished(30000));
     QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
     QFile a(windowPath), b(cliPath);
