@@ -5,6 +5,7 @@
 #include "csvcell.h"
 #include "paramtable.h"
 #include "registermirror.h"
+#include "trendmodel.h"
 #include "widget.h"
 
 #include <QCheckBox>
@@ -41,33 +42,6 @@ QString linkPort() {
 bool linkIsRunning() {
     return portEnabled.load(std::memory_order_acquire) &&
            linkRunning.load(std::memory_order_acquire);
-}
-
-// One CSV line into cells (quoted cells with doubled quotes).
-QStringList parseCsvLine(const QString &line) {
-    QStringList cells;
-    QString cell;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const QChar c = line.at(i);
-        if (quoted) {
-            if (c == QLatin1Char('"') && i + 1 < line.size() && line.at(i + 1) == QLatin1Char('"'))
-                cell += c, ++i;
-            else if (c == QLatin1Char('"'))
-                quoted = false;
-            else
-                cell += c;
-        } else if (c == QLatin1Char('"')) {
-            quoted = true;
-        } else if (c == QLatin1Char(',')) {
-            cells << cell;
-            cell.clear();
-        } else {
-            cell += c;
-        }
-    }
-    cells << cell;
-    return cells;
 }
 
 QTableWidget *makeTable(QWidget *parent, const QStringList &heads) {
@@ -356,7 +330,7 @@ void AuditLogWindow::reload() {
             continue;
         const int row = m_table->rowCount();
         m_table->insertRow(row);
-        setRow(m_table, row, parseCsvLine(lines.at(i)));
+        setRow(m_table, row, splitCsv(lines.at(i)));
     }
     m_table->scrollToBottom();
 }

@@ -16,7 +16,8 @@ namespace {
 
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
-// One CSV line split into cells (quoted cells may hold commas and doubled quotes).
+} // namespace
+
 QStringList splitCsv(const QString &line) {
     QStringList cells;
     QString cell;
@@ -44,8 +45,6 @@ QStringList splitCsv(const QString &line) {
     cells << cell;
     return cells;
 }
-
-} // namespace
 
 QVector<TrendModel::Field> TrendModel::homeFields() {
     // Numeric fields only: states, names, versions and the date are texts.
