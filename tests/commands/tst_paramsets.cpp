@@ -267,6 +267,11 @@ void TestParamSets::readCompareWriteVerify() {
     QVERIFY2(lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified")),
              qPrintable(lines.at(3)));
     QVERIFY(lines.at(4).endsWith(QStringLiteral("verified")));
+    // The window shows the same lines, caption cells whole.
+    QTableWidget *shown = tools->showAuditLog()->table();
+    QCOMPARE(shown->rowCount(), 4);
+    QCOMPARE(shown->item(1, 4)->text(), QStringLiteral("OV Warning Delay (s)"));
+    QCOMPARE(shown->item(1, 7)->text(), QStringLiteral("confirmed"));
 
     // The comparison exported: a header and a row per parameter.
     const QString csv = dir.filePath(QStringLiteral("compare.csv"));
