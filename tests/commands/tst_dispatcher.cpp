@@ -791,7 +791,8 @@ void TestDispatcher::everyWriteButtonReachesController() {
         if (!button || !edit)
             continue;
         ++params;
-        edit->setPlainText(n == 74 ? QStringLiteral("2024-03-05 07:08:09") : QStringLiteral("2"));
+        // 1 is within every field's range, switches (0/1) included.
+        edit->setPlainText(n == 74 ? QStringLiteral("2024-03-05 07:08:09") : QStringLiteral("1"));
         sim->clearRequests();
         const int answered = sim->answerCount();
         click(button);
