@@ -134,7 +134,11 @@ ParamCompareWindow::ParamCompareWindow(Widget *window, const ParamSet &file,
     setBusy(false);
 }
 
-ParamCompareWindow::~ParamCompareWindow() = default;
+ParamCompareWindow::~ParamCompareWindow() {
+    // A restore cut short still gives the link back its address and the page its poll mode.
+    if (m_restore)
+        m_restore->stop();
+}
 
 const QVector<RestoreResult> &ParamCompareWindow::results() const {
     static const QVector<RestoreResult> none;

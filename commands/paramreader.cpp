@@ -30,7 +30,9 @@ ParamReader::~ParamReader() {
 }
 
 bool ParamReader::start() {
-    if (m_running || !portEnabled.load(std::memory_order_acquire) ||
+    // One read at a time: another one holds the poll mode until it ends.
+    if (m_running || pollModeOverride.load(std::memory_order_acquire) >= 0 ||
+        !portEnabled.load(std::memory_order_acquire) ||
         !linkRunning.load(std::memory_order_acquire))
         return false;
     m_running = true;

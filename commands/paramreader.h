@@ -18,7 +18,7 @@ public:
     ~ParamReader() override;
 
     // Starts a read on the running link; false (and nothing started) when the link is not
-    // running or a read is under way.
+    // running or a read (this one or another reader's) is under way.
     bool start();
     // Stops a read; finished() is emitted with "Stopped".
     void stop();
