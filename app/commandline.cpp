@@ -132,6 +132,10 @@ CommandLine parseCommandLine(const QStringList &args) {
                             "[--framing mbap|rtu]) [--addresses <first-last>]\n"
                             "  Find the controllers on a line, print them and exit (no display "
                             "needed; see vaduz --scan --help).\n");
+    usage += QStringLiteral("\nvaduz --read-params <file> --port <path> [--address <n>] "
+                            "[--baud <rate>]\n"
+                            "  Read the controller's parameters into a parameter-set file and exit "
+                            "(no display needed).\n");
     usage += QStringLiteral("\nQt's own options (-platform, -style, ...) are passed on to Qt.");
     auto fail = [&](const QString &message) {
         cl.action = CommandLine::Action::Error;

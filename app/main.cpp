@@ -13,6 +13,7 @@
 #include "platform.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
+#include "readparamscommand.h"
 #include "scancommand.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
@@ -92,6 +93,9 @@ int main(int argc, char *argv[]) {
     // vaduz --scan --port PATH [--baud N]: no window and no display; prints and exits.
     if (const std::optional<int> status = runScanCommand(argc, argv))
         return *status;
+    // vaduz --read-params FILE --port PATH: the same, reading a parameter set into a file.
+    if (const std::optional<int> status = runReadParamsCommand(argc, argv))
+        return *status;
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -133,6 +137,9 @@ int main(int argc, char *argv[]) {
     qtArgv.push_back(nullptr);
     int qtArgc = static_cast<int>(qtArgBytes.size());
     auto app = std::make_unique<QApplication>(qtArgc, qtArgv.data());
+    // The program's data folder (the audit log) sits beside its remembered settings' names.
+    QCoreApplication::setOrganizationName(QStringLiteral("Kelvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vaduz"));
     registerBundledFonts();
 
 #ifdef VADUZ_HAVE_PTY

@@ -1,4 +1,6 @@
 #include "widget.h"
+
+#include "paramsetwindow.h"
 #include "ui_widget.h"
 
 #include "battertstackthread.h"
@@ -175,6 +177,8 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
                                         "border-radius:15;padding:2px 4px;color:white;}"
                                         "QToolButton:pressed{background-color:rgb(104, 16, 21);}"));
 
+    m_paramSetTools = new ParamSetTools(this);
+
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
@@ -192,6 +196,8 @@ Widget::~Widget() {
     m_trendWindow = nullptr;
     delete m_faultRecords;
     m_faultRecords = nullptr;
+    delete m_paramSetTools;
+    m_paramSetTools = nullptr;
     delete m_worker;
     m_worker = nullptr;
     delete m_serialConfig;

@@ -18,6 +18,7 @@ class TrendModel;
 class TrendWindow;
 class QToolButton;
 class PageRefresh;
+class ParamSetTools;
 class QMessageBox;
 class QPushButton;
 class QTimer;
@@ -59,6 +60,8 @@ public:
     TrendWindow *showTrends();
     TrendModel *trendModel() const { return m_trends.get(); }
     FaultRecordsWindow *showFaultRecords();
+    // Read parameters, Compare with file, Audit log (on the Settings pages).
+    ParamSetTools *paramSetTools() const { return m_paramSetTools; }
 
     // Stops the link worker (the port closed) and the tick thread, and ends a recording, for a
     // process that ends without returning from its event loop: Qt calls exit() when it loses
@@ -91,6 +94,7 @@ private:
     uint32_t m_trendLandings = 0; // Home reads seen by the last trend sample
     TrendWindow *m_trendWindow = nullptr;
     FaultRecordsWindow *m_faultRecords = nullptr;
+    ParamSetTools *m_paramSetTools = nullptr;
     QToolButton *m_recordButton = nullptr;
     void recordButtonClicked();
     void afterPagePass();

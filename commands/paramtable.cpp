@@ -1,5 +1,8 @@
 #include "paramtable.h"
 
+#include "captions.h"
+#include "fieldmap.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDate>
@@ -67,6 +70,66 @@ constexpr Range kRanges[] = {
 
 constexpr int kParamNumberMax = 108;
 
+// What a value may be where the caption's meaning fixes it, in the units typed: delays, times,
+// counts and voltages are not negative, percentages 0..100, cell voltages 0..5 V (0..5000 mV),
+// temperatures -40..150 degC (their differences 0..150), switches 0..1 and modes within their
+// read-back texts. Parameters not listed take the whole register.
+struct MeaningRange {
+    int first;
+    int last;
+    double min;
+    double max;
+};
+
+constexpr double kNoMax = 1e9; // up to the register's own limit
+
+constexpr MeaningRange kMeaningRanges[] = {
+    {1, 2, 0, kNoMax},   // Packs per Rack, Device Count
+    {3, 7, 0, kNoMax},   // timeouts, delays (ms, s, min)
+    {9, 9, 0, 100},      // SOC Upper Limit (%)
+    {10, 10, -40, 150},  // Charge Temp Limit
+    {11, 11, 0, 100},    // SOC Lower Limit (%)
+    {12, 12, 0, 5000},   // Balancing Diff (mV)
+    {13, 13, 0, 1},      // Auto Restart (0/1)
+    {17, 17, 0, kNoMax}, // Heartbeat Timeout (s)
+    {18, 18, -40, 150},  // Fan Start Temp
+    {19, 19, 0, 150},    // Fan Hysteresis
+    {20, 20, -40, 150},  // Discharge Temp Limit
+    {21, 22, 0, 1},      // Buzzer Enable, Debug Mode (0/1)
+    {24, 38, 0, 5},      // cell voltages and differences (V)
+    {39, 40, 0, kNoMax}, // Cell Diff Delay (s), Limit Delay (s)
+    {41, 46, 0, kNoMax}, // total voltages (V)
+    {51, 52, -40, 150},  // Charge Temp High, Heater Start Temp
+    {54, 56, -40, 150},  // charge and discharge temperature limits
+    {57, 57, 0, 150},    // Temp Diff Warning
+    {58, 63, 0, kNoMax}, // delays (s)
+    {64, 66, 0, 100},    // SOC warnings and protection (%)
+    {67, 72, 0, kNoMax}, // Sleep Delay, retries, racks, Rack Offline Delay, Reconnect Volt Diff
+    {84, 84, 1, 247},    // Host ID: a device address
+    {85, 85, 0, 1},      // Thermal Control: Manual, Automatic
+    {86, 86, 0, 4},      // Work Mode: Standby .. Automatic
+    {87, 87, 0, 1},      // Control Point: Supply Water, Return Water
+    {88, 91, -40, 150},  // cooling and heating start and stop temperatures
+    {94, 95, 0, 150},    // self-circulation start and stop differences
+    {96, 97, 0, 150},    // cooling and heating targets
+    {102, 103, 0, 150},  // cooling and heating set points
+    {104, 104, 0, 1},    // Unit Control: Manual, Automatic
+    {106, 108, 0, 5000}, // balancing start voltage and differences (mV)
+};
+
+// Captions of the rows whose caption is a label on the form rather than in the artwork.
+struct LabelCaption {
+    int n;
+    const char *text;
+    const char *unit;
+};
+constexpr LabelCaption kLabelCaptions[] = {
+    {84, "Host ID", ""},
+    {106, "BalStartVolt", "mV"},
+    {107, "BalStartVoltDiff", "mV"},
+    {108, "BalStoptVoltDiff", "mV"},
+};
+
 uint8_t dataKindFor(int n, E encoding) {
     switch (encoding) {
     case E::Text:
@@ -77,6 +140,36 @@ uint8_t dataKindFor(int n, E encoding) {
         // 88, 90, 94 and 95 go out as a single word; the bytes are those of a word list of one.
         return (n == 88 || n == 90 || n == 94 || n == 95) ? 2 : 3;
     }
+}
+
+double encodingFactor(E encoding) {
+    switch (encoding) {
+    case E::Milli:
+        return 1000.0;
+    case E::Deci:
+        return 10.0;
+    case E::Half:
+        return 0.5;
+    default:
+        return 1.0;
+    }
+}
+
+// The register's range in typed units, narrowed by the meaning of the parameter.
+void setRange(ParamInfo &info) {
+    const double factor = encodingFactor(info.encoding);
+    double lo = (info.isSigned ? -32768.0 : 0.0) / factor;
+    double hi = (info.isSigned ? 32767.0 : 65535.0) / factor;
+    if (info.encoding == E::Half) // halved toward zero: the odd number above still fits
+        hi += 1;
+    for (const MeaningRange &m : kMeaningRanges) {
+        if (info.number < m.first || info.number > m.last)
+            continue;
+        lo = std::max(lo, m.min);
+        hi = std::min(hi, m.max);
+    }
+    info.minValue = lo;
+    info.maxValue = hi;
 }
 
 struct Table {
@@ -94,6 +187,7 @@ struct Table {
                 info.regs = r.regs;
                 info.dataKind = dataKindFor(n, r.encoding);
                 info.isSigned = r.isSigned;
+                setRange(info);
                 byNumber[n] = info;
                 ordered[count++] = info;
             }
@@ -142,6 +236,49 @@ const ParamInfo *paramTable(int *n) {
     return table().ordered;
 }
 
+namespace {
+
+const Caption *paramCaptionRow(int n) {
+    const FieldDef *read = paramReadField(n);
+    if (!read)
+        return nullptr;
+    for (int i = 0; i < captionCount(); ++i)
+        if (qstrcmp(captions()[i].field, read->name) == 0)
+            return &captions()[i];
+    return nullptr;
+}
+
+const LabelCaption *labelCaption(int n) {
+    for (const LabelCaption &c : kLabelCaptions)
+        if (c.n == n)
+            return &c;
+    return nullptr;
+}
+
+} // namespace
+
+QString paramCaption(int n) {
+    if (const LabelCaption *l = labelCaption(n))
+        return QString::fromUtf8(l->text);
+    if (const Caption *c = paramCaptionRow(n))
+        return QString::fromUtf8(c->text);
+    if (const char *face = commandFace(n); face && *face)
+        return QString::fromUtf8(face);
+    return QStringLiteral("Parameter %1").arg(n);
+}
+
+QString paramUnit(int n) {
+    if (const LabelCaption *l = labelCaption(n))
+        return QString::fromUtf8(l->unit);
+    const Caption *c = paramCaptionRow(n);
+    return c ? QString::fromUtf8(c->unit) : QString();
+}
+
+QString paramCaptionWithUnit(int n) {
+    const QString unit = paramUnit(n);
+    return unit.isEmpty() ? paramCaption(n) : QStringLiteral("%1 (%2)").arg(paramCaption(n), unit);
+}
+
 int paramNumberFromName(const QString &objectName) {
     static const QString prefix = QStringLiteral("W_Addr");
     static const QString suffix = QStringLiteral("_text");
@@ -179,6 +316,31 @@ bool parseDecimalNumber(const QString &text, double *out) {
         return false;
     *out = value;
     return true;
+}
+
+bool withinParamRange(int n, const QString &text) {
+    const ParamInfo *info = paramInfo(n);
+    if (!info)
+        return false;
+    double value = 0;
+    switch (info->encoding) {
+    case ParamEncoding::Int:
+    case ParamEncoding::Half: {
+        qint64 whole = 0;
+        if (!parseWholeNumber(text, &whole))
+            return false;
+        value = static_cast<double>(whole);
+        break;
+    }
+    case ParamEncoding::Milli:
+    case ParamEncoding::Deci:
+        if (!parseDecimalNumber(text, &value))
+            return false;
+        break;
+    default:
+        return true;
+    }
+    return value >= info->minValue && value <= info->maxValue;
 }
 
 bool intWord(const QString &text, bool isSigned, uint16_t *out) {
@@ -249,53 +411,38 @@ QString paramInputTip(int n) {
     const ParamInfo *info = paramInfo(n);
     if (!info)
         return QString();
-    const bool sgn = info->isSigned;
-    const QString lo = QString::number(registerMin(sgn));
-    const QString hi = QString::number(registerMax(sgn));
-    QString takes;
+    // The date and time's unit is its format, which the text names anyway.
+    const QString name =
+        info->encoding == ParamEncoding::DateTime ? paramCaption(n) : paramCaptionWithUnit(n);
+    const QString lo = QString::number(info->minValue, 'g', 8);
+    const QString hi = QString::number(info->maxValue, 'g', 8);
+    // An example inside the range: the usual one where it fits, else the upper limit.
+    auto example = [&](double usual) {
+        return QString::number(
+            usual >= info->minValue && usual <= info->maxValue ? usual : info->maxValue, 'g', 8);
+    };
     switch (info->encoding) {
     case ParamEncoding::Int:
-        takes = trWidget("Parameter %1 takes a whole number from %2 to %3, for example %4.")
-                    .arg(n)
-                    .arg(lo, hi, sgn ? QStringLiteral("-10") : QStringLiteral("100"));
-        break;
     case ParamEncoding::Half:
-        // The register takes half of the number typed, rounded toward zero.
-        takes = trWidget("Parameter %1 takes a whole number from %2 to %3, for example %4.")
-                    .arg(n)
-                    .arg(QString::number(sgn ? 2 * registerMin(sgn) - 1 : 0),
-                         QString::number(2 * registerMax(sgn) + 1), QStringLiteral("100"));
-        break;
+        return trWidget("%1 takes a whole number from %2 to %3, for example %4.")
+            .arg(name, lo, hi, example(info->isSigned && info->minValue < 0 ? -10 : 100));
     case ParamEncoding::Milli:
-        takes =
-            trWidget("Parameter %1 takes a number from %2 to %3, for example %4.")
-                .arg(n)
-                .arg(QString::number(registerMin(sgn) / 1000.0, 'g', 8),
-                     QString::number(registerMax(sgn) / 1000.0, 'g', 8), QStringLiteral("3.65"));
-        break;
+        return trWidget("%1 takes a number from %2 to %3, for example %4.")
+            .arg(name, lo, hi, example(3.65));
     case ParamEncoding::Deci:
-        takes = trWidget("Parameter %1 takes a number from %2 to %3, for example %4.")
-                    .arg(n)
-                    .arg(QString::number(registerMin(sgn) / 10.0, 'g', 8),
-                         QString::number(registerMax(sgn) / 10.0, 'g', 8),
-                         sgn ? QStringLiteral("-2.5") : QStringLiteral("25.5"));
-        break;
+        return trWidget("%1 takes a number from %2 to %3, for example %4.")
+            .arg(name, lo, hi, example(info->isSigned && info->minValue < 0 ? -2.5 : 25.5));
     case ParamEncoding::Text:
-        takes = trWidget("Parameter %1 takes a text of at most %2 bytes (a letter or digit is one "
-                         "byte), for example %3.")
-                    .arg(n)
-                    .arg(QString::number(info->regs * 2), QStringLiteral("ABC123"));
-        break;
+        return trWidget("%1 takes a text of at most %2 bytes (a letter or digit is one byte), "
+                        "for example %3.")
+            .arg(name, QString::number(info->regs * 2), QStringLiteral("ABC123"));
     case ParamEncoding::DateTime:
-        takes = trWidget("Parameter %1 takes a date and time as yyyy-MM-dd hh:mm:ss, for example "
-                         "%2.")
-                    .arg(n)
-                    .arg(QStringLiteral("2024-03-05 07:08:09"));
-        break;
+        return trWidget("%1 takes a date and time as yyyy-MM-dd hh:mm:ss, for example %2.")
+            .arg(name, QStringLiteral("2024-03-05 07:08:09"));
     case ParamEncoding::Command:
         break;
     }
-    return takes;
+    return QString();
 }
 
 namespace {
@@ -303,6 +450,8 @@ namespace {
 // Register data of parameter n from its text, the same for its Set button and the one-click
 // list. words[] receives count words for the numeric encodings, bytes[] the text.
 bool encodeParam(const ParamInfo &info, const QString &text, uint16_t words[6], uint8_t *bytes) {
+    if (!withinParamRange(info.number, text))
+        return false;
     switch (info.encoding) {
     case ParamEncoding::Int:
         return intWord(text, info.isSigned, &words[0]);

@@ -28,7 +28,17 @@ struct ParamInfo {
     uint8_t regs = 1;      // registers written by the single write
     uint8_t dataKind = 3;  // data kind handed to stageWrite
     bool isSigned = false; // register read as -32768..32767 (else 0..65535), as read back
+    // The values the field's meaning allows, in the units the operator types (before scaling
+    // or halving). Numeric encodings only; within the register's range.
+    double minValue = 0;
+    double maxValue = 0;
 };
+
+// The caption beside parameter n's field ("OV Warning Delay") and its unit ("s", or empty).
+QString paramCaption(int n);
+QString paramUnit(int n);
+// "OV Warning Delay (s)"; "Project Name" without a unit.
+QString paramCaptionWithUnit(int n);
 
 // The entry of parameter n, or nullptr when n is no writable parameter.
 const ParamInfo *paramInfo(int n);
@@ -58,6 +68,10 @@ bool parseWholeNumber(const QString &text, qint64 *out);
 // A decimal number: optional sign, digits with at most one '.' (at least one digit).
 bool parseDecimalNumber(const QString &text, double *out);
 
+// Whether text is a number of parameter n's kind within the range its meaning allows
+// (minValue..maxValue). True for a parameter that is no number (text, date and time).
+bool withinParamRange(int n, const QString &text);
+
 // Register value of a numeric parameter text. False (out untouched) when the text is no number
 // of the encoding's kind or the value, after scaling, does not fit the register: 0..65535, or
 // -32768..32767 (stored as two's complement) for a signed register.
@@ -73,8 +87,8 @@ bool textBytes(const QString &text, int regs, uint8_t *out);
 // untouched) when the text is no valid calendar date and time.
 bool dateTimeWords(const QString &text, uint16_t out[6]);
 
-// What parameter n accepts, for the operator, with an example: "Parameter 24 takes a number
-// from 0 to 65.535, for example 3.65." Empty for a number without an edit field.
+// What parameter n accepts, for the operator, with an example: "Cell OV Warning (V) takes a
+// number from 0 to 5, for example 3.65." Empty for a number without an edit field.
 QString paramInputTip(int n);
 
 // Converts a field's text into the single write of parameter n (button W_Addr<n>_btn). False

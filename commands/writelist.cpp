@@ -28,8 +28,10 @@ void connectEditTracking(const QList<QPlainTextEdit *> &fields) {
     for (QPlainTextEdit *field : fields) {
         const int n = trackedParam(field);
         if (n)
-            QObject::connect(field, &QPlainTextEdit::textChanged, field,
-                             [n] { paramEdited[n] = 1; });
+            // A field cleared back to empty holds nothing to send: it is no longer marked.
+            QObject::connect(field, &QPlainTextEdit::textChanged, field, [n, field] {
+                paramEdited[n] = field->toPlainText().trimmed().isEmpty() ? 0 : 1;
+            });
     }
 }
 

@@ -16,7 +16,8 @@ class QWidget;
 // showing a page moves it to the end of its parent's children.
 QList<QPlainTextEdit *> trackedParamFields(const QList<QWidget *> &widgets);
 
-// Marks parameter n as edited whenever the text of its field changes. Fields of parameters above
+// Marks parameter n as edited whenever the text of its field changes, and unmarks it when the
+// field is cleared back to empty (blanks only). Fields of parameters above
 // 84 are not tracked. Call once, after the form is built.
 void connectEditTracking(const QList<QPlainTextEdit *> &fields);
 

@@ -1,5 +1,7 @@
 #include "battertstackthread.h"
 
+#include "writejournal.h"
+
 #include "linkmonitor.h"
 #include "linktrace.h"
 #include "portfollow.h"
@@ -385,6 +387,9 @@ int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uin
                : o.kind == Outcome::WrongAnswer ? QByteArrayLiteral("wrong answer")
                                                 : QByteArrayLiteral("no answer");
     updateHealth(e);
+    // The audit log's account of the write.
+    noteWriteOutcome(request.addr, start, count, writeData, ok,
+                     ok ? "" : outcomeText(o).toLatin1().constData());
     std::lock_guard<std::mutex> guard(statsLock);
     ++(ok ? counters.writesOk : counters.writesFailed);
     return ok ? 0 : -1;

@@ -16,6 +16,9 @@
 class QWidget;
 struct TrendCsv;
 
+// One CSV line split into cells (quoted cells may hold commas and doubled quotes).
+QStringList splitCsv(const QString &line);
+
 class TrendModel {
 public:
     static constexpr qint64 kSpanMs = 24LL * 3600 * 1000;

@@ -49,6 +49,7 @@ const char kUsage[] =
     "  --split-gap MS    ... with this gap between them\n"
     "  --wrong-addr A    answer from address A\n"
     "  --exception       answer every request with an exception (code 2)\n"
+    "  --keep-old-values confirm every write but keep the values as they were\n"
     "  --short-by K      read answers carry K registers fewer than asked\n"
     "  --oversize-to N   read answers carry N registers\n"
     "  --noise-every MS  random bytes on the line about this often, between answers\n"
@@ -135,6 +136,7 @@ int main(int argc, char **argv) {
         {"--corrupt-crc", &faults.corruptCrc},
         {"--stray-byte", &faults.strayByte},
         {"--exception", &faults.exception},
+        {"--keep-old-values", &faults.keepOldValues},
         {"--half-duplex", &faults.halfDuplex},
         {"--echo", &faults.echo},
         {"--glitch", &faults.glitch},

@@ -382,7 +382,7 @@ QByteArray SimController::handleWrite(uint8_t addr, const uint8_t *req, int len,
     uint16_t words[kMaxWriteRegs];
     for (int i = 0; i < count; ++i)
         words[i] = be16(req + 7 + 2 * i);
-    if (!applyWrite(start, words, count))
+    if (!faults_.keepOldValues && !applyWrite(start, words, count))
         return broadcast ? QByteArray() : badRequest(addr, 16, IllegalDataValue);
     ++writesServed_;
     if (broadcast)

@@ -12,6 +12,7 @@ struct SimFaults {
     int splitGapMs = 0;      //      ... with this gap between them
     int wrongAddr = 0;       // > 0: answer from this address instead of the asked one
     bool exception = false;  // answer with an exception response (function | 0x80, code 2)
+    bool keepOldValues = false; // confirm every write but store nothing (values stay as they were)
     int shortBy = 0;         // > 0: read answers carry this many registers fewer than asked
     int oversizeTo = 0;      // > 0: read answers carry this many registers (CRC-correct, <= 127)
     int noiseEveryMs = 0;    // > 0: a burst of 1..8 random bytes on the line about this often,

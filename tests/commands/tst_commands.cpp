@@ -75,6 +75,8 @@ private slots:
     void listFollowsFieldOrder();
     void listRefusedWhole_data();
     void listRefusedWhole();
+    void clearedFieldUnmarked_data();
+    void clearedFieldUnmarked();
     void secondPressQueuesNothing();
     void singleWriteLeavesFlagSet();
     void untrackedFieldsAboveLimit();
@@ -198,25 +200,29 @@ void TestCommands::singleWrite_data() {
 
     QTest::newRow("milli 3.65 -> 3650") << 24 << "3.65" << QByteArray::fromHex("0e42");
     QTest::newRow("milli 3.3 rounds to 3300") << 24 << "3.3" << QByteArray::fromHex("0ce4");
-    QTest::newRow("milli 65.535 top of the register")
-        << 38 << "65.535" << QByteArray::fromHex("ffff");
+    QTest::newRow("milli 5 top of the cell voltage range")
+        << 38 << "5" << QByteArray::fromHex("1388");
     QTest::newRow("milli 0") << 30 << "0" << QByteArray::fromHex("0000");
-    QTest::newRow("milli -0.0004 rounds to 0") << 30 << "-0.0004" << QByteArray::fromHex("0000");
     QTest::newRow("milli .5 and sign") << 25 << "+.5" << QByteArray::fromHex("01f4");
     QTest::newRow("deci 0.25 -> 3") << 41 << "0.25" << QByteArray::fromHex("0003");
-    QTest::newRow("deci signed -0.25 -> -3") << 42 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("deci signed -0.25 -> -3") << 47 << "-0.25" << QByteArray::fromHex("fffd");
     QTest::newRow("deci signed -3276.8 bottom") << 49 << "-3276.8" << QByteArray::fromHex("8000");
-    QTest::newRow("deci signed 3276.7 top") << 57 << "3276.7" << QByteArray::fromHex("7fff");
+    QTest::newRow("deci signed 3276.7 top") << 50 << "3276.7" << QByteArray::fromHex("7fff");
     QTest::newRow("deci 6553.5 top") << 41 << "6553.5" << QByteArray::fromHex("ffff");
     QTest::newRow("deci 4.1 -> 41") << 53 << "4.1" << QByteArray::fromHex("0029");
     QTest::newRow("deci page 2 1.5 -> 15") << 96 << "1.5" << QByteArray::fromHex("000f");
     QTest::newRow("int 65535 top") << 1 << "65535" << QByteArray::fromHex("ffff");
     QTest::newRow("int signed -1") << 8 << "-1" << QByteArray::fromHex("ffff");
-    QTest::newRow("int signed -32768 bottom") << 5 << "-32768" << QByteArray::fromHex("8000");
+    QTest::newRow("int signed -32768 bottom") << 15 << "-32768" << QByteArray::fromHex("8000");
     QTest::newRow("int signed 32767 top") << 72 << "32767" << QByteArray::fromHex("7fff");
+    QTest::newRow("delay 0") << 58 << "0" << QByteArray::fromHex("0000");
+    QTest::newRow("percentage 100") << 64 << "100" << QByteArray::fromHex("0064");
+    QTest::newRow("temperature -40") << 10 << "-40" << QByteArray::fromHex("ffd8");
+    QTest::newRow("temperature 150") << 52 << "150" << QByteArray::fromHex("0096");
+    QTest::newRow("deci set point 150") << 102 << "150" << QByteArray::fromHex("05dc");
     QTest::newRow("int leading zeros and plus") << 2 << "+007" << QByteArray::fromHex("0007");
     QTest::newRow("int typed line break ignored") << 5 << " 100\n" << QByteArray::fromHex("0064");
-    QTest::newRow("int single-word kind 88") << 88 << "513" << QByteArray::fromHex("0201");
+    QTest::newRow("int single-word kind 88") << 88 << "-40" << QByteArray::fromHex("ffd8");
     QTest::newRow("int host id 84") << 84 << "2" << QByteArray::fromHex("0002");
     QTest::newRow("int page 1 108") << 108 << "3400" << QByteArray::fromHex("0d48");
     QTest::newRow("half 7 -> 3") << 40 << "7" << QByteArray::fromHex("0003");
@@ -304,6 +310,22 @@ void TestCommands::singleWriteRejected_data() {
     QTest::newRow("milli 99999999") << 24 << "99999999";
     QTest::newRow("milli 65.5355 rounds to 65536") << 24 << "65.5355";
     QTest::newRow("milli unsigned -0.0005") << 30 << "-0.0005";
+    // Ranges by meaning, at and past their limits.
+    QTest::newRow("negative delay") << 58 << "-5";
+    QTest::newRow("delay above the signed register") << 58 << "32768";
+    QTest::newRow("percentage above 100") << 64 << "101";
+    QTest::newRow("negative percentage") << 9 << "-1";
+    QTest::newRow("cell voltage above 5 V") << 24 << "5.001";
+    QTest::newRow("cell voltage rounding to 0 from below") << 30 << "-0.0004";
+    QTest::newRow("temperature below -40") << 10 << "-41";
+    QTest::newRow("temperature above 150") << 52 << "151";
+    QTest::newRow("deci temperature above 150") << 102 << "150.1";
+    QTest::newRow("negative temperature difference") << 94 << "-1";
+    QTest::newRow("switch 2") << 21 << "2";
+    QTest::newRow("work mode 5") << 86 << "5";
+    QTest::newRow("host id 0") << 84 << "0";
+    QTest::newRow("balancing voltage above 5000 mV") << 106 << "5001";
+    QTest::newRow("negative retries") << 68 << "-1";
     QTest::newRow("milli 70 is 70000") << 38 << "70";
     QTest::newRow("deci unsigned -0.1") << 41 << "-0.1";
     QTest::newRow("deci unsigned 6553.6") << 103 << "6553.6";
@@ -331,29 +353,44 @@ void TestCommands::singleWriteRejected() {
 void TestCommands::inputTip_data() {
     QTest::addColumn<int>("n");
     QTest::addColumn<QString>("tip");
-    QTest::newRow("int unsigned") << 1
-                                  << "Parameter 1 takes a whole number from 0 to 65535, for "
-                                     "example 100.";
-    QTest::newRow("int signed") << 58
-                                << "Parameter 58 takes a whole number from -32768 to "
-                                   "32767, for example -10.";
+    // The caption and unit beside the field, and the range its meaning allows.
+    QTest::newRow("count") << 1
+                           << "Packs per Rack takes a whole number from 0 to 65535, for example "
+                              "100.";
+    QTest::newRow("signed register, no meaning range")
+        << 15 << "CAN Protocol takes a whole number from -32768 to 32767, for example -10.";
+    QTest::newRow("delay of a signed register")
+        << 58 << "OV Warning Delay (s) takes a whole number from 0 to 32767, for example 100.";
+    QTest::newRow("temperature") << 52
+                                 << "Heater Start Temp (°C) takes a whole number from -40 to "
+                                    "150, for example -10.";
+    QTest::newRow("switch")
+        << 13 << "Auto Restart (0/1) takes a whole number from 0 to 1, for example 1.";
+    QTest::newRow("percentage") << 64
+                                << "SOC High Warning (%) takes a whole number from 0 to 100, for "
+                                   "example 100.";
     QTest::newRow("half") << 40
-                          << "Parameter 40 takes a whole number from 0 to 131071, for "
+                          << "Limit Delay (×2 s) takes a whole number from 0 to 131071, for "
                              "example 100.";
-    QTest::newRow("milli") << 24
-                           << "Parameter 24 takes a number from 0 to 65.535, for example "
-                              "3.65.";
-    QTest::newRow("deci unsigned") << 103
-                                   << "Parameter 103 takes a number from 0 to 6553.5, for "
-                                      "example 25.5.";
-    QTest::newRow("deci signed") << 42
-                                 << "Parameter 42 takes a number from -3276.8 to 3276.7, "
-                                    "for example -2.5.";
+    QTest::newRow("cell voltage") << 24
+                                  << "Cell OV Warning (V) takes a number from 0 to 5, for example "
+                                     "3.65.";
+    QTest::newRow("deci set point") << 103
+                                    << "Heating Set Point (°C) takes a number from 0 to 150, "
+                                       "for example 25.5.";
+    QTest::newRow("deci temperature") << 51
+                                      << "Charge Temp High (°C) takes a number from -40 to "
+                                         "150, for example -2.5.";
+    QTest::newRow("voltage of a signed register")
+        << 42 << "Total UV Warning (V) takes a number from 0 to 3276.7, for example 25.5.";
+    QTest::newRow("label caption") << 108
+                                   << "BalStoptVoltDiff (mV) takes a whole number from 0 to 5000, "
+                                      "for example 100.";
     QTest::newRow("text") << 79
-                          << "Parameter 79 takes a text of at most 6 bytes (a letter or "
-                             "digit is one byte), for example ABC123.";
+                          << "Region Code takes a text of at most 6 bytes (a letter or digit is "
+                             "one byte), for example ABC123.";
     QTest::newRow("date and time") << 74
-                                   << "Parameter 74 takes a date and time as yyyy-MM-dd "
+                                   << "Date and Time takes a date and time as yyyy-MM-dd "
                                       "hh:mm:ss, for example 2024-03-05 07:08:09.";
     QTest::newRow("command has no field") << 81 << "";
     QTest::newRow("no parameter") << 92 << "";
@@ -383,7 +420,7 @@ void TestCommands::listEntry_data() {
     QTest::newRow("milli 3.3 rounds to 3300 as Set") << 24 << "3.3" << QByteArray::fromHex("0ce4");
     QTest::newRow("deci 0.25 rounds to 3 as Set") << 41 << "0.25" << QByteArray::fromHex("0003");
     QTest::newRow("deci 4.1 -> 41 as Set") << 41 << "4.1" << QByteArray::fromHex("0029");
-    QTest::newRow("deci -0.25 rounds to -3 as Set") << 57 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("deci -0.25 rounds to -3 as Set") << 47 << "-0.25" << QByteArray::fromHex("fffd");
     QTest::newRow("int 76") << 76 << "2" << QByteArray::fromHex("0002");
     QTest::newRow("half 7 -> 3 for 40") << 40 << "7" << QByteArray::fromHex("0003");
     QTest::newRow("int host id 84") << 84 << "7" << QByteArray::fromHex("0007");
@@ -469,6 +506,33 @@ void TestCommands::listRefusedWhole_data() {
     QTest::newRow("milli out of range") << 24 << "99999999";
     QTest::newRow("invalid date") << 74 << "2024-02-30 10:00:00";
     QTest::newRow("text too long") << 79 << "ABCDEFG";
+    QTest::newRow("negative delay") << 58 << "-5";
+}
+
+void TestCommands::clearedFieldUnmarked_data() {
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<int>("queued"); // entries the one-click list takes: field 8 and field 3
+    QTest::newRow("cleared") << "" << 1;
+    QTest::newRow("blanks and a line break") << "  \n" << 1;
+    QTest::newRow("changed, not cleared") << "7" << 2;
+}
+
+void TestCommands::clearedFieldUnmarked() {
+    // Field 3 is typed into and then set to `last`; field 8 holds a good value throughout.
+    QFETCH(QString, last);
+    QFETCH(int, queued);
+    QWidget window;
+    auto *f8 = field(&window, 8);
+    auto *f3 = field(&window, 3);
+    const auto fields = trackedParamFields({f8, f3});
+    connectEditTracking(fields);
+    f8->setPlainText(QStringLiteral("80"));
+    f3->setPlainText(QStringLiteral("5"));
+    f3->setPlainText(last);
+    QCOMPARE(int(paramEdited[3]), queued - 1);
+    WriteListEntry entries[kWriteListEntries];
+    QCOMPARE(buildWriteList(fields, entries), queued);
+    QCOMPARE(int(entries[0].reg), 8);
 }
 
 void TestCommands::listRefusedWhole() {

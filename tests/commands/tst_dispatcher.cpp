@@ -424,9 +424,9 @@ void TestDispatcher::writeButton_data() {
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("24 milli 3.65") << 24 << "3.65" << QByteArray::fromHex("0e42");
     QTest::newRow("41 deci 0.25 rounds to 3") << 41 << "0.25" << QByteArray::fromHex("0003");
-    QTest::newRow("42 signed deci -0.25") << 42 << "-0.25" << QByteArray::fromHex("fffd");
+    QTest::newRow("47 signed deci -0.25") << 47 << "-0.25" << QByteArray::fromHex("fffd");
     QTest::newRow("1 int 65535") << 1 << "65535" << QByteArray::fromHex("ffff");
-    QTest::newRow("5 signed int -32768") << 5 << "-32768" << QByteArray::fromHex("8000");
+    QTest::newRow("15 signed int -32768") << 15 << "-32768" << QByteArray::fromHex("8000");
     QTest::newRow("40 half of 7") << 40 << "7" << QByteArray::fromHex("0003");
     QTest::newRow("79 ABCDEF") << 79 << "ABCDEF" << QByteArray::fromHex("414243444546");
     QTest::newRow("74 date and time")
@@ -457,7 +457,7 @@ void TestDispatcher::refusedInputShowsTips_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("tip");
     const QString milli24 = QStringLiteral(
-        "Parameter 24 takes a number from 0 to 65.535, for example 3.65. Nothing was written.");
+        "Cell OV Warning (V) takes a number from 0 to 5, for example 3.65. Nothing was written.");
     QTest::newRow("24 unit typed") << 24 << "3.6V" << milli24;
     QTest::newRow("24 decimal comma") << 24 << "3,65" << milli24;
     QTest::newRow("24 letters") << 24 << "abc" << milli24;
@@ -465,32 +465,32 @@ void TestDispatcher::refusedInputShowsTips_data() {
     QTest::newRow("24 too large") << 24 << "99999999" << milli24;
     QTest::newRow("4 decimal in an integer")
         << 4 << "95.5"
-        << "Parameter 4 takes a whole number from 0 to 65535, for example 100. Nothing was "
-           "written.";
+        << "Relay Close Delay (ms) takes a whole number from 0 to 65535, for example 100. "
+           "Nothing was written.";
     QTest::newRow("1 above 65535")
         << 1 << "70000"
-        << "Parameter 1 takes a whole number from 0 to 65535, for example 100. Nothing was "
+        << "Packs per Rack takes a whole number from 0 to 65535, for example 100. Nothing was "
            "written.";
-    QTest::newRow("58 below -32768")
-        << 58 << "-32769"
-        << "Parameter 58 takes a whole number from -32768 to 32767, for example -10. Nothing "
+    QTest::newRow("58 negative delay")
+        << 58 << "-5"
+        << "OV Warning Delay (s) takes a whole number from 0 to 32767, for example 100. Nothing "
            "was written.";
-    QTest::newRow("42 signed deci too low")
-        << 42 << "-3276.9"
-        << "Parameter 42 takes a number from -3276.8 to 3276.7, for example -2.5. Nothing was "
+    QTest::newRow("42 negative voltage")
+        << 42 << "-0.1"
+        << "Total UV Warning (V) takes a number from 0 to 3276.7, for example 25.5. Nothing was "
            "written.";
     QTest::newRow("40 half negative")
         << 40 << "-7"
-        << "Parameter 40 takes a whole number from 0 to 131071, for example 100. Nothing was "
-           "written.";
+        << "Limit Delay (\u00D72 s) takes a whole number from 0 to 131071, for example 100. "
+           "Nothing was written.";
     QTest::newRow("79 text too long")
         << 79 << "ABCDEFG"
-        << "Parameter 79 takes a text of at most 6 bytes (a letter or digit is one byte), for "
+        << "Region Code takes a text of at most 6 bytes (a letter or digit is one byte), for "
            "example ABC123. Nothing was written.";
     QTest::newRow("108 page 2 letters")
         << 108 << "x"
-        << "Parameter 108 takes a whole number from 0 to 65535, for example 100. Nothing was "
-           "written.";
+        << "BalStoptVoltDiff (mV) takes a whole number from 0 to 5000, for example 100. Nothing "
+           "was written.";
 }
 
 void TestDispatcher::refusedInputShowsTips() {
@@ -605,20 +605,20 @@ void TestDispatcher::oneClickRefusedWhole_data() {
     QTest::addColumn<QString>("tip");
     QTest::newRow("letters in 3")
         << false << 3 << "abc"
-        << "Parameter 3 takes a whole number from 0 to 65535, for example 100. One-click setup "
-           "sent nothing.";
+        << "Precharge Timeout (ms) takes a whole number from 0 to 65535, for example 100. "
+           "One-click setup sent nothing.";
     QTest::newRow("decimal in 4, to every address")
         << true << 4 << "95.5"
-        << "Parameter 4 takes a whole number from 0 to 65535, for example 100. One-click setup "
-           "sent nothing.";
+        << "Relay Close Delay (ms) takes a whole number from 0 to 65535, for example 100. "
+           "One-click setup sent nothing.";
     QTest::newRow("invalid date 74")
         << false << 74 << "2024-02-30 10:00:00"
-        << "Parameter 74 takes a date and time as yyyy-MM-dd hh:mm:ss, for example 2024-03-05 "
+        << "Date and Time takes a date and time as yyyy-MM-dd hh:mm:ss, for example 2024-03-05 "
            "07:08:09. One-click setup sent nothing.";
     QTest::newRow("29 out of range")
         << false << 29 << "99999999"
-        << "Parameter 29 takes a number from 0 to 65.535, for example 3.65. One-click setup "
-           "sent nothing.";
+        << "Cell OV Prot. Release (V) takes a number from 0 to 5, for example 3.65. One-click "
+           "setup sent nothing.";
 }
 
 void TestDispatcher::oneClickRefusedWhole() {
@@ -791,7 +791,8 @@ void TestDispatcher::everyWriteButtonReachesController() {
         if (!button || !edit)
             continue;
         ++params;
-        edit->setPlainText(n == 74 ? QStringLiteral("2024-03-05 07:08:09") : QStringLiteral("2"));
+        // 1 is within every field's range, switches (0/1) included.
+        edit->setPlainText(n == 74 ? QStringLiteral("2024-03-05 07:08:09") : QStringLiteral("1"));
         sim->clearRequests();
         const int answered = sim->answerCount();
         click(button);

@@ -7,12 +7,14 @@
 // mirror cell only ever holds a value the controller really sent (or its untouched sentinel).
 
 #include "linktestsupport.h"
+#include "paramtable.h"
 #include "stagewrite.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -148,9 +150,12 @@ class TestSoak : public QObject {
     void maybeWrite() {
         if (pendingWrite.active || linkOp.load() != 0)
             return;
-        std::uniform_int_distribution<int> param(kFirstIntParam, kLastIntParam), value(0, 999);
+        std::uniform_int_distribution<int> param(kFirstIntParam, kLastIntParam);
         const LinkStats s = rig.worker->stats();
         pendingWrite.param = param(rng);
+        // A value the parameter's field accepts (percentages stop at 100).
+        std::uniform_int_distribution<int> value(
+            0, std::min(999, static_cast<int>(paramInfo(pendingWrite.param)->maxValue)));
         pendingWrite.value = value(rng);
         pendingWrite.doneBefore = s.writesOk + s.writesFailed;
         pendingWrite.okBefore = s.writesOk;

@@ -1,0 +1,168 @@
+#include "paramrestore.h"
+
+#include "auditlog.h"
+#include "paramtable.h"
+#include "registermirror.h"
+#include "serialsettings.h"
+#include "writejournal.h"
+
+#include <QDateTime>
+#include <QDir>
+
+int RestoreResult::notTaken() const {
+    int n = 0;
+    for (const ParamCheck &c : checks)
+        n += c.taken ? 0 : 1;
+    return n;
+}
+
+ParamRestore::ParamRestore(const ParamSet &file, const QVector<int> &addresses,
+                           const QString &backupFolder, const QString &program,
+                           AuditRecorder *audit, QObject *parent)
+    : QObject(parent), m_file(file), m_addresses(addresses), m_backupFolder(backupFolder),
+      m_program(program), m_audit(audit) {
+    connect(&m_reader, &ParamReader::finished, this, &ParamRestore::readDone);
+    m_writeTimer.setInterval(20);
+    connect(&m_writeTimer, &QTimer::timeout, this, &ParamRestore::pollWrites);
+}
+
+QString ParamRestore::backupFileName(int address, const QDateTime &when) {
+    return QStringLiteral("backup-addr%1-%2.json")
+        .arg(address)
+        .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")));
+}
+
+bool ParamRestore::start(QString *error) {
+    if (isRunning() || m_addresses.isEmpty())
+        return false;
+    for (const ParamValue &p : m_file.params) {
+        WriteListEntry e;
+        if (paramIsRestored(p.number) && !paramEntryFromRaw(p.number, p.raw, &e)) {
+            *error = paramInputTip(p.number) +
+                     tr(" The file holds %1.").arg(paramFieldText(p.number, p.raw));
+            return false;
+        }
+    }
+    if (m_backupFolder.isEmpty()) {
+        *error = tr("There is no folder for the backup. Nothing was sent.");
+        return false;
+    }
+    if (!portEnabled.load() || !linkRunning.load()) {
+        *error = tr("Not connected: press Connect first. Nothing was sent.");
+        return false;
+    }
+    m_addressBefore = deviceAddr.load();
+    m_results.clear();
+    m_index = 0;
+    beginAddress();
+    return true;
+}
+
+void ParamRestore::stop() {
+    if (!isRunning())
+        return;
+    m_addresses.resize(m_index + 1); // no address after this one
+    m_reader.stop();                 // ends the address through readDone
+    if (m_state == State::Writing)
+        finishAddress(tr("Stopped"));
+}
+
+void ParamRestore::beginAddress() {
+    m_current = RestoreResult();
+    m_current.address = m_addresses.at(m_index);
+    deviceAddr.store(static_cast<uint8_t>(m_current.address), std::memory_order_release);
+    m_state = State::ReadBefore;
+    emit progress(tr("Address %1: reading the parameters for the backup").arg(m_current.address));
+    if (!m_reader.start())
+        finishAddress(tr("Not connected"));
+}
+
+void ParamRestore::readDone(bool ok, const QString &error) {
+    if (m_state == State::Idle)
+        return;
+    if (!ok) {
+        finishAddress(error);
+        return;
+    }
+    m_current.answered = true;
+    const ParamSet now =
+        paramSetFromMirror(m_program, AuditRecorder::portName(), m_current.address);
+    if (m_state == State::ReadBefore) {
+        // Nothing is written before the controller's own set is safe on disk.
+        QString saveError;
+        QDir().mkpath(m_backupFolder);
+        const QString path =
+            QDir(m_backupFolder)
+                .filePath(backupFileName(m_current.address, QDateTime::currentDateTime()));
+        if (!saveParamSet(path, now, &saveError)) {
+            finishAddress(tr("The backup %1 could not be written (%2); nothing was sent.")
+                              .arg(path, saveError));
+            return;
+        }
+        m_current.backupPath = path;
+        WriteListEntry entries[kWriteListEntries];
+        int n = 0;
+        m_written.clear();
+        for (const ParamDifference &d : compareParamSets(m_file, now)) {
+            if (!d.differs || !paramIsRestored(d.number) || n >= kWriteListEntries)
+                continue;
+            if (paramEntryFromRaw(d.number, d.fileRaw, &entries[n])) {
+                ++n;
+                m_written << d.number;
+            }
+        }
+        m_current.written = n;
+        if (n == 0) {
+            finishAddress(QString());
+            return;
+        }
+        m_state = State::Writing;
+        emit progress(tr("Address %1: writing %2 parameters").arg(m_current.address).arg(n));
+        m_writeStartMs = mirrorClockMs();
+        queueWriteList(entries, n, 2);
+        m_writeTimer.start();
+        return;
+    }
+    // Read after the writes: every written parameter is checked.
+    for (int number : m_written) {
+        const ParamValue *want = m_file.find(number);
+        const ParamValue *got = now.find(number);
+        ParamCheck c;
+        c.number = number;
+        c.expected = paramReadBackText(number, want->raw);
+        c.read = got ? got->text : QString();
+        c.taken = got && got->raw == want->raw;
+        if (m_audit)
+            m_audit->noteVerification(m_current.address, number, c.expected, c.read, c.taken);
+        m_current.checks << c;
+    }
+    finishAddress(QString());
+}
+
+void ParamRestore::pollWrites() {
+    if (linkOp.load(std::memory_order_acquire) != 0 ||
+        writeListCount.load(std::memory_order_acquire) != 0) {
+        if (mirrorClockMs() - m_writeStartMs > kWriteTimeoutMs || !portEnabled.load())
+            finishAddress(tr("The writes did not finish"));
+        return;
+    }
+    m_writeTimer.stop();
+    m_state = State::ReadAfter;
+    emit progress(tr("Address %1: reading back").arg(m_current.address));
+    if (!m_reader.start())
+        finishAddress(tr("Not connected"));
+}
+
+void ParamRestore::finishAddress(const QString &error) {
+    m_writeTimer.stop();
+    m_current.error = error;
+    m_results << m_current;
+    emit addressDone(m_current);
+    if (++m_index < m_addresses.size() && portEnabled.load()) {
+        beginAddress();
+        return;
+    }
+    m_state = State::Idle;
+    deviceAddr.store(m_addressBefore, std::memory_order_release);
+    emit finished();
+}

@@ -1,0 +1,363 @@
+// Parameter sets: the file format, the audit log's file handling, and end to end on the
+// offscreen main window against the simulated controller on a pseudo-terminal: read into a file,
+// compare, write the differences with a backup first, verify, restore to several addresses, and
+// the same file from `vaduz --read-params` without a window.
+#include "auditlog.h"
+#include "battertstackthread.h"
+#include "paramset.h"
+#include "paramsetwindow.h"
+#include "paramtable.h"
+#include "ptysimulator.h"
+#include "registermirror.h"
+#include "serialline.h"
+#include "simcontroller.h"
+#include "ui_widget.h"
+#include "widget.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Where a parameter's value is read back: the cell beside its field.
+struct Cell {
+    int block;
+    int reg;
+};
+// Two parameters the tests change in the controller: OV Warning Delay (5:0, raw 5 at the
+// simulator's factory setting) and Cell OV Warning (3:0, raw 3550).
+constexpr Cell kDelayCell{5, 0};
+constexpr Cell kCellOvCell{3, 0};
+
+QStringList auditLines(const QString &path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'));
+    lines.removeAll(QString());
+    return lines;
+}
+
+QList<QByteArray> writeFrames(const PtySimulator &sim) {
+    QList<QByteArray> out;
+    for (const SimRequest &r : sim.requests())
+        if (r.frame.size() > 1 && uint8_t(r.frame[1]) == 16)
+            out << r.frame;
+    return out;
+}
+
+QJsonObject withoutTime(const QByteArray &json) {
+    QJsonObject o = QJsonDocument::fromJson(json).object();
+    o.remove(QStringLiteral("time"));
+    return o;
+}
+
+} // namespace
+
+class TestParamSets : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void loadRefused_data();
+    void loadRefused();
+    void everyFactoryValueRestoresExactly();
+    void failedFileWritesNameTheReason();
+
+    void readCompareWriteVerify();
+    void controllerKeepingOldValuesIsNotTaken();
+    void restoreToEveryAddressFillsTheGrid();
+    void commandLineWritesTheSameFile();
+
+private:
+    void connectToSimulator();
+    QString readInto(const QString &name);
+    ParamCompareWindow *compare(const QString &path);
+
+    QTemporaryDir dir;
+    std::unique_ptr<Widget> window;
+    std::unique_ptr<PtySimulator> sim;
+    ParamSetTools *tools = nullptr;
+};
+
+void TestParamSets::init() {
+    QVERIFY(dir.isValid());
+    clearMirror();
+    deviceAddr = 1;
+    window = std::make_unique<Widget>();
+    tools = window->paramSetTools();
+    tools->setQuiet(true);
+    tools->auditLog()->setFolder(dir.filePath(QStringLiteral("audit")));
+}
+
+void TestParamSets::cleanup() {
+    window.reset();
+    sim.reset();
+    portEnabled = 0;
+    linkRunning = 0;
+}
+
+void TestParamSets::connectToSimulator() {
+    sim = std::make_unique<PtySimulator>();
+    QVERIFY(sim->start());
+    sim->setFrozen(true);
+    useSerialLine(sim->slavePath());
+    QTest::mouseClick(window->form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(sim->answerCount() > 0, 10000);
+}
+
+QString TestParamSets::readInto(const QString &name) {
+    const QString path = dir.filePath(name);
+    QSignalSpy done(tools, &ParamSetTools::readFinished);
+    if (!tools->readParameters(path))
+        return QString();
+    if (!done.wait(20000) || !done.at(0).at(0).toBool())
+        return QString();
+    return path;
+}
+
+ParamCompareWindow *TestParamSets::compare(const QString &path) {
+    ParamCompareWindow *w = tools->compareWithFile(path);
+    if (!w)
+        return nullptr;
+    QSignalSpy compared(w, &ParamCompareWindow::compared);
+    return compared.wait(20000) ? w : nullptr;
+}
+
+void TestParamSets::loadRefused_data() {
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("error");
+    const QByteArray head = R"({"format":"vaduz-parameter-set","formatVersion":)";
+    QTest::newRow("not JSON") << QByteArray("{") << "not a JSON document";
+    QTest::newRow("another document") << QByteArray(R"({"a":1})") << "not a parameter set file";
+    QTest::newRow("newer format version")
+        << head + "2}"
+        << "format version 2 is newer than this program reads (1)";
+    QTest::newRow("raw value past 16 bits")
+        << head + R"(1,"parameters":[{"number":58,"raw":[65536]}]})"
+        << "parameter 58: a raw value is no 16-bit register value";
+    QTest::newRow("text parameter short of registers")
+        << head + R"(1,"parameters":[{"number":79,"raw":[1,2]}]})"
+        << "parameter 79 has 2 raw values, not 3";
+    QTest::newRow("command") << head + R"(1,"parameters":[{"number":81,"raw":[1]}]})"
+                             << "parameter 81 is no writable parameter";
+}
+
+void TestParamSets::loadRefused() {
+    QFETCH(QByteArray, json);
+    QFETCH(QString, error);
+    ParamSet set;
+    QString why;
+    QVERIFY(!paramSetFromJson(json, &set, &why));
+    QVERIFY2(why.startsWith(error), qPrintable(why));
+}
+
+void TestParamSets::everyFactoryValueRestoresExactly() {
+    // The simulated controller's factory values, read back as the file keeps them, become the
+    // same register bytes again through the text the fields take and the operator's checks.
+    SimController controller;
+    for (int b : paramSetBlocks())
+        for (int r = 0; r < kBlockSize; ++r)
+            setMirrorCell(b * kBlockSize + r, controller.reg(b, r));
+    const ParamSet set = paramSetFromMirror(QStringLiteral("t"), QString(), 1);
+    QCOMPARE(set.params.size(), paramSetNumbers().size());
+    for (const ParamValue &v : set.params) {
+        if (!paramIsRestored(v.number))
+            continue;
+        WriteListEntry e;
+        QVERIFY2(paramEntryFromRaw(v.number, v.raw, &e),
+                 qPrintable(paramInputTip(v.number) + QLatin1Char(' ') +
+                            paramFieldText(v.number, v.raw)));
+        QByteArray expected;
+        for (uint16_t w : v.raw)
+            expected.append(char(w >> 8)).append(char(w & 0xFF));
+        QCOMPARE(int(e.reg), v.number);
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(e.data), 2 * e.count), expected);
+    }
+}
+
+void TestParamSets::failedFileWritesNameTheReason() {
+    QString error;
+    QVERIFY(
+        !saveParamSet(dir.filePath(QStringLiteral("no/such/folder/set.json")), ParamSet(), &error));
+    QVERIFY2(!error.isEmpty() && !error.contains(QStringLiteral("Unknown")), qPrintable(error));
+
+    // A full disk: the line is kept, and written with the next one once there is room.
+    const QString folder = dir.filePath(QStringLiteral("full"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString path = QDir(folder).filePath(QLatin1String(AuditLog::kFileName));
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    AuditLog log(folder);
+    AuditEntry e;
+    e.param = 58;
+    e.sent = QStringLiteral("5");
+    QVERIFY(!log.append(e, &error));
+    QCOMPARE(error, QString::fromLocal8Bit(strerror(ENOSPC)));
+    QCOMPARE(log.pendingCount(), 1);
+    QVERIFY(QFile::remove(path));
+    e.param = 59;
+    QVERIFY(log.append(e, &error));
+    const QStringList lines = auditLines(path);
+    QCOMPARE(lines.size(), 3); // header, 58, 59
+    QCOMPARE(lines.at(1).section(QLatin1Char(','), 3, 3), QStringLiteral("58"));
+    QCOMPARE(lines.at(2).section(QLatin1Char(','), 3, 3), QStringLiteral("59"));
+}
+
+void TestParamSets::readCompareWriteVerify() {
+    connectToSimulator();
+    const QString path = readInto(QStringLiteral("set.json"));
+    QVERIFY(!path.isEmpty());
+
+    // Two parameters change in the controller.
+    sim->setReg(kDelayCell.block, kDelayCell.reg, 9);
+    sim->setReg(kCellOvCell.block, kCellOvCell.reg, 3600);
+    ParamCompareWindow *w = compare(path);
+    QVERIFY(w);
+    QStringList differing;
+    for (const ParamDifference &d : w->rows())
+        if (d.differs)
+            differing << QStringLiteral("%1 %2 -> %3").arg(d.number).arg(d.deviceText, d.fileText);
+    QCOMPARE(differing, (QStringList{"24 3.600 -> 3.550", "58 9 -> 5"}));
+
+    sim->clearRequests();
+    QSignalSpy done(w, &ParamCompareWindow::restoreFinished);
+    QString error;
+    QVERIFY2(w->writeDifferences(false, &error), qPrintable(error));
+    QVERIFY(done.wait(30000));
+
+    // Exactly the two, with the file's values (bytes worked out by hand).
+    QCOMPARE(writeFrames(*sim).size(), 2);
+    QCOMPARE(sim->writtenRegister(24), uint16_t(3550));
+    QCOMPARE(sim->writtenRegister(58), uint16_t(5));
+    QCOMPARE(sim->reg(kCellOvCell.block, kCellOvCell.reg), int16_t(3550));
+
+    // The backup holds the controller's values from before the writes.
+    QCOMPARE(w->results().size(), 1);
+    const RestoreResult &r = w->results().first();
+    ParamSet backup;
+    QVERIFY2(loadParamSet(r.backupPath, &backup, &error), qPrintable(error));
+    QVERIFY(r.backupPath.startsWith(tools->auditLog()->folder()));
+    QCOMPARE(backup.find(58)->raw, QVector<uint16_t>{9});
+    QCOMPARE(backup.find(24)->raw, QVector<uint16_t>{3600});
+    QCOMPARE(r.checks.size(), 2);
+    QCOMPARE(r.notTaken(), 0);
+    QCOMPARE(w->resultGrid()->rowCount(), 1);
+    QCOMPARE(w->resultGrid()->item(0, 1)->text(), QStringLiteral("taken (2 written)"));
+
+    // One audit line per write with the value before and the value sent, then the checks.
+    tools->auditRecorder()->poll();
+    const QStringList lines = auditLines(tools->auditLog()->path());
+    QCOMPARE(lines.size(), 5);
+    QVERIFY2(
+        lines.at(1).endsWith(QStringLiteral(",1,24,Cell OV Warning (V),3.600,3.550,confirmed")),
+        qPrintable(lines.at(1)));
+    QVERIFY2(lines.at(2).endsWith(QStringLiteral(",1,58,OV Warning Delay (s),9,5,confirmed")),
+             qPrintable(lines.at(2)));
+    QVERIFY2(lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified")),
+             qPrintable(lines.at(3)));
+    QVERIFY(lines.at(4).endsWith(QStringLiteral("verified")));
+    // The window shows the same lines, caption cells whole.
+    QTableWidget *shown = tools->showAuditLog()->table();
+    QCOMPARE(shown->rowCount(), 4);
+    QCOMPARE(shown->item(1, 4)->text(), QStringLiteral("OV Warning Delay (s)"));
+    QCOMPARE(shown->item(1, 7)->text(), QStringLiteral("confirmed"));
+
+    // The comparison exported: a header and a row per parameter.
+    const QString csv = dir.filePath(QStringLiteral("compare.csv"));
+    QVERIFY(w->exportCsv(csv, &error));
+    QCOMPARE(auditLines(csv).size(), w->rows().size() + 1);
+}
+
+void TestParamSets::controllerKeepingOldValuesIsNotTaken() {
+    connectToSimulator();
+    const QString path = readInto(QStringLiteral("set.json"));
+    QVERIFY(!path.isEmpty());
+    sim->setReg(kDelayCell.block, kDelayCell.reg, 9);
+    SimFaults faults;
+    faults.keepOldValues = true;
+    sim->setFaults(faults);
+    ParamCompareWindow *w = compare(path);
+    QVERIFY(w);
+    QSignalSpy done(w, &ParamCompareWindow::restoreFinished);
+    QString error;
+    QVERIFY(w->writeDifferences(false, &error));
+    QVERIFY(done.wait(30000));
+    const RestoreResult &r = w->results().first();
+    QCOMPARE(r.checks.size(), 1);
+    QVERIFY(!r.checks.first().taken);
+    QCOMPARE(r.checks.first().expected, QStringLiteral("5"));
+    QCOMPARE(r.checks.first().read, QStringLiteral("9"));
+    QCOMPARE(w->resultGrid()->item(0, 1)->text(),
+             QStringLiteral("not taken 1: 58 OV Warning Delay (s): expected 5, read 9"));
+    tools->auditRecorder()->poll();
+    QVERIFY(auditLines(tools->auditLog()->path())
+                .last()
+                .endsWith(QStringLiteral("not taken (read 9)")));
+}
+
+void TestParamSets::restoreToEveryAddressFillsTheGrid() {
+    connectToSimulator();
+    sim->setAnswerAll(true);
+    sim->setDeviceCount(3);
+    const QString path = readInto(QStringLiteral("set.json"));
+    QVERIFY(!path.isEmpty());
+    sim->setReg(kDelayCell.block, kDelayCell.reg, 9);
+    ParamCompareWindow *w = compare(path);
+    QVERIFY(w);
+    sim->clearRequests();
+    QSignalSpy done(w, &ParamCompareWindow::restoreFinished);
+    QString error;
+    QVERIFY2(w->writeDifferences(true, &error), qPrintable(error));
+    QVERIFY(done.wait(60000));
+    // One controller image answers every address: the first restore mends it for the others.
+    QCOMPARE(w->resultGrid()->rowCount(), 3);
+    QStringList grid;
+    for (int row = 0; row < 3; ++row)
+        grid << w->resultGrid()->item(row, 0)->text() + QLatin1Char(' ') +
+                    w->resultGrid()->item(row, 1)->text();
+    QCOMPARE(grid, (QStringList{"1 taken (1 written)", "2 taken (nothing differed)",
+                                "3 taken (nothing differed)"}));
+    QList<int> writeAddresses;
+    for (const QByteArray &f : writeFrames(*sim))
+        writeAddresses << uint8_t(f[0]);
+    QCOMPARE(writeAddresses, QList<int>{1});
+    QCOMPARE(int(deviceAddr), 1); // back to the address in use
+}
+
+void TestParamSets::commandLineWritesTheSameFile() {
+    connectToSimulator();
+    const QString windowPath = readInto(QStringLiteral("window.json"));
+    QVERIFY(!windowPath.isEmpty());
+    // The window lets go of the port before the command opens it.
+    QTest::mouseClick(window->form()->com_open_close_btn, Qt::LeftButton);
+    QVERIFY(!window->worker()->isRunning());
+
+    const QString cliPath = dir.filePath(QStringLiteral("cli.json"));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(VADUZ_EXE),
+            {QStringLiteral("--read-params"), cliPath, QStringLiteral("--port"), sim->slavePath(),
+             QStringLiteral("--address"), QStringLiteral("1")});
+    QVERIFY(p.waitForFinished(30000));
+    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+    QFile a(windowPath), b(cliPath);
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QCOMPARE(withoutTime(b.readAll()), withoutTime(a.readAll()));
+}
+
+QTEST_MAIN(TestParamSets)
+#include "tst_paramsets.moc"
