@@ -101,7 +101,7 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
         error = why;
         app.quit();
     });
-    worker.startLink();
+    worker.startLink(LinkSetup::serial(portNameOf(s), serialLineOf(s)));
     int status = kReadParamsFailed;
     if (reader.start()) {
         printErr(QStringLiteral("Reading the parameters of address %1 on %2 ...\n")
