@@ -279,7 +279,7 @@ void TrendWindow::replot() {
             m_chart->addAxis(axis, Qt::AlignLeft);
             m_axes[field] = axis;
         }
-        while (group.size() < std::max(1, runs.size())) {
+        while (group.size() < std::max<qsizetype>(1, runs.size())) {
             auto *series = new QLineSeries;
             const TrendModel::Pen pen = TrendModel::pen(k);
             QPen line(pen.colour, 2, pen.style);
@@ -292,7 +292,7 @@ void TrendWindow::replot() {
                     marker->setVisible(false);
             group.append(series);
         }
-        while (group.size() > std::max(1, runs.size())) {
+        while (group.size() > std::max<qsizetype>(1, runs.size())) {
             QLineSeries *extra = group.takeLast();
             m_chart->removeSeries(extra);
             delete extra;
