@@ -7,7 +7,7 @@
 #include "csvcell.h"
 #include "paramtable.h"
 #include "registermirror.h"
-#include "trendmodel.h"
+#include "trendcsv.h"
 #include "widget.h"
 
 #include <QCheckBox>

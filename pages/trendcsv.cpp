@@ -74,6 +74,12 @@ bool isAsciiDigit(QChar c) {
 
 } // namespace
 
+QStringList splitCsv(const QString &line) {
+    QStringList cells;
+    splitCells(line, QLatin1Char(','), std::numeric_limits<int>::max() - 1, &cells);
+    return cells;
+}
+
 double trendCsvNumber(const QString &cell, QChar decimal) {
     constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     int i = 0;

@@ -50,3 +50,6 @@ TrendCsvResult readTrendCsvFile(const QString &path, const TrendCsvLimits &limit
 // gives -12), with decimal as the decimal separator; NaN when the cell does not begin with a
 // plain number, or its number is not finite as a float.
 double trendCsvNumber(const QString &cell, QChar decimal);
+
+// The cells of one comma-separated line (quoted cells may hold commas and doubled quotes).
+QStringList splitCsv(const QString &line);

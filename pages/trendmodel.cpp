@@ -19,34 +19,6 @@ constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
 } // namespace
 
-QStringList splitCsv(const QString &line) {
-    QStringList cells;
-    QString cell;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const QChar ch = line.at(i);
-        if (quoted) {
-            if (ch == QLatin1Char('"') && i + 1 < line.size() && line.at(i + 1) == QLatin1Char('"')) {
-                cell += ch;
-                ++i;
-            } else if (ch == QLatin1Char('"')) {
-                quoted = false;
-            } else {
-                cell += ch;
-            }
-        } else if (ch == QLatin1Char('"')) {
-            quoted = true;
-        } else if (ch == QLatin1Char(',')) {
-            cells << cell;
-            cell.clear();
-        } else {
-            cell += ch;
-        }
-    }
-    cells << cell;
-    return cells;
-}
-
 QVector<TrendModel::Field> TrendModel::homeFields(QWidget *form) {
     // Numeric fields only: states, names, versions and the date are texts.
     static const char *const kTexts[] = {"R_Addr2Num4_text", "R_Addr2Num5_text",

@@ -16,8 +16,6 @@
 class QWidget;
 struct TrendCsv;
 
-// One CSV line split into cells (quoted cells may hold commas and doubled quotes).
-QStringList splitCsv(const QString &line);
 
 class TrendModel {
 public:
