@@ -297,9 +297,9 @@ void Battert_Stack_Thread::count(const Outcome &o) {
     }
 }
 
-Outcome Battert_Stack_Thread::transact(const Request &request, const QString &what,
-                                       const char *success) {
+Outcome Battert_Stack_Thread::transact(const Request &request, const char *success) {
     engine->discardInput();
+    transactionClock.start();
     const TransactionTiming timing =
         setup.timing ? setup.timing(respTimeout.load(), framing->maxAnswerBytes(request))
                      : serialTiming(respTimeout.load(), setup.line.charMicros(),
@@ -314,18 +314,24 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const QString &wh
         qCDebug(lcLink).noquote() << (request.isRead() ? "Read of block" : "Write of register")
                                   << request.start << "rejected:"
                                   << bytesOf(o.answer.bytes, o.answer.length).toHex(' ');
+    // "read block 2", "write register 74"; only formatted for the monitor.
+    const auto what = [&request] {
+        return QStringLiteral("%1 %2")
+            .arg(QLatin1String(request.isRead() ? "read block" : "write register"))
+            .arg(request.start);
+    };
     // Two frames in one attempt: one of them was nobody's answer to this request, and which
     // one cannot be told.
     if (o.secondFrames > 0)
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
-                           QStringLiteral("%1: second frame in one answer").arg(what));
+                           QStringLiteral("%1: second frame in one answer").arg(what()));
     if (linkMonitor().enabled() && o.counted())
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            o.kind == Outcome::Answered
                                ? QStringLiteral("%1: %2 in %3 ms")
-                                     .arg(what, QLatin1String(success))
+                                     .arg(what(), QLatin1String(success))
                                      .arg(o.rttUs / 1000.0, 0, 'f', 1)
-                               : QStringLiteral("%1: %2").arg(what, outcomeText(o)));
+                               : QStringLiteral("%1: %2").arg(what(), outcomeText(o)));
     return o;
 }
 
@@ -334,9 +340,7 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
     updateHealth({HealthEvent::ReadStarts});
     Request request = Request::read(deviceAddr.load(), start, count);
     request.function = function;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const Outcome o = transact(request, QStringLiteral("read block %1").arg(start), "answered");
+    const Outcome o = transact(request, "answered");
     if (o.kind != Outcome::Answered) {
         std::lock_guard<std::mutex> guard(statsLock);
         ++counters.readsFailed;
@@ -360,7 +364,7 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
     // whole; reads of other pages' blocks while the walk is paused do not advance it.
     if (faultWalk.load() == 1 && n == count && start == kFaultRecordFirstBlock + faultIndex.load())
         faultIndex.fetch_add(1);
-    const auto micros = static_cast<quint64>(elapsed.nsecsElapsed() / 1000);
+    const auto micros = static_cast<quint64>(transactionClock.nsecsElapsed() / 1000);
     std::lock_guard<std::mutex> guard(statsLock);
     counters.lastReadMicros = micros;
     counters.readMicrosTotal += micros;
@@ -371,8 +375,7 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
 int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uint8_t count) {
     Request request = Request::write(deviceAddr.load(), start, writeData, count);
     request.function = function;
-    const Outcome o =
-        transact(request, QStringLiteral("write register %1").arg(start), "confirmed");
+    const Outcome o = transact(request, "confirmed");
     engine->discardInput();
     const bool ok = o.kind == Outcome::Answered;
     if (!ok && listRun)

@@ -129,9 +129,9 @@ int main(int argc, char **argv) {
             const TransactionTiming timing =
                 serialTiming(respTimeout.load(), serialLineOf(settings).charMicros(), 205);
             for (int i = 0; i < reads; ++i) {
+                engine.discardInput();
                 QElapsedTimer t;
                 t.start();
-                engine.discardInput();
                 const Outcome o = engine.run(read, timing);
                 if (o.kind == Outcome::Answered &&
                     landReadAnswer(2, 100, rtu.decode(o.answer.bytes, o.answer.length)) == 100)
