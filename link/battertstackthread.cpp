@@ -4,8 +4,8 @@
 
 #include "linkmonitor.h"
 #include "linktrace.h"
-#include "portfollow.h"
 #include "pollplan.h"
+#include "portfollow.h"
 #include "serialport.h"
 #include "systick.h"
 
@@ -60,8 +60,8 @@ LinkStats Battert_Stack_Thread::stats() const {
 void Battert_Stack_Thread::makePort() {
     LinkSetup now = setupSource ? setupSource() : LinkSetup{};
     // An adapter followed to the name it came back under is opened by that name.
-    if (!now.makePort && !followedName.isEmpty() && now.portName == followedFrom)
-        now.portName = followedName;
+    if (!now.makePort)
+        now.portName = follower.nameFor(now.portName);
     const bool same = port && !now.makePort && !setup.makePort && now.portName == setup.portName &&
                       now.line == setup.line;
     if (same)
@@ -90,10 +90,7 @@ void Battert_Stack_Thread::run() {
     health = LinkHealth{};
     noAnswerStreak.store(0);
     setLinkProblem("");
-    followedFrom.clear();
-    followedName.clear();
-    movedNote.clear();
-    openedIdentity = PortIdentity();
+    follower.reset();
     openRetryArmed = false;
 
     while (linkRunning.load(std::memory_order_acquire)) {
@@ -151,27 +148,14 @@ int Battert_Stack_Thread::msUntilNextStep() const {
 bool Battert_Stack_Thread::followReplugged() {
     // An adapter unplugged and plugged back may return under another name: the one listed
     // port with the same USB identity is the same adapter, and the link moves to it.
-    if (!openedIdentity.hasUsbIds)
-        return false;
-    const PortIdentity target = replugTarget(openedIdentity, listedPorts());
-    if (target.name.isEmpty())
-        return false;
     const QString from = setup.portName;
-    if (followedFrom.isEmpty())
-        followedFrom = from;
-    followedName = nameLike(target, from);
-    openedIdentity = target;
-    movedNote = QStringLiteral("Moved from %1 to %2: the adapter came back under another name.")
-                    .arg(from, followedName)
-                    .toUtf8();
-    qCDebug(lcLink).noquote() << "Serial port moved:" << from << "->" << followedName;
-    if (linkMonitor().enabled()) {
-        MonitorEvent e;
-        e.kind = MonitorEvent::Outcome;
-        e.text = QStringLiteral("port moved from %1 to %2 (same adapter)").arg(from, followedName);
-        linkMonitor().record(std::move(e));
-    }
-    notePortMoved(followedName);
+    const QString to = follower.follow(from);
+    if (to.isEmpty())
+        return false;
+    qCDebug(lcLink).noquote() << "Serial port moved:" << from << "->" << to;
+    recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+                       QStringLiteral("port moved from %1 to %2 (same adapter)").arg(from, to));
+    notePortMoved(to);
     return true;
 }
 
@@ -183,9 +167,9 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
         QString reason;
         if (port->open(&reason)) {
             qCDebug(lcLink) << "Serial opened on thread:" << QThread::currentThread();
-            setLinkProblem(movedNote.constData());
+            setLinkProblem(follower.note().constData());
             if (!setup.makePort)
-                openedIdentity = identityOf(setup.portName, listedPorts());
+                follower.opened(setup.portName);
             openRetryArmed = false;
             updateHealth({HealthEvent::Opened});
             std::lock_guard<std::mutex> guard(statsLock);
@@ -275,28 +259,6 @@ void Battert_Stack_Thread::updateHealth(const HealthEvent &event) {
     }
 }
 
-void Battert_Stack_Thread::count(const Outcome &o) {
-    std::lock_guard<std::mutex> guard(statsLock);
-    LinkStats &s = counters;
-    s.requestsSent += static_cast<quint64>(o.attempts);
-    const int answered = o.gotFrame() ? 1 : 0;
-    s.answered += static_cast<quint64>(answered);
-    s.noAnswer += static_cast<quint64>(o.timedOut);
-    s.cutShort += static_cast<quint64>(o.attempts - answered - o.timedOut);
-    s.exceptions += o.kind == Outcome::Exception ? 1 : 0;
-    s.wrongAnswers += o.kind == Outcome::WrongAnswer ? 1 : 0;
-    s.badCrc += static_cast<quint64>(o.badCrcAttempts);
-    s.echoBytes += static_cast<quint64>(o.echoBytes);
-    s.skippedBytes += static_cast<quint64>(o.skippedBytes);
-    s.secondFrames += static_cast<quint64>(o.secondFrames);
-    if (answered) {
-        const auto rtt = static_cast<quint64>(o.rttUs);
-        s.rttLastMicros = rtt;
-        s.rttTotalMicros += rtt;
-        s.rttMaxMicros = std::max(s.rttMaxMicros, rtt);
-    }
-}
-
 Outcome Battert_Stack_Thread::transact(const Request &request, const char *success) {
     engine->discardInput();
     transactionClock.start();
@@ -305,33 +267,15 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
                      : serialTiming(respTimeout.load(), setup.line.charMicros(),
                                     framing->maxAnswerBytes(request));
     const Outcome o = engine->run(request, timing);
-    count(o);
+    {
+        std::lock_guard<std::mutex> guard(statsLock);
+        counters.add(o);
+    }
     HealthEvent e{HealthEvent::Transaction};
     e.answered = o.gotFrame();
     e.counted = o.counted();
     updateHealth(e);
-    if (o.gotFrame() && o.kind != Outcome::Answered)
-        qCDebug(lcLink).noquote() << (request.isRead() ? "Read of block" : "Write of register")
-                                  << request.start << "rejected:"
-                                  << bytesOf(o.answer.bytes, o.answer.length).toHex(' ');
-    // "read block 2", "write register 74"; only formatted for the monitor.
-    const auto what = [&request] {
-        return QStringLiteral("%1 %2")
-            .arg(QLatin1String(request.isRead() ? "read block" : "write register"))
-            .arg(request.start);
-    };
-    // Two frames in one attempt: one of them was nobody's answer to this request, and which
-    // one cannot be told.
-    if (o.secondFrames > 0)
-        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
-                           QStringLiteral("%1: second frame in one answer").arg(what()));
-    if (linkMonitor().enabled() && o.counted())
-        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
-                           o.kind == Outcome::Answered
-                               ? QStringLiteral("%1: %2 in %3 ms")
-                                     .arg(what(), QLatin1String(success))
-                                     .arg(o.rttUs / 1000.0, 0, 'f', 1)
-                               : QStringLiteral("%1: %2").arg(what(), outcomeText(o)));
+    traceOutcome(request, o, success);
     return o;
 }
 
@@ -402,10 +346,14 @@ void Battert_Stack_Thread::finishLinkOp(uint8_t op) {
     // Back to polling, unless the window has meanwhile asked for something else.
     uint8_t expected = op;
     linkOp.compare_exchange_strong(expected, 0, std::memory_order_acq_rel);
-    // A single write staged while this operation ran must not wait for the next staging.
-    expected = 0;
+    resumeStagedWrite();
+}
+
+void Battert_Stack_Thread::resumeStagedWrite() {
+    // A single write staged while an operation ran must not wait for the next staging.
+    uint8_t idle = 0;
     if (writePending.load(std::memory_order_acquire) == 1)
-        linkOp.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
+        linkOp.compare_exchange_strong(idle, 1, std::memory_order_acq_rel);
 }
 
 void Battert_Stack_Thread::stagedWriteTransaction() {
@@ -440,49 +388,38 @@ bool Battert_Stack_Thread::runWriteListEntries(int n) {
 }
 
 void Battert_Stack_Thread::writeListTransaction() {
+    runWriteList(2, false);
+}
+
+void Battert_Stack_Thread::writeListToAllTransaction() {
+    runWriteList(3, true);
+}
+
+void Battert_Stack_Thread::runWriteList(uint8_t op, bool toAll) {
+    // The number of devices on the bus is the low byte of the Home block's register 17.
+    const int devices = toAll ? mirrorCell(2, 17) & 0xFF : 1;
+    const uint8_t savedAddr = deviceAddr.load();
     uint32_t generation = 0;
     const int n = takeWriteList(listCopy, &generation);
     listRun = true;
     listWrites = listFailures = 0;
-    if (!runWriteListEntries(n))
-        qCDebug(lcLink) << "Write list run stopped by disconnect";
-    finishListRun(generation, 2);
-}
-
-void Battert_Stack_Thread::finishListRun(uint32_t generation, uint8_t op) {
+    for (int addr = 1; addr <= devices; ++addr) {
+        if (toAll)
+            deviceAddr.store(static_cast<uint8_t>(addr));
+        if (!runWriteListEntries(n)) {
+            qCDebug(lcLink) << "Write list run stopped by disconnect at address"
+                            << deviceAddr.load();
+            break;
+        }
+    }
+    if (toAll && deviceAddr.load() != savedAddr)
+        deviceAddr.store(savedAddr);
     listRun = false;
     HealthEvent e{HealthEvent::ListDone};
     e.failures = listFailures;
     e.writes = listWrites;
     updateHealth(e);
     // A list queued while this one ran is not cleared: linkOp names it and the next step runs it.
-    if (!finishWriteList(generation, op))
-        return;
-    // A single write staged while the list ran must not wait for the next staging.
-    uint8_t expected = 0;
-    if (writePending.load(std::memory_order_acquire) == 1)
-        linkOp.compare_exchange_strong(expected, 1, std::memory_order_acq_rel);
-}
-
-void Battert_Stack_Thread::writeListToAllTransaction() {
-    // The number of devices on the bus is the low byte of the Home block's register 17.
-    const int devices = mirrorCell(2, 17) & 0xFF;
-    const uint8_t savedAddr = deviceAddr.load();
-    uint32_t generation = 0;
-    const int n = takeWriteList(listCopy, &generation);
-    listRun = true;
-    listWrites = listFailures = 0;
-
-    for (int addr = 1; addr <= devices; ++addr) {
-        deviceAddr.store(static_cast<uint8_t>(addr));
-        if (!runWriteListEntries(n)) {
-            qCDebug(lcLink) << "Write list run stopped by disconnect at address" << addr << "of"
-                            << devices;
-            break;
-        }
-    }
-
-    if (deviceAddr.load() != savedAddr)
-        deviceAddr.store(savedAddr);
-    finishListRun(generation, 3);
+    if (finishWriteList(generation, op))
+        resumeStagedWrite();
 }

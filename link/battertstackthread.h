@@ -8,6 +8,7 @@
 
 #include "linkhealth.h"
 #include "linksetup.h"
+#include "linkstats.h"
 #include "linktrace.h"
 #include "portfollow.h"
 #include "registermirror.h"
@@ -21,40 +22,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-
-// Counters of the transactions performed, readable from any thread (diagnostics, tests and
-// benchmarks). Every request ends as exactly one of answered, no answer or cut short, so
-// requestsSent = answered + noAnswer + cutShort.
-struct LinkStats {
-    quint64 readsOk = 0;
-    quint64 readsFailed = 0;
-    quint64 writesOk = 0;
-    quint64 writesFailed = 0;
-    quint64 requestsSent = 0;   // every attempt counts
-    quint64 lastReadMicros = 0; // request sent to registers landed, last successful read
-    quint64 readMicrosTotal = 0;
-    quint64 portOpens = 0;
-    quint64 portLosses = 0;
-    quint64 echoBytes = 0;    // the adapter's echo of requests, skipped
-    quint64 skippedBytes = 0; // glitches, noise and broken frames skipped before an answer
-    quint64 loopSteps = 0;    // passes of the worker's loop
-    // Requests by how they ended: a valid frame came back (the controller is there, whatever
-    // it said); none did in the wait (silence, or only bytes that formed no valid answer); or
-    // the wait was cut short by Disconnect or a lost port.
-    quint64 answered = 0;
-    quint64 noAnswer = 0;
-    quint64 cutShort = 0;
-    quint64 exceptions = 0;   // answers that were the controller's exception
-    quint64 wrongAnswers = 0; // frames of another address
-    quint64 badCrc = 0;       // attempts that got an answer-shaped run of bytes failing its CRC
-    quint64 lateBytes = 0;    // bytes of late answers dropped before a new request
-    quint64 secondFrames = 0; // complete frames that came with an answer besides it
-    quint64 shortAnswers = 0; // read answers with fewer registers than asked
-    // Round trip of answered attempts: request written to answer taken.
-    quint64 rttLastMicros = 0;
-    quint64 rttMaxMicros = 0;
-    quint64 rttTotalMicros = 0;
-};
 
 // Lands a read answer of count registers of block into the mirror: the registers it carries
 // (never more than count) go to block's cells from 0 on; cells past a short answer keep their
@@ -115,10 +82,11 @@ private:
     // before the last one.
     bool runWriteListEntries(int n);
     void finishLinkOp(uint8_t op);
-    void finishListRun(uint32_t generation, uint8_t op);
+    // Runs the queued write list (linkOp op) at deviceAddr, or toAll at every device address.
+    void runWriteList(uint8_t op, bool toAll);
+    void resumeStagedWrite();
     // Moves the health on by event and publishes the status text when it changed.
     void updateHealth(const HealthEvent &event);
-    void count(const Outcome &o);
     // The port, framing and engine for the setup asked for now; kept while it is unchanged.
     void makePort();
     // After an open failed: moves to the port that carries the last opened port's USB
@@ -127,10 +95,7 @@ private:
 
     std::function<LinkSetup()> setupSource; // set while the thread is stopped
     LinkSetup setup;                        // the one the port was made for
-    PortIdentity openedIdentity;            // the serial port as listed when it last opened
-    QString followedFrom;                   // the name the setup gives a followed adapter
-    QString followedName;                   // the name it came back under
-    QByteArray movedNote;                   // why the link uses another port, for the tooltip
+    AdapterFollower follower;               // the serial adapter, where it went when re-plugged
     std::unique_ptr<LinkTrace> trace;
     std::unique_ptr<LinkPort> port;
     std::unique_ptr<Framing> framing;

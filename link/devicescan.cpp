@@ -219,45 +219,28 @@ void DeviceScan::deliver() {
 }
 
 void DeviceScan::run() {
-    if (plan_.network()) {
-        ScanEvent finished;
-        finished.kind = ScanEvent::Finished;
-        QString detail;
-        finished.outcome = linkConnected() ? LinkConnected
-                                           : runNetworkScan(
-                                                 plan_, [this](ScanEvent e) { post(std::move(e)); },
-                                                 stopRequested_, &detail);
-        finished.detail = detail.toStdString();
-        post(std::move(finished));
-        return;
-    }
-    SerialLinePort port(plan_.portName, lineFrom(plan_.baudRates.first(), plan_.dataBits,
-                                                 plan_.checkBit, plan_.stopBits));
+    QString detail;
+    const Outcome outcome = linkConnected() ? LinkConnected : scan(&detail);
+    qCDebug(lcScan) << "Scan ended:" << outcome;
     ScanEvent finished;
     finished.kind = ScanEvent::Finished;
-    if (linkConnected()) {
-        finished.outcome = LinkConnected;
-        post(std::move(finished));
-        return;
-    }
-    QString reason;
-    if (!port.open(&reason)) {
-        qCDebug(lcScan).noquote() << "Scan: serial open failed:" << port.errorText();
-        finished.outcome = PortFailed;
-        finished.detail = port.errorText().toStdString();
-        post(std::move(finished));
-        return;
-    }
-
-    QString detail;
-    Outcome outcome = Completed;
-    {
-        ScanRunner runner([this](ScanEvent e) { post(std::move(e)); }, port, plan_, stopRequested_);
-        outcome = runner.run(&detail);
-    }
-    port.close();
-    qCDebug(lcScan) << "Scan ended:" << outcome;
     finished.outcome = outcome;
     finished.detail = detail.toStdString();
     post(std::move(finished));
+}
+
+DeviceScan::Outcome DeviceScan::scan(QString *detail) {
+    const auto report = [this](ScanEvent e) { post(std::move(e)); };
+    if (plan_.network())
+        return static_cast<Outcome>(runNetworkScan(plan_, report, stopRequested_, detail));
+    SerialLinePort port(plan_.portName, lineFrom(plan_.baudRates.first(), plan_.dataBits,
+                                                 plan_.checkBit, plan_.stopBits));
+    if (!port.open(detail)) {
+        qCDebug(lcScan).noquote() << "Scan: serial open failed:" << port.errorText();
+        *detail = port.errorText();
+        return PortFailed;
+    }
+    const Outcome outcome = ScanRunner(report, port, plan_, stopRequested_).run(detail);
+    port.close();
+    return outcome;
 }

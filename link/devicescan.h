@@ -134,6 +134,8 @@ private:
     // Scan thread: queues a report. GUI thread: emits the reports queued so far.
     void post(ScanEvent event);
     void deliver();
+    // Scan thread: runs the plan on its port or gateway; *detail says why a port failed.
+    Outcome scan(QString *detail);
 
     ScanPlan plan_;
     std::atomic<bool> stopRequested_{false};

@@ -65,3 +65,28 @@ void LinkTrace::lateDropped(const QByteArray &late) {
     if (onLate)
         onLate(late.size());
 }
+
+void traceOutcome(const Request &request, const Outcome &o, const char *success) {
+    if (o.gotFrame() && o.kind != Outcome::Answered)
+        qCDebug(lcLink).noquote() << (request.isRead() ? "Read of block" : "Write of register")
+                                  << request.start << "rejected:"
+                                  << bytesOf(o.answer.bytes, o.answer.length).toHex(' ');
+    // "read block 2", "write register 74"; only formatted for the monitor.
+    const auto what = [&request] {
+        return QStringLiteral("%1 %2")
+            .arg(QLatin1String(request.isRead() ? "read block" : "write register"))
+            .arg(request.start);
+    };
+    // Two frames in one attempt: one of them was nobody's answer to this request, and which
+    // one cannot be told.
+    if (o.secondFrames > 0)
+        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+                           QStringLiteral("%1: second frame in one answer").arg(what()));
+    if (linkMonitor().enabled() && o.counted())
+        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+                           o.kind == Outcome::Answered
+                               ? QStringLiteral("%1: %2 in %3 ms")
+                                     .arg(what(), QLatin1String(success))
+                                     .arg(o.rttUs / 1000.0, 0, 'f', 1)
+                               : QStringLiteral("%1: %2").arg(what(), outcomeText(o)));
+}

@@ -92,3 +92,17 @@ QString takePortMoved() {
     out.swap(g_moved);
     return out;
 }
+
+QString AdapterFollower::follow(const QString &from) {
+    const PortIdentity target = replugTarget(opened_, listedPorts());
+    if (target.name.isEmpty())
+        return QString();
+    if (from_.isEmpty())
+        from_ = from;
+    name_ = nameLike(target, from);
+    opened_ = target;
+    note_ = QStringLiteral("Moved from %1 to %2: the adapter came back under another name.")
+                .arg(from, name_)
+                .toUtf8();
+    return name_;
+}

@@ -40,6 +40,31 @@ PortIdentity replugTarget(const PortIdentity &lost, const QList<PortIdentity> &l
 // The name to open p by, in the form usedName has (a path stays a path).
 QString nameLike(const PortIdentity &p, const QString &usedName);
 
+// One link's following of its adapter: the identity its port had when it last opened and,
+// once the adapter came back under another name, that name. Used by the link's thread only.
+class AdapterFollower {
+public:
+    void reset() { *this = AdapterFollower(); }
+    // The name to open for the name the setup gives: the followed one while the setup still
+    // names the adapter's old name.
+    QString nameFor(const QString &setupName) const {
+        return !name_.isEmpty() && setupName == from_ ? name_ : setupName;
+    }
+    // The port named name has opened: its identity as listed now is the one to follow.
+    void opened(const QString &name) { opened_ = identityOf(name, listedPorts()); }
+    // The port named from failed to open: the name the adapter that last opened came back
+    // under, or an empty name when it is not listed under another name.
+    QString follow(const QString &from);
+    // Why the link uses another port than the setup names (for the tooltip); empty if it does not.
+    const QByteArray &note() const { return note_; }
+
+private:
+    PortIdentity opened_;
+    QString from_; // the name the setup gives the followed adapter
+    QString name_; // the name it came back under
+    QByteArray note_;
+};
+
 // The link tells the window that it moved to another port (the window remembers the new
 // name); the window takes it. Any thread.
 void notePortMoved(const QString &portName);
