@@ -95,7 +95,10 @@ bool SerialLinePort::isOpen() const {
 
 bool SerialLinePort::write(const uint8_t *bytes, int length, int64_t deadlineUs) {
     port_->write(reinterpret_cast<const char *>(bytes), length);
-    if (port_->waitForBytesWritten(msUntil(deadlineUs)))
+    // Handed to the device at once where it takes the bytes (a request nearly always fits its
+    // buffer), without a wait for it to become writable first; waited for otherwise.
+    port_->flush();
+    if (port_->bytesToWrite() == 0 || port_->waitForBytesWritten(msUntil(deadlineUs)))
         return true;
     // Unsent bytes would otherwise go out in front of the next request.
     if (port_->isOpen())
