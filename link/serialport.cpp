@@ -107,6 +107,10 @@ bool SerialLinePort::write(const uint8_t *bytes, int length, int64_t deadlineUs)
 }
 
 int SerialLinePort::readAvailable(QByteArray &into) {
+    // What the device holds besides what the port has already taken in: without an event loop
+    // the port takes bytes in only when asked.
+    if (port_->bytesAvailable() == 0 && port_->isOpen() && !lost_)
+        port_->waitForReadyRead(0);
     // Straight into the caller's array, without a temporary one.
     const qint64 available = port_->bytesAvailable();
     if (available <= 0)

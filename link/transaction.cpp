@@ -129,6 +129,13 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
         const int64_t now = port_.nowUs();
         const int64_t gapEnd = lastByteUs_ + timing.gapUs;
         if (answerBegun_ && now >= gapEnd) {
+            // Bytes that came while this thread was busy elsewhere (descheduled, writing a log
+            // line) mean that the line did not fall quiet: only the port can tell.
+            if (port_.readAvailable(rx_) > 0) {
+                lastByteUs_ = port_.nowUs();
+                taken = take(false, &outcome);
+                continue;
+            }
             // Quiet inside a run: it is either whole as it stands or never will be.
             taken = take(true, &outcome);
             continue;
@@ -137,8 +144,13 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
         if (answerBegun_)
             deadline = std::max(deadline, gapEnd);
         deadline = std::min(deadline, leftAtUs + timing.totalUs);
-        if (now >= deadline)
-            return 0;
+        if (now >= deadline) {
+            // A last look: an answer completed while this thread was away is this attempt's.
+            if (port_.readAvailable(rx_) <= 0)
+                return 0;
+            lastByteUs_ = port_.nowUs();
+            return take(false, &outcome);
+        }
         if (receive(answerBegun_ ? std::min(deadline, gapEnd) : deadline))
             taken = take(false, &outcome);
     }

@@ -51,6 +51,7 @@ struct Row {
     int failWrites = 0;
     int64_t lostAfterUs = -1; // after the first request
     bool stopInWait = false;
+    int64_t awayAtEchoUs = 0; // the engine's thread is elsewhere this long after an echo
 };
 
 // What the engine told its trace, in order.
@@ -58,8 +59,13 @@ class Recorder : public TransactionTrace {
 public:
     QStringList events;
     int lateBytes = 0;
+    std::function<void()> onEcho;
     void sent(const Request &, const Frame &) override { events << "sent"; }
-    void echo(const Request &, const Frame &) override { events << "echo"; }
+    void echo(const Request &, const Frame &) override {
+        events << "echo";
+        if (onEcho)
+            onEcho();
+    }
     void skipped(const Request &, const QByteArray &b, bool damaged) override {
         events << (damaged ? "damaged" : QStringLiteral("skipped %1").arg(b.size()));
     }
@@ -200,6 +206,16 @@ void TestLinkEngine::outcome_data() {
     QTest::newRow("echo is skipped and listed before the answer")
         << r << Outcome::Answered << 1 << "sent echo received 9" << 0;
 
+    // The rest of the answer came while the engine's thread was away past the inter-byte gap:
+    // the line was not quiet, and the answer is whole.
+    r.peer = [](int n, const QByteArray &request) {
+        return n == 0 ? Pieces{{1 * kMs, request + kAnswer.left(4)}, {3 * kMs, kAnswer.mid(4)}}
+                      : Pieces{};
+    };
+    r.awayAtEchoUs = 40 * kMs;
+    QTest::newRow("bytes that came while the engine was away end no answer")
+        << r << Outcome::Answered << 1 << "sent echo received 9" << 0;
+
     r = Row{};
     r.peer = [](int n, const QByteArray &) {
         return n == 1 ? Pieces{{2 * kMs, kAnswer}} : Pieces{};
@@ -232,6 +248,7 @@ void TestLinkEngine::outcome() {
         port.lostAtUs = port.nowUs() + row.lostAfterUs;
     RtuFraming rtu;
     Recorder trace;
+    trace.onEcho = [&] { port.advance(row.awayAtEchoUs); };
     bool stop = false;
     TransactionEngine engine(
         port, rtu,
