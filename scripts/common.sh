@@ -58,6 +58,10 @@ install_these() {
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
+# Tests run side by side, two per core: most of their time is spent waiting on pseudo-terminals
+# and timers, not on the CPU.
+TEST_JOBS=$((2 * $(nproc)))
+
 # configure_and_build <build dir> [extra cmake args...] (with the Qt chosen by VADUZ_QT)
 configure_and_build() {
     local dir="$1"
