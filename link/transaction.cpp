@@ -157,10 +157,7 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
 }
 
 bool TransactionEngine::receive(int64_t deadlineUs) {
-    if (port_.readAvailable(rx_) > 0) {
-        lastByteUs_ = port_.nowUs();
-        return true;
-    }
+    // The port's wait returns at once when bytes are there already.
     const int64_t until = std::min(deadlineUs, port_.nowUs() + kSliceUs);
     if (!port_.waitForBytes(until) || port_.readAvailable(rx_) <= 0)
         return false;
