@@ -616,7 +616,20 @@ QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
         area->setObjectName(page->objectName() + QLatin1String("_scroll"));
         area->setFrameShape(QFrame::NoFrame);
         area->setLayoutDirection(Qt::LeftToRight);
-        area->setStyleSheet(QStringLiteral("QScrollArea{background-color:rgb(14,15,19);}"));
+        // The dark ground of the scroll area itself (the corner between its bars), as a palette:
+        // a style sheet would put every widget of the page under the style-sheet style, slow
+        // to reparent and heavy. The page and the bars keep the window colour their outlines
+        // are drawn from.
+        QPalette ground = area->palette();
+        const QColor window = ground.color(QPalette::Window);
+        ground.setColor(QPalette::Window, QColor(14, 15, 19));
+        area->setPalette(ground);
+        area->setAutoFillBackground(true);
+        for (QWidget *part : area->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+            QPalette own = part->palette();
+            own.setColor(QPalette::Window, window);
+            part->setPalette(own);
+        }
         area->setWidget(page);
         page->resize(pageSize);
         tabWidget->insertTab(i, area, icon, QString());
