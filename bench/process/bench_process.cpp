@@ -11,7 +11,8 @@
 //     and painted), and its resident memory then, for the main window (this program run with
 //     --startup, set up as the program's entry does) beside a bare 1400 x 900 QWidget in a
 //     program that links only Qt Widgets (bench_bare_window); runs alternate, and the main
-//     window's run also gives where its time went. The program runs without Qt's OpenGL
+//     window's run also gives where its time went, and when (and at what memory) its other
+//     pages were built after the first paint. The program runs without Qt's OpenGL
 //     integration; the bare window is timed as Qt runs it by default and without it.
 // Prints figures only; never fails on time.
 //

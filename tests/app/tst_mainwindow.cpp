@@ -303,7 +303,7 @@ void TestMainWindow::homeFirstBuildsTheSameWindow() {
     QVERIFY(order.indexOf(QStringLiteral("one_key_set_btn")) >
             order.indexOf(QStringLiteral("needReadFaultCnt_text")));
     QVERIFY(!w.form()->fieldWidgets().contains(nullptr));
-    QCOMPARE(w.form()->fieldWidgets().size(), int(fieldMapSize()));
+    QCOMPARE(int(w.form()->fieldWidgets().size()), int(fieldMapSize()));
     QCOMPARE(w.form()->PACK_tableWidget->isVisible(), how == 2);
 }
 
