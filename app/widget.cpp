@@ -91,6 +91,7 @@ void styleTable(QTableWidget *table) {
 
 Widget::Widget(QWidget *parent, FormBuild build) : QWidget(parent) {
     ui = new Ui::Widget;
+    ui->decodeHomeAhead = build == FormBuild::HomeFirst;
     ui->setupHome(this);
 
     m_serialConfig = new serialConfig(nullptr);

@@ -265,6 +265,8 @@ void Widget::setupHome(QWidget *Widget) {
 
     // ---- Tab 0: Home ---------------------------------------------------------------------
     Host_tabWidget = makePage(nullptr, "Host_tabWidget", "homeBackGround.jpg");
+    if (decodeHomeAhead)
+        static_cast<ArtworkPage *>(Host_tabWidget)->decodeAhead();
     Host_tabWidget->setLayoutDirection(Qt::RightToLeft);
     tabWidget->addTab(Host_tabWidget, QString());
 

@@ -92,6 +92,9 @@ public:
     // Builds the whole widget tree on Widget (1400 x 900), then retranslateUi, tab 0, page 0:
     // setupHome() then setupRest().
     void setupUi(QWidget *Widget);
+    // Whether setupHome() starts decoding the Home page's artwork on a thread of its own while
+    // it builds the page.
+    bool decodeHomeAhead = false;
     // The window's frame (heading, tab widget with its empty pages, footer) with the Home page
     // whole, its texts set, tab 0 and page 0 shown: what the window shows first.
     void setupHome(QWidget *Widget);
