@@ -148,6 +148,9 @@ Widget::Widget(QWidget *parent, FormBuild build) : QWidget(parent) {
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] { completeForm(); });
     if (build == FormBuild::Whole)
         completeForm();
+    else
+        // A window that is not painted soon (started minimised) still refreshes and records.
+        QTimer::singleShot(1000, this, &Widget::completeForm);
 }
 
 void Widget::paintEvent(QPaintEvent *event) {
