@@ -12,8 +12,8 @@
 #include "linkmonitor.h"
 #include "platform.h"
 #include "ptysimulator.h"
-#include "registermirror.h"
 #include "readparamscommand.h"
+#include "registermirror.h"
 #include "scancommand.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
@@ -168,7 +168,8 @@ int main(int argc, char *argv[]) {
 
     int result = 0;
     {
-        Widget w;
+        // The Home page first, on screen soonest; the other pages right after its first paint.
+        Widget w(nullptr, Widget::FormBuild::HomeFirst);
         fixMainWindowFrame(w);
         // The last settings, then what the command line asks for on top.
         enableStoredSettings(true);

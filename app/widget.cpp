@@ -5,17 +5,14 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
-#include "linkhealth.h"
 #include "faultrecordswindow.h"
+#include "linkhealth.h"
 #include "linkmonitorwindow.h"
 #include "pagerecorder.h"
-#include "recorddialog.h"
-#include "trendmodel.h"
-#include "trendwindow.h"
-#include "storedsettings.h"
 #include "pagerefresh.h"
 #include "pollplan.h"
 #include "portfollow.h"
+#include "recorddialog.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
@@ -25,19 +22,19 @@
 #include "trendwindow.h"
 
 #include <QApplication>
-#include <QFileDialog>
 #include <QDateTime>
 #include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QToolButton>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 
@@ -78,6 +75,12 @@ QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &te
     return b;
 }
 
+void styleRedToolButton(QToolButton *b) {
+    b->setStyleSheet(QStringLiteral("QToolButton{background-color: rgb(247, 51, 61);"
+                                    "border-radius:15;padding:2px 4px;color:white;}"
+                                    "QToolButton:pressed{background-color:rgb(104, 16, 21);}"));
+}
+
 void styleTable(QTableWidget *table) {
     table->setStyleSheet(QLatin1String(kTableStyle));
     table->horizontalHeader()->setStyleSheet(QLatin1String(kHeaderStyle));
@@ -86,20 +89,14 @@ void styleTable(QTableWidget *table) {
 
 } // namespace
 
-Widget::Widget(QWidget *parent) : QWidget(parent) {
+Widget::Widget(QWidget *parent, FormBuild build) : QWidget(parent) {
     ui = new Ui::Widget;
-    ui->setupUi(this);
-
-    for (QPushButton *button : findChildren<QPushButton *>()) {
-        connect(button, &QPushButton::clicked, this, &Widget::slotmainBtnClicked);
-        button->setCursor(Qt::PointingHandCursor);
-    }
+    ui->decodeHomeAhead = build == FormBuild::HomeFirst;
+    ui->setupHome(this);
 
     m_serialConfig = new serialConfig(nullptr);
     m_worker = new Battert_Stack_Thread(this);
     connect(this, SIGNAL(NeedToConfigCom()), m_serialConfig, SLOT(showAlreadyComConfig()));
-    m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_worker);
-    connect(m_dispatcher, &CommandDispatcher::needToConfigCom, this, &Widget::NeedToConfigCom);
 
     // The refresh timer fires when the next page pass is due, and a tab change is followed at
     // once. The status timer looks for a new status text 20 times a second: soon enough for
@@ -111,14 +108,76 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     m_statusTimer = new QTimer(this);
     connect(m_statusTimer, &QTimer::timeout, this, &Widget::slotKelvaneComTimer);
 
-    SysTimerThread *ticker = tickThread();
-
     const char *icons[] = {":/images/HOME_Deep.png", ":/images/Data_Deep.png",
                            ":/images/Settings_Deep.png", ":/images/Fault_Deep.png",
                            ":/images/PACK_Deep.png"};
     for (int i = 0; i < 5; ++i)
         ui->tabWidget->setTabIcon(i, QIcon(QLatin1String(icons[i])));
     ui->tabWidget->setIconSize(QSize(80, 200));
+
+    linkOp = 0;
+    resetLinkState();
+    resetPollPlan();
+
+    // The link monitor (Ctrl+L) and the recording in the heading strip, left of the tab bar:
+    // the footer's fields fill it, and on a small screen they close up further.
+    auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(monitorKey, &QShortcut::activated, this, &Widget::showLinkMonitor);
+    QToolButton *monitorButton = makeToolButton(
+        this, "linkMonitor_btn", tr("Link"),
+        tr("Link monitor: frames, outcomes and counters (Ctrl+L)"), QRect(770, 22, 60, 26));
+    connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
+    // "Rec" starts recording into a folder the operator picks; while it runs the button shows
+    // how long, and a click stops it.
+    m_recorder = std::make_unique<PageRecorder>();
+    m_recordButton =
+        makeToolButton(this, "record_btn", tr("Rec"), tr("Record the pages shown into CSV files"),
+                       QRect(690, 22, 74, 26));
+    connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
+
+    m_trends = std::make_unique<TrendModel>();
+    auto *trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(trendKey, &QShortcut::activated, this, &Widget::showTrends);
+    QToolButton *trendButton =
+        makeToolButton(ui->Host_tabWidget, "trends_btn", tr("Trends"),
+                       tr("The Home page's values over time (Ctrl+T)"), QRect(1150, 172, 91, 30));
+    connect(trendButton, &QToolButton::clicked, this, &Widget::showTrends);
+    styleRedToolButton(trendButton);
+
+    // Turning to another page before the rest is built builds it first.
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] { completeForm(); });
+    if (build == FormBuild::Whole)
+        completeForm();
+    else
+        // A window that is not painted soon (started minimised) still refreshes and records.
+        QTimer::singleShot(1000, this, &Widget::completeForm);
+}
+
+void Widget::paintEvent(QPaintEvent *event) {
+    // The window is on screen: the other pages are built on the event loop's next turn, once
+    // this first picture has gone out.
+    if (!m_formComplete && !m_completionQueued) {
+        m_completionQueued = true;
+        QMetaObject::invokeMethod(this, &Widget::completeForm, Qt::QueuedConnection);
+    }
+    QWidget::paintEvent(event);
+}
+
+void Widget::completeForm() {
+    if (m_formComplete)
+        return;
+    m_formComplete = true;
+    // A page turned to before this is on screen, with its new widgets to show.
+    QWidget *shownPage = isVisible() ? ui->tabWidget->currentWidget() : nullptr;
+    ui->setupRest(this);
+
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        connect(button, &QPushButton::clicked, this, &Widget::slotmainBtnClicked);
+        button->setCursor(Qt::PointingHandCursor);
+    }
+
+    m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_worker);
+    connect(m_dispatcher, &CommandDispatcher::needToConfigCom, this, &Widget::NeedToConfigCom);
 
     styleTable(ui->Rack_tableWidget);
     ui->RackTableBackLabel->setStyleSheet(
@@ -132,57 +191,47 @@ Widget::Widget(QWidget *parent) : QWidget(parent) {
     ui->ReadingFault_btn->setStyleSheet(QLatin1String(kFaultButtonStyle));
     ui->ExportFault_btn->setStyleSheet(QLatin1String(kFaultButtonStyle));
 
-    linkOp = 0;
-    resetLinkState();
-    resetPollPlan();
-
     m_dispatcher->connectEditTracking();
 
     m_pageRefresh = std::make_unique<PageRefresh>(this);
     connect(ui->tabWidget, &QTabWidget::currentChanged, this, &Widget::slotRefeshParaTimer);
 
-    ui->tabWidget->setCurrentIndex(0);
     ui->stackedWidget->setCurrentIndex(0);
 
-    // The link monitor (Ctrl+L) and the recording in the heading strip, left of the tab bar:
-    // the footer's fields fill it, and on a small screen they close up further.
-    auto *monitorKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
-    connect(monitorKey, &QShortcut::activated, this, &Widget::showLinkMonitor);
-    QToolButton *monitorButton =
-        makeToolButton(this, "linkMonitor_btn", tr("Link"),
-                       tr("Link monitor: frames, outcomes and counters (Ctrl+L)"),
-                       QRect(770, 22, 60, 26));
-    connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
-    // "Rec" starts recording into a folder the operator picks; while it runs the button shows
-    // how long, and a click stops it.
-    m_recorder = std::make_unique<PageRecorder>();
-    m_recordButton = makeToolButton(this, "record_btn", tr("Rec"),
-                                    tr("Record the pages shown into CSV files"),
-                                    QRect(690, 22, 74, 26));
-    connect(m_recordButton, &QToolButton::clicked, this, &Widget::recordButtonClicked);
-
-    m_trends = std::make_unique<TrendModel>();
-    auto *trendKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
-    connect(trendKey, &QShortcut::activated, this, &Widget::showTrends);
-    QToolButton *trendButton =
-        makeToolButton(ui->Host_tabWidget, "trends_btn", tr("Trends"),
-                       tr("The Home page's values over time (Ctrl+T)"), QRect(1150, 172, 91, 30));
-    connect(trendButton, &QToolButton::clicked, this, &Widget::showTrends);
     QToolButton *recordsButton =
         makeToolButton(ui->Fault_tabWidget, "faultRecords_btn", tr("Records"),
                        tr("The fault records read, on screen"), QRect(1258, 706, 91, 37));
     connect(recordsButton, &QToolButton::clicked, this, &Widget::showFaultRecords);
-    for (QToolButton *b : {trendButton, recordsButton})
-        b->setStyleSheet(QStringLiteral("QToolButton{background-color: rgb(247, 51, 61);"
-                                        "border-radius:15;padding:2px 4px;color:white;}"
-                                        "QToolButton:pressed{background-color:rgb(104, 16, 21);}"));
+    styleRedToolButton(recordsButton);
 
     m_paramSetTools = new ParamSetTools(this);
 
+    // Widgets made under a page already on screen stay hidden until shown (parents first).
+    if (shownPage)
+        for (QWidget *w : shownPage->findChildren<QWidget *>())
+            if (w->isHidden() && !w->testAttribute(Qt::WA_WState_ExplicitShowHide) &&
+                w->parentWidget()->isVisible())
+                w->show();
+
+    SysTimerThread *ticker = tickThread();
     if (!ticker->isRunning())
         ticker->start();
     m_refreshTimer->start(10);
     m_statusTimer->start(kStatusPeriodMs);
+    emit formCompleted();
+}
+
+Ui::Widget *Widget::form() const {
+    const_cast<Widget *>(this)->completeForm();
+    return ui;
+}
+
+void Widget::fitFormInto(const QSize &available) {
+    ui->fitInto(this, available);
+}
+
+QMessageBox *Widget::confirmationBox() const {
+    return form() ? m_dispatcher->confirmationBox() : nullptr;
 }
 
 Widget::~Widget() {
@@ -218,10 +267,6 @@ void Widget::stopForExit() {
         g_tickThread->stop();
 }
 
-QMessageBox *Widget::confirmationBox() const {
-    return m_dispatcher->confirmationBox();
-}
-
 TrendWindow *Widget::showTrends() {
     if (!m_trendWindow)
         m_trendWindow = new TrendWindow(m_trends.get(), nullptr);
@@ -250,7 +295,15 @@ LinkMonitorWindow *Widget::showLinkMonitor() {
 }
 
 int Widget::settingsPageIndex() const {
-    return m_dispatcher->settingsPageIndex();
+    return form() ? m_dispatcher->settingsPageIndex() : 0;
+}
+
+CommandDispatcher *Widget::dispatcher() const {
+    return form() ? m_dispatcher : nullptr;
+}
+
+PageRefresh *Widget::pageRefresh() const {
+    return form() ? m_pageRefresh.get() : nullptr;
 }
 
 void Widget::slotmainBtnClicked() {
@@ -315,10 +368,10 @@ void Widget::afterPagePass() {
     if (!m_recorder->recordPass(this, ui->tabWidget->currentIndex(), &error)) {
         stopRecording();
         // Not modal: the pages go on refreshing while the operator reads it.
-        auto *box = new QMessageBox(QMessageBox::Warning, tr("tips"),
-                                    tr("Recording stopped: %1\nWhat was written is kept.")
-                                        .arg(error),
-                                    QMessageBox::Ok, this);
+        auto *box =
+            new QMessageBox(QMessageBox::Warning, tr("tips"),
+                            tr("Recording stopped: %1\nWhat was written is kept.").arg(error),
+                            QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setObjectName(QStringLiteral("recordingStoppedBox"));
         box->open();
@@ -336,10 +389,10 @@ bool Widget::startRecording(const QString &folder, QString *error) {
         return false;
     m_recordButton->setText(QStringLiteral("\u25CF 0:00:00"));
     m_recordButton->setStyleSheet(QStringLiteral("color:red;font-weight:bold;"));
-    m_recordButton->setToolTip(tr("Recording into %1 since %2: click to stop")
-                                   .arg(QDir::toNativeSeparators(m_recorder->folder()),
-                                        m_recorder->startedAt().toString(
-                                            QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
+    m_recordButton->setToolTip(
+        tr("Recording into %1 since %2: click to stop")
+            .arg(QDir::toNativeSeparators(m_recorder->folder()),
+                 m_recorder->startedAt().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))));
     return true;
 }
 
@@ -385,14 +438,10 @@ Widget::StatusLook statusLook(uint8_t healthState) {
         LinkHealth::State state;
         Look look;
     } kLooks[] = {
-        {LinkHealth::Idle, Look::Healthy},
-        {LinkHealth::Refreshing, Look::Healthy},
-        {LinkHealth::NoAnswer, Look::Failure},
-        {LinkHealth::OpenFailed, Look::Failure},
-        {LinkHealth::Disconnected, Look::Degraded},
-        {LinkHealth::SettingSuccessful, Look::Healthy},
-        {LinkHealth::SettingFailed, Look::Failure},
-        {LinkHealth::ListFailed, Look::Failure},
+        {LinkHealth::Idle, Look::Healthy},          {LinkHealth::Refreshing, Look::Healthy},
+        {LinkHealth::NoAnswer, Look::Failure},      {LinkHealth::OpenFailed, Look::Failure},
+        {LinkHealth::Disconnected, Look::Degraded}, {LinkHealth::SettingSuccessful, Look::Healthy},
+        {LinkHealth::SettingFailed, Look::Failure}, {LinkHealth::ListFailed, Look::Failure},
     };
     for (const auto &entry : kLooks)
         if (entry.state == healthState)
@@ -406,7 +455,7 @@ void fixMainWindowFrame(QWidget &window, const QRect &available) {
     // is shown they are not known, so a usual frame is allowed for.
     const QSize frame(16, 40);
     if (auto *main = qobject_cast<Widget *>(&window))
-        main->form()->fitInto(&window, available.size() - frame);
+        main->fitFormInto(available.size() - frame);
     window.setFixedSize(window.width(), window.height());
 }
 

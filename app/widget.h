@@ -4,6 +4,7 @@
 // 10 ms, status text every 1 ms).
 
 #include <QRect>
+#include <QSize>
 #include <QWidget>
 
 #include <cstdint>
@@ -32,19 +33,28 @@ class Widget : public QWidget {
     Q_OBJECT
 
 public:
-    explicit Widget(QWidget *parent = nullptr);
+    // Whole: the window is built whole here. HomeFirst (the program's start): the frame and
+    // the Home page now, the other pages on the event loop's turn after the window's first
+    // paint, or before when anything asks for the form (form(), dispatcher(), a tab change).
+    enum class FormBuild { Whole, HomeFirst };
+    explicit Widget(QWidget *parent = nullptr, FormBuild build = FormBuild::Whole);
     ~Widget() override;
 
-    // For the dispatcher, the page refresh and the tests.
-    Ui::Widget *form() const { return ui; }
+    // For the dispatcher, the page refresh and the tests; each builds the rest of the form
+    // first if it is still to come.
+    Ui::Widget *form() const;
     serialConfig *settingsDialog() const { return m_serialConfig; }
     Battert_Stack_Thread *worker() const { return m_worker; }
-    CommandDispatcher *dispatcher() const { return m_dispatcher; }
+    CommandDispatcher *dispatcher() const;
     // The last confirmation box of a one-shot command (kept by the dispatcher), and the
     // settings page the arrow buttons have turned to.
     QMessageBox *confirmationBox() const;
     int settingsPageIndex() const;
-    PageRefresh *pageRefresh() const { return m_pageRefresh.get(); }
+    PageRefresh *pageRefresh() const;
+    // Whether every page is built.
+    bool formComplete() const { return m_formComplete; }
+    // Ui::Widget::fitInto() on the form as built so far.
+    void fitFormInto(const QSize &available);
 
     // Opens (or raises) the link monitor window; Ctrl+L and the footer's "Link" button.
     LinkMonitorWindow *showLinkMonitor();
@@ -70,6 +80,11 @@ public:
 
 signals:
     void NeedToConfigCom();
+    // Every page is built now.
+    void formCompleted();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private slots:
     void slotmainBtnClicked();
@@ -77,6 +92,10 @@ private slots:
     void slotKelvaneComTimer();
 
 private:
+    // Builds the pages after Home and starts the timers; once.
+    void completeForm();
+    bool m_formComplete = false;
+    bool m_completionQueued = false;
     int m_currentTab = 0;
     Ui::Widget *ui = nullptr;
     serialConfig *m_serialConfig = nullptr;

@@ -38,11 +38,26 @@ QString ArtworkPage::imageFileFor(const QString &imagePath, qreal ratio) {
     return QFile::exists(atTwo) ? atTwo : imagePath;
 }
 
+void ArtworkPage::decodeAhead() {
+    if (m_ahead.valid())
+        return;
+    m_aheadFile = imageFileFor(m_imagePath, devicePixelRatioF());
+    m_ahead =
+        std::async(std::launch::async, [file = m_aheadFile] { return QImageReader(file).read(); });
+}
+
 void ArtworkPage::paintEvent(QPaintEvent *event) {
     const QString file = imageFileFor(m_imagePath, devicePixelRatioF());
     if (m_artwork.isNull() || file != m_artworkFile) {
         // Read past QPixmap's file cache, which would keep a copy of each page visited.
-        QImage decoded = QImageReader(file).read();
+        QImage decoded;
+        if (m_ahead.valid()) {
+            decoded = m_ahead.get();
+            if (m_aheadFile != file)
+                decoded = QImage();
+        }
+        if (decoded.isNull())
+            decoded = QImageReader(file).read();
         if (decoded.isNull())
             return;
         decoded.setDevicePixelRatio(file == m_imagePath ? 1.0 : 2.0);

@@ -14,6 +14,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <future>
+
 class ArtworkPage : public QWidget {
     Q_OBJECT
 
@@ -26,6 +28,9 @@ public:
     bool holdsArtwork() const { return !m_artwork.isNull(); }
     // The file painted on a screen of pixel ratio `ratio`.
     static QString imageFileFor(const QString &imagePath, qreal ratio);
+    // Starts decoding the artwork on a thread of its own, so that the first paint finds it
+    // ready (for the page a window shows first, while the rest of the window is built).
+    void decodeAhead();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -35,4 +40,6 @@ private:
     QString m_imagePath;
     QString m_artworkFile; // the file m_artwork was decoded from
     QImage m_artwork;
+    QString m_aheadFile; // the file m_ahead decodes
+    std::future<QImage> m_ahead;
 };

@@ -230,6 +230,11 @@ void pressOnEnter(QPlainTextEdit *field, QAbstractButton *button) {
 namespace Ui {
 
 void Widget::setupUi(QWidget *Widget) {
+    setupHome(Widget);
+    setupRest(Widget);
+}
+
+void Widget::setupHome(QWidget *Widget) {
     initFormResources();
 
     if (Widget->objectName().isEmpty())
@@ -260,6 +265,8 @@ void Widget::setupUi(QWidget *Widget) {
 
     // ---- Tab 0: Home ---------------------------------------------------------------------
     Host_tabWidget = makePage(nullptr, "Host_tabWidget", "homeBackGround.jpg");
+    if (decodeHomeAhead)
+        static_cast<ArtworkPage *>(Host_tabWidget)->decodeAhead();
     Host_tabWidget->setLayoutDirection(Qt::RightToLeft);
     tabWidget->addTab(Host_tabWidget, QString());
 
@@ -287,8 +294,10 @@ void Widget::setupUi(QWidget *Widget) {
     Pack_tabWidget = makePage(nullptr, "Pack_tabWidget", "PackBackGround.jpg");
     tabWidget->addTab(Pack_tabWidget, QString());
 
-    // The bound fields, page by page in field-map order.
-    createFields();
+    // The bound fields, page by page in field-map order: Home's now, the others' with the rest.
+    for (std::size_t i = 0; i < fieldMapSize(); ++i)
+        m_fieldList.append(nullptr);
+    createFields(true);
 
     // Home: the "Host ID" row caption between its separator lines, and "Mean Temp".
     label = makeLabel(Host_tabWidget, "label", 420, 524, 120, 22);
@@ -299,6 +308,55 @@ void Widget::setupUi(QWidget *Widget) {
     label_3 = makeLabel(Host_tabWidget, "label_3", 1166, 120, 88, 20);
     label_3->setFont(calibri(12));
     label_3->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
+
+    // ---- Footer --------------------------------------------------------------------------
+    one_key_set_btn = makeButton(Widget, "one_key_set_btn", 4, 868, 127, 31);
+    one_key_set_muti_batt_btn = makeButton(Widget, "one_key_set_muti_batt_btn", 150, 870, 187, 31);
+    timeTips_label = makeLabel(Widget, "timeTips_label", 348, 872, 225, 25);
+    timeTips_label->setFont(calibri(12));
+    status_label = makeLabel(Widget, "status_label", 582, 872, 54, 25);
+    statusText_label = makeLabel(Widget, "statusText_label", 650, 872, 155, 25);
+    devaddr_label = makeLabel(Widget, "devaddr_label", 820, 872, 54, 25);
+    devaddrText_label = makeLabel(Widget, "devaddrText_label", 886, 872, 61, 25);
+    devaddrText_label->setFont(calibri(12));
+    devaddrSetText = new QPlainTextEdit(Widget);
+    devaddrSetText->setObjectName(QStringLiteral("devaddrSetText"));
+    devaddrSetText->setGeometry(964, 872, 90, 30);
+    devaddrSetText->setFont(calibri(12));
+    // An entry field, and it looks like one.
+    devaddrSetText->setStyleSheet(QStringLiteral(
+        "background-color:white;color:black;border:1px solid #7a7a7a;border-radius:3px;"));
+    devaddrSetText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    devaddrSetText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    devaddrSet_btn = makeButton(Widget, "devaddrSet_btn", 1078, 870, 101, 31);
+    com_set_btn = makeButton(Widget, "com_set_btn", 1205, 870, 101, 31);
+    com_open_close_btn = makeButton(Widget, "com_open_close_btn", 1300, 870, 101, 31);
+    for (QPushButton *b : {one_key_set_btn, one_key_set_muti_batt_btn, devaddrSet_btn, com_set_btn,
+                           com_open_close_btn}) {
+        b->setFont(arial());
+        b->setStyleSheet(QLatin1String(kFooterButtonStyle));
+    }
+
+    // Stacking: each one above all before it.
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             com_set_btn, com_open_close_btn, welcome2_label, tabWidget, timeTips_label,
+             status_label, statusText_label, welcome_label, devaddr_label, devaddrText_label,
+             devaddrSetText, devaddrSet_btn, one_key_set_btn, one_key_set_muti_batt_btn})
+        w->raise();
+
+    QList<QPlainTextEdit *> entries = Host_tabWidget->findChildren<QPlainTextEdit *>();
+    entries << devaddrSetText;
+    setUpKeyboard(entries);
+    pressOnEnter(devaddrSetText, devaddrSet_btn);
+
+    retranslateFrame(Widget);
+
+    tabWidget->setCurrentIndex(0);
+    stackedWidget->setCurrentIndex(0);
+}
+
+void Widget::setupRest(QWidget *Widget) {
+    createFields(false);
 
     // Data: the rack table with its corner label on top.
     Rack_tableWidget =
@@ -385,45 +443,34 @@ void Widget::setupUi(QWidget *Widget) {
     PACK_tableWidget->verticalHeader()->setMinimumSectionSize(25);
     PackTableBackLabel = makeLabel(Pack_tabWidget, "PackTableBackLabel", 52, 40, 57, 35);
 
-    // ---- Footer --------------------------------------------------------------------------
-    one_key_set_btn = makeButton(Widget, "one_key_set_btn", 4, 868, 127, 31);
-    one_key_set_muti_batt_btn = makeButton(Widget, "one_key_set_muti_batt_btn", 150, 870, 187, 31);
-    timeTips_label = makeLabel(Widget, "timeTips_label", 348, 872, 225, 25);
-    timeTips_label->setFont(calibri(12));
-    status_label = makeLabel(Widget, "status_label", 582, 872, 54, 25);
-    statusText_label = makeLabel(Widget, "statusText_label", 650, 872, 155, 25);
-    devaddr_label = makeLabel(Widget, "devaddr_label", 820, 872, 54, 25);
-    devaddrText_label = makeLabel(Widget, "devaddrText_label", 886, 872, 61, 25);
-    devaddrText_label->setFont(calibri(12));
-    devaddrSetText = new QPlainTextEdit(Widget);
-    devaddrSetText->setObjectName(QStringLiteral("devaddrSetText"));
-    devaddrSetText->setGeometry(964, 872, 90, 30);
-    devaddrSetText->setFont(calibri(12));
-    // An entry field, and it looks like one.
-    devaddrSetText->setStyleSheet(QStringLiteral(
-        "background-color:white;color:black;border:1px solid #7a7a7a;border-radius:3px;"));
-    devaddrSetText->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    devaddrSetText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    devaddrSet_btn = makeButton(Widget, "devaddrSet_btn", 1078, 870, 101, 31);
-    com_set_btn = makeButton(Widget, "com_set_btn", 1205, 870, 101, 31);
-    com_open_close_btn = makeButton(Widget, "com_open_close_btn", 1300, 870, 101, 31);
-    for (QPushButton *b : {one_key_set_btn, one_key_set_muti_batt_btn, devaddrSet_btn, com_set_btn,
-                           com_open_close_btn}) {
-        b->setFont(arial());
-        b->setStyleSheet(QLatin1String(kFooterButtonStyle));
+    // The footer was made with Home, before the other pages; Tab reaches it after them.
+    QWidget *last = Widget->previousInFocusChain();
+    while (last != Widget && last->focusPolicy() == Qt::NoFocus)
+        last = last->previousInFocusChain();
+    for (QWidget *w : std::initializer_list<QWidget *>{one_key_set_btn, one_key_set_muti_batt_btn,
+                                                       devaddrSetText, devaddrSet_btn, com_set_btn,
+                                                       com_open_close_btn}) {
+        if (last != Widget)
+            QWidget::setTabOrder(last, w);
+        last = w;
     }
 
-    // Stacking: each one above all before it.
-    for (QWidget *w : std::initializer_list<QWidget *>{
-             com_set_btn, com_open_close_btn, welcome2_label, tabWidget, timeTips_label,
-             status_label, statusText_label, welcome_label, devaddr_label, devaddrText_label,
-             devaddrSetText, devaddrSet_btn, one_key_set_btn, one_key_set_muti_batt_btn})
-        w->raise();
+    QList<QPlainTextEdit *> entries;
+    for (QWidget *page : {Data_tabWidget, Setting_tabWidget, Fault_tabWidget, Pack_tabWidget})
+        entries << page->findChildren<QPlainTextEdit *>();
+    setUpKeyboard(entries);
+    pressOnEnter(needReadFaultCnt_text, ReadingFault_btn);
 
-    // Keyboard: Tab and Shift+Tab move between the entry fields instead of typing a tab, fields
-    // that only show values are left out of the chain (a click still selects their text), and
-    // Enter in an entry field presses its button.
-    for (QPlainTextEdit *t : Widget->findChildren<QPlainTextEdit *>()) {
+    retranslatePages();
+
+    QMetaObject::connectSlotsByName(Widget);
+}
+
+void Widget::setUpKeyboard(const QList<QPlainTextEdit *> &entries) {
+    // Tab and Shift+Tab move between the entry fields instead of typing a tab, fields that only
+    // show values are left out of the chain (a click still selects their text), and Enter in an
+    // entry field presses its button.
+    for (QPlainTextEdit *t : entries) {
         t->setTabChangesFocus(true);
         if (t->isReadOnly())
             t->setFocusPolicy(Qt::ClickFocus);
@@ -432,23 +479,16 @@ void Widget::setupUi(QWidget *Widget) {
             pressOnEnter(t, qobject_cast<QAbstractButton *>(
                                 field(QStringLiteral("W_Addr%1_btn").arg(m.captured(1)))));
     }
-    pressOnEnter(devaddrSetText, devaddrSet_btn);
-    pressOnEnter(needReadFaultCnt_text, ReadingFault_btn);
-
-    retranslateUi(Widget);
-
-    tabWidget->setCurrentIndex(0);
-    stackedWidget->setCurrentIndex(0);
-
-    QMetaObject::connectSlotsByName(Widget);
 }
 
-void Widget::createFields() {
+void Widget::createFields(bool home) {
     const QString valueStyle = QString::fromLatin1(kValueFieldStyle);
     const QPalette valuePalette = valueFieldPalette();
     const FieldDef *map = fieldMap();
     for (std::size_t i = 0; i < fieldMapSize(); ++i) {
         const FieldDef &f = map[i];
+        if ((f.page == FieldPage::Home) != home)
+            continue;
         QWidget *page = pageWidget(f.page);
         const QString name = QString::fromLatin1(f.name);
         const bool calibriPage = f.page == FieldPage::Home || f.page == FieldPage::Data ||
@@ -499,27 +539,25 @@ void Widget::createFields() {
             w->setEnabled(true);
         }
         m_fields.insert(name, w);
-        m_fieldList.append(w);
+        m_fieldList[int(i)] = w;
     }
+    if (home)
+        return;
     W_Addr81_btn = writeButton(81);
     W_Addr82_btn = writeButton(82);
     W_Addr83_btn = writeButton(83);
 }
 
 void Widget::retranslateUi(QWidget *Widget) {
+    retranslateFrame(Widget);
+    retranslatePages();
+}
+
+void Widget::retranslateFrame(QWidget *Widget) {
     Widget->setWindowTitle(tr("Kelvane_VaduzV1.2"));
 
     label->setText(tr("Host ID"));
     label_3->setText(tr("Mean Temp"));
-    label_2->setText(tr("BalStartVolt(mV)"));
-    label_5->setText(tr("BalStartVoltDiff(mV)"));
-    label_6->setText(tr("BalStoptVoltDiff(mV)"));
-    next_page1->setText(tr("->"));
-    next_page2->setText(tr("->"));
-    page_indicator1->setText(QStringLiteral("1/2"));
-    page_indicator2->setText(QStringLiteral("2/2"));
-    ReadingFault_btn->setText(tr("Reading"));
-    ExportFault_btn->setText(tr("Export"));
     one_key_set_btn->setText(tr("One-click setup"));
     one_key_set_muti_batt_btn->setText(tr("One-click setup muti batt"));
     timeTips_label->setText(QString());
@@ -530,12 +568,28 @@ void Widget::retranslateUi(QWidget *Widget) {
     devaddrSet_btn->setText(tr("SET ADDR"));
     com_set_btn->setText(tr("COM SET"));
     com_open_close_btn->setText(tr("Connect"));
-    for (int n : {84, 106, 107, 108})
-        if (QPushButton *b = writeButton(n))
-            b->setText(tr("Set"));
+    writeButton(84)->setText(tr("Set"));
 
     for (int i = 0; i < tabWidget->count(); ++i)
         tabWidget->setTabText(i, QString());
+
+    // Empty the Home fields and the address entry field.
+    emptyFields(FieldPage::Home);
+    devaddrSetText->setPlainText(QString());
+}
+
+void Widget::retranslatePages() {
+    label_2->setText(tr("BalStartVolt(mV)"));
+    label_5->setText(tr("BalStartVoltDiff(mV)"));
+    label_6->setText(tr("BalStoptVoltDiff(mV)"));
+    next_page1->setText(tr("->"));
+    next_page2->setText(tr("->"));
+    page_indicator1->setText(QStringLiteral("1/2"));
+    page_indicator2->setText(QStringLiteral("2/2"));
+    ReadingFault_btn->setText(tr("Reading"));
+    ExportFault_btn->setText(tr("Export"));
+    for (int n : {106, 107, 108})
+        writeButton(n)->setText(tr("Set"));
 
     for (int c = 0; c < 9; ++c)
         Rack_tableWidget->horizontalHeaderItem(c)->setText(tr(kRackColumns[c]));
@@ -567,22 +621,22 @@ void Widget::retranslateUi(QWidget *Widget) {
             Fault_tableWidget->item(r, c)->setText(faultAlarmText(r, c));
     }
 
-    // Empty the Home and Data fields and the entry fields; the other Settings fields keep
-    // whatever they show.
-    const FieldDef *map = fieldMap();
-    for (std::size_t i = 0; i < fieldMapSize(); ++i) {
-        if (map[i].isButton())
-            continue;
-        if (map[i].page == FieldPage::Home || map[i].page == FieldPage::Data)
-            static_cast<QPlainTextEdit *>(m_fieldList.at(int(i)))->setPlainText(QString());
-    }
+    // Empty the Data fields and the entry fields; the other Settings fields keep whatever they
+    // show.
+    emptyFields(FieldPage::Data);
     needReadFaultCnt_text->setPlainText(QString());
-    devaddrSetText->setPlainText(QString());
     for (const char *name :
          {"R_Addr4Num6_text", "R_Addr4Num13_text", "R_Addr91Num0_text", "R_Addr91Num1_text",
           "R_Addr91Num2_text", "W_Addr106_text", "W_Addr107_text", "W_Addr108_text"})
         if (QPlainTextEdit *t = textField(QString::fromLatin1(name)))
             t->setPlainText(QString());
+}
+
+void Widget::emptyFields(FieldPage page) {
+    const FieldDef *map = fieldMap();
+    for (std::size_t i = 0; i < fieldMapSize(); ++i)
+        if (!map[i].isButton() && map[i].page == page)
+            static_cast<QPlainTextEdit *>(m_fieldList.at(int(i)))->setPlainText(QString());
 }
 
 QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
@@ -616,7 +670,20 @@ QSize Widget::fitInto(QWidget *Widget, const QSize &available) {
         area->setObjectName(page->objectName() + QLatin1String("_scroll"));
         area->setFrameShape(QFrame::NoFrame);
         area->setLayoutDirection(Qt::LeftToRight);
-        area->setStyleSheet(QStringLiteral("QScrollArea{background-color:rgb(14,15,19);}"));
+        // The dark ground of the scroll area itself (the corner between its bars), as a palette:
+        // a style sheet would put every widget of the page under the style-sheet style, slow
+        // to reparent and heavy. The page and the bars keep the window colour their outlines
+        // are drawn from.
+        QPalette ground = area->palette();
+        const QColor window = ground.color(QPalette::Window);
+        ground.setColor(QPalette::Window, QColor(14, 15, 19));
+        area->setPalette(ground);
+        area->setAutoFillBackground(true);
+        for (QWidget *part : area->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+            QPalette own = part->palette();
+            own.setColor(QPalette::Window, window);
+            part->setPalette(own);
+        }
         area->setWidget(page);
         page->resize(pageSize);
         tabWidget->insertTab(i, area, icon, QString());

@@ -89,8 +89,18 @@ public:
     QPushButton *com_set_btn = nullptr;
     QPushButton *com_open_close_btn = nullptr;
 
-    // Builds the whole widget tree on Widget (1400 x 900), then retranslateUi, tab 0, page 0.
+    // Builds the whole widget tree on Widget (1400 x 900), then retranslateUi, tab 0, page 0:
+    // setupHome() then setupRest().
     void setupUi(QWidget *Widget);
+    // Whether setupHome() starts decoding the Home page's artwork on a thread of its own while
+    // it builds the page.
+    bool decodeHomeAhead = false;
+    // The window's frame (heading, tab widget with its empty pages, footer) with the Home page
+    // whole, its texts set, tab 0 and page 0 shown: what the window shows first.
+    void setupHome(QWidget *Widget);
+    // The other pages' widgets and fields, their texts, and the slots by name; once, after
+    // setupHome(). Until then only Home's fields exist.
+    void setupRest(QWidget *Widget);
     // The window's full size, and the smallest client size the form can be fitted into.
     static constexpr int kFullWidth = 1400;
     static constexpr int kFullHeight = 900;
@@ -116,13 +126,19 @@ public:
     QPushButton *writeButton(int param) const;
     // R_Addr2Num0_backup_text, the second read field of cell 2.0 in the "Host ID" row.
     QPlainTextEdit *hostIdBackupField() const;
-    // Every field widget in field-map (creation) order; fieldWidgets()[i] belongs to fieldMap()[i].
+    // Every field widget in field-map (creation) order; fieldWidgets()[i] belongs to fieldMap()[i]
+    // (nullptr for another page's field until setupRest()).
     const QList<QWidget *> &fieldWidgets() const { return m_fieldList; }
     // The page widget that holds the fields of a field-map page.
     QWidget *pageWidget(FieldPage page) const;
 
 private:
-    void createFields();
+    // Home's fields, or every other page's.
+    void createFields(bool home);
+    void setUpKeyboard(const QList<QPlainTextEdit *> &entries);
+    void retranslateFrame(QWidget *Widget);
+    void retranslatePages();
+    void emptyFields(FieldPage page);
 
     bool m_scrolls = false;
     QHash<QString, QWidget *> m_fields;

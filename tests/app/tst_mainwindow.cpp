@@ -10,8 +10,6 @@
 #include "trendmodel.h"
 #include "trendwindow.h"
 
-#include <QtCharts/QChart>
-#include <QtCharts/QDateTimeAxis>
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialconfig.h"
@@ -19,18 +17,21 @@
 #include "serialsettings.h"
 #include "ui_widget.h"
 #include "widget.h"
+#include <QtCharts/QChart>
+#include <QtCharts/QDateTimeAxis>
 
 #include <QMessageBox>
 #include <QMutex>
 #include <QPlainTextEdit>
-#include <QSerialPort>
-#include <QTableWidget>
-#include <QTemporaryDir>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSerialPort>
 #include <QStringList>
 #include <QTabBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTextFrame>
 #include <QtTest>
 
 #include <memory>
@@ -82,6 +83,8 @@ private slots:
     void smallScreenScrollsThePages_data();
     void smallScreenScrollsThePages();
     void startUpState();
+    void homeFirstBuildsTheSameWindow_data();
+    void homeFirstBuildsTheSameWindow();
     void everyFormButtonIsWired();
     void statusLabelRepaintsOnlyOnChange();
     void nothingIsSentBeforeConnect();
@@ -236,6 +239,74 @@ void TestMainWindow::startUpState() {
     QTRY_VERIFY_WITH_TIMEOUT(!ui->timeTips_label->text().isEmpty(), 5000);
 }
 
+// The program's start builds Home first and the other pages after the first paint, or at once
+// when something needs them; either way the window ends up as one built whole: the same
+// widgets and objects in the same order and visibility, and the same Tab order.
+void TestMainWindow::homeFirstBuildsTheSameWindow_data() {
+    QTest::addColumn<int>("how"); // 0: shown and left to the event loop, 1: form() asked for
+                                  // before showing, 2: Pack turned to right after showing
+    QTest::newRow("after the first paint") << 0;
+    QTest::newRow("form asked for first") << 1;
+    QTest::newRow("page turned to first") << 2;
+}
+
+void TestMainWindow::homeFirstBuildsTheSameWindow() {
+    QFETCH(int, how);
+    const auto tree = [](Widget &w) {
+        QStringList out;
+        for (QObject *o : w.findChildren<QObject *>()) {
+            // A document makes its frames when it first holds text.
+            if (qobject_cast<QTextFrame *>(o))
+                continue;
+            const auto *widget = qobject_cast<QWidget *>(o);
+            out << QStringLiteral("%1 %2 in %3%4")
+                       .arg(QLatin1String(o->metaObject()->className()), o->objectName(),
+                            o->parent()->objectName(),
+                            widget && widget->isVisible() ? QStringLiteral(" shown") : QString());
+        }
+        return out;
+    };
+    const auto tabOrder = [](Widget &w) {
+        QStringList out;
+        for (QWidget *f = w.nextInFocusChain(); f != &w; f = f->nextInFocusChain())
+            if (f->focusPolicy() & Qt::TabFocus)
+                out << f->objectName();
+        return out;
+    };
+    const auto turnToPack = [](Widget &w) {
+        w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(4);
+    };
+    Widget whole;
+    fixMainWindowFrame(whole, QRect(0, 0, 1920, 1040));
+    whole.show();
+    if (how == 2)
+        turnToPack(whole);
+    QVERIFY(QTest::qWaitForWindowExposed(&whole));
+
+    Widget w(nullptr, Widget::FormBuild::HomeFirst);
+    fixMainWindowFrame(w, QRect(0, 0, 1920, 1040));
+    QVERIFY(!w.formComplete());
+    QVERIFY(w.findChild<QPlainTextEdit *>(QStringLiteral("R_Addr2Num0_text")));
+    QVERIFY(!w.findChild<QPlainTextEdit *>(QStringLiteral("W_Addr106_text")));
+    if (how == 1)
+        QVERIFY(w.form()->editField(106));
+    w.show();
+    if (how == 2)
+        turnToPack(w);
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_VERIFY(w.formComplete());
+    QCOMPARE(tree(w), tree(whole));
+    QCOMPARE(tabOrder(w), tabOrder(whole));
+    // The footer, made with Home, comes after the pages made later, as in creation order.
+    const QStringList order = tabOrder(whole);
+    QVERIFY(order.indexOf(QStringLiteral("needReadFaultCnt_text")) >= 0);
+    QVERIFY(order.indexOf(QStringLiteral("one_key_set_btn")) >
+            order.indexOf(QStringLiteral("needReadFaultCnt_text")));
+    QVERIFY(!w.form()->fieldWidgets().contains(nullptr));
+    QCOMPARE(int(w.form()->fieldWidgets().size()), int(fieldMapSize()));
+    QCOMPARE(w.form()->PACK_tableWidget->isVisible(), how == 2);
+}
+
 void TestMainWindow::everyFormButtonIsWired() {
     Widget w;
     const auto buttons = w.findChildren<QPushButton *>();
@@ -366,8 +437,8 @@ void TestMainWindow::linkHealthOnStatusAndFields() {
     QTRY_COMPARE_WITH_TIMEOUT(status->text(), QStringLiteral("Refreshing Data"), 5000);
     QCOMPARE(status->styleSheet(), green);
     QTRY_VERIFY_WITH_TIMEOUT(!w.pageRefresh()->isDimmed(soc), 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(status->toolTip().startsWith(QStringLiteral("Values on this page read")),
-                             3000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        status->toolTip().startsWith(QStringLiteral("Values on this page read")), 3000);
 
     // Silent: three transactions without an answer, then "No answer" in red; the values fade
     // after three poll cycles without a read.
@@ -398,8 +469,8 @@ void TestMainWindow::openFailureTellsWhy_data() {
     QTest::addColumn<bool>("held");
     QTest::addColumn<QString>("reason");
     QTest::newRow("no such device") << false << QStringLiteral("No such port");
-    QTest::newRow("held by another program") << true
-                                             << QStringLiteral("port in use by another program");
+    QTest::newRow("held by another program")
+        << true << QStringLiteral("port in use by another program");
 }
 
 void TestMainWindow::openFailureTellsWhy() {
@@ -561,9 +632,9 @@ void TestMainWindow::recordingStopsOnAFullDisk() {
     const QString mountPoint = base.filePath(QStringLiteral("small"));
     QVERIFY(QDir().mkpath(mountPoint));
     QProcess mount;
-    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"),
-                                          QStringLiteral("-o"), QStringLiteral("size=4k"),
-                                          QStringLiteral("tmpfs"), mountPoint});
+    mount.start(QStringLiteral("mount"),
+                {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                 QStringLiteral("size=4k"), QStringLiteral("tmpfs"), mountPoint});
     if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
         QSKIP("no permission to mount a small tmpfs");
     struct Unmount {
@@ -626,10 +697,12 @@ void TestMainWindow::trendsFollowTheHomePage() {
     TrendModel day;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
     for (qint64 i = 0; i <= 25 * 3600; ++i)
-        day.addSample(t0 + i * 1000, {{QStringLiteral("R_Addr2Num1_text"), QString::number(i % 101)}});
+        day.addSample(t0 + i * 1000,
+                      {{QStringLiteral("R_Addr2Num1_text"), QString::number(i % 101)}});
     QCOMPARE(day.size(), 24 * 3600 + 1);
     QCOMPARE(day.lastTime() - day.firstTime(), TrendModel::kSpanMs);
-    QCOMPARE(day.value(QStringLiteral("R_Addr2Num1_text"), day.size() - 1), double(25 * 3600 % 101));
+    QCOMPARE(day.value(QStringLiteral("R_Addr2Num1_text"), day.size() - 1),
+             double(25 * 3600 % 101));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -593,18 +593,24 @@ void TestMainForm::artworkIsEmbedded() {
 void TestMainForm::artworkPaintsAsAStyleSheetBackground_data() {
     QTest::addColumn<QString>("image");
     QTest::addColumn<QSize>("pageSize");
-    QTest::newRow("home, tab page") << "homeBackGround.jpg" << QSize(1398, 803);
-    QTest::newRow("settings 2, stacked page") << "SettingsBackGround2.jpg" << QSize(1401, 801);
-    QTest::newRow("pack, a corner only") << "PackBackGround.jpg" << QSize(40, 30);
+    QTest::addColumn<bool>("ahead"); // decoded on a thread before the first paint
+    QTest::newRow("home, tab page") << "homeBackGround.jpg" << QSize(1398, 803) << false;
+    QTest::newRow("home, decoded ahead") << "homeBackGround.jpg" << QSize(1398, 803) << true;
+    QTest::newRow("settings 2, stacked page")
+        << "SettingsBackGround2.jpg" << QSize(1401, 801) << false;
+    QTest::newRow("pack, a corner only") << "PackBackGround.jpg" << QSize(40, 30) << false;
 }
 
 // Qt's own style-sheet background is the reference: the page must look the same without it.
 void TestMainForm::artworkPaintsAsAStyleSheetBackground() {
     QFETCH(QString, image);
     QFETCH(QSize, pageSize);
+    QFETCH(bool, ahead);
     const QString path = QStringLiteral(":/images/") + image;
     ArtworkPage page(path);
     page.resize(pageSize);
+    if (ahead)
+        page.decodeAhead();
     QWidget reference;
     reference.setObjectName(QStringLiteral("reference"));
     reference.setStyleSheet(QStringLiteral("#reference{background-image: url(%1);}").arg(path));
@@ -682,11 +688,16 @@ void TestMainForm::noFocusFrameOnUnselectedCells() {
 void TestMainForm::keyboard_data() {
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("button"); // empty: read-only, out of the Tab chain
-    QTest::newRow("parameter 24") << "W_Addr24_text" << "W_Addr24_btn";
-    QTest::newRow("date and time") << "W_Addr74_text" << "W_Addr74_btn";
-    QTest::newRow("device address") << "devaddrSetText" << "devaddrSet_btn";
-    QTest::newRow("fault record count") << "needReadFaultCnt_text" << "ReadingFault_btn";
-    QTest::newRow("a Home value") << "R_Addr2Num0_text" << "";
+    QTest::newRow("parameter 24") << "W_Addr24_text"
+                                  << "W_Addr24_btn";
+    QTest::newRow("date and time") << "W_Addr74_text"
+                                   << "W_Addr74_btn";
+    QTest::newRow("device address") << "devaddrSetText"
+                                    << "devaddrSet_btn";
+    QTest::newRow("fault record count") << "needReadFaultCnt_text"
+                                        << "ReadingFault_btn";
+    QTest::newRow("a Home value") << "R_Addr2Num0_text"
+                                  << "";
 }
 
 void TestMainForm::keyboard() {
