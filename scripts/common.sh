@@ -59,8 +59,8 @@ export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
 # Tests run side by side, one per core. Most of their time is spent waiting on pseudo-terminals
-# and timers, but at two per core the paced-line tests' simulated controller is sometimes
-# held off the CPU for longer than the line's inter-byte gap, and a read is asked again.
+# and timers, but at two per core the paced half-duplex line test now and then sees a whole
+# answer taken for a broken one and the read asked again.
 TEST_JOBS=$(nproc)
 
 # configure_and_build <build dir> [extra cmake args...] (with the Qt chosen by VADUZ_QT)
