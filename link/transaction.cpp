@@ -131,8 +131,7 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
         if (answerBegun_ && now >= gapEnd) {
             // Bytes that came while this thread was busy elsewhere (descheduled, writing a log
             // line) mean that the line did not fall quiet: only the port can tell.
-            if (port_.readAvailable(rx_) > 0) {
-                lastByteUs_ = port_.nowUs();
+            if (takeIn()) {
                 taken = take(false, &outcome);
                 continue;
             }
@@ -146,10 +145,7 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
         deadline = std::min(deadline, leftAtUs + timing.totalUs);
         if (now >= deadline) {
             // A last look: an answer completed while this thread was away is this attempt's.
-            if (port_.readAvailable(rx_) <= 0)
-                return 0;
-            lastByteUs_ = port_.nowUs();
-            return take(false, &outcome);
+            return takeIn() ? take(false, &outcome) : 0;
         }
         if (receive(answerBegun_ ? std::min(deadline, gapEnd) : deadline))
             taken = take(false, &outcome);
@@ -159,7 +155,11 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
 bool TransactionEngine::receive(int64_t deadlineUs) {
     // The port's wait returns at once when bytes are there already.
     const int64_t until = std::min(deadlineUs, port_.nowUs() + kSliceUs);
-    if (!port_.waitForBytes(until) || port_.readAvailable(rx_) <= 0)
+    return port_.waitForBytes(until) && takeIn();
+}
+
+bool TransactionEngine::takeIn() {
+    if (port_.readAvailable(rx_) <= 0)
         return false;
     lastByteUs_ = port_.nowUs();
     return true;
@@ -225,8 +225,7 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
 }
 
 int TransactionEngine::framesLeft() {
-    if (port_.readAvailable(rx_) > 0)
-        lastByteUs_ = port_.nowUs();
+    takeIn();
     int frames = 0;
     int pos = 0;
     for (;;) {

@@ -55,7 +55,7 @@ struct Outcome {
     int skippedBytes = 0; // other bytes skipped before the answer
     int badCrcAttempts = 0;
     int secondFrames = 0; // further complete frames that came with the answer
-    Frame answer; // answered kinds: the frame taken
+    Frame answer;         // answered kinds: the frame taken
 
     // A valid frame came back (the controller is there, whatever it said).
     bool gotFrame() const { return kind == Answered || kind == Exception || kind == WrongAnswer; }
@@ -117,6 +117,8 @@ private:
     // Reads what the port has; when nothing is there, waits for bytes until deadlineUs (one
     // slice at most) first. True when bytes came.
     bool receive(int64_t deadlineUs);
+    // Appends what the port has received to the bytes gathered; false when it had nothing.
+    bool takeIn();
     // Runs the received bytes through the framing's scan: 1 a frame taken into *outcome (own
     // answer or another address's), -1 a frame that fails the attempt, 0 nothing complete.
     // Without an outcome (listening), every frame goes to the foreign handler.
