@@ -64,12 +64,12 @@ void TransactionEngine::discardInput() {
     if (port_.isOpen())
         port_.discardInput();
     rx_.clear();
-    answerBegun_ = false;
+    answerBegun_ = answerOwn_ = false;
 }
 
 void TransactionEngine::restartLine() {
     lastByteUs_ = lastLeftUs_ = port_.nowUs();
-    answerBegun_ = false;
+    answerBegun_ = answerOwn_ = false;
 }
 
 Outcome TransactionEngine::run(const Request &request, const TransactionTiming &timing) {
@@ -77,7 +77,7 @@ Outcome TransactionEngine::run(const Request &request, const TransactionTiming &
     drainLateAnswers(timing);
     request_ = &request;
     sent_ = framing_.encode(request);
-    answerBegun_ = false;
+    answerBegun_ = answerOwn_ = false;
     skipped_.clear();
     int result = 0; // 1 answered, -1 failed at once
     for (int attempt = 1; attempt <= timing.attempts && result == 0; ++attempt) {
@@ -127,7 +127,13 @@ int TransactionEngine::awaitAnswer(int64_t leftAtUs, const RxTiming &timing, Out
         if (ending())
             return -1;
         const int64_t now = port_.nowUs();
-        const int64_t gapEnd = lastByteUs_ + timing.gapUs;
+        int64_t gapEnd = lastByteUs_ + timing.gapUs;
+        // A run that begins as this request's answer is held through a pause up to the bound
+        // for the whole answer: a controller or adapter that stalls mid-answer (or this
+        // process's peer held off the processor) is no reason to drop it and ask again, which
+        // on a half-duplex bus would collide with the rest. The CRC still decides.
+        if (answerOwn_)
+            gapEnd = std::max(gapEnd, leftAtUs + timing.totalUs);
         if (answerBegun_ && now >= gapEnd) {
             // Bytes that came while this thread was busy elsewhere (descheduled, writing a log
             // line) mean that the line did not fall quiet: only the port can tell.
@@ -190,6 +196,7 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
             bytes = reinterpret_cast<const uint8_t *>(rx_.constData());
         }
         answerBegun_ = scan.state == RxState::Partial;
+        answerOwn_ = answerBegun_ && scan.ownStart;
         if (scan.state != RxState::Answer && scan.state != RxState::Foreign)
             return 0;
         const Answer answer = framing_.decode(bytes, scan.length);
@@ -218,7 +225,7 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
                                                      : Outcome::WrongAnswer;
         outcome->exceptionCode = answer.exceptionCode();
         outcome->fromAddr = answer.addr;
-        answerBegun_ = false;
+        answerBegun_ = answerOwn_ = false;
         rx_.remove(0, scan.length);
         return 1;
     }

@@ -141,5 +141,6 @@ private:
     int64_t lastByteUs_ = 0;
     int64_t lastLeftUs_ = 0;
     bool answerBegun_ = false;
+    bool answerOwn_ = false; // what has begun starts with the asked address and function
     int lateAnswers_ = 0; // attempts of the last transaction that may still be answered
 };

@@ -29,6 +29,7 @@ RxScan MbapFraming::scan(const uint8_t *bytes, int length, const Request &reques
         }
         if (left < kMbapHeaderBytes + 1) {
             s.state = RxState::Partial;
+            s.ownStart = left >= 2 && p[0] == sent.bytes[0] && p[1] == sent.bytes[1];
             return s;
         }
         const int adu = 6 + ((p[4] << 8) | p[5]);
@@ -39,6 +40,7 @@ RxScan MbapFraming::scan(const uint8_t *bytes, int length, const Request &reques
         }
         if (left < adu) {
             s.state = RxState::Partial;
+            s.ownStart = p[0] == sent.bytes[0] && p[1] == sent.bytes[1];
             return s;
         }
         if (p[0] != sent.bytes[0] || p[1] != sent.bytes[1]) {

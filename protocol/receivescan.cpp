@@ -57,6 +57,7 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
                 if (!lineQuiet) {
                     scan.state = RxState::Partial;
                     scan.skipped = pos;
+                    scan.ownStart = n >= 2;
                     return scan;
                 }
             }
@@ -74,6 +75,7 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
             }
             scan.state = RxState::Partial;
             scan.skipped = pos;
+            scan.ownStart = available >= 2 && p[0] == e.addr;
             return scan;
         }
         if (!crcHolds(p, frameLength)) {

@@ -28,6 +28,9 @@ struct RxScan {
     int skipped = 0;   // leading bytes that are no part of the answer: may be dropped
     int echoBytes = 0; // of them, whole echoes of the request
     int length = 0;    // Answer, Foreign: the frame's length, starting at `skipped`
+    // Partial: the run begins with the address and function asked (the answer's header, or
+    // the echo's). Such a run is worth waiting for through a pause; the CRC still decides.
+    bool ownStart = false;
 };
 
 // Scans length bytes received for the request e. With lineQuiet set (the line has been quiet

@@ -178,6 +178,14 @@ void TestLinkEngine::outcome_data() {
     QTest::newRow("answer arriving across the time-out is not retried")
         << r << Outcome::Answered << 1 << "sent received 9" << 0;
 
+    // A pause mid-answer past the inter-byte gap: the run began as this answer and is held.
+    r.peer = answerFirst({{2 * kMs, kAnswer.left(4)}, {60 * kMs, kAnswer.mid(4)}});
+    QTest::newRow("answer pausing mid-way is held and taken whole")
+        << r << Outcome::Answered << 1 << "sent received 9" << 0;
+    r.peer = [](int, const QByteArray &) { return Pieces{{2 * kMs, kAnswer.left(4)}}; };
+    QTest::newRow("answer stopping mid-way is dropped at its bound, three requests")
+        << r << Outcome::NoAnswer << 3 << "sent skipped 4 sent skipped 4 sent skipped 4" << 12;
+
     r.peer = [](int, const QByteArray &) { return Pieces{}; };
     QTest::newRow("silence costs three requests")
         << r << Outcome::NoAnswer << 3 << "sent sent sent" << 0;
