@@ -58,10 +58,9 @@ install_these() {
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$ROOT}"
 export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 
-# Tests run side by side, one per core. Most of their time is spent waiting on pseudo-terminals
-# and timers, but at two per core the paced half-duplex line test now and then sees a whole
-# answer taken for a broken one and the read asked again.
-TEST_JOBS=$(nproc)
+# Tests run side by side, two per core: most of their time is spent waiting on pseudo-terminals
+# and timers, not on the processor.
+TEST_JOBS=$((2 * $(nproc)))
 
 # configure_and_build <build dir> [extra cmake args...] (with the Qt chosen by VADUZ_QT)
 configure_and_build() {
