@@ -291,14 +291,11 @@ void TransactionEngine::drainLateAnswers(const TransactionTiming &timing) {
         const int64_t now = port_.nowUs();
         if (now - lastByte >= timing.drainQuietUs || now - start >= timing.drainMaxUs || ending())
             break;
-        const int64_t until = std::min(lastByte + timing.drainQuietUs, now + kSliceUs);
-        QByteArray late;
-        if (port_.readAvailable(late) == 0 && port_.waitForBytes(until))
-            port_.readAvailable(late);
-        if (!late.isEmpty()) {
-            lastByte = port_.nowUs();
+        if (receive(lastByte + timing.drainQuietUs)) {
+            lastByte = lastByteUs_;
             if (trace_)
-                trace_->lateDropped(late);
+                trace_->lateDropped(rx_);
+            rx_.clear();
         }
     }
     discardInput();
