@@ -1,5 +1,6 @@
 #include "serialport.h"
 
+#include "platform.h"
 #include "transaction.h"
 
 #include <QElapsedTimer>
@@ -122,6 +123,20 @@ int SerialLinePort::readAvailable(QByteArray &into) {
     return static_cast<int>(std::max<qint64>(0, got));
 }
 
+int SerialLinePort::readHeld(QByteArray &into) {
+    if (port_->bytesAvailable() == 0 && driverQueued() == 0)
+        return 0;
+    return readAvailable(into);
+}
+
+int SerialLinePort::driverQueued() const {
+    // A terminal asked for bytes when it has none (a poll or a read) first waits for its
+    // receive worker to finish handing over what it holds: a sleep and a wake-up across
+    // processors, longer than a whole read on a fast line. The count of bytes queued for
+    // reading costs no wait.
+    return port_->isOpen() && !lost_ ? serialBytesQueued(port_->handle()) : -1;
+}
+
 bool SerialLinePort::waitForBytes(int64_t deadlineUs) {
     if (port_->bytesAvailable() > 0)
         return true;
@@ -133,7 +148,9 @@ bool SerialLinePort::waitForBytes(int64_t deadlineUs) {
 }
 
 void SerialLinePort::discardInput() {
-    if (port_->isOpen())
+    // Nothing held here or in the driver: nothing to flush. A flush right after an answer
+    // would wait for the driver's receive worker to let go of its buffer.
+    if (port_->isOpen() && (port_->bytesAvailable() > 0 || driverQueued() != 0))
         port_->clear(QSerialPort::Input);
 }
 

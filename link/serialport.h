@@ -21,6 +21,7 @@ public:
     bool isOpen() const override;
     bool write(const uint8_t *bytes, int length, int64_t deadlineUs) override;
     int readAvailable(QByteArray &into) override;
+    int readHeld(QByteArray &into) override;
     bool waitForBytes(int64_t deadlineUs) override;
     void discardInput() override;
     void discardOutput() override;
@@ -35,6 +36,8 @@ public:
 
 private:
     void handleError(QSerialPort::SerialPortError error);
+    // Bytes the driver holds for reading, -1 when it cannot tell.
+    int driverQueued() const;
 
     std::unique_ptr<QSerialPort> port_;
     SerialLine line_;

@@ -21,3 +21,8 @@ std::unique_ptr<QObject> quitOnTerminationSignals(QCoreApplication *app);
 // following rename never publishes a file whose data could still be lost. False with a reason
 // in *error when the system reports a failure.
 bool syncFileToDisk(QFile &file, QString *error);
+
+// Bytes the serial device behind handle (an open QSerialPort's handle()) has received and holds
+// for reading, asked without waiting for the driver to hand over bytes still on their way; -1
+// when the system cannot tell.
+int serialBytesQueued(qintptr handle);

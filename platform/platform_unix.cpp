@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -50,4 +51,11 @@ bool syncFileToDisk(QFile &file, QString *error) {
         return true;
     *error = QString::fromLocal8Bit(std::strerror(errno));
     return false;
+}
+
+int serialBytesQueued(qintptr handle) {
+    int queued = 0;
+    if (::ioctl(static_cast<int>(handle), FIONREAD, &queued) != 0)
+        return -1;
+    return queued > 0 ? queued : 0;
 }

@@ -103,3 +103,11 @@ bool syncFileToDisk(QFile &file, QString *error) {
     }
     return true;
 }
+
+int serialBytesQueued(qintptr handle) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(reinterpret_cast<HANDLE>(handle), &errors, &status))
+        return -1;
+    return static_cast<int>(status.cbInQue);
+}

@@ -4,6 +4,7 @@
 // broken, short or too long is shown on the fake port (tst_linkengine.cpp).
 
 #include "linktestsupport.h"
+#include "serialport.h"
 
 #include <QRegularExpression>
 
@@ -45,6 +46,7 @@ private slots:
     void faultWalkReadsRecordsThenEnds();
     void faultWalkPausesOnOtherPage();
     void frameLogLines();
+    void portLooksWithoutWaitingAndDiscardsHeldBytes();
 };
 
 void TestLinkReads::pagePlan_data() {
@@ -221,6 +223,32 @@ void TestLinkReads::frameLogLines() {
                      QStringLiteral("^\\d+ RECV: 205 01 04 c8( [0-9a-f]{2}){202}$")))
                  .size(),
              1);
+}
+
+void TestLinkReads::portLooksWithoutWaitingAndDiscardsHeldBytes() {
+    // The serial port's cheap looks (what it holds, and a discard that skips the flush when
+    // nothing is held) still see and drop an answer that waits in the terminal's driver. No
+    // event loop runs here, as on the link's thread: it would take the bytes into the port.
+    SerialLinePort port(rig.sim->slavePath(), SerialLine{});
+    QString reason;
+    QVERIFY2(port.open(&reason), qPrintable(reason));
+    QByteArray got;
+    QCOMPARE(port.readHeld(got), 0);
+    const uint8_t request[] = {0x01, 0x04, 0x00, 0x02, 0x00, 0x64, 0x50, 0x21};
+    for (const bool discard : {false, true}) {
+        const int answers = rig.sim->answerCount();
+        QVERIFY(port.write(request, int(sizeof request), port.nowUs() + 1000000));
+        for (int ms = 0; ms < 3000 && rig.sim->answerCount() == answers; ms += 5)
+            QThread::msleep(5);
+        QThread::msleep(50); // the answer through the terminal into its driver
+        got.clear();
+        if (discard) {
+            port.discardInput();
+            QVERIFY(!port.waitForBytes(port.nowUs() + 100000));
+        }
+        QCOMPARE(port.readHeld(got), discard ? 0 : 205);
+    }
+    port.close();
 }
 
 QTEST_GUILESS_MAIN(TestLinkReads)
