@@ -6,7 +6,6 @@
 //  - write() the bytes of a request, waiting until they have left or a deadline passes;
 //  - readAvailable() appends what has been received, waitForBytes() blocks until bytes are
 //    there, the port is lost or a deadline passes (it must not return early without cause);
-//    readHeld() appends what the port holds already, without any wait;
 //  - discardInput() and discardOutput() drop what is pending in either direction;
 //  - lost(): the device or the connection has gone; the link closes the port and reopens it;
 //  - nowUs(): the port's monotonic clock, which every deadline is measured on;
@@ -34,10 +33,6 @@ public:
     virtual bool write(const uint8_t *bytes, int length, int64_t deadlineUs) = 0;
     // Appends the bytes received so far to into; returns how many.
     virtual int readAvailable(QByteArray &into) = 0;
-    // Like readAvailable(), for a look that will mostly find nothing (what follows a whole
-    // answer) and must then cost nothing: bytes still on their way through the device's
-    // driver may be left for the next read.
-    virtual int readHeld(QByteArray &into) { return readAvailable(into); }
     // Returns when bytes are available (true), or the port is lost or deadlineUs is reached.
     virtual bool waitForBytes(int64_t deadlineUs) = 0;
     virtual void discardInput() = 0;

@@ -123,17 +123,11 @@ int SerialLinePort::readAvailable(QByteArray &into) {
     return static_cast<int>(std::max<qint64>(0, got));
 }
 
-int SerialLinePort::readHeld(QByteArray &into) {
-    if (port_->bytesAvailable() == 0 && driverQueued() == 0)
-        return 0;
-    return readAvailable(into);
-}
-
 int SerialLinePort::driverQueued() const {
-    // A terminal asked for bytes when it has none (a poll or a read) first waits for its
-    // receive worker to finish handing over what it holds: a sleep and a wake-up across
-    // processors, longer than a whole read on a fast line. The count of bytes queued for
-    // reading costs no wait.
+    // A terminal asked for bytes when it has none (a poll, a read or a flush) first waits for
+    // its receive worker to finish handing over what it holds: right after an answer, a sleep
+    // and a wake-up across processors, longer than a whole read on a fast line. The count of
+    // bytes queued for reading costs no such wait.
     return port_->isOpen() && !lost_ ? serialBytesQueued(port_->handle()) : -1;
 }
 

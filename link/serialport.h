@@ -21,7 +21,6 @@ public:
     bool isOpen() const override;
     bool write(const uint8_t *bytes, int length, int64_t deadlineUs) override;
     int readAvailable(QByteArray &into) override;
-    int readHeld(QByteArray &into) override;
     bool waitForBytes(int64_t deadlineUs) override;
     void discardInput() override;
     void discardOutput() override;

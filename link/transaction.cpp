@@ -232,10 +232,9 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
 }
 
 int TransactionEngine::framesLeft() {
-    // What came with the answer is in already; asking the port to wait for more would cost
-    // every read a wake-up.
-    if (port_.readHeld(rx_) > 0)
-        lastByteUs_ = port_.nowUs();
+    // The frames that came in with the answer, in the same reads. Another look at the port
+    // would mostly find nothing, and finding nothing on a terminal waits for its driver's
+    // receive worker: a wake-up of its own on every read.
     int frames = 0;
     int pos = 0;
     for (;;) {
