@@ -123,14 +123,6 @@ int SerialLinePort::readAvailable(QByteArray &into) {
     return static_cast<int>(std::max<qint64>(0, got));
 }
 
-int SerialLinePort::driverQueued() const {
-    // A terminal asked for bytes when it has none (a poll, a read or a flush) first waits for
-    // its receive worker to finish handing over what it holds: right after an answer, a sleep
-    // and a wake-up across processors, longer than a whole read on a fast line. The count of
-    // bytes queued for reading costs no such wait.
-    return port_->isOpen() && !lost_ ? serialBytesQueued(port_->handle()) : -1;
-}
-
 bool SerialLinePort::waitForBytes(int64_t deadlineUs) {
     if (port_->bytesAvailable() > 0)
         return true;
@@ -142,9 +134,13 @@ bool SerialLinePort::waitForBytes(int64_t deadlineUs) {
 }
 
 void SerialLinePort::discardInput() {
-    // Nothing held here or in the driver: nothing to flush. A flush right after an answer
-    // would wait for the driver's receive worker to let go of its buffer.
-    if (port_->isOpen() && (port_->bytesAvailable() > 0 || driverQueued() != 0))
+    if (!port_->isOpen())
+        return;
+    // Flushed only when bytes are held, here or in the driver. A terminal flushed or polled
+    // with nothing in it first waits for its receive worker to finish handing over what it
+    // holds: right after an answer, a sleep and a wake-up across processors, longer than a
+    // whole read on a fast line. The driver's count of queued bytes costs no such wait.
+    if (port_->bytesAvailable() > 0 || lost_ || serialBytesQueued(port_->handle()) != 0)
         port_->clear(QSerialPort::Input);
 }
 

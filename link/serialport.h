@@ -35,8 +35,6 @@ public:
 
 private:
     void handleError(QSerialPort::SerialPortError error);
-    // Bytes the driver holds for reading, -1 when it cannot tell.
-    int driverQueued() const;
 
     std::unique_ptr<QSerialPort> port_;
     SerialLine line_;

@@ -226,7 +226,7 @@ void TestLinkReads::frameLogLines() {
 }
 
 void TestLinkReads::discardDropsAnAnswerHeldInTheDriver() {
-    // The discard before a request skips the flush when nothing is held, and still drops an
+    // The discard before a request, which flushes only when bytes are held, still drops an
     // answer that waits in the terminal's driver. No event loop runs here, as on the link's
     // thread: it would take the bytes into the port.
     SerialLinePort port(rig.sim->slavePath(), SerialLine{});
