@@ -14,7 +14,8 @@ class QFile;
 // A termination request from outside (SIGTERM, SIGINT, SIGHUP; on Windows Ctrl+C, Ctrl+Break
 // or the console closing) ends app's event loop like closing the window, so that the caller's
 // normal teardown runs. The handling lasts as long as the returned object; null when it
-// could not be set up.
+// could not be set up. On POSIX, SIGPIPE is ignored from then on, so that a write to a vanished
+// display or a closed socket fails instead of ending the process.
 std::unique_ptr<QObject> quitOnTerminationSignals(QCoreApplication *app);
 
 // Pushes file's written data (file is open) from the system's cache to the disk, so that a

@@ -168,7 +168,10 @@ void TestVaduzProcess::portDisplayAndProcessEndTogether() {
     err += p.readAllStandardError();
     controller.waitForFinished(5000);
     display.waitForFinished(5000);
-    QVERIFY2(p.exitStatus() == QProcess::NormalExit, err.constData());
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit,
+             qPrintable(QStringLiteral("ended by signal %1: %2")
+                            .arg(p.exitCode())
+                            .arg(QString::fromLocal8Bit(err))));
     if (p.exitCode() == 0)
         QVERIFY2(err.contains("Main window closed"), err.constData());
     else
