@@ -46,10 +46,7 @@ std::unique_ptr<QObject> quitOnTerminationSignals(QCoreApplication *app) {
     // A write to a peer that has gone (the X server ended while the window is being closed, a
     // socket or pipe closed at the far end) would otherwise kill the process with SIGPIPE before
     // any teardown ran; ignored, the write fails with EPIPE and its caller handles that.
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
     return notifier;
 }
 
