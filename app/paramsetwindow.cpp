@@ -29,8 +29,6 @@
 
 namespace {
 
-constexpr int kHomeBlock = 2;
-constexpr int kDeviceCountReg = 17;
 
 void showTips(QWidget *parent, const QString &text) {
     QMessageBox box(QMessageBox::Information, QObject::tr("tips"), text, QMessageBox::Ok, parent);
@@ -124,7 +122,7 @@ ParamCompareWindow::ParamCompareWindow(Widget *window, const ParamSet &file,
             return;
         }
         const ParamSet now =
-            paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(), deviceAddr.load());
+            paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(), m_reader.address());
         m_rows = compareParamSets(m_file, now);
         fillTable();
         m_status->setText(
@@ -238,7 +236,7 @@ bool ParamCompareWindow::writeDifferences(bool allAddresses, QString *error) {
         return false;
     QVector<int> addresses;
     if (allAddresses) {
-        const int count = mirrorCell(kHomeBlock, kDeviceCountReg) & 0xFF;
+        const int count = deviceCount(*registerMirror);
         if (m_rows.isEmpty() || m_rows.first().deviceRaw.isEmpty() || count == 0) {
             *error = tr("The number of devices is not known yet: read the controller first.");
             return false;
@@ -361,7 +359,7 @@ ParamSetTools::ParamSetTools(Widget *window, const QString &auditFolder)
             m_progress->deleteLater();
         if (ok) {
             const ParamSet set =
-                paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(), deviceAddr.load());
+                paramSetFromMirror(QStringLiteral(VADUZ_VERSION), linkPort(), m_reader.address());
             ok = saveParamSet(m_readPath, set, &error);
             if (!ok)
                 error = tr("%1 could not be written: %2").arg(m_readPath, error);

@@ -88,7 +88,6 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
     s.comConfigured = true;
     setSerialSettings(s);
     resetLinkState();
-    deviceAddr.store(address);
 
     SysTimerThread tick;
     tick.start();
@@ -103,7 +102,7 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
     });
     worker.startLink(LinkSetup::serial(portNameOf(s), serialLineOf(s)));
     int status = kReadParamsFailed;
-    if (reader.start()) {
+    if (reader.start(address)) {
         printErr(QStringLiteral("Reading the parameters of address %1 on %2 ...\n")
                      .arg(address)
                      .arg(port));

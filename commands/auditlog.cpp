@@ -124,12 +124,14 @@ AuditEntry AuditRecorder::entryFor(const WriteOutcome &w, const QString &port) {
     e.before = QStringLiteral("unknown");
     const FieldDef *read = paramReadField(w.start);
     if (read && info && info->encoding != ParamEncoding::DateTime) {
-        const int64_t landed = blockLandedAtMs(read->block);
+        // The controller the write went to: its own mirror holds what it reported before.
+        const RegisterMirror &mirror = mirrorOf(w.addr);
+        const int64_t landed = mirror.landedAtMs(read->block);
         // Read on this link, and not after the write (the mirror would hold the new value).
         if (landed > 0 && landed >= linkStartedAtMs.load() && landed <= w.atMs) {
             QVector<uint16_t> before;
             for (int i = 0; i < info->regs; ++i)
-                before << static_cast<uint16_t>(mirrorCell(read->block, read->index + i));
+                before << static_cast<uint16_t>(mirror.cell(read->block, read->index + i));
             e.before = paramReadBackText(w.start, before);
         }
     }

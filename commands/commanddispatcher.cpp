@@ -23,8 +23,6 @@
 namespace {
 
 // The Home block; its register 17 holds the number of devices on the bus in its low byte.
-constexpr int kHomeBlock = 2;
-constexpr int kDeviceCountReg = 17;
 
 // Operator-visible texts belong to the main window's translation context.
 QString trWidget(const char *text) {
@@ -263,7 +261,7 @@ void CommandDispatcher::oneClickSetup(uint8_t op) {
     // The worker sends the list to addresses 1..N with N from the Home block; a count left from
     // another link, or none at all, would send it to the wrong devices or to none.
     if (op == 3 && (blockLandings(kHomeBlock) == homeReadsAtConnect ||
-                    (mirrorCell(kHomeBlock, kDeviceCountReg) & 0xFF) == 0)) {
+                    deviceCount(*registerMirror) == 0)) {
         showTips(trWidget("The number of devices is not known yet: show the Home page until it "
                           "has been read, then press One-click setup muti batt again. Nothing "
                           "was sent."),

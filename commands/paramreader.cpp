@@ -1,20 +1,21 @@
 #include "paramreader.h"
 
+#include "pollsource.h"
 #include "registermirror.h"
-#include "writejournal.h"
+
+#include <bitset>
 
 namespace {
 
-constexpr int kHomeMode = 0;
-constexpr int kSettingsMode = 2;
+// One parameter read on the link at a time.
+std::atomic<bool> readerActive{false};
 
-// The page refresh stores the override in pollMode every 10 ms; without a window (the command
-// line) nothing does, so it is stored here too.
-void forcePollMode(int32_t mode) {
-    pollModeOverride.store(mode, std::memory_order_release);
-    if (mode >= 0)
-        pollMode.store(mode, std::memory_order_release);
-    wakeLinkWorker();
+// As many registers of block as the page that shows it reads.
+uint8_t blockRegs(int block) {
+    for (const PlanRead &read : kSettingsCycle)
+        if (read.block == block)
+            return read.count;
+    return kBlockSize;
 }
 
 } // namespace
@@ -25,26 +26,28 @@ ParamReader::ParamReader(QObject *parent) : QObject(parent) {
 }
 
 ParamReader::~ParamReader() {
-    if (m_running)
-        pollModeOverride.store(-1, std::memory_order_release);
+    if (m_running) {
+        cancelReadList(m_list);
+        readerActive.store(false);
+    }
 }
 
-bool ParamReader::start() {
-    // One read at a time: another one holds the poll mode until it ends.
-    if (m_running || pollModeOverride.load(std::memory_order_acquire) >= 0 ||
-        !portEnabled.load(std::memory_order_acquire) ||
+bool ParamReader::start(int address) {
+    if (m_running || !portEnabled.load(std::memory_order_acquire) ||
         !linkRunning.load(std::memory_order_acquire))
         return false;
+    bool idle = false;
+    if (!readerActive.compare_exchange_strong(idle, true))
+        return false;
     m_running = true;
-    m_settingsPhase = false;
-    m_read = QVector<bool>(paramSetBlocks().size(), false);
-    m_base.clear();
-    for (int block : paramSetBlocks())
-        m_base << blockLandings(block);
-    m_homeLandings = 0;
+    m_address = address < 0 ? deviceAddr.load(std::memory_order_acquire)
+                            : static_cast<uint8_t>(address);
+    m_done = 0;
     m_lastProgressMs = mirrorClockMs();
-    // The Home page's plan reads only block 2; entering it also restarts the poll timer.
-    forcePollMode(kHomeMode);
+    QVector<PlanRead> reads;
+    for (int block : paramSetBlocks())
+        reads.append({static_cast<uint8_t>(block), blockRegs(block)});
+    m_list = queueReadList(m_address, reads.constData(), reads.size());
     m_timer.start();
     emit progress(0, blockCount());
     return true;
@@ -65,34 +68,11 @@ void ParamReader::step() {
         end(false, tr("Serial open failed: %1").arg(QString::fromLocal8Bit(problem)));
         return;
     }
-    const QVector<int> &blocks = paramSetBlocks();
+    const uint32_t landed = readListLanded(m_list);
+    const int done = static_cast<int>(std::bitset<32>(landed).count());
     const int64_t now = mirrorClockMs();
-    int done = 0;
-    bool advanced = false;
-    if (!m_settingsPhase) {
-        // The first landing may be of a read that began before the override; the second is
-        // surely of this read's address and time.
-        const int landings = static_cast<int>(blockLandings(blocks[0]) - m_base[0]);
-        if (landings >= 2) {
-            m_read[0] = true;
-            m_settingsPhase = true;
-            advanced = true;
-            // Every Settings block read from now on is fresh.
-            for (int i = 1; i < blocks.size(); ++i)
-                m_base[i] = blockLandings(blocks[i]);
-            forcePollMode(kSettingsMode);
-        }
-    } else {
-        for (int i = 1; i < blocks.size(); ++i) {
-            if (!m_read[i] && blockLandings(blocks[i]) != m_base[i]) {
-                m_read[i] = true;
-                advanced = true;
-            }
-        }
-    }
-    for (bool r : m_read)
-        done += r ? 1 : 0;
-    if (advanced) {
+    if (done != m_done) {
+        m_done = done;
         m_lastProgressMs = now;
         emit progress(done, blockCount());
     }
@@ -100,15 +80,17 @@ void ParamReader::step() {
         end(true, QString());
     } else if (now - m_lastProgressMs > kBlockTimeoutMs) {
         int missing = 0;
-        while (m_read[missing])
+        while (landed & (1u << missing))
             ++missing;
-        end(false, tr("No answer: block %1 could not be read").arg(blocks[missing]));
+        end(false,
+            tr("No answer: block %1 could not be read").arg(paramSetBlocks().at(missing)));
     }
 }
 
 void ParamReader::end(bool ok, const QString &error) {
     m_timer.stop();
     m_running = false;
-    forcePollMode(-1);
+    cancelReadList(m_list);
+    readerActive.store(false);
     emit finished(ok, error);
 }

@@ -51,7 +51,6 @@ bool ParamRestore::start(QString *error) {
         *error = tr("Not connected: press Connect first. Nothing was sent.");
         return false;
     }
-    m_addressBefore = deviceAddr.load();
     m_results.clear();
     m_index = 0;
     beginAddress();
@@ -70,10 +69,9 @@ void ParamRestore::stop() {
 void ParamRestore::beginAddress() {
     m_current = RestoreResult();
     m_current.address = m_addresses.at(m_index);
-    deviceAddr.store(static_cast<uint8_t>(m_current.address), std::memory_order_release);
     m_state = State::ReadBefore;
     emit progress(tr("Address %1: reading the parameters for the backup").arg(m_current.address));
-    if (!m_reader.start())
+    if (!m_reader.start(m_current.address))
         finishAddress(tr("Not connected"));
 }
 
@@ -119,7 +117,7 @@ void ParamRestore::readDone(bool ok, const QString &error) {
         m_state = State::Writing;
         emit progress(tr("Address %1: writing %2 parameters").arg(m_current.address).arg(n));
         m_writeStartMs = mirrorClockMs();
-        queueWriteList(entries, n, 2);
+        queueWriteList(entries, n, 2, m_current.address);
         m_writeTimer.start();
         return;
     }
@@ -149,7 +147,7 @@ void ParamRestore::pollWrites() {
     m_writeTimer.stop();
     m_state = State::ReadAfter;
     emit progress(tr("Address %1: reading back").arg(m_current.address));
-    if (!m_reader.start())
+    if (!m_reader.start(m_current.address))
         finishAddress(tr("Not connected"));
 }
 
@@ -163,6 +161,5 @@ void ParamRestore::finishAddress(const QString &error) {
         return;
     }
     m_state = State::Idle;
-    deviceAddr.store(m_addressBefore, std::memory_order_release);
     emit finished();
 }

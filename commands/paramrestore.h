@@ -71,7 +71,6 @@ private:
     int64_t m_writeStartMs = 0;
     State m_state = State::Idle;
     int m_index = 0;
-    uint8_t m_addressBefore = 0;
     QVector<int> m_written;
     RestoreResult m_current;
     QVector<RestoreResult> m_results;

@@ -39,10 +39,10 @@ QString cellsText(const uint16_t *words, int count) {
     return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
 }
 
-QString mirrorText(const IdentityField &f) {
+QString mirrorText(const RegisterMirror &mirror, const IdentityField &f) {
     uint16_t words[16] = {};
     for (int i = 0; i < f.cells; ++i)
-        words[i] = static_cast<uint16_t>(mirrorCell(f.block, f.cell + i));
+        words[i] = static_cast<uint16_t>(mirror.cell(f.block, f.cell + i));
     return cellsText(words, f.cells);
 }
 
@@ -136,10 +136,12 @@ ParamSet paramSetFromMirror(const QString &program, const QString &port, int add
     set.time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     set.port = port;
     set.address = address;
-    set.serialNumber = mirrorText(kSerialNumber);
-    set.softwareVersion = mirrorText(kSoftwareVersion);
-    set.hardwareVersion = mirrorText(kHardwareVersion);
-    set.projectName = mirrorText(kProjectName);
+    // The controller at address: its own mirror.
+    const RegisterMirror &mirror = mirrorOf(static_cast<uint8_t>(address));
+    set.serialNumber = mirrorText(mirror, kSerialNumber);
+    set.softwareVersion = mirrorText(mirror, kSoftwareVersion);
+    set.hardwareVersion = mirrorText(mirror, kHardwareVersion);
+    set.projectName = mirrorText(mirror, kProjectName);
     for (int n : paramSetNumbers()) {
         const FieldDef *read = paramReadField(n);
         const ParamInfo *info = paramInfo(n);
@@ -150,7 +152,7 @@ ParamSet paramSetFromMirror(const QString &program, const QString &port, int add
         v.caption = paramCaption(n);
         v.unit = paramUnit(n);
         for (int i = 0; i < info->regs; ++i)
-            v.raw << static_cast<uint16_t>(mirrorCell(read->block, read->index + i));
+            v.raw << static_cast<uint16_t>(mirror.cell(read->block, read->index + i));
         v.text = paramReadBackText(n, v.raw);
         set.params << v;
     }

@@ -14,13 +14,19 @@
 #include <algorithm>
 #include <cstring>
 
-int landReadAnswer(uint16_t block, int count, const Answer &answer) {
+int landReadAnswer(RegisterMirror &mirror, uint16_t block, int count, const Answer &answer) {
     if (!answer.pdu)
         return 0;
-    return landRegisters(block, answer.registerData(), std::min(count, answer.registersCarried()));
+    return mirror.land(block, answer.registerData(), std::min(count, answer.registersCarried()));
 }
 
-Battert_Stack_Thread::Battert_Stack_Thread(QObject *parent) : QThread(parent) {}
+Battert_Stack_Thread::Battert_Stack_Thread(QObject *parent)
+    : QThread(parent), pollSource(std::make_unique<PageFollower>()) {}
+
+void Battert_Stack_Thread::setPollSource(std::unique_ptr<PollSource> source) {
+    if (!isRunning() && source)
+        pollSource = std::move(source);
+}
 
 Battert_Stack_Thread::~Battert_Stack_Thread() {
     stopLink();
@@ -131,9 +137,10 @@ int Battert_Stack_Thread::msUntilNextStep() const {
     if (!linkRunning.load(std::memory_order_acquire) || linkOp.load(std::memory_order_acquire) != 0)
         return 0;
     if (port && port->isOpen()) {
-        if (pollMode.load(std::memory_order_acquire) != lastPollMode)
+        const PollSource &source = activeSource();
+        if (&source != lastSource || source.phase() != lastPhase)
             return 0;
-        const uint32_t period = static_cast<uint32_t>(std::max<int32_t>(1, pollPeriod.load()));
+        const uint32_t period = static_cast<uint32_t>(std::max(1, source.periodMs()));
         const uint32_t elapsed = timerElapsed(&pollTimer);
         sleep = std::min(sleep, elapsed >= period ? 0u : period - elapsed);
     } else if (portEnabled.load(std::memory_order_acquire) && openRetryArmed) {
@@ -199,30 +206,34 @@ void Battert_Stack_Thread::loopStep() {
         engine->discardInput();
     }
 
-    const int32_t mode = pollMode.load(std::memory_order_acquire);
-    if (mode != lastPollMode) {
-        lastPollMode = mode;
+    // The read list of a parameter read goes before the page's plan.
+    PollSource &source = activeSource();
+    const int64_t phase = source.phase();
+    if (&source != lastSource || phase != lastPhase) {
+        lastSource = &source;
+        lastPhase = phase;
         port->discardInput();
         port->discardOutput();
         timerStart(&pollTimer);
-        enterPollMode(mode);
+        source.enter(phase);
     }
 
     // One reading of linkOp decides both the poll and the dispatch: a write staged between
     // them waits for the next step instead of leaving the poll's read pending, to be sent later
     // with the write's function, start and count.
     const int32_t stepOp = linkOp.load(std::memory_order_acquire);
-    const uint32_t period = static_cast<uint32_t>(std::max<int32_t>(1, pollPeriod.load()));
-    if (timerExpired(&pollTimer, period) == 0 && stepOp == 0)
-        pollPlan(mode);
+    const uint32_t period = static_cast<uint32_t>(std::max(1, source.periodMs()));
+    PollRead read;
+    const bool readDue =
+        timerExpired(&pollTimer, period) == 0 && stepOp == 0 && source.next(&read);
     afterPollDecision();
 
     updateHealth({HealthEvent::Tick});
 
     switch (stepOp) {
     case 0:
-        if (readPending.load(std::memory_order_acquire) == 1)
-            readTransaction(funcCode.load(), startAddr.load(), regCount.load());
+        if (readDue)
+            source.done(read, readTransaction(read));
         break;
     case 1:
         stagedWriteTransaction();
@@ -279,11 +290,15 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
     return o;
 }
 
-int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint8_t count) {
+PollSource &Battert_Stack_Thread::activeSource() const {
+    return readList.active() ? static_cast<PollSource &>(readList) : *pollSource;
+}
+
+int Battert_Stack_Thread::readTransaction(const PollRead &read) {
     readPending.store(0, std::memory_order_release);
     updateHealth({HealthEvent::ReadStarts});
-    Request request = Request::read(deviceAddr.load(), start, count);
-    request.function = function;
+    Request request = Request::read(read.addr, read.block, read.count);
+    request.function = read.function;
     const Outcome o = transact(request, "answered");
     if (o.kind != Outcome::Answered) {
         std::lock_guard<std::mutex> guard(statsLock);
@@ -291,33 +306,32 @@ int Battert_Stack_Thread::readTransaction(uint8_t function, uint16_t start, uint
         return -1;
     }
     const Answer answer = framing->decode(o.answer.bytes, o.answer.length);
-    // A short answer lands what it carries, but the block is not shown as live on it.
-    const bool shortAnswer = answer.registersCarried() < count;
-    setBlockShort(start, shortAnswer);
-    const int n = landReadAnswer(start, count, answer);
+    // The answer lands in the mirror of the controller it came from; a short one lands what it
+    // carries, but the block is not shown as live on it.
+    RegisterMirror &mirror = mirrorOf(read.addr);
+    const bool shortAnswer = answer.registersCarried() < read.count;
+    mirror.setShort(read.block, shortAnswer);
+    const int n = landReadAnswer(mirror, read.block, read.count, answer);
     if (shortAnswer) {
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            QStringLiteral("read block %1: short answer: %2 of %3 registers")
-                               .arg(start)
+                               .arg(read.block)
                                .arg(answer.registersCarried())
-                               .arg(count));
+                               .arg(read.count));
         std::lock_guard<std::mutex> guard(statsLock);
         ++counters.shortAnswers;
     }
-    // A fault record counts as read only when it is this walk's next record and arrived
-    // whole; reads of other pages' blocks while the walk is paused do not advance it.
-    if (faultWalk.load() == 1 && n == count && start == kFaultRecordFirstBlock + faultIndex.load())
-        faultIndex.fetch_add(1);
     const auto micros = static_cast<quint64>(transactionClock.nsecsElapsed() / 1000);
     std::lock_guard<std::mutex> guard(statsLock);
     counters.lastReadMicros = micros;
     counters.readMicrosTotal += micros;
     ++counters.readsOk;
-    return 0;
+    return n;
 }
 
-int Battert_Stack_Thread::writeTransaction(uint8_t function, uint16_t start, uint8_t count) {
-    Request request = Request::write(deviceAddr.load(), start, writeData, count);
+int Battert_Stack_Thread::writeTransaction(uint8_t addr, uint8_t function, uint16_t start,
+                                          uint8_t count) {
+    Request request = Request::write(addr, start, writeData, count);
     request.function = function;
     const Outcome o = transact(request, "confirmed");
     engine->discardInput();
@@ -365,12 +379,12 @@ void Battert_Stack_Thread::stagedWriteTransaction() {
         startAddr.store(staged.start);
         regCount.store(staged.count);
         std::memcpy(writeData, staged.data, sizeof writeData);
-        writeTransaction(staged.func, staged.start, staged.count);
+        writeTransaction(staged.addr, staged.func, staged.start, staged.count);
     }
     finishLinkOp(1);
 }
 
-bool Battert_Stack_Thread::runWriteListEntries(int n) {
+bool Battert_Stack_Thread::runWriteListEntries(uint8_t addr, int n) {
     for (int i = 0; i < n; ++i) {
         if (!linkRunning.load(std::memory_order_acquire))
             return false;
@@ -382,7 +396,7 @@ bool Battert_Stack_Thread::runWriteListEntries(int n) {
         regCount.store(count);
         std::memset(writeData, 0, sizeof writeData);
         std::memcpy(writeData, entry.data, 2u * count);
-        writeTransaction(kFunctionWrite, entry.reg, count);
+        writeTransaction(addr, kFunctionWrite, entry.reg, count);
     }
     return true;
 }
@@ -396,24 +410,20 @@ void Battert_Stack_Thread::writeListToAllTransaction() {
 }
 
 void Battert_Stack_Thread::runWriteList(uint8_t op, bool toAll) {
-    // The number of devices on the bus is the low byte of the Home block's register 17.
-    const int devices = toAll ? mirrorCell(2, 17) & 0xFF : 1;
-    const uint8_t savedAddr = deviceAddr.load();
     uint32_t generation = 0;
-    const int n = takeWriteList(listCopy, &generation);
+    uint8_t listAddr = 0;
+    const int n = takeWriteList(listCopy, &generation, &listAddr);
+    // To every address: 1..N, N the device count the list's controller reports.
+    const int first = toAll ? 1 : listAddr;
+    const int last = toAll ? deviceCount(mirrorOf(listAddr)) : listAddr;
     listRun = true;
     listWrites = listFailures = 0;
-    for (int addr = 1; addr <= devices; ++addr) {
-        if (toAll)
-            deviceAddr.store(static_cast<uint8_t>(addr));
-        if (!runWriteListEntries(n)) {
-            qCDebug(lcLink) << "Write list run stopped by disconnect at address"
-                            << deviceAddr.load();
+    for (int addr = first; addr <= last; ++addr) {
+        if (!runWriteListEntries(static_cast<uint8_t>(addr), n)) {
+            qCDebug(lcLink) << "Write list run stopped by disconnect at address" << addr;
             break;
         }
     }
-    if (toAll && deviceAddr.load() != savedAddr)
-        deviceAddr.store(savedAddr);
     listRun = false;
     HealthEvent e{HealthEvent::ListDone};
     e.failures = listFailures;

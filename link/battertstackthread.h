@@ -10,6 +10,7 @@
 #include "linksetup.h"
 #include "linkstats.h"
 #include "linktrace.h"
+#include "pollsource.h"
 #include "portfollow.h"
 #include "registermirror.h"
 #include "transaction.h"
@@ -26,7 +27,7 @@
 // Lands a read answer of count registers of block into the mirror: the registers it carries
 // (never more than count) go to block's cells from 0 on; cells past a short answer keep their
 // values. Returns the number of registers landed.
-int landReadAnswer(uint16_t block, int count, const Answer &answer);
+int landReadAnswer(RegisterMirror &mirror, uint16_t block, int count, const Answer &answer);
 
 class Battert_Stack_Thread : public QThread {
     Q_OBJECT
@@ -47,6 +48,10 @@ public:
     void stopLink();
 
     LinkStats stats() const;
+
+    // What the worker reads when nothing is staged: the page follower unless another source
+    // is set (while the thread is stopped). A parameter read's list goes before it.
+    void setPollSource(std::unique_ptr<PollSource> source);
 
     // Period of the open retries while the port cannot be opened.
     static constexpr uint32_t kOpenRetryTicks = 1000;
@@ -73,16 +78,18 @@ private:
     // One transaction through the engine, counted; the monitor learns its outcome ("read
     // block 2: answered in 0.3 ms", success being "answered").
     Outcome transact(const Request &request, const char *success);
-    int readTransaction(uint8_t function, uint16_t start, uint8_t count);
-    int writeTransaction(uint8_t function, uint16_t start, uint8_t count);
+    // The source that decides the next read: the read list while it has blocks to read.
+    PollSource &activeSource() const;
+    // Registers landed in read.addr's mirror, or -1.
+    int readTransaction(const PollRead &read);
+    int writeTransaction(uint8_t addr, uint8_t function, uint16_t start, uint8_t count);
     void stagedWriteTransaction();
     void writeListTransaction();
     void writeListToAllTransaction();
-    // Writes list entries [0, n) to the current deviceAddr; false when the link was stopped
-    // before the last one.
-    bool runWriteListEntries(int n);
+    // Writes list entries [0, n) to addr; false when the link was stopped before the last one.
+    bool runWriteListEntries(uint8_t addr, int n);
     void finishLinkOp(uint8_t op);
-    // Runs the queued write list (linkOp op) at deviceAddr, or toAll at every device address.
+    // Runs the queued write list (linkOp op) at its address, or toAll at every device address.
     void runWriteList(uint8_t op, bool toAll);
     void resumeStagedWrite();
     // Moves the health on by event and publishes the status text when it changed.
@@ -100,11 +107,14 @@ private:
     std::unique_ptr<LinkPort> port;
     std::unique_ptr<Framing> framing;
     std::unique_ptr<TransactionEngine> engine;
+    std::unique_ptr<PollSource> pollSource;
+    mutable ReadListSource readList;
 
     // Worker-thread state.
     LinkHealth health;
     bool openRetryArmed = false;
-    int32_t lastPollMode = -1;
+    const PollSource *lastSource = nullptr;
+    int64_t lastPhase = -1;
     int32_t lastLinkOp = -1;
     uint32_t pollTimer = 0;
     uint32_t openRetryTimer = 0;

@@ -12,7 +12,6 @@ const PlanRead kSettingsCycle[kSettingsCycleLength] = {
 
 namespace {
 
-constexpr int kHomeBlock = 2;
 constexpr int kDataRegs = 100;
 constexpr int kFaultPageBlock = 6;
 constexpr int kFaultPageRegs = 5;
@@ -21,11 +20,6 @@ constexpr int kPackCount = 15; // blocks 7..21, then one pass without a read
 constexpr int kPackRegs = 92;
 constexpr int kNormalPeriod = 500;
 constexpr int kPackPeriod = 200;
-
-void request(int block, int count) {
-    startAddr.store(static_cast<uint16_t>(block));
-    regCount.store(static_cast<uint8_t>(count));
-}
 
 } // namespace
 
@@ -98,62 +92,77 @@ void enterPollMode(int mode) {
     }
 }
 
-void pollPlan(int mode) {
-    readPending.store(1);
-    funcCode.store(kFunctionRead);
-
-    switch (mode) {
+PlanStep planStep(const PlanState &state) {
+    PlanStep step;
+    step.next = state;
+    PlanState &next = step.next;
+    const auto read = [&step](int block, int count) {
+        step.read = true;
+        step.what = {static_cast<uint8_t>(block), static_cast<uint8_t>(count)};
+    };
+    switch (state.mode) {
     case kModeHome:
-        request(kHomeBlock, kDataRegs);
+        read(kHomeBlock, kDataRegs);
         break;
     case kModeData:
-        if (dataToggle.load() == 0) {
-            request(1, kDataRegs);
-            dataToggle.store(1);
-        } else {
-            request(0, kDataRegs);
-            dataToggle.store(0);
-        }
+        read(state.dataToggle == 0 ? 1 : 0, kDataRegs);
+        next.dataToggle = state.dataToggle == 0 ? 1 : 0;
         break;
     case kModeSettings: {
-        uint8_t step = settingsStep.load();
-        if (step >= kSettingsCycleLength)
-            step = 0;
-        request(kSettingsCycle[step].block, kSettingsCycle[step].count);
-        settingsStep.store(static_cast<uint8_t>((step + 1) % kSettingsCycleLength));
+        const uint8_t at = state.settingsStep < kSettingsCycleLength ? state.settingsStep : 0;
+        read(kSettingsCycle[at].block, kSettingsCycle[at].count);
+        next.settingsStep = static_cast<uint8_t>((at + 1) % kSettingsCycleLength);
         break;
     }
     case kModeFault:
-        if (faultWalk.load() == 0) {
-            request(kFaultPageBlock, kFaultPageRegs);
-        } else if (faultIndex.load() > faultCount.load() ||
-                   faultIndex.load() > kFaultRecordLastBlock - kFaultRecordFirstBlock) {
+        if (!state.faultWalk) {
+            read(kFaultPageBlock, kFaultPageRegs);
+        } else if (state.faultIndex > state.faultCount ||
+                   state.faultIndex > kFaultRecordLastBlock - kFaultRecordFirstBlock) {
             // Every record 0..faultCount has been read (or the next one would lie past the
             // last record block): the walk is over, this pass reads nothing and the page's own
             // read resumes at the normal period.
-            regCount.store(kFaultRecordRegs);
-            readPending.store(0);
-            faultWalk.store(0);
-            pollPeriod.store(kNormalPeriod);
+            next.faultWalk = false;
+            step.walkEnded = true;
         } else {
-            request(kFaultRecordFirstBlock + faultIndex.load(), kFaultRecordRegs);
+            read(kFaultRecordFirstBlock + state.faultIndex, kFaultRecordRegs);
         }
         break;
-    case kModePack: {
-        const uint8_t step = packStep.load();
-        regCount.store(kPackRegs);
-        if (step < kPackCount) {
-            startAddr.store(static_cast<uint16_t>(kPackFirstBlock + step));
-            packStep.store(static_cast<uint8_t>(step + 1));
+    case kModePack:
+        if (state.packStep < kPackCount) {
+            read(kPackFirstBlock + state.packStep, kPackRegs);
+            next.packStep = static_cast<uint8_t>(state.packStep + 1);
         } else {
-            readPending.store(0);
-            packStep.store(0);
+            next.packStep = 0; // one pass without a read, then round again
         }
         break;
-    }
     default:
-        // A page without a plan reads nothing.
-        readPending.store(0);
-        break;
+        break; // a page without a plan reads nothing
     }
+    return step;
+}
+
+void pollPlan(int mode) {
+    PlanState state;
+    state.mode = mode;
+    state.dataToggle = dataToggle.load();
+    state.settingsStep = settingsStep.load();
+    state.packStep = packStep.load();
+    state.faultWalk = faultWalk.load() != 0;
+    state.faultIndex = faultIndex.load();
+    state.faultCount = faultCount.load();
+    const PlanStep step = planStep(state);
+    dataToggle.store(step.next.dataToggle);
+    settingsStep.store(step.next.settingsStep);
+    packStep.store(step.next.packStep);
+    funcCode.store(kFunctionRead);
+    if (step.read) {
+        startAddr.store(step.what.block);
+        regCount.store(step.what.count);
+    }
+    if (step.walkEnded) {
+        faultWalk.store(0);
+        pollPeriod.store(kNormalPeriod);
+    }
+    readPending.store(step.read ? 1 : 0);
 }

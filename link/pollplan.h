@@ -48,8 +48,29 @@ int blockPollCycleMs(int block);
 // The blocks the page of mode shows values from (at most 16; returns how many).
 int pageBlocks(int mode, int *blocks);
 
-// One pass of the plan for mode: sets readPending (1 when a read is due, 0 for a pass without
-// a read), funcCode, startAddr and regCount, and advances the mode's position. A fault-record
-// walk in progress (faultWalk) replaces the Fault page's own read and ends itself once every
-// record has been read.
+// Where a page's plan stands: its mode, its cycle positions and the fault-record walk.
+struct PlanState {
+    int mode = kModeHome;
+    uint8_t dataToggle = 0;
+    uint8_t settingsStep = 0;
+    uint8_t packStep = 0;
+    bool faultWalk = false;
+    uint8_t faultIndex = 0;
+    uint8_t faultCount = 0;
+};
+// One pass of a plan: the read it asks for (none for a pass without a read), the state after it,
+// and whether the pass ended a fault-record walk (the period goes back to 500 ms).
+struct PlanStep {
+    bool read = false;
+    PlanRead what{0, 0};
+    PlanState next;
+    bool walkEnded = false;
+};
+// The plan as a pure function of its state.
+PlanStep planStep(const PlanState &state);
+
+// One pass of the plan for mode on the shared link state: sets readPending (1 when a read is
+// due, 0 for a pass without a read), funcCode, startAddr and regCount, and advances the mode's
+// position. A fault-record walk in progress (faultWalk) replaces the Fault page's own read and
+// ends itself once every record has been read.
 void pollPlan(int mode);

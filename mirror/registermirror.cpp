@@ -6,13 +6,11 @@
 #include <cstring>
 #include <mutex>
 
-std::atomic<int16_t> registerMirror[kMirrorCells];
-
 namespace {
-std::atomic<uint32_t> landings[kMirrorBlocks];
-std::atomic<int64_t> landedAt[kMirrorBlocks];
-std::atomic<bool> landedShort[kMirrorBlocks];
+RegisterMirror mirrors[256];
 } // namespace
+
+const SelectedMirror registerMirror{};
 
 std::atomic<uint32_t> noAnswerStreak{0};
 std::atomic<uint8_t> linkHealthState{0};
@@ -43,6 +41,7 @@ namespace {
 std::mutex payloadLock;
 StagedWrite staged;
 WriteListEntry writeList[kWriteListEntries];
+uint8_t writeListAddr = 0;
 uint32_t writeListGeneration = 0;
 
 std::mutex statusLock;
@@ -56,31 +55,39 @@ bool wakeRequested = false;
 
 } // namespace
 
-int16_t mirrorCell(int index)
+RegisterMirror &mirrorOf(uint8_t address) { return mirrors[address]; }
+
+RegisterMirror &SelectedMirror::operator*() const
+{
+    return mirrorOf(deviceAddr.load(std::memory_order_acquire));
+}
+
+int16_t RegisterMirror::cell(int index) const
 {
     if (index < 0 || index >= kMirrorCells)
         return 0;
-    return registerMirror[index].load(std::memory_order_relaxed);
+    return m_cells[index].load(std::memory_order_relaxed);
 }
 
-void copyMirror(int first, int n, int16_t *out)
+void RegisterMirror::copy(int first, int n, int16_t *out) const
 {
     for (int i = 0; i < n; ++i)
-        out[i] = mirrorCell(first + i);
+        out[i] = cell(first + i);
 }
 
-int landRegisters(int block, const uint8_t *data, int count)
+int RegisterMirror::land(int block, const uint8_t *data, int count)
 {
     if (block < 0 || block >= kMirrorBlocks || count <= 0)
         return 0;
     const int n = std::min(count, kBlockSize);
-    std::atomic<int16_t> *cells = registerMirror + block * kBlockSize;
+    std::atomic<int16_t> *cells = m_cells + block * kBlockSize;
     for (int i = 0; i < n; ++i) {
         const auto word = static_cast<uint16_t>((data[2 * i] << 8) | data[2 * i + 1]);
         cells[i].store(static_cast<int16_t>(word), std::memory_order_relaxed);
     }
-    landedAt[block].store(mirrorClockMs(), std::memory_order_relaxed);
-    landings[block].fetch_add(1, std::memory_order_release);
+    m_used.store(true, std::memory_order_release);
+    m_landedAt[block].store(mirrorClockMs(), std::memory_order_relaxed);
+    m_landings[block].fetch_add(1, std::memory_order_release);
     return n;
 }
 
@@ -91,44 +98,66 @@ int64_t mirrorClockMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count() + 1;
 }
 
-int64_t blockLandedAtMs(int block)
+int64_t RegisterMirror::landedAtMs(int block) const
 {
     if (block < 0 || block >= kMirrorBlocks)
         return 0;
-    return landedAt[block].load(std::memory_order_relaxed);
+    return m_landedAt[block].load(std::memory_order_relaxed);
 }
 
-void setBlockShort(int block, bool shortAnswer)
+void RegisterMirror::setShort(int block, bool shortAnswer)
 {
     if (block >= 0 && block < kMirrorBlocks)
-        landedShort[block].store(shortAnswer, std::memory_order_relaxed);
+        m_short[block].store(shortAnswer, std::memory_order_relaxed);
 }
 
-bool blockLandedShort(int block)
+bool RegisterMirror::landedShort(int block) const
 {
-    return block >= 0 && block < kMirrorBlocks &&
-           landedShort[block].load(std::memory_order_relaxed);
+    return block >= 0 && block < kMirrorBlocks && m_short[block].load(std::memory_order_relaxed);
 }
 
-uint32_t blockLandings(int block)
+uint32_t RegisterMirror::landings(int block) const
 {
     if (block < 0 || block >= kMirrorBlocks)
         return 0;
-    return landings[block].load(std::memory_order_acquire);
+    return m_landings[block].load(std::memory_order_acquire);
 }
 
-void setMirrorCell(int index, int16_t value)
+void RegisterMirror::setCell(int index, int16_t value)
 {
-    if (index >= 0 && index < kMirrorCells)
-        registerMirror[index].store(value, std::memory_order_relaxed);
+    if (index >= 0 && index < kMirrorCells) {
+        m_cells[index].store(value, std::memory_order_relaxed);
+        m_used.store(true, std::memory_order_release);
+    }
 }
+
+void RegisterMirror::clear()
+{
+    for (auto &cell : m_cells)
+        cell.store(0, std::memory_order_relaxed);
+    for (auto &stamp : m_landedAt)
+        stamp.store(0, std::memory_order_relaxed);
+    for (auto &mark : m_short)
+        mark.store(false, std::memory_order_relaxed);
+}
+
+int16_t mirrorCell(int index) { return registerMirror->cell(index); }
+void copyMirror(int first, int n, int16_t *out) { registerMirror->copy(first, n, out); }
+int landRegisters(int block, const uint8_t *data, int count)
+{
+    return registerMirror->land(block, data, count);
+}
+uint32_t blockLandings(int block) { return registerMirror->landings(block); }
+int64_t blockLandedAtMs(int block) { return registerMirror->landedAtMs(block); }
+void setBlockShort(int block, bool shortAnswer) { registerMirror->setShort(block, shortAnswer); }
+bool blockLandedShort(int block) { return registerMirror->landedShort(block); }
+void setMirrorCell(int index, int16_t value) { registerMirror->setCell(index, value); }
 
 void clearMirror()
 {
-    for (auto &cell : registerMirror)
-        cell.store(0, std::memory_order_relaxed);
-    for (auto &stamp : landedAt)
-        stamp.store(0, std::memory_order_relaxed);
+    for (RegisterMirror &mirror : mirrors)
+        if (mirror.used())
+            mirror.clear();
 }
 
 void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_t *data,
@@ -137,6 +166,7 @@ void stageWriteRequest(uint8_t func, uint16_t start, uint8_t count, const uint8_
     count = static_cast<uint8_t>(std::min<int>(count, kWriteDataSize / 2));
     {
         std::lock_guard<std::mutex> guard(payloadLock);
+        staged.addr = deviceAddr.load(std::memory_order_acquire);
         staged.func = func;
         staged.start = start;
         staged.count = count;
@@ -162,8 +192,10 @@ StagedWrite takeStagedWrite()
     return staged;
 }
 
-void queueWriteList(const WriteListEntry *entries, int n, uint8_t op)
+void queueWriteList(const WriteListEntry *entries, int n, uint8_t op, int addr)
 {
+    const uint8_t to = addr < 0 ? deviceAddr.load(std::memory_order_acquire)
+                                : static_cast<uint8_t>(addr);
     n = std::max(0, std::min(n, kWriteListEntries));
     // linkOp is stored under the lock too: the worker finishing the previous run either sees
     // this list (and leaves linkOp naming it) or finishes before it is queued.
@@ -172,6 +204,7 @@ void queueWriteList(const WriteListEntry *entries, int n, uint8_t op)
         writeList[i] = entries[i];
         writeList[i].count = std::min<uint8_t>(writeList[i].count, kWriteListMaxRegs);
     }
+    writeListAddr = to;
     writeListCount.store(static_cast<uint8_t>(n), std::memory_order_relaxed);
     ++writeListGeneration;
     linkOp.store(op, std::memory_order_release);
@@ -187,13 +220,15 @@ void discardStagedRequests()
     linkOp.store(0, std::memory_order_release);
 }
 
-int takeWriteList(WriteListEntry *out, uint32_t *generation)
+int takeWriteList(WriteListEntry *out, uint32_t *generation, uint8_t *addr)
 {
     std::lock_guard<std::mutex> guard(payloadLock);
     const int n = std::min<int>(writeListCount.load(std::memory_order_relaxed), kWriteListEntries);
     std::copy(writeList, writeList + n, out);
     if (generation)
         *generation = writeListGeneration;
+    if (addr)
+        *addr = writeListAddr;
     return n;
 }
 

@@ -5,8 +5,6 @@
 #include <deque>
 #include <mutex>
 
-std::atomic<int32_t> pollModeOverride{-1};
-
 namespace {
 
 std::mutex journalLock;

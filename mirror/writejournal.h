@@ -1,8 +1,6 @@
 #pragma once
 // Hand-over from the link worker to the window's audit log: every function-16 transaction the
-// worker finishes is noted here with its outcome, and the window takes the notes in order. Also
-// the poll-mode override through which a parameter read makes the link read the blocks it needs
-// whatever page is on screen.
+// worker finishes is noted here with its outcome, and the window takes the notes in order.
 
 #include <atomic>
 #include <cstdint>
@@ -28,7 +26,3 @@ void noteWriteOutcome(uint8_t addr, uint16_t start, uint8_t count, const uint8_t
 std::vector<WriteOutcome> writeOutcomesSince(uint64_t *seq);
 // Number of the newest note (0 before the first).
 uint64_t lastWriteOutcomeSeq();
-
-// -1: the window's page decides the poll mode (as usual); 0..4: the page refresh stores this
-// mode instead, until it is set back to -1.
-extern std::atomic<int32_t> pollModeOverride;

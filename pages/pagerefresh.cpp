@@ -153,9 +153,7 @@ void PageRefresh::slotRefeshParaTimer() {
         m_lastTab = m_currentTab;
         applyTabLook(m_currentTab);
     }
-    // A parameter read asks for the Settings blocks (and the Home block) whatever is shown.
-    const int32_t forced = pollModeOverride.load(std::memory_order_acquire);
-    const int32_t mode = forced >= 0 ? forced : m_tabs ? m_tabs->currentIndex() : -1;
+    const int32_t mode = m_tabs ? m_tabs->currentIndex() : -1;
     if (pollMode.exchange(mode, std::memory_order_acq_rel) != mode)
         wakeLinkWorker();
 

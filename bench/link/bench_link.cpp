@@ -162,7 +162,7 @@ int main(int argc, char **argv) {
                         if (times == &engineTimes)
                             engineCpuUs += threadCpuMicros() - cpu0;
                         if (o.kind == Outcome::Answered &&
-                            landReadAnswer(2, 100, rtu.decode(o.answer.bytes, o.answer.length)) ==
+                            landReadAnswer(mirrorOf(1), 2, 100, rtu.decode(o.answer.bytes, o.answer.length)) ==
                                 100)
                             times->push_back(double(t.nsecsElapsed()) / 1000.0);
                     }

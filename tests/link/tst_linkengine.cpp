@@ -356,7 +356,7 @@ void TestLinkEngine::answerShapes() {
     const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * count));
     QCOMPARE(o.kind == Outcome::Answered, ok);
     if (o.kind == Outcome::Answered)
-        landReadAnswer(uint16_t(block), count, rtu.decode(o.answer.bytes, o.answer.length));
+        landReadAnswer(*registerMirror, uint16_t(block), count, rtu.decode(o.answer.bytes, o.answer.length));
 
     QCOMPARE(log->writes.size(), requests);
     // Every attempt sends the same request; retries follow the 100 ms time-out.
@@ -430,7 +430,7 @@ void TestLinkEngine::lateAnswersNeverLandInAnotherBlock() {
         const Outcome o = engine.run(read, serialTiming(kRespTimeoutMs, 0, 5 + 2 * kRegs));
         QCOMPARE(o.kind, Outcome::Answered);
         QCOMPARE(o.attempts, 2);
-        landReadAnswer(uint16_t(b), kRegs, rtu.decode(o.answer.bytes, o.answer.length));
+        landReadAnswer(*registerMirror, uint16_t(b), kRegs, rtu.decode(o.answer.bytes, o.answer.length));
         for (int c = kFirst; c <= kLast; ++c)
             for (int i = 0; i < kRegs; ++i) {
                 const int16_t v = mirrorCell(c, i);
