@@ -72,29 +72,9 @@ CommandLine parseCommandLine(const QStringList &args) {
                                   QStringLiteral("Show this text and exit."));
     const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
                                      QStringLiteral("Show the program's version and exit."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("Offer a serial port the system does not list (repeatable); the last one "
-                       "given is selected."),
-        QStringLiteral("path"));
-    const QCommandLineOption tcp(
-        QStringLiteral("tcp"),
-        QStringLiteral("Reach the controller through a serial-to-Ethernet gateway (TCP port 502 "
-                       "when not given)."),
-        QStringLiteral("host[:port]"));
-    const QCommandLineOption framing(
-        QStringLiteral("framing"),
-        QStringLiteral("Over --tcp: mbap (Modbus TCP, the default) or rtu (RTU over TCP)."),
-        QStringLiteral("mbap|rtu"));
     const QCommandLineOption simulator(
         QStringLiteral("simulator"),
         QStringLiteral("Start the built-in simulated controller and offer (and select) its port."));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("Baud rate: 9600, 19200, 38400, 57600 or 115200."),
-                                  QStringLiteral("rate"));
-    const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Device address, 1 to 247."),
-                                     QStringLiteral("n"));
     const QCommandLineOption connect(
         QStringLiteral("connect"),
         QStringLiteral("Connect at start with the given or remembered settings."));
@@ -110,16 +90,19 @@ CommandLine parseCommandLine(const QStringList &args) {
         QStringLiteral("The recording's separator: comma (decimal points) or semicolon (decimal "
                        "commas); by default what the system's locale uses."),
         QStringLiteral("comma|semicolon"));
-    for (const auto *o : {&help, &version, &port, &tcp, &framing, &simulator, &baud, &address,
-                          &connect, &verbose, &record, &recordFormat})
+    const LinkOptionSet linkOptions;
+    QList<const QCommandLineOption *> listed{&help, &version};
+    for (const QCommandLineOption &o : linkOptions.options())
+        listed << &o;
+    listed << &simulator << &connect << &verbose << &record << &recordFormat;
+    for (const auto *o : listed)
         parser.addOption(*o);
 
     // Written out here: the parser's own help text needs an application object, and --help
     // must work before (and without) one.
     QString usage = QStringLiteral("Usage: vaduz [options]\n%1\n\nOptions:\n")
                         .arg(parser.applicationDescription());
-    for (const auto *o : {&help, &version, &port, &tcp, &framing, &simulator, &baud, &address,
-                          &connect, &verbose, &record, &recordFormat}) {
+    for (const auto *o : listed) {
         QStringList names;
         for (const QString &n : o->names())
             names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
@@ -132,8 +115,8 @@ CommandLine parseCommandLine(const QStringList &args) {
                             "[--framing mbap|rtu]) [--addresses <first-last>]\n"
                             "  Find the controllers on a line, print them and exit (no display "
                             "needed; see vaduz --scan --help).\n");
-    usage += QStringLiteral("\nvaduz --read-params <file> --port <path> [--address <n>] "
-                            "[--baud <rate>]\n"
+    usage += QStringLiteral("\nvaduz --read-params <file> (--port <path> [--baud <rate>] | --tcp "
+                            "<host[:port]> [--framing mbap|rtu]) [--address <n>]\n"
                             "  Read the controller's parameters into a parameter-set file and exit "
                             "(no display needed).\n");
     usage += QStringLiteral("\nQt's own options (-platform, -style, ...) are passed on to Qt.");
@@ -161,24 +144,9 @@ CommandLine parseCommandLine(const QStringList &args) {
         return cl;
     }
     cl.simulator = parser.isSet(simulator);
-    cl.ports = parser.values(port);
-    for (const QString &p : cl.ports)
-        if (p.trimmed().isEmpty())
-            return fail(QStringLiteral("--port needs a device path"));
-    if (parser.isSet(tcp)) {
-        if (!cl.ports.isEmpty())
-            return fail(QStringLiteral("give either --port or --tcp, not both"));
-        if (!parseHostPort(parser.value(tcp), &cl.tcpHost, &cl.tcpPort))
-            return fail(QStringLiteral("--tcp takes HOST or HOST:PORT (port 1 to 65535), not '%1'")
-                            .arg(parser.value(tcp)));
-    }
-    if (parser.isSet(framing)) {
-        NetFraming f = NetFraming::Mbap;
-        if (!parseFraming(parser.value(framing), &f))
-            return fail(
-                QStringLiteral("--framing takes mbap or rtu, not '%1'").arg(parser.value(framing)));
-        cl.framing = parser.value(framing).trimmed().toLower();
-    }
+    QString linkError;
+    if (!linkOptions.read(parser, &cl.link, &linkError))
+        return fail(linkError);
     cl.connect = parser.isSet(connect);
     cl.verbose = parser.isSet(verbose);
     cl.recordFolder = parser.value(record);
@@ -188,19 +156,5 @@ CommandLine parseCommandLine(const QStringList &args) {
         !parseRecordFormat(parser.value(recordFormat), &cl.recordFormat))
         return fail(QStringLiteral("--record-format takes comma or semicolon, not '%1'")
                         .arg(parser.value(recordFormat)));
-    if (parser.isSet(baud)) {
-        bool ok = false;
-        cl.baud = parser.value(baud).toInt(&ok);
-        if (!ok || !QList<int>{9600, 19200, 38400, 57600, 115200}.contains(cl.baud))
-            return fail(QStringLiteral("--baud takes 9600, 19200, 38400, 57600 or 115200, not '%1'")
-                            .arg(parser.value(baud)));
-    }
-    if (parser.isSet(address)) {
-        bool ok = false;
-        cl.address = parser.value(address).toInt(&ok);
-        if (!ok || cl.address < 1 || cl.address > 247)
-            return fail(QStringLiteral("--address takes a whole number from 1 to 247, not '%1'")
-                            .arg(parser.value(address)));
-    }
     return cl;
 }

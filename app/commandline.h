@@ -4,6 +4,7 @@
 // --help and --version work without a display; Qt's own options (-platform, -style, ...) are
 // passed on to the application untouched.
 
+#include "linksession.h"
 #include "pagerecorder.h"
 
 #include <QString>
@@ -17,12 +18,7 @@ struct CommandLine {
     QString text;          // Help: the usage; Version: the version line; Error: message + usage
     QStringList qtArgs;    // the program name and Qt's own options, for QApplication
     bool simulator = false;
-    QStringList ports;    // --port, in order; the last one is the one to use
-    QString tcpHost;      // --tcp HOST[:PORT]: reach the controller through a gateway
-    uint16_t tcpPort = 0; // 0: --tcp not given
-    QString framing;      // --framing mbap|rtu, as given; empty: not given
-    int baud = 0;         // 0: not given
-    int address = 0;      // 0: not given
+    LinkOptions link;     // --port, --tcp, --framing, --baud, --address
     bool connect = false;
     bool verbose = false;
     QString recordFolder;  // --record: record the pages shown into this folder from the start

@@ -52,39 +52,16 @@ void stopThreadsAtExit() {
 // 9600 8N1.
 void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
     SerialSettings s = serialSettings();
-    bool changed = false;
-    if (!cl.ports.isEmpty()) {
-        s.comName = cl.ports.last() + QStringLiteral(":Serial port");
-        s.link = LinkKind::Serial;
-        changed = true;
-    } else if (!cl.tcpHost.isEmpty()) {
-        s.host = cl.tcpHost;
-        s.tcpPort = cl.tcpPort;
-        s.link = LinkKind::Network;
-        changed = true;
-    } else if (!simulatorEntry.isEmpty()) {
+    // The simulated controller is chosen when no other port or gateway is given.
+    const bool simulated =
+        cl.link.ports.isEmpty() && !cl.link.network() && !simulatorEntry.isEmpty();
+    if (!simulated && !cl.link.namesLink())
+        return;
+    if (simulated) {
         s.comName = simulatorEntry;
         s.link = LinkKind::Serial;
-        changed = true;
     }
-    if (!cl.framing.isEmpty()) {
-        parseFraming(cl.framing, &s.framing);
-        changed = true;
-    }
-    if (cl.baud != 0) {
-        s.baudRate = cl.baud;
-        changed = true;
-    }
-    if (!changed)
-        return;
-    if (s.baudRate == 0)
-        s.baudRate = 9600;
-    if (s.dataBits == 0)
-        s.dataBits = 8;
-    if (s.stopBits == 0.0f)
-        s.stopBits = 1.0f;
-    s.comConfigured = s.link == LinkKind::Network ? !s.host.isEmpty() : !s.comName.isEmpty();
-    setSerialSettings(s);
+    setSerialSettings(settingsWithOptions(s, cl.link));
 }
 
 } // namespace
@@ -161,7 +138,7 @@ int main(int argc, char *argv[]) {
                              "needs pseudo-terminals, which this system does not have\n");
 #endif
     }
-    for (const QString &path : cl.ports)
+    for (const QString &path : cl.link.ports)
         addExtraPort(path, QStringLiteral("Serial port"));
 
     auto signalNotifier = quitOnTerminationSignals(app.get());
@@ -175,8 +152,8 @@ int main(int argc, char *argv[]) {
         enableStoredSettings(true);
         applyStoredSettings();
         applyCommandLine(cl, simulatorEntry);
-        if (cl.address != 0)
-            deviceAddr.store(static_cast<uint8_t>(cl.address));
+        if (cl.link.address != 0)
+            deviceAddr.store(static_cast<uint8_t>(cl.link.address));
         // The settings window opens with the address in use.
         if (deviceAddr.load() != 0)
             w.settingsDialog()->showDeviceAddress(deviceAddr.load());

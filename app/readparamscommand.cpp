@@ -1,7 +1,7 @@
 #include "readparamscommand.h"
 
 #include "auditlog.h"
-#include "battertstackthread.h"
+#include "linksession.h"
 #include "paramreader.h"
 #include "paramset.h"
 #include "registermirror.h"
@@ -46,18 +46,11 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
     const QCommandLineOption fileOption(QStringLiteral("read-params"),
                                         QStringLiteral("Write the set to FILE."),
                                         QStringLiteral("FILE"));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("The serial port, e.g. /dev/ttyUSB0."),
-                                        QStringLiteral("PATH"));
-    const QCommandLineOption addressOption(QStringLiteral("address"),
-                                           QStringLiteral("The controller's address (default 1)."),
-                                           QStringLiteral("N"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Baud rate (default 9600), 8N1."),
-                                        QStringLiteral("N"));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this text."));
-    parser.addOptions({fileOption, portOption, addressOption, baudOption, helpOption});
+    parser.addOptions({fileOption, helpOption});
+    const LinkOptionSet linkOptions;
+    linkOptions.addTo(parser);
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText(), parser);
     if (parser.isSet(helpOption)) {
@@ -65,33 +58,23 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
         return kReadParamsDone;
     }
     const QString path = parser.value(fileOption);
-    const QString port = parser.value(portOption);
-    if (path.isEmpty() || port.isEmpty())
-        return usageError(QStringLiteral("--read-params needs FILE and --port PATH"), parser);
-    uint8_t address = 1;
-    if (parser.isSet(addressOption) && !parseDeviceAddress(parser.value(addressOption), &address))
-        return usageError(QStringLiteral("--address takes a whole number from 1 to 247"), parser);
-    int baud = 9600;
-    if (parser.isSet(baudOption)) {
-        bool ok = false;
-        baud = parser.value(baudOption).toInt(&ok);
-        if (!ok || !offeredBaudRates().contains(baud))
-            return usageError(QStringLiteral("--baud needs a baud rate, e.g. 9600"), parser);
-    }
+    LinkOptions link;
+    QString linkError;
+    if (!linkOptions.read(parser, &link, &linkError))
+        return usageError(linkError, parser);
+    if (path.isEmpty() || (link.ports.isEmpty() && !link.network()))
+        return usageError(
+            QStringLiteral("--read-params needs FILE and --port PATH or --tcp HOST[:PORT]"), parser);
+    const uint8_t address = link.address != 0 ? static_cast<uint8_t>(link.address) : 1;
 
+    // Only what the command line gives: no remembered settings.
     SerialSettings s;
-    s.comName = port + QStringLiteral(":Serial port");
-    s.baudRate = baud;
-    s.dataBits = 8;
-    s.stopBits = 1.0f;
     s.checkBit = 0;
-    s.comConfigured = true;
-    setSerialSettings(s);
+    s = settingsWithOptions(s, link);
+    const QString target = linkTargetText(s);
     resetLinkState();
 
-    SysTimerThread tick;
-    tick.start();
-    Battert_Stack_Thread worker;
+    LinkSession session;
     ParamReader reader;
     bool ok = false;
     QString error;
@@ -100,15 +83,15 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
         error = why;
         app.quit();
     });
-    worker.startLink(LinkSetup::serial(portNameOf(s), serialLineOf(s)));
+    session.start(s);
     int status = kReadParamsFailed;
     if (reader.start(address)) {
         printErr(QStringLiteral("Reading the parameters of address %1 on %2 ...\n")
                      .arg(address)
-                     .arg(port));
+                     .arg(target));
         app.exec();
         if (ok) {
-            const ParamSet set = paramSetFromMirror(QStringLiteral(VADUZ_VERSION), port, address);
+            const ParamSet set = paramSetFromMirror(QStringLiteral(VADUZ_VERSION), target, address);
             if (saveParamSet(path, set, &error)) {
                 printErr(QStringLiteral("%1 parameters written to %2.\n")
                              .arg(set.params.size())
@@ -121,7 +104,7 @@ std::optional<int> runReadParamsCommand(int argc, char **argv) {
             printErr(QStringLiteral("vaduz: %1\n").arg(error));
         }
     }
-    worker.stopLink();
-    tick.stop();
+    session.stop();
+    stopProcessTick();
     return status;
 }

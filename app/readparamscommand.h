@@ -1,6 +1,7 @@
 #pragma once
-// vaduz --read-params FILE --port PATH [--address N] [--baud N]: reads the controller's
-// parameter set into FILE without a window or a display, and exits.
+// vaduz --read-params FILE (--port PATH [--baud N] | --tcp HOST[:PORT] [--framing mbap|rtu])
+// [--address N]: reads the controller's parameter set into FILE without a window or a display,
+// and exits.
 
 #include <optional>
 

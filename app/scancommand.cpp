@@ -1,6 +1,7 @@
 #include "scancommand.h"
 
 #include "devicescan.h"
+#include "linksession.h"
 #include "serialsettings.h"
 #include "storedsettings.h"
 
@@ -77,21 +78,6 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     const QCommandLineOption scanOption(QStringLiteral("scan"),
                                         QStringLiteral("Scan the port for controllers."));
-    const QCommandLineOption portOption(QStringLiteral("port"),
-                                        QStringLiteral("The serial port, e.g. /dev/ttyUSB0."),
-                                        QStringLiteral("PATH"));
-    const QCommandLineOption tcpOption(
-        QStringLiteral("tcp"),
-        QStringLiteral("Scan through a gateway instead: HOST or HOST:PORT (502 when not given)."),
-        QStringLiteral("HOST[:PORT]"));
-    const QCommandLineOption framingOption(
-        QStringLiteral("framing"),
-        QStringLiteral("With --tcp: mbap (Modbus TCP, the default) or rtu (RTU over TCP)."),
-        QStringLiteral("mbap|rtu"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Scan at this baud rate only (default: %1).")
-                                            .arg(rateList(offeredBaudRates())),
-                                        QStringLiteral("N"));
     const QCommandLineOption addressOption(
         QStringLiteral("addresses"), QStringLiteral("Scan these addresses only (default: 1-247)."),
         QStringLiteral("FIRST-LAST"));
@@ -99,8 +85,10 @@ std::optional<int> runScanCommand(int argc, char **argv) {
         QStringLiteral("first"), QStringLiteral("Stop at the first controller that answers."));
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Show this text."));
-    parser.addOptions({scanOption, portOption, tcpOption, framingOption, baudOption, addressOption,
-                       firstOption, helpOption});
+    parser.addOption(scanOption);
+    const LinkOptionSet linkOptions(LinkOptionSet::AnyBaud);
+    linkOptions.addTo(parser);
+    parser.addOptions({addressOption, firstOption, helpOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText(), parser);
@@ -113,35 +101,25 @@ std::optional<int> runScanCommand(int argc, char **argv) {
             QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()),
             parser);
 
+    LinkOptions link;
+    QString linkError;
+    if (!linkOptions.read(parser, &link, &linkError))
+        return usageError(linkError, parser);
     ScanPlan plan;
-    const QStringList ports = parser.values(portOption);
-    if (parser.isSet(tcpOption)) {
-        if (!ports.isEmpty())
-            return usageError(QStringLiteral("give either --port or --tcp, not both"), parser);
-        if (!parseHostPort(parser.value(tcpOption), &plan.host, &plan.tcpPort))
-            return usageError(QStringLiteral("--tcp needs HOST or HOST:PORT, e.g. 10.0.0.5:502"),
-                              parser);
-        NetFraming framing = NetFraming::Mbap;
-        if (parser.isSet(framingOption) && !parseFraming(parser.value(framingOption), &framing))
-            return usageError(QStringLiteral("--framing takes mbap or rtu"), parser);
-        plan.framing =
-            framing == NetFraming::Mbap ? NetFramingKind::Mbap : NetFramingKind::RtuOverTcp;
-    } else if (ports.size() != 1 || ports.first().isEmpty()) {
+    if (link.network()) {
+        plan.host = link.tcpHost;
+        plan.tcpPort = link.tcpPort;
+        plan.framing = link.framing == QLatin1String("rtu") ? NetFramingKind::RtuOverTcp
+                                                            : NetFramingKind::Mbap;
+    } else if (link.ports.size() != 1) {
         return usageError(QStringLiteral("--scan needs one --port PATH or --tcp HOST[:PORT]"),
                           parser);
     } else {
-        plan.portName = ports.first();
+        plan.portName = link.ports.first();
     }
     // The rate the program last used first: a controller is most likely still there.
     enableStoredSettings(true);
-    plan.baudRates = rememberedRateFirst(offeredBaudRates());
-    if (parser.isSet(baudOption)) {
-        bool ok = false;
-        const int baud = parser.value(baudOption).toInt(&ok);
-        if (!ok || baud < 50 || baud > 4000000)
-            return usageError(QStringLiteral("--baud needs a baud rate, e.g. 9600"), parser);
-        plan.baudRates = {baud};
-    }
+    plan.baudRates = link.baud != 0 ? QList<int>{link.baud} : rememberedRateFirst(offeredBaudRates());
     if (parser.isSet(addressOption) &&
         !parseAddresses(parser.value(addressOption), &plan.firstAddress, &plan.lastAddress))
         return usageError(QStringLiteral("--addresses needs FIRST-LAST within 1-247, e.g. 1-32"),

@@ -5,6 +5,7 @@
 
 #include "battertstackthread.h"
 #include "commanddispatcher.h"
+#include "linksession.h"
 #include "faultrecordswindow.h"
 #include "linkhealth.h"
 #include "linkmonitorwindow.h"
@@ -48,19 +49,6 @@ const char kFaultButtonStyle[] = "QPushButton{background-color: rgb(247, 51, 61)
                                  "padding:2px 4px;}QPushButton:pressed{background-color:rgb(104, "
                                  "16, 21);}";
 
-// The tick runs from the first window's construction to the end of the process. One thread
-// serves the whole process: a second window (tests build many) must not make the tick run
-// twice as fast. The thread stops and joins itself when the application is about to quit;
-// the object is never deleted, so nothing frees the thread's data while its last writes are
-// still in flight.
-SysTimerThread *g_tickThread = nullptr;
-
-SysTimerThread *tickThread() {
-    if (!g_tickThread)
-        g_tickThread = new SysTimerThread(nullptr);
-    return g_tickThread;
-}
-
 // A control beside the form's own (not a push button: those all go to the dispatcher).
 QToolButton *makeToolButton(QWidget *parent, const char *name, const QString &text,
                             const QString &tip, const QRect &geometry) {
@@ -95,7 +83,8 @@ Widget::Widget(QWidget *parent, FormBuild build) : QWidget(parent) {
     ui->setupHome(this);
 
     m_serialConfig = new serialConfig(nullptr);
-    m_worker = new Battert_Stack_Thread(this);
+    m_link = new LinkSession(nullptr);
+    m_worker = m_link->worker();
     connect(this, SIGNAL(NeedToConfigCom()), m_serialConfig, SLOT(showAlreadyComConfig()));
 
     // The refresh timer fires when the next page pass is due, and a tab change is followed at
@@ -176,7 +165,7 @@ void Widget::completeForm() {
         button->setCursor(Qt::PointingHandCursor);
     }
 
-    m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_worker);
+    m_dispatcher = new CommandDispatcher(this, ui, m_serialConfig, m_link);
     connect(m_dispatcher, &CommandDispatcher::needToConfigCom, this, &Widget::NeedToConfigCom);
 
     styleTable(ui->Rack_tableWidget);
@@ -213,9 +202,8 @@ void Widget::completeForm() {
                 w->parentWidget()->isVisible())
                 w->show();
 
-    SysTimerThread *ticker = tickThread();
-    if (!ticker->isRunning())
-        ticker->start();
+    // The tick runs from the first window's construction to the end of the process.
+    startProcessTick();
     m_refreshTimer->start(10);
     m_statusTimer->start(kStatusPeriodMs);
     emit formCompleted();
@@ -247,7 +235,8 @@ Widget::~Widget() {
     m_faultRecords = nullptr;
     delete m_paramSetTools;
     m_paramSetTools = nullptr;
-    delete m_worker;
+    delete m_link; // and with it the worker
+    m_link = nullptr;
     m_worker = nullptr;
     delete m_serialConfig;
     m_serialConfig = nullptr;
@@ -263,8 +252,7 @@ void Widget::stopForExit() {
     if (m_worker && m_worker->isRunning())
         m_worker->stopLink();
     m_recorder->stop();
-    if (g_tickThread)
-        g_tickThread->stop();
+    stopProcessTick();
 }
 
 TrendWindow *Widget::showTrends() {

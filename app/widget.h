@@ -11,6 +11,7 @@
 #include <memory>
 
 class Battert_Stack_Thread;
+class LinkSession;
 class CommandDispatcher;
 class LinkMonitorWindow;
 class PageRecorder;
@@ -99,7 +100,8 @@ private:
     int m_currentTab = 0;
     Ui::Widget *ui = nullptr;
     serialConfig *m_serialConfig = nullptr;
-    Battert_Stack_Thread *m_worker = nullptr;
+    LinkSession *m_link = nullptr;
+    Battert_Stack_Thread *m_worker = nullptr; // the session's
     QTimer *m_refreshTimer = nullptr;
     QTimer *m_statusTimer = nullptr;
     // Performs every button's action; a child of the window, it also owns the confirmation box

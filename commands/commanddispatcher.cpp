@@ -4,14 +4,13 @@
 
 #include "ui_widget.h"
 
-#include "battertstackthread.h"
+#include "linksession.h"
 #include "faultexport.h"
 #include "paramtable.h"
 #include "registermirror.h"
 #include "serialconfig.h"
 #include "serialsettings.h"
 #include "stagewrite.h"
-#include "tcpport.h"
 #include "writelist.h"
 
 #include <QCoreApplication>
@@ -86,8 +85,8 @@ const char kConfirmStyle[] = R"(
 } // namespace
 
 CommandDispatcher::CommandDispatcher(QWidget *window, Ui::Widget *ui, serialConfig *config,
-                                     Battert_Stack_Thread *worker)
-    : QObject(window), window(window), ui(ui), config(config), worker(worker) {
+                                     LinkSession *link)
+    : QObject(window), window(window), ui(ui), config(config), link(link) {
     if (ui->stackedWidget)
         settingsPage = ui->stackedWidget->currentIndex();
     paramFields = trackedParamFields(ui->fieldWidgets());
@@ -194,26 +193,13 @@ void CommandDispatcher::connectOrDisconnect() {
     if (comGuard() != 0)
         return;
     if (!portEnabled.load(std::memory_order_acquire)) {
-        // Whatever a run cut short by Disconnect left staged is not sent on the new link; the
-        // device count is known again only once the Home block has been read on it.
-        discardStagedRequests();
-        homeReadsAtConnect = blockLandings(kHomeBlock);
         // The worker opens the port with the settings stored at the time it opens it.
-        worker->startLink([] {
-            const SerialSettings settings = serialSettings();
-            if (settings.link == LinkKind::Network)
-                return networkLinkSetup(settings.host, settings.tcpPort,
-                                        settings.framing == NetFraming::Mbap
-                                            ? NetFramingKind::Mbap
-                                            : NetFramingKind::RtuOverTcp,
-                                        serialLineOf(settings));
-            return LinkSetup::serial(portNameOf(settings), serialLineOf(settings));
-        });
+        link->start(&serialSettings);
         ui->com_open_close_btn->setText(trWidget("Disconnect"));
     } else {
         // Blocks until the worker has closed the port and ended (at most about one
         // transaction).
-        worker->stopLink();
+        link->stop();
         ui->com_open_close_btn->setText(trWidget("Connect"));
     }
 }
@@ -258,9 +244,11 @@ void CommandDispatcher::writeParameter(int n) {
 void CommandDispatcher::oneClickSetup(uint8_t op) {
     if (!linkReady())
         return;
-    // The worker sends the list to addresses 1..N with N from the Home block; a count left from
-    // another link, or none at all, would send it to the wrong devices or to none.
-    if (op == 3 && (blockLandings(kHomeBlock) == homeReadsAtConnect ||
+    // The worker sends the list to addresses 1..N with N from the selected controller's Home
+    // block; a count left from another link, or none at all, would send it to the wrong devices
+    // or to none.
+    if (op == 3 && (registerMirror->landedAtMs(kHomeBlock) <
+                        linkStartedAtMs.load(std::memory_order_acquire) ||
                     deviceCount(*registerMirror) == 0)) {
         showTips(trWidget("The number of devices is not known yet: show the Home page until it "
                           "has been read, then press One-click setup muti batt again. Nothing "

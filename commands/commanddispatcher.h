@@ -12,7 +12,7 @@ class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QWidget;
-class Battert_Stack_Thread;
+class LinkSession;
 class serialConfig;
 namespace Ui {
 class Widget;
@@ -23,7 +23,7 @@ class CommandDispatcher : public QObject {
 public:
     // window is the main window (parent of every message box), ui its form. None is owned.
     CommandDispatcher(QWidget *window, Ui::Widget *ui, serialConfig *config,
-                      Battert_Stack_Thread *worker);
+                      LinkSession *link);
     ~CommandDispatcher() override;
 
     // Performs the action of the pressed button; a sender that is no push button of the form,
@@ -63,11 +63,10 @@ private:
     QWidget *window = nullptr;
     Ui::Widget *ui = nullptr;
     serialConfig *config = nullptr;
-    Battert_Stack_Thread *worker = nullptr;
+    LinkSession *link = nullptr;
     // Parameter fields 1..84 in the form's creation order: the one-click list's order.
     QList<QPlainTextEdit *> paramFields;
     QPointer<QMessageBox> confirmBox;
     int settingsPage = 0;
     // Reads of the Home block (which carries the device count) landed before the last Connect.
-    uint32_t homeReadsAtConnect = 0;
 };

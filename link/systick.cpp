@@ -85,3 +85,26 @@ void SysTimerThread::run()
     tick.store(currentTick(), std::memory_order_relaxed);
     clockBaseNs.store(0, std::memory_order_release);
 }
+
+namespace {
+SysTimerThread *g_processTick = nullptr;
+} // namespace
+
+SysTimerThread *processTick()
+{
+    if (!g_processTick)
+        g_processTick = new SysTimerThread(nullptr);
+    return g_processTick;
+}
+
+void startProcessTick()
+{
+    if (!processTick()->isRunning())
+        processTick()->start();
+}
+
+void stopProcessTick()
+{
+    if (g_processTick)
+        g_processTick->stop();
+}

@@ -42,3 +42,12 @@ public:
 protected:
     void run() override;
 };
+
+// The process's tick thread: one serves the whole process (a second window or session must not
+// make the tick run twice as fast). Made on first use and never deleted, so nothing frees the
+// thread's data while its last writes are still in flight; it stops itself when the
+// application is about to quit.
+SysTimerThread *processTick();
+// Starts the process's tick thread unless it runs; stopProcessTick() joins it.
+void startProcessTick();
+void stopProcessTick();
