@@ -344,16 +344,21 @@ void Widget::slotKelvaneComTimer() {
 
 void Widget::afterPagePass() {
     updateStatusTip();
-    // A trend sample for every Home pass whose values were read since the last one.
+    // The trends show the selected controller; a sample for every Home pass whose values were
+    // read since the last one, kept with the address they were read from.
+    m_trends->selectController(deviceAddr.load(std::memory_order_acquire));
+    const QVector<NamedGroup> &values = m_pageRefresh->shownValues();
+    const int tab = m_pageRefresh->shownValuesTab();
     const uint32_t homeReads = blockLandings(2);
-    if (ui->tabWidget->currentIndex() == 0 && homeReads != m_trendLandings) {
+    if (tab == 0 && homeReads != m_trendLandings) {
         m_trendLandings = homeReads;
-        m_trends->sampleWindow(this, QDateTime::currentMSecsSinceEpoch());
+        m_trends->sample(values.first(), displaySnapshot.address,
+                         QDateTime::currentMSecsSinceEpoch());
     }
-    if (!m_recorder->isRecording())
+    if (!m_recorder->isRecording() || tab < 0)
         return;
     QString error;
-    if (!m_recorder->recordPass(this, ui->tabWidget->currentIndex(), &error)) {
+    if (!m_recorder->recordPass(values, tab, QDateTime::currentDateTime(), &error)) {
         stopRecording();
         // Not modal: the pages go on refreshing while the operator reads it.
         auto *box =

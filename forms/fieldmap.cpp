@@ -1,5 +1,7 @@
 #include "fieldmap.h"
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 namespace {
@@ -471,4 +473,115 @@ const char *pageObjectName(FieldPage page) {
         return "Fault_tabWidget";
     }
     return "";
+}
+
+namespace {
+
+// The form's texts are translated in its own context.
+#define FORM_TEXT(text) QT_TRANSLATE_NOOP("Widget", text)
+
+QString formText(const char *text) {
+    return QCoreApplication::translate("Widget", text);
+}
+
+const FormLabel kFormLabels[] = {
+    // Home: the "Host ID" row caption between its separator lines, and "Mean Temp".
+    {"label", FieldPage::Home, 420, 524, 120, 22, FORM_TEXT("Host ID")},
+    {"label_3", FieldPage::Home, 1166, 120, 88, 20, FORM_TEXT("Mean Temp")},
+    // Settings, first page: the balancing rows.
+    {"label_2", FieldPage::SetPage1, 928, 588, 160, 22, FORM_TEXT("BalStartVolt(mV)")},
+    {"label_5", FieldPage::SetPage1, 928, 616, 160, 22, FORM_TEXT("BalStartVoltDiff(mV)")},
+    {"label_6", FieldPage::SetPage1, 928, 648, 160, 22, FORM_TEXT("BalStoptVoltDiff(mV)")},
+};
+
+const char *const kRackColumns[kRackTableColumns] = {
+    FORM_TEXT("SOC"),         FORM_TEXT("Total Voltage"), FORM_TEXT("Total Current"),
+    FORM_TEXT("Max Voltage"), FORM_TEXT("Min Voltage"),   FORM_TEXT("Max Temp"),
+    FORM_TEXT("Min Temp"),    FORM_TEXT("System State"),  FORM_TEXT("Relay State")};
+
+const char *const kPackFirstColumns[] = {
+    FORM_TEXT("Total Voltage"),   FORM_TEXT("Max Voltage"),     FORM_TEXT("Min Voltage"),
+    FORM_TEXT("Min Voltage Num"), FORM_TEXT("Max Voltage Num"), FORM_TEXT("Max Temp"),
+    FORM_TEXT("Min Temp"),        FORM_TEXT("Max Temp Num"),    FORM_TEXT("Min Temp Num")};
+
+// The fault legend: one row per fault byte, one column per bit.
+const char *const kFaultRowHeaders[kFaultLegendRows] = {
+    "Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89",     "Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level2 Fault\xEF\xBC\x88H\xEF\xBC\x89",       "Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level3 Protection1\xEF\xBC\x88H\xEF\xBC\x89", "Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89",
+    "Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89", "Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89",
+};
+
+const char *const kFaultLegend[kFaultLegendRows][kFaultLegendCols] = {
+    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
+     "CellVolt_Low", "CellVolt_Diff_High"},
+    {"Charge_OverCur", "Disharge_OverCur", "SOC_High", "SOC_Low", "InsuComm_Warning",
+     "TotVol\xEF\xBC\x9C"
+     "200V",
+     "TotVolDiff_High", "Reserved"},
+    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
+     "CellVolt_Low", "CellVolt_Diff_High"},
+    {"Charge_OverCur", "Disharge_OverCur", "Reserved", "Reserved", "Reserved", "Reserved",
+     "Reserved", "Reserved"},
+    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
+     "CellVolt_Low", "CellVolt_Diff_High"},
+    {"Charge_OverCur", "Disharge_OverCur", "ChargeCurr_HW", "DischargeCurr_HW", "Reserved",
+     "Reserved", "Reserved", "Reserved"},
+    {"EEpromRW_Fault", "Reserved", "Reserved", "Reserved", "CellOpen_Fault", "SPI_Fault",
+     "CAN1Commu_Fault", "CAN2Commu_Fault"},
+    {"PRelay_Fault", "NRelay_Fault", "HSP_BMS_LowVolt", "Insulation_Fault", "L4_TEMP_High",
+     "Reserved", "Reserved", "Reserved"},
+};
+
+} // namespace
+
+const FormLabel *formLabels() {
+    return kFormLabels;
+}
+
+std::size_t formLabelCount() {
+    return sizeof(kFormLabels) / sizeof(kFormLabels[0]);
+}
+
+const FormLabel *findFormLabel(const char *name) {
+    for (const FormLabel &l : kFormLabels)
+        if (std::strcmp(l.name, name) == 0)
+            return &l;
+    return nullptr;
+}
+
+QString formLabelText(const FormLabel &label) {
+    return formText(label.text);
+}
+
+QString rackColumnHead(int column) {
+    return column >= 0 && column < kRackTableColumns ? formText(kRackColumns[column]) : QString();
+}
+
+QString packColumnHead(int column) {
+    // Total voltage, the extremes and their numbers; cells 1..52; temperatures 1..22; valve
+    // temperatures 1..4; balance states 1..4; the BMU fault word.
+    if (column >= 0 && column < 9)
+        return formText(kPackFirstColumns[column]);
+    if (column >= 9 && column <= 60)
+        return QStringLiteral("Cell %1(V)").arg(column - 8);
+    if (column >= 61 && column <= 82)
+        return QStringLiteral("Temp %1(\u2103)").arg(column - 60);
+    if (column >= 83 && column <= 86)
+        return QStringLiteral("ValveTemp.%1(\u2103)").arg(column - 82);
+    if (column >= 87 && column <= 90)
+        return QStringLiteral("BalanceState%1").arg(column - 86);
+    if (column == 91)
+        return formText(FORM_TEXT("BMU Fault"));
+    return QString();
+}
+
+QString faultLevelText(int row) {
+    return row >= 0 && row < kFaultLegendRows ? formText(kFaultRowHeaders[row]) : QString();
+}
+
+QString faultAlarmText(int row, int bit) {
+    return row >= 0 && row < kFaultLegendRows && bit >= 0 && bit < kFaultLegendCols
+               ? formText(kFaultLegend[row][bit])
+               : QString();
 }

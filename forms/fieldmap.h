@@ -59,3 +59,35 @@ const FieldDef *paramButton(int param);
 
 // Object name of a page as the form names it ("Host_tabWidget", "set_page", ...).
 const char *pageObjectName(FieldPage page);
+
+// The form's own caption labels: the few captions the artwork leaves to a label of the form
+// ("Host ID" beside the second Host ID field, "Mean Temp", the balancing rows).
+struct FormLabel {
+    const char *name;
+    FieldPage page;
+    int x, y, w, h; // pixels inside the page
+    const char *text;
+
+    QRect rect() const { return QRect(x, y, w, h); }
+};
+const FormLabel *formLabels();
+std::size_t formLabelCount();
+// The row with this object name, or nullptr.
+const FormLabel *findFormLabel(const char *name);
+// A label's text as the form shows it (translated in the form's context).
+QString formLabelText(const FormLabel &label);
+
+// Column heads of the rack table (Data page) and the pack table (Pack page) as the form shows
+// them; empty past the table.
+constexpr int kRackTableColumns = 9;
+constexpr int kPackTableColumns = 92;
+QString rackColumnHead(int column);
+QString packColumnHead(int column);
+
+// The Fault page's alarm grid as the form labels it: the level of row r (0..7, "Level1
+// Warning（H）" ...) and the alarm of bit c (0..7) of row r ("TEMP_High" ...). Word k of the
+// alarm bits covers row 2k with bits 0..7 and row 2k + 1 with bits 8..15. Empty outside the grid.
+constexpr int kFaultLegendRows = 8;
+constexpr int kFaultLegendCols = 8;
+QString faultLevelText(int row);
+QString faultAlarmText(int row, int bit);

@@ -39,46 +39,6 @@ const char kValueFieldStyle[] = "background-color:transparent;\n"
                                 "border:none;\n"
                                 "color:rgb(255,255,255);";
 
-const int kFaultLegendRows = 8;
-const int kFaultLegendCols = 8;
-
-// The fault legend: one row per fault byte, one column per bit.
-const char *const kFaultRowHeaders[kFaultLegendRows] = {
-    "Level1 Warning\xEF\xBC\x88H\xEF\xBC\x89",     "Level1 Warning\xEF\xBC\x88L\xEF\xBC\x89",
-    "Level2 Fault\xEF\xBC\x88H\xEF\xBC\x89",       "Level2 Fault\xEF\xBC\x88L\xEF\xBC\x89",
-    "Level3 Protection1\xEF\xBC\x88H\xEF\xBC\x89", "Level3 Protection1\xEF\xBC\x88L\xEF\xBC\x89",
-    "Level3 Protection2\xEF\xBC\x88H\xEF\xBC\x89", "Level3 Protection2\xEF\xBC\x88L\xEF\xBC\x89",
-};
-
-const char *const kFaultLegend[kFaultLegendRows][kFaultLegendCols] = {
-    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
-     "CellVolt_Low", "CellVolt_Diff_High"},
-    {"Charge_OverCur", "Disharge_OverCur", "SOC_High", "SOC_Low", "InsuComm_Warning",
-     "TotVol\xEF\xBC\x9C"
-     "200V",
-     "TotVolDiff_High", "Reserved"},
-    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
-     "CellVolt_Low", "CellVolt_Diff_High"},
-    {"Charge_OverCur", "Disharge_OverCur", "Reserved", "Reserved", "Reserved", "Reserved",
-     "Reserved", "Reserved"},
-    {"TEMP_High", "TEMP_Low", "TEMP_Diff_High", "TotVol_High", "TotVol_Low", "CellVolt_High",
-     "CellVolt_Low", "CellVolt_Diff_High"},
-    {"Charge_OverCur", "Disharge_OverCur", "ChargeCurr_HW", "DischargeCurr_HW", "Reserved",
-     "Reserved", "Reserved", "Reserved"},
-    {"EEpromRW_Fault", "Reserved", "Reserved", "Reserved", "CellOpen_Fault", "SPI_Fault",
-     "CAN1Commu_Fault", "CAN2Commu_Fault"},
-    {"PRelay_Fault", "NRelay_Fault", "HSP_BMS_LowVolt", "Insulation_Fault", "L4_TEMP_High",
-     "Reserved", "Reserved", "Reserved"},
-};
-
-const char *const kRackColumns[] = {"SOC",         "Total Voltage", "Total Current",
-                                    "Max Voltage", "Min Voltage",   "Max Temp",
-                                    "Min Temp",    "System State",  "Relay State"};
-
-const char *const kPackFirstColumns[] = {"Total Voltage",   "Max Voltage",     "Min Voltage",
-                                         "Min Voltage Num", "Max Voltage Num", "Max Temp",
-                                         "Min Temp",        "Max Temp Num",    "Min Temp Num"};
-
 QString tr(const char *text) {
     return QCoreApplication::translate("Widget", text);
 }
@@ -116,6 +76,17 @@ QLabel *makeLabel(QWidget *parent, const char *name, int x, int y, int w, int h)
     l->setObjectName(QString::fromLatin1(name));
     l->setGeometry(x, y, w, h);
     return l;
+}
+
+// A caption label of the field map's label table, where the table puts it.
+QLabel *makeFormLabel(QWidget *page, const char *name) {
+    const FormLabel *l = findFormLabel(name);
+    return l ? makeLabel(page, name, l->x, l->y, l->w, l->h) : makeLabel(page, name, 0, 0, 0, 0);
+}
+
+void setFormLabelText(QLabel *label) {
+    if (const FormLabel *l = findFormLabel(label->objectName().toLatin1().constData()))
+        label->setText(formLabelText(*l));
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, int x, int y, int w, int h) {
@@ -300,12 +271,12 @@ void Widget::setupHome(QWidget *Widget) {
     createFields(true);
 
     // Home: the "Host ID" row caption between its separator lines, and "Mean Temp".
-    label = makeLabel(Host_tabWidget, "label", 420, 524, 120, 22);
+    label = makeFormLabel(Host_tabWidget, "label");
     label->setFont(calibri(12));
     label->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
     line = makeLine(Host_tabWidget, "line", 420, 514, 400);
     line_2 = makeLine(Host_tabWidget, "line_2", 420, 548, 400);
-    label_3 = makeLabel(Host_tabWidget, "label_3", 1166, 120, 88, 20);
+    label_3 = makeFormLabel(Host_tabWidget, "label_3");
     label_3->setFont(calibri(12));
     label_3->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
 
@@ -371,9 +342,9 @@ void Widget::setupRest(QWidget *Widget) {
     RackTableBackLabel = makeLabel(Data_tabWidget, "RackTableBackLabel", 48, 236, 63, 27);
 
     // Settings, first page: the balancing rows' captions and the page arrow.
-    label_2 = makeLabel(set_page, "label_2", 928, 588, 160, 22);
-    label_5 = makeLabel(set_page, "label_5", 928, 616, 160, 22);
-    label_6 = makeLabel(set_page, "label_6", 928, 648, 160, 22);
+    label_2 = makeFormLabel(set_page, "label_2");
+    label_5 = makeFormLabel(set_page, "label_5");
+    label_6 = makeFormLabel(set_page, "label_6");
     for (QLabel *l : {label_2, label_5, label_6}) {
         l->setFont(calibri(12));
         l->setStyleSheet(QStringLiteral("color:rgb(255,255,255);"));
@@ -556,8 +527,8 @@ void Widget::retranslateUi(QWidget *Widget) {
 void Widget::retranslateFrame(QWidget *Widget) {
     Widget->setWindowTitle(tr("Kelvane_VaduzV1.2"));
 
-    label->setText(tr("Host ID"));
-    label_3->setText(tr("Mean Temp"));
+    setFormLabelText(label);
+    setFormLabelText(label_3);
     one_key_set_btn->setText(tr("One-click setup"));
     one_key_set_muti_batt_btn->setText(tr("One-click setup muti batt"));
     timeTips_label->setText(QString());
@@ -579,9 +550,8 @@ void Widget::retranslateFrame(QWidget *Widget) {
 }
 
 void Widget::retranslatePages() {
-    label_2->setText(tr("BalStartVolt(mV)"));
-    label_5->setText(tr("BalStartVoltDiff(mV)"));
-    label_6->setText(tr("BalStoptVoltDiff(mV)"));
+    for (QLabel *l : {label_2, label_5, label_6})
+        setFormLabelText(l);
     next_page1->setText(tr("->"));
     next_page2->setText(tr("->"));
     page_indicator1->setText(QStringLiteral("1/2"));
@@ -591,25 +561,13 @@ void Widget::retranslatePages() {
     for (int n : {106, 107, 108})
         writeButton(n)->setText(tr("Set"));
 
-    for (int c = 0; c < 9; ++c)
-        Rack_tableWidget->horizontalHeaderItem(c)->setText(tr(kRackColumns[c]));
+    for (int c = 0; c < kRackTableColumns; ++c)
+        Rack_tableWidget->horizontalHeaderItem(c)->setText(rackColumnHead(c));
     for (int r = 0; r < 15; ++r)
         Rack_tableWidget->verticalHeaderItem(r)->setText(QStringLiteral("RACK%1").arg(r + 1));
 
-    for (int c = 0; c < 9; ++c)
-        PACK_tableWidget->horizontalHeaderItem(c)->setText(tr(kPackFirstColumns[c]));
-    for (int k = 1; k <= 52; ++k)
-        PACK_tableWidget->horizontalHeaderItem(8 + k)->setText(QStringLiteral("Cell %1(V)").arg(k));
-    for (int k = 1; k <= 22; ++k)
-        PACK_tableWidget->horizontalHeaderItem(60 + k)->setText(
-            QStringLiteral("Temp %1(\u2103)").arg(k));
-    for (int k = 1; k <= 4; ++k)
-        PACK_tableWidget->horizontalHeaderItem(82 + k)->setText(
-            QStringLiteral("ValveTemp.%1(\u2103)").arg(k));
-    for (int k = 1; k <= 4; ++k)
-        PACK_tableWidget->horizontalHeaderItem(86 + k)->setText(
-            QStringLiteral("BalanceState%1").arg(k));
-    PACK_tableWidget->horizontalHeaderItem(91)->setText(tr("BMU Fault"));
+    for (int c = 0; c < kPackTableColumns; ++c)
+        PACK_tableWidget->horizontalHeaderItem(c)->setText(packColumnHead(c));
     for (int r = 0; r < 15; ++r)
         PACK_tableWidget->verticalHeaderItem(r)->setText(QStringLiteral("PACK%1").arg(r + 1));
 
@@ -778,13 +736,3 @@ QWidget *Widget::pageWidget(FieldPage page) const {
 }
 
 } // namespace Ui
-
-QString faultLevelText(int row) {
-    return row >= 0 && row < kFaultLegendRows ? tr(kFaultRowHeaders[row]) : QString();
-}
-
-QString faultAlarmText(int row, int bit) {
-    return row >= 0 && row < kFaultLegendRows && bit >= 0 && bit < kFaultLegendCols
-               ? tr(kFaultLegend[row][bit])
-               : QString();
-}

@@ -146,9 +146,3 @@ private:
 };
 
 } // namespace Ui
-
-// The Fault page's alarm grid as the form labels it: the level of row r (0..7, "Level1
-// Warning（H）" ...) and the alarm of bit c (0..7) of row r ("TEMP_High" ...). Word k of the
-// alarm bits covers row 2k with bits 0..7 and row 2k + 1 with bits 8..15. Empty outside the grid.
-QString faultLevelText(int row);
-QString faultAlarmText(int row, int bit);

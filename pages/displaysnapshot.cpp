@@ -1,5 +1,6 @@
 #include "displaysnapshot.h"
 
+#include "pollplan.h"
 #include "registermirror.h"
 
 #include <atomic>
@@ -9,6 +10,9 @@ DisplaySnapshot displaySnapshot;
 namespace {
 
 std::atomic<uint8_t> publishedDeviceCount{0};
+
+// A block not read for this many of its poll cycles is no longer live.
+constexpr int kStaleCycles = 3;
 
 inline int cellIndex(int block, int cell) {
     return block * kBlockSize + cell;
@@ -88,6 +92,21 @@ void takeDisplaySnapshot(DisplaySnapshot &out) {
     takeAlarmConfig(out.alarmConfig);
     copyWords(90, 0, 10, out.cooling);
     copyWords(91, 0, 3, out.misc);
+    out.address = deviceAddr.load(std::memory_order_acquire);
+    const int64_t now = mirrorClockMs();
+    for (int block = 0; block < kSnapshotBlocks; ++block)
+        out.live[block] = blockIsLive(block, now);
+}
+
+bool blockIsLive(int block, int64_t nowMs) {
+    if (!linkRunning.load(std::memory_order_acquire))
+        return false;
+    const int64_t landed = blockLandedAtMs(block);
+    if (landed == 0 || landed < linkStartedAtMs.load(std::memory_order_acquire) ||
+        blockLandedShort(block))
+        return false;
+    const int cycle = blockPollCycleMs(block);
+    return cycle == 0 || nowMs - landed <= int64_t(kStaleCycles) * cycle;
 }
 
 void takeDisplaySnapshot() {

@@ -24,6 +24,7 @@ constexpr int kSummaryWords = kStackWords + kRackCount * kRackWords; // 159: 0:0
 constexpr int kPackCount = 15;
 constexpr int kPackWords = 92;
 constexpr int kFirstPackBlock = 7;
+constexpr int kSnapshotBlocks = 92; // blocks 0..91 of the register mirror
 
 // A string field of `cells` registers: up to 2 * cells characters and the terminating NUL.
 template <int Cells> struct SnapshotText {
@@ -74,9 +75,20 @@ struct DisplaySnapshot {
     AlarmConfigRecord alarmConfig;             // block 89
     int16_t cooling[10] = {};                  // block 90
     int16_t misc[3] = {};                      // block 91
+
+    // Taken with the records: the selected controller's address (deviceAddr) and whether each
+    // block's values were live then (blockIsLive at the moment of the copy).
+    uint8_t address = 0;
+    bool live[kSnapshotBlocks] = {};
 };
 
-// Fills every record of `out` from the register mirror.
+// Whether the values of block on screen are live: read on the running link since its Connect,
+// and not longer ago than three of the block's poll cycles (blocks read only on request stay
+// live once read), by an answer that carried all the registers asked. Values that are not live
+// are drawn dimmed.
+bool blockIsLive(int block, int64_t nowMs);
+
+// Fills every record of `out` from the register mirror, with the address and the liveness.
 void takeDisplaySnapshot(DisplaySnapshot &out);
 
 // The snapshot the page pass of the main window paints from (GUI thread only).

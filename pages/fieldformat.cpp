@@ -1,5 +1,7 @@
 #include "fieldformat.h"
 
+#include <limits>
+
 namespace {
 
 constexpr double kScale[] = {1.0, 0.1, 0.01, 0.001};
@@ -104,4 +106,31 @@ QString formatField(const FieldFormat &format, const SnapshotRecord &record, int
         return composedText(format, record);
     }
     return {};
+}
+
+double fieldNumber(const FieldFormat &format, const SnapshotRecord &record, int cell) {
+    switch (format.rule) {
+    case Rule::Integer:
+        return cellValue(record.word(cell), format.isSigned);
+    case Rule::Hex:
+        return record.word(cell);
+    case Rule::Scaled:
+        return cellValue(record.word(cell), format.isSigned) * scaleFactor(format.decimals);
+    case Rule::Total:
+        return record.total(cell) * scaleFactor(format.decimals);
+    case Rule::LowByte:
+        return record.lowByte(cell);
+    case Rule::Composed:
+        if (format.format && format.argCount > 0) {
+            const ComposedArg &a = format.args[0];
+            return (cellValue(record.word(a.cell), a.isSigned) + a.offset) *
+                   scaleFactor(a.decimals);
+        }
+        break;
+    case Rule::String:
+    case Rule::Enumeration:
+    case Rule::ByteStates:
+        break;
+    }
+    return std::numeric_limits<double>::quiet_NaN();
 }

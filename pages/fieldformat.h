@@ -126,3 +126,7 @@ struct FieldRange {
 
 // The text of the field starting at `cell` of `record`.
 QString formatField(const FieldFormat &format, const SnapshotRecord &record, int cell);
+// The number the field's text shows first: the (scaled) value of a numeric field, the first
+// argument of a composed one ("3.215/3-12" gives 3.215). NaN for texts, enumerations and byte
+// states.
+double fieldNumber(const FieldFormat &format, const SnapshotRecord &record, int cell);

@@ -235,3 +235,10 @@ const FieldGroup settingsGroups[kSettingsGroupCount] = {
 QString readFieldName(int block, int cell) {
     return QStringLiteral("R_Addr%1Num%2_text").arg(block).arg(cell);
 }
+
+const FieldFormat *tableColumnFormat(const FieldGroup &columns, int column) {
+    for (int i = 0; i < columns.count; ++i)
+        if (column >= columns.ranges[i].first && column <= columns.ranges[i].last)
+            return &columns.ranges[i].format;
+    return nullptr;
+}

@@ -51,5 +51,8 @@ constexpr std::array<FaultBit, kFaultBits> makeFaultBitMap() {
 // Grouped by word 0..3, within a word by mask 0x0001 .. 0x8000.
 constexpr std::array<FaultBit, kFaultBits> faultBitMap = makeFaultBitMap();
 
+// The format of column c of the rack or pack table (word c of the part), nullptr past it.
+const FieldFormat *tableColumnFormat(const FieldGroup &columns, int column);
+
 // The read-field object name of a block's cell: R_Addr<block>Num<cell>_text.
 QString readFieldName(int block, int cell);

@@ -1,6 +1,6 @@
 #pragma once
-// Recording: each page on screen writes its values, as shown, into a CSV file of its own in the
-// folder the operator picked ("<start time>_<page>.csv", made when the page first records). A
+// Recording: each page on screen writes its named values, as shown, into a CSV file of its own in
+// the folder the operator picked ("<start time>_<page>.csv", made when the page first records). A
 // row per page pass whose values were read since the previous row: the local time (ISO 8601 with
 // milliseconds), then every field of the page under its caption and unit; the table pages (Data,
 // Pack) write one row per table row, beginning with its rack or pack number. Rows are flushed as
@@ -8,6 +8,8 @@
 //
 // Two formats: comma-separated with decimal points, or semicolon-separated with decimal commas
 // (what spreadsheets set to a German, French or Dutch locale open in columns).
+
+#include "namedvalues.h"
 
 #include <QDateTime>
 #include <QString>
@@ -17,10 +19,7 @@
 #include <cstdint>
 #include <memory>
 
-struct FieldDef;
 class QFile;
-class QPlainTextEdit;
-class QWidget;
 
 enum class RecordFormat { Comma, Semicolon };
 // Semicolon where the system locale writes a decimal comma, comma elsewhere.
@@ -44,23 +43,21 @@ public:
     QString folder() const { return m_folder; }
     QDateTime startedAt() const { return m_startedAt; }
 
-    // After a page pass of tab (0 Home .. 4 Pack) on window: writes the page's row(s) when its
-    // values were read since its previous row. Returns false, stops and gives the reason in
-    // *error when the file cannot be made or written.
-    bool recordPass(QWidget *window, int tab, QString *error);
+    // After a page pass of tab (0 Home .. 4 Pack) whose named values are values: writes the
+    // page's row(s), stamped at, when its values were read since its previous row. Returns
+    // false, stops and gives the reason in *error when the file cannot be made or written.
+    bool recordPass(const QVector<NamedGroup> &values, int tab, const QDateTime &at,
+                    QString *error);
 
     // The file tab records into (empty until it has recorded).
     QString fileFor(int tab) const;
     // Rows written so far into tab's file (table pages: one per table row).
     int rowsWritten(int tab) const;
 
-    // A field's column caption: the artwork's caption or the form's label beside the field on
-    // window (when given), with its unit: "Total Voltage (V)", "Mean Temp (°C)".
-    static QString fieldCaption(QWidget *window, const FieldDef &field);
-
-    // The page's header and current row(s) as shown (exposed for tests and benchmarks).
-    static QStringList header(QWidget *window, int tab);
-    QList<QStringList> rows(QWidget *window, int tab);
+    // A page's header ("Time", then each value's caption with its unit) and its rows (a row per
+    // group: each value's text), from its named values.
+    static QStringList header(const QVector<NamedGroup> &values);
+    static QList<QStringList> rows(const QVector<NamedGroup> &values);
 
 private:
     struct PageFile;
@@ -73,15 +70,11 @@ private:
     QDateTime m_startedAt;
     std::unique_ptr<PageFile> m_files[5];
     uint32_t m_seen[5][16] = {};
-    // The page's value fields, found once per window.
-    QWidget *m_boundWindow = nullptr;
-    QVector<QPlainTextEdit *> m_fields[5];
-    bool m_bound[5] = {};
 };
 
-// One cell as the format writes it, made safe for a spreadsheet (safeCsvCell): a plain decimal number with the format's decimal mark,
-// quoted (RFC 4180) when it holds the separator, a quote or a line break. Every cell of a
-// recording is written through here.
+// One cell as the format writes it, made safe for a spreadsheet (safeCsvCell): a plain decimal
+// number with the format's decimal mark, quoted (RFC 4180) when it holds the separator, a quote or
+// a line break. Every cell of a recording is written through here.
 QString csvCell(const QString &text, RecordFormat format);
 // One CSV line of such cells (no line end).
 QString csvLine(const QStringList &cells, RecordFormat format = RecordFormat::Comma);

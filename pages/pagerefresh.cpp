@@ -2,6 +2,7 @@
 
 #include "writejournal.h"
 
+#include "fieldmap.h"
 #include "pollplan.h"
 #include "registermirror.h"
 #include "systick.h"
@@ -48,45 +49,11 @@ void styleTable(QTableWidget *table, QLabel *corner, const char *cornerImage) {
         corner->setStyleSheet(QStringLiteral("background-image: url(%1);").arg(cornerImage));
 }
 
-// The format of each column of a record table (column c shows word c), nullptr past the table.
-template <int N> struct ColumnFormats {
-    const FieldFormat *format[N] = {};
-    explicit ColumnFormats(const FieldGroup &group) {
-        for (int i = 0; i < group.count; ++i) {
-            const FieldRange &r = group.ranges[i];
-            for (int c = r.first; c <= r.last && c < N; ++c)
-                format[c] = &r.format;
-        }
-    }
-};
-
-const ColumnFormats<kRackWords> &rackFormats() {
-    static const ColumnFormats<kRackWords> formats(rackColumns);
-    return formats;
-}
-
-const ColumnFormats<kPackWords> &packFormats() {
-    static const ColumnFormats<kPackWords> formats(packColumns);
-    return formats;
-}
-
 // Values that are not live keep their text but fade into the artwork.
 const QColor kLiveText(255, 255, 255);
 const QColor kStaleText(255, 255, 255, 105);
-constexpr int kStaleCycles = 3;
 
 } // namespace
-
-bool blockIsLive(int block, int64_t nowMs) {
-    if (!linkRunning.load(std::memory_order_acquire))
-        return false;
-    const int64_t landed = blockLandedAtMs(block);
-    if (landed == 0 || landed < linkStartedAtMs.load(std::memory_order_acquire) ||
-        blockLandedShort(block))
-        return false;
-    const int cycle = blockPollCycleMs(block);
-    return cycle == 0 || nowMs - landed <= int64_t(kStaleCycles) * cycle;
-}
 
 PageRefresh::PageRefresh(QWidget *window) : m_window(window) {
     auto find = [this](auto *&member, const char *name) {
@@ -106,10 +73,18 @@ PageRefresh::PageRefresh(QWidget *window) : m_window(window) {
     find(m_timeLabel, "timeTips_label");
     find(m_addrLabel, "devaddrText_label");
 
-    m_home = bind(homeFields);
-    m_dataSummary = bind(dataSummaryFields);
-    for (int g = 0; g < kSettingsGroupCount; ++g)
-        m_settings[g] = bind(settingsGroups[g]);
+    const FieldDef *map = fieldMap();
+    for (std::size_t i = 0; i < fieldMapSize(); ++i) {
+        if (map[i].kind != FieldKind::Read)
+            continue;
+        const QString name = QLatin1String(map[i].name);
+        BoundField f;
+        f.widget = m_window ? m_window->findChild<QPlainTextEdit *>(name) : nullptr;
+        if (f.widget)
+            m_fields.insert(name, f);
+        else
+            m_missing << name;
+    }
 
     for (int i = 0; i < kTabCount; ++i) {
         m_shownIcon[i] = QIcon(QLatin1String(kShownIcon[i]));
@@ -122,29 +97,6 @@ PageRefresh::PageRefresh(QWidget *window) : m_window(window) {
 
     if (!m_missing.isEmpty())
         qCWarning(lcPages) << "widgets not found on the form, left unpainted:" << m_missing;
-}
-
-PageRefresh::BoundGroup PageRefresh::bind(const FieldGroup &group) {
-    BoundGroup bound;
-    for (int i = 0; i < group.count; ++i) {
-        const FieldRange &r = group.ranges[i];
-        for (int cell = r.first; cell <= r.last; ++cell) {
-            BoundField f{&r.format, cell, {nullptr, nullptr}, false};
-            const QString name = readFieldName(group.block, cell);
-            f.widgets[0] = m_window ? m_window->findChild<QPlainTextEdit *>(name) : nullptr;
-            if (!f.widgets[0])
-                m_missing << name;
-            if (r.alsoShownIn) {
-                f.widgets[1] =
-                    m_window ? m_window->findChild<QPlainTextEdit *>(QLatin1String(r.alsoShownIn))
-                             : nullptr;
-                if (!f.widgets[1])
-                    m_missing << QLatin1String(r.alsoShownIn);
-            }
-            bound.append(f);
-        }
-    }
-    return bound;
 }
 
 void PageRefresh::slotRefeshParaTimer() {
@@ -188,26 +140,27 @@ void PageRefresh::applyTabLook(int shown) {
 void PageRefresh::pagePass() {
     if (m_tabs)
         m_currentTab = m_tabs->currentIndex();
-    m_now = mirrorClockMs();
     takeDisplaySnapshot();
+    m_values = namedValues(displaySnapshot, m_currentTab);
+    m_valuesTab = m_values.isEmpty() ? -1 : m_currentTab;
 
-    switch (m_currentTab) {
+    switch (m_values.isEmpty() ? -1 : m_currentTab) {
     case 0:
-        refreshHome();
+    case 2:
+        paintFields(m_values.first());
         break;
     case 1:
-        refreshDataSummary();
-        refreshRackTable();
-        break;
-    case 2:
-        for (int g = 0; g < kSettingsGroupCount; ++g)
-            refreshSettingsGroup(g);
+        // The summary fields stand beside every rack row; the first row's serve the page.
+        paintFields(m_values.first());
+        paintTable(m_rackTable, m_rackDimmed, kRackWords);
         break;
     case 3:
-        refreshFaultBits();
+        paintFaultBits();
         break;
     case 4:
-        refreshPackTable();
+        if (m_packTable && m_packTable->rowCount() < kPackCount)
+            m_packTable->setRowCount(kPackCount);
+        paintTable(m_packTable, m_packDimmed, kPackWords);
         break;
     default:
         break;
@@ -221,30 +174,50 @@ void PageRefresh::pagePass() {
         m_addrLabel->setText(QString::number(deviceAddr.load(std::memory_order_acquire)));
 }
 
-void PageRefresh::paintGroup(BoundGroup &fields, const SnapshotRecord &record, bool live) {
-    for (BoundField &f : fields) {
-        const QString text = formatField(*f.format, record, f.cell);
-        const bool dim = !live;
-        for (QPlainTextEdit *w : f.widgets) {
-            if (!w)
-                continue;
-            // Re-setting an equal text would only drop the operator's selection in the field.
-            if (w->toPlainText() != text)
-                w->setPlainText(text);
-            if (dim != f.dimmed) {
-                QPalette p = w->palette();
-                for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
-                    p.setColor(role, dim ? kStaleText : kLiveText);
-                w->setPalette(p);
-            }
+void PageRefresh::paintFields(const NamedGroup &values) {
+    for (const NamedValue &v : values) {
+        const auto it = m_fields.find(v.key);
+        if (it == m_fields.end())
+            continue;
+        QPlainTextEdit *w = it->widget;
+        // Re-setting an equal text would only drop the operator's selection in the field.
+        if (w->toPlainText() != v.text)
+            w->setPlainText(v.text);
+        const bool dim = !v.live;
+        if (dim != it->dimmed) {
+            QPalette p = w->palette();
+            for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+                p.setColor(role, dim ? kStaleText : kLiveText);
+            w->setPalette(p);
+            it->dimmed = dim;
         }
-        f.dimmed = dim;
     }
 }
 
-void PageRefresh::paintBlock(BoundGroup &fields, int block) {
-    if (const auto record = blockRecord(displaySnapshot, block))
-        paintGroup(fields, *record, blockIsLive(block, m_now));
+void PageRefresh::paintTable(QTableWidget *table, QVector<bool> &dimmed, int columns) {
+    if (!table)
+        return;
+    columns = std::min(columns, table->columnCount());
+    for (int r = 0; r < m_values.size(); ++r) {
+        const NamedGroup &row = m_values.at(r);
+        for (int c = 0; c < columns && kFirstTableColumn + c < row.size(); ++c)
+            setCellText(table, r, c, row.at(kFirstTableColumn + c).text);
+        dimRow(table, dimmed, r, !row.first().live);
+    }
+}
+
+void PageRefresh::paintFaultBits() {
+    if (!m_faultTable)
+        return;
+    // The alarm grid's values come first, row by row.
+    const NamedGroup &values = m_values.first();
+    for (int i = 0; i < kFaultLegendRows * kFaultLegendCols && i < values.size(); ++i) {
+        QTableWidgetItem *item = m_faultTable->item(i / kFaultLegendCols, i % kFaultLegendCols);
+        if (!item)
+            continue; // the form creates all 64 legend items
+        item->setData(Qt::BackgroundRole,
+                      values.at(i).text == QLatin1String("1") ? m_alarmBrush : m_clearBrush);
+    }
 }
 
 void PageRefresh::dimRow(QTableWidget *table, QVector<bool> &dimmed, int row, bool dim) {
@@ -260,14 +233,9 @@ void PageRefresh::dimRow(QTableWidget *table, QVector<bool> &dimmed, int row, bo
 }
 
 bool PageRefresh::isDimmed(const QWidget *field) const {
-    for (const BoundGroup *group : {&m_home, &m_dataSummary})
-        for (const BoundField &f : *group)
-            if (f.widgets[0] == field || f.widgets[1] == field)
-                return f.dimmed;
-    for (const BoundGroup &group : m_settings)
-        for (const BoundField &f : group)
-            if (f.widgets[0] == field || f.widgets[1] == field)
-                return f.dimmed;
+    for (const BoundField &f : m_fields)
+        if (f.widget == field)
+            return f.dimmed;
     return false;
 }
 
@@ -307,19 +275,6 @@ QString PageRefresh::valuesAgeText() const {
         .arg(age(newest), age(oldest));
 }
 
-void PageRefresh::refreshHome() {
-    paintBlock(m_home, homeFields.block);
-}
-
-void PageRefresh::refreshDataSummary() {
-    paintBlock(m_dataSummary, dataSummaryFields.block);
-}
-
-void PageRefresh::refreshSettingsGroup(int index) {
-    if (index >= 0 && index < kSettingsGroupCount)
-        paintBlock(m_settings[index], settingsGroups[index].block);
-}
-
 void PageRefresh::setCellText(QTableWidget *table, int row, int column, const QString &text) {
     // setItem outside the table would neither store nor delete the item.
     if (row >= table->rowCount() || column >= table->columnCount())
@@ -336,51 +291,6 @@ void PageRefresh::setCellText(QTableWidget *table, int row, int column, const QS
     auto *item = new QTableWidgetItem(text);
     item->setData(Qt::TextAlignmentRole, kCentred);
     table->setItem(row, column, item);
-}
-
-void PageRefresh::refreshRackTable() {
-    if (!m_rackTable)
-        return;
-    const auto &formats = rackFormats();
-    for (int r = 0; r < kRackCount; ++r) {
-        const WordRecord part(displaySnapshot.summary + kStackWords + kRackWords * r, kRackWords);
-        for (int c = 0; c < kRackWords; ++c)
-            setCellText(m_rackTable, r, c, formatField(*formats.format[c], part, c));
-    }
-    // The rack table's rows come from blocks 0 and 1 together.
-    const bool live = blockIsLive(0, m_now) && blockIsLive(1, m_now);
-    for (int r = 0; r < kRackCount; ++r)
-        dimRow(m_rackTable, m_rackDimmed, r, !live);
-}
-
-void PageRefresh::refreshPackTable() {
-    if (!m_packTable)
-        return;
-    const int columns = std::min(m_packTable->columnCount(), kPackWords);
-    if (m_packTable->rowCount() < kPackCount)
-        m_packTable->setRowCount(kPackCount);
-    const auto &formats = packFormats();
-    for (int k = 0; k < kPackCount; ++k) {
-        const WordRecord record(displaySnapshot.pack[k], kPackWords);
-        for (int c = 0; c < columns; ++c)
-            setCellText(m_packTable, k, c, formatField(*formats.format[c], record, c));
-        dimRow(m_packTable, m_packDimmed, k, !blockIsLive(kPackFirstBlockOnPage + k, m_now));
-    }
-}
-
-void PageRefresh::refreshFaultBits() {
-    if (!m_faultTable)
-        return;
-    uint16_t words[4];
-    for (int k = 0; k < 4; ++k)
-        words[k] = static_cast<uint16_t>(displaySnapshot.faultBits[k]);
-    for (const FaultBit &bit : faultBitMap) {
-        QTableWidgetItem *item = m_faultTable->item(bit.row, bit.column);
-        if (!item)
-            continue; // the form creates all 64 legend items
-        item->setData(Qt::BackgroundRole,
-                      (words[bit.word] & bit.mask) ? m_alarmBrush : m_clearBrush);
-    }
 }
 
 void PageRefresh::refreshFaultProgress() {

@@ -2,10 +2,13 @@
 // The main window's page refresh. Every 10 ms it follows the shown tab (icons, table styles,
 // the link's poll mode); at most once per refreshPeriod it takes the display snapshot and
 // repaints the shown page, the fault-reading progress bar, the clock and the device address.
+// A page is painted from its named values: every text a field or table cell shows is the
+// text of one named value of the snapshot.
 
-#include "fieldtables.h"
+#include "namedvalues.h"
 
 #include <QBrush>
+#include <QHash>
 #include <QIcon>
 #include <QString>
 #include <QVector>
@@ -18,12 +21,6 @@ class QProgressBar;
 class QTabWidget;
 class QTableWidget;
 class QWidget;
-
-// Whether the values of block on screen are live: read on the running link since its Connect,
-// and not longer ago than three of the block's poll cycles (blocks read only on request stay
-// live once read), by an answer that carried all the registers asked. Values that are not live
-// are drawn dimmed.
-bool blockIsLive(int block, int64_t nowMs);
 
 class PageRefresh {
 public:
@@ -45,14 +42,10 @@ public:
     enum class TableWrite { ReplaceItems, UpdateItems };
     void setTableWrite(TableWrite mode) { m_tableWrite = mode; }
 
-    // The page refreshers, each reading only the display snapshot.
-    void refreshHome();
-    void refreshDataSummary();
-    void refreshRackTable();
-    void refreshSettingsGroup(int index); // 0..7 in the order of settingsGroups
-    void refreshFaultBits();
-    void refreshFaultProgress();
-    void refreshPackTable();
+    // The named values of the page the last pass painted (tab shownValuesTab(); no groups
+    // before the first pass or when no page was shown).
+    const QVector<NamedGroup> &shownValues() const { return m_values; }
+    int shownValuesTab() const { return m_valuesTab; }
 
     // For the status tooltip: how old the shown page's values are.
     QString valuesAgeText() const;
@@ -65,17 +58,15 @@ public:
 
 private:
     struct BoundField {
-        const FieldFormat *format;
-        int cell;
-        QPlainTextEdit *widgets[2];
-        bool dimmed;
+        QPlainTextEdit *widget = nullptr;
+        bool dimmed = false;
     };
-    using BoundGroup = QVector<BoundField>;
 
-    BoundGroup bind(const FieldGroup &group);
     void applyTabLook(int shown);
-    void paintGroup(BoundGroup &fields, const SnapshotRecord &record, bool live);
-    void paintBlock(BoundGroup &fields, int block);
+    void paintFields(const NamedGroup &values);
+    void paintTable(QTableWidget *table, QVector<bool> &dimmed, int columns);
+    void paintFaultBits();
+    void refreshFaultProgress();
     void dimRow(QTableWidget *table, QVector<bool> &dimmed, int row, bool dim);
     void setCellText(QTableWidget *table, int row, int column, const QString &text);
 
@@ -91,10 +82,11 @@ private:
     QLabel *m_timeLabel = nullptr;
     QLabel *m_addrLabel = nullptr;
 
-    BoundGroup m_home;
-    BoundGroup m_dataSummary;
-    BoundGroup m_settings[kSettingsGroupCount];
+    // The page fields by object name (the key of their named values).
+    QHash<QString, BoundField> m_fields;
     QStringList m_missing;
+    QVector<NamedGroup> m_values;
+    int m_valuesTab = -1;
 
     QIcon m_shownIcon[5];
     QIcon m_deepIcon[5];
@@ -105,7 +97,6 @@ private:
     int m_lastTab = -1;
     uint32_t m_refreshGate = 0;
     TableWrite m_tableWrite = TableWrite::UpdateItems;
-    int64_t m_now = 0; // the pass's clock, for the liveness of every block it paints
     QVector<bool> m_rackDimmed;
     QVector<bool> m_packDimmed;
 };

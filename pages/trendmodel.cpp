@@ -1,13 +1,10 @@
 #include "trendmodel.h"
 
 #include "fieldmap.h"
-#include "pagerecorder.h"
 #include "trendcsv.h"
 
 #include <QDateTime>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -17,9 +14,21 @@ namespace {
 
 constexpr float kNoValue = std::numeric_limits<float>::quiet_NaN();
 
+// The Home page's column headers by field name, as a recording heads them.
+const std::map<QString, QString> &homeHeaders() {
+    static const std::map<QString, QString> headers = [] {
+        std::map<QString, QString> out;
+        const QVector<NamedGroup> home = namedValues(DisplaySnapshot(), 0);
+        for (const NamedValue &v : home.first())
+            out[v.key] = v.header();
+        return out;
+    }();
+    return headers;
+}
+
 } // namespace
 
-QVector<TrendModel::Field> TrendModel::homeFields(QWidget *form) {
+QVector<TrendModel::Field> TrendModel::homeFields() {
     // Numeric fields only: states, names, versions and the date are texts.
     static const char *const kTexts[] = {"R_Addr2Num4_text", "R_Addr2Num5_text",
                                          "R_Addr2Num13_text"};
@@ -38,7 +47,8 @@ QVector<TrendModel::Field> TrendModel::homeFields(QWidget *form) {
         const bool second =
             QLatin1String(f.name) != QStringLiteral("R_Addr2Num%1_text").arg(f.index);
         if (!text && !second)
-            out.append({QString::fromLatin1(f.name), PageRecorder::fieldCaption(form, f)});
+            out.append(
+                {QString::fromLatin1(f.name), homeHeaders().at(QString::fromLatin1(f.name))});
     }
     return out;
 }
@@ -52,9 +62,11 @@ QStringList TrendModel::defaultFields() {
 
 QStringList TrendModel::defaultCaptions() {
     QStringList out;
-    for (const QString &f : defaultFields())
-        if (const FieldDef *def = findField(f))
-            out << PageRecorder::fieldCaption(nullptr, *def);
+    for (const QString &f : defaultFields()) {
+        const auto it = homeHeaders().find(f);
+        if (it != homeHeaders().end())
+            out << it->second;
+    }
     return out;
 }
 
@@ -77,24 +89,33 @@ TrendModel::TrendModel() {
         track(f, true);
 }
 
+const TrendModel::Store &TrendModel::shown() const {
+    static const Store kNone;
+    const auto it = m_stores.find(m_shown);
+    return it == m_stores.end() ? kNone : it->second;
+}
+
 void TrendModel::track(const QString &field, bool on) {
     if (!on) {
-        m_values.erase(field);
+        m_tracked.erase(field);
+        for (auto &kv : m_stores)
+            kv.second.values.erase(field);
         return;
     }
     // A field picked now has no history: its earlier samples are empty.
-    if (m_values.find(field) == m_values.end())
-        m_values[field] = std::deque<float>(m_times.size(), kNoValue);
+    if (m_tracked.insert(field).second)
+        for (auto &kv : m_stores)
+            kv.second.values[field] = std::deque<float>(kv.second.times.size(), kNoValue);
 }
 
 bool TrendModel::isTracked(const QString &field) const {
-    return m_values.find(field) != m_values.end();
+    return m_tracked.count(field) != 0;
 }
 
 QStringList TrendModel::tracked() const {
     QStringList out;
-    for (const auto &kv : m_values)
-        out << kv.first;
+    for (const QString &f : m_tracked)
+        out << f;
     return out;
 }
 
@@ -104,56 +125,59 @@ double TrendModel::leadingNumber(const QString &text) {
     return m.hasMatch() ? m.captured(1).toDouble() : std::numeric_limits<double>::quiet_NaN();
 }
 
-void TrendModel::addSample(qint64 ms, const std::map<QString, QString> &texts) {
-    m_times.push_back(ms);
-    for (auto &kv : m_values) {
-        const auto it = texts.find(kv.first);
-        kv.second.push_back(it == texts.end() ? kNoValue
-                                              : static_cast<float>(leadingNumber(it->second)));
+void TrendModel::addSample(qint64 ms, const std::map<QString, double> &numbers, uint8_t address) {
+    auto found = m_stores.find(address);
+    if (found == m_stores.end()) {
+        found = m_stores.emplace(address, Store()).first;
+        for (const QString &f : m_tracked)
+            found->second.values[f];
     }
-    while (!m_times.empty() && m_times.front() < ms - kSpanMs) {
-        m_times.pop_front();
-        for (auto &kv : m_values)
+    Store &store = found->second;
+    store.times.push_back(ms);
+    for (auto &kv : store.values) {
+        const auto it = numbers.find(kv.first);
+        kv.second.push_back(it == numbers.end() ? kNoValue : static_cast<float>(it->second));
+    }
+    while (!store.times.empty() && store.times.front() < ms - kSpanMs) {
+        store.times.pop_front();
+        for (auto &kv : store.values)
             kv.second.pop_front();
     }
 }
 
-void TrendModel::sampleWindow(QWidget *window, qint64 ms) {
-    if (window != m_captionedFor) {
-        m_captionedFor = window;
-        for (const Field &f : homeFields(window))
-            m_captions[f.name] = f.caption;
-    }
-    std::map<QString, QString> texts;
-    for (const auto &kv : m_values)
-        if (auto *w = window->findChild<QPlainTextEdit *>(kv.first))
-            texts[kv.first] = w->toPlainText();
-    addSample(ms, texts);
+void TrendModel::sample(const NamedGroup &home, uint8_t address, qint64 ms) {
+    std::map<QString, double> numbers;
+    for (const NamedValue &v : home)
+        if (m_tracked.count(v.key))
+            numbers[v.key] = v.number;
+    addSample(ms, numbers, address);
 }
 
 double TrendModel::value(const QString &field, int i) const {
-    const auto it = m_values.find(field);
-    if (it == m_values.end() || i < 0 || i >= static_cast<int>(it->second.size()))
+    const auto it = shown().values.find(field);
+    if (it == shown().values.end() || i < 0 || i >= static_cast<int>(it->second.size()))
         return std::numeric_limits<double>::quiet_NaN();
     return it->second[static_cast<size_t>(i)];
 }
 
 const std::deque<float> *TrendModel::values(const QString &field) const {
-    const auto it = m_values.find(field);
-    return it == m_values.end() ? nullptr : &it->second;
+    const auto it = shown().values.find(field);
+    return it == shown().values.end() ? nullptr : &it->second;
 }
 
 bool TrendModel::gapBefore(int i) const {
-    return i > 0 && i < size() && m_times[size_t(i)] - m_times[size_t(i) - 1] > kGapMs;
+    const std::deque<qint64> &times = shown().times;
+    return i > 0 && i < size() && times[size_t(i)] - times[size_t(i) - 1] > kGapMs;
 }
 
 double TrendModel::valueAt(const QString &field, qint64 ms) const {
-    const auto it = std::upper_bound(m_times.begin(), m_times.end(), ms);
-    if (it == m_times.begin())
+    const std::deque<qint64> &times = shown().times;
+    const auto it = std::upper_bound(times.begin(), times.end(), ms);
+    if (it == times.begin())
         return std::numeric_limits<double>::quiet_NaN();
-    const int i = int(it - m_times.begin()) - 1;
+    const int i = int(it - times.begin()) - 1;
     // Past the last sample or in the silence after a sample, nothing was measured.
-    if (ms - m_times[size_t(i)] > kGapMs)
+    if (ms - times[size_t(i)] > kGapMs)
         return std::numeric_limits<double>::quiet_NaN();
     return value(field, i);
 }
@@ -183,7 +207,7 @@ QVector<QVector<QPointF>> TrendModel::runs(const QString &field, qint64 from, qi
     bool open = false; // a run is being drawn
     const int n = std::min(size(), int(values->size()));
     for (int i = 0; i < n; ++i) {
-        const qint64 t = m_times[size_t(i)];
+        const qint64 t = shown().times[size_t(i)];
         const double v = (*values)[size_t(i)];
         if (std::isnan(v) || gapBefore(i)) {
             flush();
@@ -235,12 +259,15 @@ bool TrendModel::loadCsv(const QString &path, QString *error) {
 }
 
 void TrendModel::loadRecording(TrendCsv &&csv) {
-    m_times.assign(csv.times.begin(), csv.times.end());
-    m_values.clear();
+    m_stores.clear();
+    m_tracked.clear();
     m_captions.clear();
+    Store &store = m_stores[m_shown];
+    store.times.assign(csv.times.begin(), csv.times.end());
     for (int c = 0; c < csv.captions.size(); ++c) {
         std::vector<float> &column = csv.columns[size_t(c)];
-        m_values[csv.captions.at(c)] = std::deque<float>(column.begin(), column.end());
+        m_tracked.insert(csv.captions.at(c));
+        store.values[csv.captions.at(c)] = std::deque<float>(column.begin(), column.end());
         std::vector<float>().swap(column);
         m_captions[csv.captions.at(c)] = csv.captions.at(c);
     }

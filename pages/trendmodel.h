@@ -1,8 +1,12 @@
 #pragma once
-// Trends of the Home page's values over time: samples taken from the page passes (values as
-// shown, the leading number of each field's text), kept for the last 24 hours. Default series
-// are the stack's key values; other fields of the page are tracked from the moment they are
-// picked. A recorded CSV file can be loaded into a model of its own.
+// Trends of the Home page's values over time: samples taken from the page passes (the numbers
+// of the page's named values), kept for the last 24 hours, a store per controller address so
+// that two controllers' values never share a line. What the model answers is the selected
+// controller's. Default series are the stack's key values; other fields of the page are
+// tracked from the moment they are picked. A recorded CSV file can be loaded into a model of
+// its own.
+
+#include "namedvalues.h"
 
 #include <QColor>
 #include <QPointF>
@@ -10,12 +14,12 @@
 #include <QStringList>
 #include <QVector>
 
+#include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 
-class QWidget;
 struct TrendCsv;
-
 
 class TrendModel {
 public:
@@ -30,8 +34,8 @@ public:
         QString caption;
     };
     // The Home page's numeric read fields, in form order, each cell once; captioned as a
-    // recording heads their columns (with the form's labels when form is given).
-    static QVector<Field> homeFields(QWidget *form = nullptr);
+    // recording heads their columns.
+    static QVector<Field> homeFields();
     // SOC, total voltage, total current, highest and lowest cell voltage, highest and lowest
     // temperature.
     static QStringList defaultFields();
@@ -53,16 +57,20 @@ public:
     bool isTracked(const QString &field) const;
     QStringList tracked() const;
 
-    // One sample at ms (local wall clock, ms since the epoch): each tracked field's number
-    // from texts (field name -> text shown); samples older than 24 hours before it go.
-    void addSample(qint64 ms, const std::map<QString, QString> &texts);
-    // Takes a sample of the Home fields shown on window (and the captions of its labels).
-    void sampleWindow(QWidget *window, qint64 ms);
+    // One sample of the controller at address at ms (local wall clock, ms since the epoch):
+    // each tracked field's number (field name -> number, NaN or missing for none); that
+    // controller's samples older than 24 hours before it go.
+    void addSample(qint64 ms, const std::map<QString, double> &numbers, uint8_t address = 0);
+    // A sample of the Home page's named values, taken from the controller at address.
+    void sample(const NamedGroup &home, uint8_t address, qint64 ms);
+    // The controller whose samples the model answers with (from now on).
+    void selectController(uint8_t address) { m_shown = address; }
+    uint8_t selectedController() const { return m_shown; }
 
-    int size() const { return static_cast<int>(m_times.size()); }
-    qint64 firstTime() const { return m_times.empty() ? 0 : m_times.front(); }
-    qint64 lastTime() const { return m_times.empty() ? 0 : m_times.back(); }
-    qint64 time(int i) const { return m_times[static_cast<size_t>(i)]; }
+    int size() const { return static_cast<int>(shown().times.size()); }
+    qint64 firstTime() const { return shown().times.empty() ? 0 : shown().times.front(); }
+    qint64 lastTime() const { return shown().times.empty() ? 0 : shown().times.back(); }
+    qint64 time(int i) const { return shown().times[static_cast<size_t>(i)]; }
     // The field's value at sample i; NaN where it was not tracked or not a number.
     double value(const QString &field, int i) const;
     // All of a tracked field's samples (nullptr when it is not tracked), NaN where none.
@@ -89,8 +97,15 @@ public:
     static double leadingNumber(const QString &text);
 
 private:
-    std::deque<qint64> m_times;
-    std::map<QString, std::deque<float>> m_values;
+    // One controller's samples: the times, and per tracked field a value per time.
+    struct Store {
+        std::deque<qint64> times;
+        std::map<QString, std::deque<float>> values;
+    };
+    const Store &shown() const;
+
+    std::set<QString> m_tracked;
+    std::map<uint8_t, Store> m_stores; // by controller address
+    uint8_t m_shown = 0;
     std::map<QString, QString> m_captions;
-    const QWidget *m_captionedFor = nullptr; // the form the captions took its labels from
 };

@@ -92,10 +92,10 @@ int main(int argc, char **argv) {
         if (ms % 250 == 0)
             monitor->poll();
         if (ms % 1000 == 0) {
-            std::map<QString, QString> texts;
+            std::map<QString, double> numbers;
             for (int k = 0; k < keys.size(); ++k)
-                texts[keys.at(k)] = QString::number((transaction + k * 7) % 1000 / 10.0);
-            w.trendModel()->addSample(now, texts);
+                numbers[keys.at(k)] = (transaction + k * 7) % 1000 / 10.0;
+            w.trendModel()->addSample(now, numbers);
         }
         if (ms % 600000 == 0) {
             trends->replot();

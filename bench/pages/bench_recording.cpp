@@ -52,7 +52,11 @@ int main(int argc, char *argv[]) {
 
     QTextStream out(stdout);
     out << "ms per pass (" << passes << " passes, every value new)\n";
-    out << QString("%1 %2 %3 %4\n").arg("page", -8).arg("pass", 10).arg("record", 10).arg("rows", 6);
+    out << QString("%1 %2 %3 %4\n")
+               .arg("page", -8)
+               .arg("pass", 10)
+               .arg("record", 10)
+               .arg("rows", 6);
     for (const int tab : {0, 4}) {
         ui.tabWidget->setCurrentIndex(tab);
         qint64 passNs = 0, recordNs = 0;
@@ -63,7 +67,7 @@ int main(int argc, char *argv[]) {
             pages.pagePass();
             passNs += t.nsecsElapsed();
             t.start();
-            recorder.recordPass(&window, tab, &error);
+            recorder.recordPass(pages.shownValues(), tab, QDateTime::currentDateTime(), &error);
             recordNs += t.nsecsElapsed();
         }
         out << QString("%1 %2 %3 %4\n")
@@ -77,13 +81,13 @@ int main(int argc, char *argv[]) {
     // 24 hours of the default trend series, one sample a second.
     TrendModel model;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch() - TrendModel::kSpanMs;
-    std::map<QString, QString> texts;
+    std::map<QString, double> numbers;
     QElapsedTimer fill;
     fill.start();
     for (int s = 0; s <= 24 * 3600; ++s) {
         for (const QString &f : TrendModel::defaultFields())
-            texts[f] = QString::number(1000 + (s * 7 + f.size()) % 500);
-        model.addSample(t0 + s * 1000LL, texts);
+            numbers[f] = 1000 + (s * 7 + f.size()) % 500;
+        model.addSample(t0 + s * 1000LL, numbers);
     }
     out << QString("trend model: %1 samples of %2 series, filled in %3 ms\n")
                .arg(model.size())

@@ -588,7 +588,7 @@ void TestMainWindow::recordingWritesFreshPasses() {
 
     const QList<QStringList> home = readCsv(rec->fileFor(0));
     QVERIFY(rec->fileFor(0).endsWith(QStringLiteral("_Home.csv")));
-    QCOMPARE(home.first(), PageRecorder::header(&w, 0));
+    QCOMPARE(home.first(), PageRecorder::header(namedValues(DisplaySnapshot(), 0)));
     QVERIFY(home.first().contains(QStringLiteral("SOC (%)")));
     QCOMPARE(home.size(), rec->rowsWritten(0) + 1);
     const int soc = home.first().indexOf(QStringLiteral("SOC (%)"));
@@ -697,8 +697,7 @@ void TestMainWindow::trendsFollowTheHomePage() {
     TrendModel day;
     const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
     for (qint64 i = 0; i <= 25 * 3600; ++i)
-        day.addSample(t0 + i * 1000,
-                      {{QStringLiteral("R_Addr2Num1_text"), QString::number(i % 101)}});
+        day.addSample(t0 + i * 1000, {{QStringLiteral("R_Addr2Num1_text"), double(i % 101)}});
     QCOMPARE(day.size(), 24 * 3600 + 1);
     QCOMPARE(day.lastTime() - day.firstTime(), TrendModel::kSpanMs);
     QCOMPARE(day.value(QStringLiteral("R_Addr2Num1_text"), day.size() - 1),

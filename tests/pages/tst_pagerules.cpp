@@ -4,6 +4,7 @@
 #include "fieldformat.h"
 #include "fieldtables.h"
 #include "mirrorcells.h"
+#include "namedvalues.h"
 #include "registermirror.h"
 
 #include <QSet>
@@ -11,9 +12,7 @@
 
 Q_DECLARE_METATYPE(Cells)
 
-namespace {
-
-} // namespace
+namespace {} // namespace
 
 class tst_PageRules : public QObject {
     Q_OBJECT
@@ -30,6 +29,8 @@ private slots:
     void deviceCountFollowsSnapshotNotMirror();
     void faultBitMapCoversGridOnce();
     void tablesAreAscendingAndDisjoint();
+    void namedValue_data();
+    void namedValue();
 };
 
 void tst_PageRules::rules_data() {
@@ -221,3 +222,118 @@ void tst_PageRules::tablesAreAscendingAndDisjoint() {
 
 QTEST_GUILESS_MAIN(tst_PageRules)
 #include "tst_pagerules.moc"
+
+// One named value of a page, worked out by hand from the cells; garbage from a controller as
+// well as honest values. live: the blocks the snapshot holds as live.
+void tst_PageRules::namedValue_data() {
+    QTest::addColumn<Cells>("cells");
+    QTest::addColumn<QList<int>>("live");
+    QTest::addColumn<int>("tab");
+    QTest::addColumn<int>("group");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("number"); // NaN: none
+    QTest::addColumn<bool>("isLive");
+    const double none = std::nan("");
+    QTest::newRow("SOC") << Cells{{201, 62}} << QList<int>{2} << 0 << 0 << "R_Addr2Num1_text"
+                         << "SOC (%)"
+                         << "62" << 62.0 << true;
+    QTest::newRow("scaled voltage, stale block")
+        << Cells{{206, 5123}} << QList<int>{0} << 0 << 0 << "R_Addr2Num6_text"
+        << "Total Voltage (V)"
+        << "512.3" << 512.3 << false;
+    QTest::newRow("composed cell voltage: its first number")
+        << Cells{{230, 3}, {231, 12}, {232, 3215}} << QList<int>{} << 0 << 0 << "R_Addr2Num30_text"
+        << "Max Cell (V/pack-cell)"
+        << "3.215/3-12" << 3.215 << false;
+    QTest::newRow("state text has no number")
+        << Cells{{204, 4}} << QList<int>{} << 0 << 0 << "R_Addr2Num4_text"
+        << "System State"
+        << "Charging" << none << false;
+    QTest::newRow("garbage state is empty")
+        << Cells{{204, 0x7FFF}} << QList<int>{} << 0 << 0 << "R_Addr2Num4_text"
+        << "System State"
+        << "" << none << false;
+    QTest::newRow("32 bits all ones")
+        << Cells{{249, 0xFFFF}, {250, 0xFFFF}} << QList<int>{} << 0 << 0 << "R_Addr2Num49_text"
+        << "Running Time (h)"
+        << "4294967295" << 4294967295.0 << false;
+    QTest::newRow("second Host ID field")
+        << Cells{{200, 0xFFFB}} << QList<int>{} << 0 << 0 << "R_Addr2Num0_backup_text"
+        << "Configuration: Host ID"
+        << "-5" << -5.0 << false;
+    QTest::newRow("captioned by the form's label")
+        << Cells{{299, 0xFFFF}} << QList<int>{} << 0 << 0 << "R_Addr2Num99_text"
+        << "Mean Temp (\u00B0C)"
+        << "-1" << -1.0 << false;
+    // Rack 3's part starts at summary word 24 + 2 * 9 = 42; rack 15's relay word is 158, cell 62
+    // of block 1.
+    QTest::newRow("rack 3 SOC, live only with blocks 0 and 1")
+        << Cells{{42, 77}} << QList<int>{0} << 1 << 2 << "R_Addr0Num42"
+        << "Rack: SOC (%)"
+        << "77" << 77.0 << false;
+    QTest::newRow("rack 15 relay garbage reads Connect")
+        << Cells{{162, 0x1234}} << QList<int>{0, 1} << 1 << 14 << "R_Addr1Num62"
+        << "Relay State"
+        << "Connect" << none << true;
+    QTest::newRow("rack row number") << Cells{} << QList<int>{0, 1} << 1 << 4 << "Rack"
+                                     << "Rack"
+                                     << "5" << 5.0 << true;
+    QTest::newRow("data summary beside every rack")
+        << Cells{{3, 0xFFFF}} << QList<int>{0} << 1 << 9 << "R_Addr0Num3_text"
+        << "Stack summary: Total Voltage (V)"
+        << "6553.5" << 6553.5 << true;
+    QTest::newRow("pack 2 cell 1 all ones")
+        << Cells{{809, 0xFFFF}} << QList<int>{8} << 4 << 1 << "R_Addr8Num9"
+        << "Cell 1(V)"
+        << "-0.001" << -0.001 << true;
+    QTest::newRow("pack 15 BMU fault in hex")
+        << Cells{{2191, 0xBEEF}} << QList<int>{8} << 4 << 14 << "R_Addr21Num91"
+        << "BMU Fault"
+        << "beef" << 48879.0 << false;
+    // Bit 9 of fault word 1 is row 3 (Level2 Fault, low byte), column 1.
+    QTest::newRow("alarm raised") << Cells{{601, 0x0200}} << QList<int>{6} << 3 << 0
+                                  << "R_Addr6Num1_bit9"
+                                  << "Level2 Fault\uFF08L\uFF09: Disharge_OverCur"
+                                  << "1" << 1.0 << true;
+    QTest::newRow("alarm clear") << Cells{{601, 0xFDFF}} << QList<int>{} << 3 << 0
+                                 << "R_Addr6Num1_bit9"
+                                 << "Level2 Fault\uFF08L\uFF09: Disharge_OverCur"
+                                 << "0" << 0.0 << false;
+    QTest::newRow("control character in a controller's text")
+        << textCells(8601, QByteArray("A\x01"
+                                      "B"))
+        << QList<int>{86} << 2 << 0 << "R_Addr86Num1_text"
+        << "IMEI"
+        << "A\uFFFDB" << none << true;
+}
+
+void tst_PageRules::namedValue() {
+    QFETCH(Cells, cells);
+    QFETCH(QList<int>, live);
+    QFETCH(int, tab);
+    QFETCH(int, group);
+    QFETCH(QString, key);
+    QFETCH(QString, header);
+    QFETCH(QString, text);
+    QFETCH(double, number);
+    QFETCH(bool, isLive);
+    loadMirror(cells);
+    DisplaySnapshot snapshot;
+    takeDisplaySnapshot(snapshot);
+    for (int block : live)
+        snapshot.live[block] = true;
+    const QVector<NamedGroup> groups = namedValues(snapshot, tab);
+    QVERIFY(group < groups.size());
+    const NamedValue *found = nullptr;
+    for (const NamedValue &v : groups.at(group))
+        if (v.key == key)
+            found = &v;
+    QVERIFY2(found, qPrintable(key));
+    QCOMPARE(found->header(), header);
+    QCOMPARE(found->text, text);
+    QVERIFY2(std::isnan(number) ? !found->hasNumber() : qFuzzyCompare(found->number, number),
+             qPrintable(QString::number(found->number)));
+    QCOMPARE(found->live, isLive);
+}
