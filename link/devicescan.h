@@ -8,6 +8,7 @@
 // The plan and its timing are pure; DeviceScan runs a plan on a thread and a serial port of its
 // own, with the link's receive scan and wait rules.
 
+#include "registermirror.h"
 #include "tcpport.h"
 
 #include <QList>
@@ -28,7 +29,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcScan) // vaduz.link.scan (debug off unless QT_LOGGI
 
 constexpr int kScanFirstAddress = 1;
 constexpr int kScanLastAddress = 247;
-constexpr uint16_t kScanBlock = 2;   // the Home block: every controller answers it
+constexpr uint16_t kScanBlock = kHomeBlock; // every controller answers it
 constexpr int kScanRequestBytes = 8; // a read request
 constexpr int kScanAnswerBytes = 7;  // address, function, byte count, one register, CRC
 

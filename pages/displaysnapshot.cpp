@@ -9,7 +9,6 @@ DisplaySnapshot displaySnapshot;
 
 namespace {
 
-std::atomic<uint8_t> publishedDeviceCount{0};
 
 // A block not read for this many of its poll cycles is no longer live.
 constexpr int kStaleCycles = 3;
@@ -109,15 +108,7 @@ bool blockIsLive(int block, int64_t nowMs) {
     return cycle == 0 || nowMs - landed <= int64_t(kStaleCycles) * cycle;
 }
 
-void takeDisplaySnapshot() {
-    takeDisplaySnapshot(displaySnapshot);
-    publishedDeviceCount.store(static_cast<uint8_t>(displaySnapshot.host.word[17] & 0xFF),
-                               std::memory_order_release);
-}
-
-uint8_t snapshotDeviceCount() {
-    return publishedDeviceCount.load(std::memory_order_acquire);
-}
+void takeDisplaySnapshot() { takeDisplaySnapshot(displaySnapshot); }
 
 // ---------------------------------------------------------------------------------------------
 

@@ -93,12 +93,8 @@ void takeDisplaySnapshot(DisplaySnapshot &out);
 
 // The snapshot the page pass of the main window paints from (GUI thread only).
 extern DisplaySnapshot displaySnapshot;
-// Fills displaySnapshot and publishes its device count (below).
+// Fills displaySnapshot.
 void takeDisplaySnapshot();
-
-// Low byte of cell 2:17 (the number of devices in the stack) as held in the last snapshot taken,
-// published for the link worker's write-to-every-address run. Safe from any thread.
-uint8_t snapshotDeviceCount();
 
 // Read access to one snapshot record by the cell numbers of its source block, so one formatting
 // loop serves every record. Cells a record does not hold read as 0 / empty.

@@ -31,14 +31,3 @@ bool isFrameComplete(const uint8_t *bytes, int length) {
     return crc == got;
 }
 
-int checkResponseFor(const uint8_t *rx, uint16_t len, uint8_t addr, uint8_t func) {
-    if (len < 4)
-        return -1;
-    if (rx[0] != addr)
-        return -1;
-    if (rx[1] != func)
-        return -1;
-    const uint16_t crc = crc16(0xFFFF, rx, len - 2);
-    const uint16_t got = static_cast<uint16_t>(rx[len - 2] | (rx[len - 1] << 8));
-    return crc == got ? 0 : -1;
-}

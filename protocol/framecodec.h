@@ -13,7 +13,3 @@ uint16_t crc16(uint16_t initial, const uint8_t *bytes, int length);
 // A run of bytes is a complete frame when it is longer than 3 bytes and ends with the CRC of
 // the bytes before it (low byte first).
 bool isFrameComplete(const uint8_t *bytes, int length);
-
-// 0 when rx (length len, >= 4) comes from addr with function func and a correct CRC; -1
-// otherwise.
-int checkResponseFor(const uint8_t *rx, uint16_t len, uint8_t addr, uint8_t func);

@@ -1,7 +1,7 @@
 #pragma once
 // The serial settings record: written by the settings window, read by the link worker when it
-// opens the port. The device address lives with the shared link state (deviceAddr) because the
-// worker changes it during a write-to-every-address run.
+// opens the port. The device address lives with the shared link state (deviceAddr), the selected
+// controller that the pages show.
 
 #include "linesettings.h"
 

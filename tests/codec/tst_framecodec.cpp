@@ -142,31 +142,6 @@ private slots:
         QCOMPARE(isFrameComplete(u8(run), run.size()), complete);
     }
 
-    void check_data() {
-        QTest::addColumn<int>("func");
-        QTest::addColumn<QByteArray>("response");
-        QTest::addColumn<int>("result");
-        QTest::newRow("valid read answer") << 4 << withCrc(QByteArray::fromHex("0104020007")) << 0;
-        QTest::newRow("byte count disagrees with data, still valid")
-            << 4 << withCrc(QByteArray::fromHex("01040a0007")) << 0;
-        QTest::newRow("other address") << 4 << withCrc(QByteArray::fromHex("0204020007")) << -1;
-        QTest::newRow("exception answer to a read")
-            << 4 << withCrc(QByteArray::fromHex("018402")) << -1;
-        QTest::newRow("write answer checked against a read")
-            << 4 << withCrc(QByteArray::fromHex("011000050001")) << -1;
-        QTest::newRow("valid write echo")
-            << 16 << withCrc(QByteArray::fromHex("011000050001")) << 0;
-        QTest::newRow("bad crc") << 4 << QByteArray::fromHex("01040200070000") << -1;
-    }
-    void check() {
-        QFETCH(int, func);
-        QFETCH(QByteArray, response);
-        QFETCH(int, result);
-        funcCode = uint8_t(func);
-        QCOMPARE(checkResponseFor(u8(response), uint16_t(response.size()), deviceAddr, funcCode),
-                 result);
-    }
-
     // The receive scan against a read of block 6, 2 registers, or a write of register 5.
     void scan_data() {
         QTest::addColumn<QByteArray>("request");

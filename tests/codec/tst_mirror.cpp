@@ -1,5 +1,9 @@
+#include "linksession.h"
+#include "namedvalues.h"
+#include "paramrestore.h"
 #include "registermirror.h"
 
+#include <QFile>
 #include <QtTest>
 
 #include <thread>
@@ -9,6 +13,63 @@ class tst_Mirror : public QObject
     Q_OBJECT
 private slots:
     void init() { clearMirror(); }
+
+    void coreBringsNoGuiLibrary()
+    {
+        // This test links the whole core (the link session, named values and parameter sets
+        // are used below, so none of it is left out); what the process has loaded tells what the
+        // core's link line brought.
+        LinkSession session;
+        QVERIFY(!session.isRunning());
+        QVERIFY(namedValues(DisplaySnapshot(), 0).size() > 0);
+        QVERIFY(!paramSetBlocks().isEmpty());
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray loaded = maps.readAll();
+        QVERIFY(loaded.contains("Core.so"));
+        for (const char *lib : {"Qt5Gui", "Qt5Widgets", "Qt6Gui", "Qt6Widgets"})
+            QVERIFY2(!loaded.contains(lib), lib);
+    }
+
+    void addressesHaveMirrorsOfTheirOwn()
+    {
+        deviceAddr.store(1);
+        const uint8_t words[4] = {0x12, 0x34, 0x56, 0x78};
+        QCOMPARE(mirrorOf(2).land(3, words, 2), 2);
+        QCOMPARE(mirrorOf(2).cell(3, 1), int16_t(0x5678));
+        QCOMPARE(mirrorCell(3, 1), int16_t(0)); // the selected controller (1) has none
+        QCOMPARE(mirrorOf(1).landedAtMs(3), int64_t(0));
+        deviceAddr.store(2);
+        QCOMPARE(mirrorCell(3, 0), int16_t(0x1234));
+        QCOMPARE(registerMirror->landings(3), mirrorOf(2).landings(3));
+        clearMirror(); // every used mirror back to its start
+        QCOMPARE(mirrorOf(2).cell(3, 0), int16_t(0));
+        deviceAddr.store(0);
+    }
+
+    void pagesShowTheSelectedControllerOnly()
+    {
+        // The Home page's SOC (cell 2:1) of controller 1, then SET ADDR to 2, which has not
+        // answered yet: its page shows its own (empty) values, never controller 1's.
+        const auto soc = [] {
+            DisplaySnapshot snapshot;
+            takeDisplaySnapshot(snapshot);
+            const QVector<NamedGroup> home = namedValues(snapshot, 0);
+            for (const NamedValue &v : home.first())
+                if (v.key == QLatin1String("R_Addr2Num1_text"))
+                    return v.text;
+            return QStringLiteral("missing");
+        };
+        mirrorOf(1).setCell(201, 62);
+        mirrorOf(3).setCell(201, 48);
+        deviceAddr.store(1);
+        QCOMPARE(soc(), QStringLiteral("62"));
+        deviceAddr.store(2);
+        QCOMPARE(soc(), QStringLiteral("0"));
+        deviceAddr.store(3);
+        QCOMPARE(soc(), QStringLiteral("48"));
+        deviceAddr.store(0);
+    }
 
     void landingStoresBigEndianWordsAtBlockOffset()
     {

@@ -89,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     int landed = 0;
     const bool taken = scan.state == RxState::Answer;
-    if (taken && checkResponseFor(rxBuf, rxLen, addr, 4) == 0)
-        landed = landReadAnswer(block, count, RtuFraming().decode(rxBuf, rxLen));
+    if (taken && rxLen >= 4 && rxBuf[0] == addr && rxBuf[1] == 4 && isFrameComplete(rxBuf, rxLen))
+        landed = landReadAnswer(*registerMirror, block, count, RtuFraming().decode(rxBuf, rxLen));
     if (landed > count || (!taken && landed != 0))
         abort();
 

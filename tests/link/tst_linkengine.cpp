@@ -8,6 +8,7 @@
 #include "fakeport.h"
 #include "linkmonitor.h"
 #include "pollplan.h"
+#include "pollsource.h"
 #include "referencecrc.h"
 #include "registermirror.h"
 #include "simcontroller.h"
@@ -147,6 +148,7 @@ private slots:
     void secondFrame_data();
     void secondFrame();
     void workerShowsAShortAnswerAsNotLive();
+    void eachAddressLandsInItsOwnMirror();
 };
 
 void TestLinkEngine::outcome_data() {
@@ -545,6 +547,56 @@ void TestLinkEngine::workerShowsAShortAnswerAsNotLive() {
             outcomes << e.text;
     QVERIFY2(outcomes.contains(QStringLiteral("read block 2: short answer: 50 of 100 registers")),
              qPrintable(outcomes.join(QLatin1String("; "))));
+}
+
+void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
+    // Every address answers, register i of any block holding address * 1000 + i. The page's
+    // plan reads the Home block of the selected controller (1) while a read list reads blocks
+    // 2 and 3 of address 2: each answer lands in its own controller's mirror only.
+    const auto peer = [](int, const QByteArray &request) {
+        const int addr = uint8_t(request[0]);
+        const int count = uint8_t(request[5]);
+        QByteArray answer;
+        answer.append(char(addr)).append(char(4)).append(char(2 * count));
+        for (int i = 0; i < count; ++i) {
+            const int v = addr * 1000 + i;
+            answer.append(char(v >> 8)).append(char(v & 0xFF));
+        }
+        const uint16_t crc = referenceCrc(answer);
+        answer.append(char(crc & 0xFF)).append(char(crc >> 8));
+        return Pieces{Piece{1 * kMs, answer}};
+    };
+    SysTimerThread tickThread;
+    tickThread.start();
+    resetLinkState();
+    resetPollPlan();
+    mirrorOf(1).clear();
+    mirrorOf(2).clear();
+    deviceAddr.store(1);
+    pollMode.store(kModeHome);
+    const uint32_t block3OfAddress1 = mirrorOf(1).landings(3);
+    const uint32_t homeOfAddress1 = mirrorOf(1).landings(2);
+    auto log = std::make_shared<fake::Log>();
+    LinkSetup setup;
+    setup.makePort = [&] { return std::make_unique<FakePort>(peer, log); };
+    Battert_Stack_Thread worker;
+    worker.startLink(setup);
+    const PlanRead reads[2] = {{2, 100}, {3, 20}};
+    const uint32_t list = queueReadList(2, reads, 2);
+    QTRY_VERIFY_WITH_TIMEOUT(readListLanded(list) == 3u && mirrorOf(1).landings(2) != homeOfAddress1,
+                               5000);
+    worker.stopLink();
+    tickThread.stop();
+
+    for (const int i : {0, 17, 99}) {
+        QCOMPARE(int(mirrorOf(1).cell(2, i)), 1000 + i);
+        QCOMPARE(int(mirrorOf(2).cell(2, i)), 2000 + i);
+    }
+    QCOMPARE(int(mirrorOf(2).cell(3, 19)), 2019);
+    QCOMPARE(mirrorOf(1).landings(3), block3OfAddress1);
+    QCOMPARE(int(deviceAddr.load()), 1);
+    // The pages show the selected controller's values.
+    QCOMPARE(int(mirrorCell(2, 17)), 1017);
 }
 
 QTEST_GUILESS_MAIN(TestLinkEngine)

@@ -5,6 +5,7 @@
 // peer does. A silent gateway gives no answer within the time-out; a refused connection says so.
 // Loopback only.
 
+#include "fieldmap.h"
 #include "linktestsupport.h"
 #include "mbapframing.h"
 #include "tcpport.h"
@@ -12,6 +13,10 @@
 #include "transaction.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QProcess>
 #include <QTcpServer>
 #include <QtTest>
@@ -288,6 +293,53 @@ private slots:
 
     // A gateway that takes the connection and never answers: no answer within the time-out,
     // and the connection stays.
+    // vaduz --read-params through a gateway with several units: the file holds the asked
+    // unit's registers, each parameter word the peer's register at its cell.
+    void readParamsOfOneUnit_data() {
+        QTest::addColumn<QString>("framing");
+        QTest::addColumn<int>("unit");
+        QTest::newRow("Modbus TCP, unit 2") << "mbap" << 2;
+        QTest::newRow("Modbus TCP, unit 4") << "mbap" << 4;
+        QTest::newRow("RTU over TCP, unit 4") << "rtu" << 4;
+    }
+    void readParamsOfOneUnit() {
+        QFETCH(QString, framing);
+        QFETCH(int, unit);
+        port = freePort();
+        QVERIFY(startPeer(Peer{QStringLiteral("/usr/bin/python3"),
+                               {QStringLiteral(VADUZ_PYMODBUS_SERVER), "%1", framing, "1,2,4"},
+                               NetFramingKind::Mbap,
+                               true}));
+        useLink(framing == QLatin1String("rtu") ? NetFramingKind::RtuOverTcp
+                                                : NetFramingKind::Mbap);
+        QVERIFY(connectLink());
+        link.reset();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("unit.json"));
+        QProcess p;
+        p.start(QStringLiteral(VADUZ_EXE),
+                {"--read-params", path, "--tcp", QStringLiteral("127.0.0.1:%1").arg(port),
+                 "--framing", framing, "--address", QString::number(unit)});
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject set = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(set.value("address").toInt(), unit);
+        const QJsonArray params = set.value("parameters").toArray();
+        QVERIFY(params.size() > 20);
+        for (const QJsonValue &v : params) {
+            const QJsonObject param = v.toObject();
+            const FieldDef *cell = paramReadField(param.value("number").toInt());
+            QVERIFY(cell);
+            const QJsonArray raw = param.value("raw").toArray();
+            for (int k = 0; k < raw.size(); ++k)
+                QCOMPARE(raw.at(k).toInt(),
+                         int(uint16_t(peerRegister(cell->block + cell->index + k) +
+                                      1000 * (unit - 1))));
+        }
+    }
+
     void silentGateway() {
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));

@@ -26,7 +26,6 @@ private slots:
     void enumerationFallbacks();
     void snapshotTransforms_data();
     void snapshotTransforms();
-    void deviceCountFollowsSnapshotNotMirror();
     void faultBitMapCoversGridOnce();
     void tablesAreAscendingAndDisjoint();
     void namedValue_data();
@@ -170,17 +169,6 @@ void tst_PageRules::snapshotTransforms() {
     }
     QVERIFY2(range, "no field starts at this cell");
     QCOMPARE(formatField(range->format, *record, cell), expected);
-}
-
-void tst_PageRules::deviceCountFollowsSnapshotNotMirror() {
-    loadMirror({{217, 0x0203}});
-    takeDisplaySnapshot();
-    QCOMPARE(int(snapshotDeviceCount()), 3);
-    // The mirror moves on; the published count waits for the next snapshot.
-    setMirrorCell(217, 9);
-    QCOMPARE(int(snapshotDeviceCount()), 3);
-    takeDisplaySnapshot();
-    QCOMPARE(int(snapshotDeviceCount()), 9);
 }
 
 void tst_PageRules::faultBitMapCoversGridOnce() {
