@@ -1,6 +1,6 @@
 #include "widget.h"
 
-#include "paramsetwindow.h"
+#include "paramsettools.h"
 #include "ui_widget.h"
 
 #include "battertstackthread.h"
@@ -193,7 +193,7 @@ void Widget::completeForm() {
     connect(recordsButton, &QToolButton::clicked, this, &Widget::showFaultRecords);
     styleRedToolButton(recordsButton);
 
-    m_paramSetTools = new ParamSetTools(this);
+    m_paramSetTools = new ParamSetTools(this, ui);
 
     // Widgets made under a page already on screen stay hidden until shown (parents first).
     if (shownPage)

@@ -5,7 +5,7 @@
 #include "auditlog.h"
 #include "battertstackthread.h"
 #include "paramset.h"
-#include "paramsetwindow.h"
+#include "paramsettools.h"
 #include "paramtable.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
