@@ -17,15 +17,15 @@ inline int cellIndex(int block, int cell) {
     return block * kBlockSize + cell;
 }
 
-void copyWords(int block, int first, int count, int16_t *out) {
-    copyMirror(cellIndex(block, first), count, out);
+void copyWords(const RegisterMirror &m, int block, int first, int count, int16_t *out) {
+    m.copy(cellIndex(block, first), count, out);
 }
 
 // Cells [first, first + Cells) as two characters each, high byte first; the NUL after the last
 // character is part of the field and never written.
-template <int Cells> void copyText(int block, int first, SnapshotText<Cells> &out) {
+template <int Cells> void copyText(const RegisterMirror &m, int block, int first, SnapshotText<Cells> &out) {
     int16_t cells[Cells];
-    copyWords(block, first, Cells, cells);
+    copyWords(m, block, first, Cells, cells);
     for (int i = 0; i < Cells; ++i) {
         const auto w = static_cast<uint16_t>(cells[i]);
         out.chars[2 * i] = static_cast<char>(w >> 8);
@@ -34,10 +34,10 @@ template <int Cells> void copyText(int block, int first, SnapshotText<Cells> &ou
     out.chars[2 * Cells] = '\0';
 }
 
-void takeHost(HostRecord &r) {
+void takeHost(const RegisterMirror &m, HostRecord &r) {
     constexpr int block = 2;
     int16_t cells[kBlockSize];
-    copyWords(block, 0, kBlockSize, cells);
+    copyWords(m, block, 0, kBlockSize, cells);
     for (int i = 0; i < kBlockSize; ++i) {
         const bool verbatim = i <= 40 || (i >= 51 && i <= 62) || i >= 93;
         r.word[i] = verbatim ? cells[i] : 0;
@@ -48,26 +48,26 @@ void takeHost(HostRecord &r) {
                      static_cast<uint16_t>(cells[first + 1]);
     }
     for (int k = 0; k < 3; ++k)
-        copyText(block, 63 + 10 * k, r.text[k]);
+        copyText(m, block, 63 + 10 * k, r.text[k]);
 }
 
-void takeDeviceInfo(DeviceInfoRecord &r) {
+void takeDeviceInfo(const RegisterMirror &m, DeviceInfoRecord &r) {
     constexpr int block = 86;
     for (auto &w : r.word)
         w = 0;
-    r.word[0] = mirrorCell(block, 0);
-    r.word[12] = mirrorCell(block, 12);
-    copyText(block, 1, r.text1);
-    copyText(block, 13, r.text13);
-    copyText(block, 15, r.text15);
-    copyText(block, 27, r.text27);
-    copyText(block, 37, r.text37);
-    copyText(block, 40, r.text40);
+    r.word[0] = m.cell(block, 0);
+    r.word[12] = m.cell(block, 12);
+    copyText(m, block, 1, r.text1);
+    copyText(m, block, 13, r.text13);
+    copyText(m, block, 15, r.text15);
+    copyText(m, block, 27, r.text27);
+    copyText(m, block, 37, r.text37);
+    copyText(m, block, 40, r.text40);
 }
 
-void takeAlarmConfig(AlarmConfigRecord &r) {
+void takeAlarmConfig(const RegisterMirror &m, AlarmConfigRecord &r) {
     constexpr int block = 89;
-    copyWords(block, 0, 20, r.word);
+    copyWords(m, block, 0, 20, r.word);
     for (int i = 0; i < 2; ++i) {
         r.low[i] = static_cast<int8_t>(static_cast<uint16_t>(r.word[i]) & 0xFF);
         r.word[i] = 0;
@@ -77,32 +77,36 @@ void takeAlarmConfig(AlarmConfigRecord &r) {
 } // namespace
 
 void takeDisplaySnapshot(DisplaySnapshot &out) {
-    copyWords(0, 0, 96, out.summary);
-    copyWords(1, 0, kSummaryWords - 96, out.summary + 96);
-    takeHost(out.host);
-    copyWords(3, 0, 16, out.groupA);
-    copyWords(4, 0, 19, out.groupB);
-    copyWords(5, 0, 15, out.groupC);
-    copyWords(6, 0, 4, out.faultBits);
-    for (int k = 0; k < kPackCount; ++k)
-        copyWords(kFirstPackBlock + k, 0, kPackWords, out.pack[k]);
-    takeDeviceInfo(out.deviceInfo);
-    copyWords(88, 0, 50, out.thermal);
-    takeAlarmConfig(out.alarmConfig);
-    copyWords(90, 0, 10, out.cooling);
-    copyWords(91, 0, 3, out.misc);
+    // One controller's mirror for the whole snapshot: the selected one when it begins.
     out.address = deviceAddr.load(std::memory_order_acquire);
+    const RegisterMirror &m = mirrorOf(out.address);
+    copyWords(m, 0, 0, 96, out.summary);
+    copyWords(m, 1, 0, kSummaryWords - 96, out.summary + 96);
+    takeHost(m, out.host);
+    copyWords(m, 3, 0, 16, out.groupA);
+    copyWords(m, 4, 0, 19, out.groupB);
+    copyWords(m, 5, 0, 15, out.groupC);
+    copyWords(m, 6, 0, 4, out.faultBits);
+    for (int k = 0; k < kPackCount; ++k)
+        copyWords(m, kFirstPackBlock + k, 0, kPackWords, out.pack[k]);
+    takeDeviceInfo(m, out.deviceInfo);
+    copyWords(m, 88, 0, 50, out.thermal);
+    takeAlarmConfig(m, out.alarmConfig);
+    copyWords(m, 90, 0, 10, out.cooling);
+    copyWords(m, 91, 0, 3, out.misc);
     const int64_t now = mirrorClockMs();
     for (int block = 0; block < kSnapshotBlocks; ++block)
-        out.live[block] = blockIsLive(block, now);
+        out.live[block] = blockIsLive(m, block, now);
 }
 
-bool blockIsLive(int block, int64_t nowMs) {
+bool blockIsLive(int block, int64_t nowMs) { return blockIsLive(*registerMirror, block, nowMs); }
+
+bool blockIsLive(const RegisterMirror &m, int block, int64_t nowMs) {
     if (!linkRunning.load(std::memory_order_acquire))
         return false;
-    const int64_t landed = blockLandedAtMs(block);
+    const int64_t landed = m.landedAtMs(block);
     if (landed == 0 || landed < linkStartedAtMs.load(std::memory_order_acquire) ||
-        blockLandedShort(block))
+        m.landedShort(block))
         return false;
     const int cycle = blockPollCycleMs(block);
     return cycle == 0 || nowMs - landed <= int64_t(kStaleCycles) * cycle;

@@ -10,6 +10,7 @@
 //   string        two characters per cell (high byte first), ending at the first NUL;
 //   low byte      the cell's low 8 bits as a signed number.
 
+#include "registermirror.h"
 #include "safetext.h"
 
 #include <QString>
@@ -86,6 +87,8 @@ struct DisplaySnapshot {
 // and not longer ago than three of the block's poll cycles (blocks read only on request stay
 // live once read), by an answer that carried all the registers asked. Values that are not live
 // are drawn dimmed.
+bool blockIsLive(const RegisterMirror &mirror, int block, int64_t nowMs);
+// The same for the selected controller's mirror.
 bool blockIsLive(int block, int64_t nowMs);
 
 // Fills every record of `out` from the register mirror, with the address and the liveness.
