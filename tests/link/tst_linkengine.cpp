@@ -5,6 +5,7 @@
 // are built here with the bitwise reference CRC, not with the link's own codec.
 
 #include "battertstackthread.h"
+#include "busround.h"
 #include "fakeport.h"
 #include "linkmonitor.h"
 #include "pollplan.h"
@@ -149,6 +150,7 @@ private slots:
     void secondFrame();
     void workerShowsAShortAnswerAsNotLive();
     void eachAddressLandsInItsOwnMirror();
+    void busRoundFitsBetweenPageReads();
 };
 
 void TestLinkEngine::outcome_data() {
@@ -597,6 +599,71 @@ void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
     QCOMPARE(int(deviceAddr.load()), 1);
     // The pages show the selected controller's values.
     QCOMPARE(int(mirrorCell(2, 17)), 1017);
+}
+
+namespace {
+
+// Any address but 3 answers a read, register i holding address * 1000 + i.
+Pieces answerEveryAddressBut3(int, const QByteArray &request) {
+    const int addr = uint8_t(request[0]);
+    if (addr == 3)
+        return Pieces{};
+    const int count = uint8_t(request[5]);
+    QByteArray answer;
+    answer.append(char(addr)).append(char(4)).append(char(2 * count));
+    for (int i = 0; i < count; ++i) {
+        const int v = addr * 1000 + i;
+        answer.append(char(v >> 8)).append(char(v & 0xFF));
+    }
+    const uint16_t crc = referenceCrc(answer);
+    answer.append(char(crc & 0xFF)).append(char(crc >> 8));
+    return Pieces{Piece{1 * kMs, answer}};
+}
+
+// A page plan reading block 1 of address 9 every 30 ms.
+class EveryThirtyMs : public PollSource {
+public:
+    int64_t phase() const override { return 0; }
+    int periodMs() const override { return 30; }
+    bool next(PollRead *read) override {
+        *read = PollRead{9, kFunctionRead, 1, 10};
+        return true;
+    }
+};
+
+} // namespace
+
+void TestLinkEngine::busRoundFitsBetweenPageReads() {
+    // The page's reads of address 9 with the round over 1, 2 and 3 fitted in between, one bus
+    // read after each page read; 3 never answers and is asked once, then left for 5 s.
+    SysTimerThread tickThread;
+    tickThread.start();
+    resetLinkState();
+    auto log = std::make_shared<fake::Log>();
+    LinkSetup setup;
+    setup.makePort = [&] { return std::make_unique<FakePort>(answerEveryAddressBut3, log); };
+    auto round = std::make_unique<BusRound>(std::make_unique<EveryThirtyMs>());
+    BusRound *bus = round.get();
+    bus->setAddresses({1, 2, 3});
+    Battert_Stack_Thread worker;
+    worker.setPollSource(std::move(round));
+    worker.startLink(setup);
+    QTRY_VERIFY_WITH_TIMEOUT(worker.stats().readsOk >= 14, 5000);
+    worker.stopLink();
+    tickThread.stop();
+
+    QStringList sent; // address/block of each request, the engine's retries included
+    for (const fake::Written &w : log->writes)
+        sent << QStringLiteral("%1/%2").arg(uint8_t(w.bytes[0])).arg(uint8_t(w.bytes[3]));
+    const QString expected = QStringLiteral(
+        "9/1 1/2 9/1 1/6 9/1 2/2 9/1 2/6 9/1 3/2 3/2 3/2 9/1 1/2 9/1 1/6 9/1 2/2 9/1 2/6 9/1 1/2");
+    QCOMPARE(sent.mid(0, expected.count(QLatin1Char(' ')) + 1).join(QLatin1Char(' ')), expected);
+    const std::vector<BusController> accounts = bus->controllers();
+    QCOMPARE(accounts.size(), size_t(3));
+    QCOMPARE(accounts[2].asked, quint64(1));
+    QCOMPARE(accounts[2].noAnswer, quint64(1));
+    QVERIFY(accounts[0].answered >= 2 && accounts[0].noAnswer == 0);
+    QCOMPARE(int(mirrorOf(2).cell(6, 4)), 2004);
 }
 
 QTEST_GUILESS_MAIN(TestLinkEngine)

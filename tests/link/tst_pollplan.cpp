@@ -2,6 +2,7 @@
 // periods and resets, and the fault-record walk. Expected sequences are written out by hand
 // from the controller's block layout.
 
+#include "busround.h"
 #include "pollplan.h"
 #include "registermirror.h"
 
@@ -45,7 +46,51 @@ private slots:
     void walkPausesOnOtherPage();
     void walkPastLastRecordBlockEnds();
     void unknownModeReadsNothing();
+    void busOrder_data();
+    void busOrder();
+    void busBackOff();
 };
+
+void TestPollPlan::busOrder_data() {
+    // Three controllers, positions 0..5 (controller * 2 + read); mask: the controllers backed
+    // off now.
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<int>("backedOff");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("from the start") << 0 << 0 << 0;
+    QTest::newRow("the second controller's alarm words") << 3 << 0 << 3;
+    QTest::newRow("round again after the last") << 6 << 0 << 0;
+    QTest::newRow("a controller backed off is skipped") << 2 << 0b010 << 4;
+    QTest::newRow("skipped at the wrap too") << 4 << 0b101 << 2;
+    QTest::newRow("every controller backed off: none") << 0 << 0b111 << -1;
+}
+
+void TestPollPlan::busOrder() {
+    QFETCH(int, cursor);
+    QFETCH(int, backedOff);
+    QFETCH(int, expected);
+    const uint32_t now = 0xFFFFF000u; // the tick wraps during the back-off
+    std::vector<BusController> controllers(3);
+    for (int i = 0; i < 3; ++i)
+        if (backedOff & (1 << i))
+            noteBusOutcome(controllers[i], false, now - 100);
+    QCOMPARE(nextBusPosition(controllers, cursor, now), expected);
+}
+
+void TestPollPlan::busBackOff() {
+    // Silent once: asked again 5 s later; silent again: 30 s; an answer ends the back-off.
+    BusController c;
+    noteBusOutcome(c, false, 1000);
+    QVERIFY(c.backedOff(5999) && !c.backedOff(6000));
+    noteBusOutcome(c, false, 6000);
+    QVERIFY(c.backedOff(35999) && !c.backedOff(36000));
+    noteBusOutcome(c, false, 36000);
+    QVERIFY(c.backedOff(65999) && !c.backedOff(66000));
+    noteBusOutcome(c, true, 66000);
+    QVERIFY(!c.backedOff(66001));
+    QCOMPARE(c.noAnswer, quint64(3));
+    QCOMPARE(c.answered, quint64(1));
+}
 
 void TestPollPlan::cycle_data() {
     QTest::addColumn<int>("mode");

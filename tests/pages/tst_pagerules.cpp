@@ -1,5 +1,6 @@
 // The formatting rules and the display snapshot's transformations, without widgets.
 
+#include "alarmevents.h"
 #include "displaysnapshot.h"
 #include "fieldformat.h"
 #include "fieldtables.h"
@@ -30,6 +31,8 @@ private slots:
     void tablesAreAscendingAndDisjoint();
     void namedValue_data();
     void namedValue();
+    void alarmEvents_data();
+    void alarmEvents();
 };
 
 void tst_PageRules::rules_data() {
@@ -206,6 +209,76 @@ void tst_PageRules::tablesAreAscendingAndDisjoint() {
     // Every rack and pack column has a rule.
     QCOMPARE(rackColumns.ranges[rackColumns.count - 1].last, int16_t(8));
     QCOMPARE(packColumns.ranges[packColumns.count - 1].last, int16_t(91));
+}
+
+void tst_PageRules::alarmEvents_data() {
+    // Alarm words before and after (-1: not read), and the events as "raised|cleared level
+    // name [where]", in grid order.
+    QTest::addColumn<QVector<int>>("before");
+    QTest::addColumn<QVector<int>>("after");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("first reading raises what is set")
+        << QVector<int>{-1} << QVector<int>{0x0001, 0, 0, 0}
+        << QStringList{"raised 1 TEMP_High [Max Temp 31/4, Min Temp 22/9]"};
+    QTest::newRow("a bit that stays set gives nothing")
+        << QVector<int>{0x0001, 0, 0, 0} << QVector<int>{0x0001, 0, 0, 0} << QStringList{};
+    QTest::newRow("cleared, with the cell extremes")
+        << QVector<int>{0, 0x0020, 0, 0} << QVector<int>{0, 0, 0, 0}
+        << QStringList{"cleared 2 CellVolt_High [Max Cell 3.651/2-7, Min Cell 3.102/1-3]"};
+    QTest::newRow("two at once, in grid order")
+        << QVector<int>{0, 0, 0, 0} << QVector<int>{0, 0, 0, 0x0101}
+        << QStringList{"raised 3 EEpromRW_Fault []", "raised 3 PRelay_Fault []"};
+    QTest::newRow("a reserved bit names its place")
+        << QVector<int>{0, 0, 0, 0} << QVector<int>{0, 0x0400, 0, 0}
+        << QStringList{"raised 2 Reserved (6:1 bit 10) []"};
+    QTest::newRow("every bit of a hostile word at once")
+        << QVector<int>{0, 0, 0, 0} << QVector<int>{0, 0, 0xFFFF, 0}
+        << QStringList{};
+    QTest::newRow("nothing read now: nothing known to change")
+        << QVector<int>{0x00FF, 0, 0, 0} << QVector<int>{-1} << QStringList{};
+}
+
+void tst_PageRules::alarmEvents() {
+    QFETCH(QVector<int>, before);
+    QFETCH(QVector<int>, after);
+    QFETCH(QStringList, expected);
+    const auto words = [](const QVector<int> &w) {
+        AlarmWords out;
+        out.read = w.first() >= 0;
+        for (int k = 0; out.read && k < kAlarmWords; ++k)
+            out.word[k] = uint16_t(w.at(k));
+        return out;
+    };
+    // The Home page's extremes as its named values give them.
+    const char *const extremes[][3] = {{"R_Addr2Num30_text", "Max Cell", "3.651/2-7"},
+                                       {"R_Addr2Num33_text", "Min Cell", "3.102/1-3"},
+                                       {"R_Addr2Num36_text", "Max Temp", "31/4"},
+                                       {"R_Addr2Num38_text", "Min Temp", "22/9"}};
+    NamedGroup home;
+    for (const auto &x : extremes) {
+        NamedValue n;
+        n.key = QLatin1String(x[0]);
+        n.caption = QLatin1String(x[1]);
+        n.text = QLatin1String(x[2]);
+        home << n;
+    }
+    const QVector<AlarmEvent> events = ::alarmEvents(7, words(before), words(after), 1000, home);
+    QStringList got;
+    for (const AlarmEvent &e : events) {
+        QCOMPARE(e.address, 7);
+        QVERIFY(e.levelText.startsWith(QStringLiteral("Level%1").arg(e.level)));
+        got << QStringLiteral("%1 %2 %3 [%4]")
+                   .arg(e.raised ? "raised" : "cleared")
+                   .arg(e.level)
+                   .arg(e.alarm, e.where);
+    }
+    if (QTest::currentDataTag() == QByteArray("every bit of a hostile word at once")) {
+        QCOMPARE(events.size(), 16); // each bit once, none twice, none lost
+        QCOMPARE(highestAlarmLevel(words(after)), 3);
+        QCOMPARE(activeAlarms(words(after)).size(), 16);
+        return;
+    }
+    QCOMPARE(got, expected);
 }
 
 QTEST_GUILESS_MAIN(tst_PageRules)
