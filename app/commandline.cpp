@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "buswindow.h"
 #include "serialsettings.h"
 
 #include <QCommandLineParser>
@@ -61,6 +62,12 @@ CommandLine parseCommandLine(const QStringList &args) {
     }
     if (cl.qtArgs.isEmpty())
         cl.qtArgs << QStringLiteral("vaduz");
+    // --bus takes its range only when one follows: "--bus" alone and "--bus 1-8" both work.
+    for (int i = 0; i < ours.size(); ++i)
+        if (ours.at(i) == QLatin1String("--bus") || ours.at(i) == QLatin1String("-bus")) {
+            const bool range = i + 1 < ours.size() && !ours.at(i + 1).startsWith(QLatin1Char('-'));
+            ours[i] = QStringLiteral("--bus=") + (range ? ours.takeAt(i + 1) : QString());
+        }
     ours.prepend(cl.qtArgs.first());
 
     QCommandLineParser parser;
@@ -78,6 +85,11 @@ CommandLine parseCommandLine(const QStringList &args) {
     const QCommandLineOption connect(
         QStringLiteral("connect"),
         QStringLiteral("Connect at start with the given or remembered settings."));
+    const QCommandLineOption bus(
+        QStringLiteral("bus"),
+        QStringLiteral("Open the Bus window at start: every controller at once (optionally these "
+                       "addresses, e.g. 1-8)."),
+        QStringLiteral("first-last"));
     const QCommandLineOption verbose(
         QStringLiteral("verbose"),
         QStringLiteral("Log the link's port events and every frame on the terminal."));
@@ -94,7 +106,7 @@ CommandLine parseCommandLine(const QStringList &args) {
     QList<const QCommandLineOption *> listed{&help, &version};
     for (const QCommandLineOption &o : linkOptions.options())
         listed << &o;
-    listed << &simulator << &connect << &verbose << &record << &recordFormat;
+    listed << &simulator << &connect << &bus << &verbose << &record << &recordFormat;
     for (const auto *o : listed)
         parser.addOption(*o);
 
@@ -148,6 +160,11 @@ CommandLine parseCommandLine(const QStringList &args) {
     if (!linkOptions.read(parser, &cl.link, &linkError))
         return fail(linkError);
     cl.connect = parser.isSet(connect);
+    cl.bus = parser.isSet(bus);
+    if (cl.bus && !parser.value(bus).isEmpty() &&
+        !parseBusAddresses(parser.value(bus), &cl.busAddresses))
+        return fail(QStringLiteral("--bus takes addresses from 1 to 247 such as 1-8, not '%1'")
+                        .arg(parser.value(bus)));
     cl.verbose = parser.isSet(verbose);
     cl.recordFolder = parser.value(record);
     if (parser.isSet(record) && cl.recordFolder.trimmed().isEmpty())

@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <cstdint>
 
@@ -20,6 +21,8 @@ struct CommandLine {
     bool simulator = false;
     LinkOptions link;     // --port, --tcp, --framing, --baud, --address
     bool connect = false;
+    bool bus = false;       // --bus: open the Bus window at start
+    QVector<int> busAddresses; // --bus FIRST-LAST: its controllers (empty: as remembered)
     bool verbose = false;
     QString recordFolder;  // --record: record the pages shown into this folder from the start
     RecordFormat recordFormat = systemRecordFormat(); // --record-format

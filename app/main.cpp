@@ -8,6 +8,7 @@
 #include "widget.h"
 
 #include "bundledfonts.h"
+#include "buswindow.h"
 #include "commandline.h"
 #include "linkmonitor.h"
 #include "platform.h"
@@ -168,6 +169,11 @@ int main(int argc, char *argv[]) {
                     deviceAddr.store(1);
                 w.form()->com_open_close_btn->click();
             }
+        }
+        if (cl.bus) {
+            BusWindow *bus = w.showBus();
+            if (!cl.busAddresses.isEmpty())
+                bus->setAddresses(cl.busAddresses);
         }
         w.recorder()->setFormat(cl.recordFormat);
         if (!cl.recordFolder.isEmpty()) {

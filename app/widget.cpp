@@ -4,6 +4,8 @@
 #include "ui_widget.h"
 
 #include "battertstackthread.h"
+#include "busround.h"
+#include "buswindow.h"
 #include "commanddispatcher.h"
 #include "linksession.h"
 #include "faultrecordswindow.h"
@@ -85,6 +87,10 @@ Widget::Widget(QWidget *parent, FormBuild build) : QWidget(parent) {
     m_serialConfig = new serialConfig(nullptr);
     m_link = new LinkSession(nullptr);
     m_worker = m_link->worker();
+    // The page's plan, with the bus round fitted in while the Bus window is open.
+    auto round = std::make_unique<BusRound>(std::make_unique<PageFollower>());
+    m_busRound = round.get();
+    m_worker->setPollSource(std::move(round));
     connect(this, SIGNAL(NeedToConfigCom()), m_serialConfig, SLOT(showAlreadyComConfig()));
 
     // The refresh timer fires when the next page pass is due, and a tab change is followed at
@@ -116,6 +122,10 @@ Widget::Widget(QWidget *parent, FormBuild build) : QWidget(parent) {
         this, "linkMonitor_btn", tr("Link"),
         tr("Link monitor: frames, outcomes and counters (Ctrl+L)"), QRect(770, 22, 60, 26));
     connect(monitorButton, &QToolButton::clicked, this, &Widget::showLinkMonitor);
+    QToolButton *busButton =
+        makeToolButton(this, "bus_btn", tr("Bus"),
+                       tr("Every controller on the line at once"), QRect(836, 22, 56, 26));
+    connect(busButton, &QToolButton::clicked, this, [this] { showBus(); });
     // "Rec" starts recording into a folder the operator picks; while it runs the button shows
     // how long, and a click stops it.
     m_recorder = std::make_unique<PageRecorder>();
@@ -229,6 +239,8 @@ Widget::~Widget() {
         m_worker->stopLink();
     delete m_linkMonitor;
     m_linkMonitor = nullptr;
+    delete m_busWindow;
+    m_busWindow = nullptr;
     delete m_trendWindow;
     m_trendWindow = nullptr;
     delete m_faultRecords;
@@ -280,6 +292,20 @@ LinkMonitorWindow *Widget::showLinkMonitor() {
     m_linkMonitor->raise();
     m_linkMonitor->activateWindow();
     return m_linkMonitor;
+}
+
+BusWindow *Widget::showBus() {
+    if (!m_busWindow) {
+        m_busWindow = new BusWindow(m_busRound, nullptr);
+        connect(m_busWindow, &BusWindow::controllerChosen, this, [this](int address) {
+            form(); // the dispatcher's address box
+            m_dispatcher->selectController(static_cast<uint8_t>(address));
+        });
+    }
+    m_busWindow->show();
+    m_busWindow->raise();
+    m_busWindow->activateWindow();
+    return m_busWindow;
 }
 
 int Widget::settingsPageIndex() const {

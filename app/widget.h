@@ -11,6 +11,8 @@
 #include <memory>
 
 class Battert_Stack_Thread;
+class BusRound;
+class BusWindow;
 class LinkSession;
 class CommandDispatcher;
 class LinkMonitorWindow;
@@ -59,6 +61,8 @@ public:
 
     // Opens (or raises) the link monitor window; Ctrl+L and the footer's "Link" button.
     LinkMonitorWindow *showLinkMonitor();
+    // The Bus window (made when first asked for): every controller on the line at once.
+    BusWindow *showBus();
 
     // Recording of the pages shown into CSV files in folder (the footer's "Rec" button and
     // --record). False with the reason when the folder cannot be used.
@@ -110,6 +114,8 @@ private:
 
     std::unique_ptr<PageRefresh> m_pageRefresh;
     LinkMonitorWindow *m_linkMonitor = nullptr; // made when first asked for
+    BusWindow *m_busWindow = nullptr;           // made when first asked for
+    BusRound *m_busRound = nullptr;             // the worker's poll source
     std::unique_ptr<PageRecorder> m_recorder;
     std::unique_ptr<TrendModel> m_trends;
     uint32_t m_trendLandings = 0; // Home reads seen by the last trend sample

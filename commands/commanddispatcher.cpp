@@ -282,6 +282,13 @@ void CommandDispatcher::setDeviceAddress() {
                  trWidget("OK"));
         return;
     }
+    selectController(addr);
+}
+
+void CommandDispatcher::selectController(uint8_t addr) {
+    const QString text = QString::number(addr);
+    if (ui->devaddrSetText->toPlainText() != text)
+        ui->devaddrSetText->setPlainText(text);
     deviceAddr.store(addr, std::memory_order_release);
     storeDeviceAddress(addr);
 }

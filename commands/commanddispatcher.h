@@ -21,6 +21,9 @@ class Widget;
 class CommandDispatcher : public QObject {
     Q_OBJECT
 public:
+    // The operator chose the controller at addr (SET ADDR, or a row of the Bus window): the
+    // address box shows it, deviceAddr names it and it is remembered.
+    void selectController(uint8_t addr);
     // window is the main window (parent of every message box), ui its form. None is owned.
     CommandDispatcher(QWidget *window, Ui::Widget *ui, serialConfig *config,
                       LinkSession *link);

@@ -31,6 +31,31 @@ void noteBusOutcome(BusController &controller, bool answered, uint32_t nowTick) 
         nowTick + (controller.failuresInRow == 1 ? kBusFirstRetryMs : kBusLaterRetryMs);
 }
 
+BusState busState(const BusController &controller, int64_t homeLandedAtMs, int64_t nowMs,
+                  uint32_t nowTick, int64_t roundMs) {
+    if (controller.failuresInRow > 0)
+        return controller.backedOff(nowTick) ? BusState::BackedOff : BusState::NoAnswer;
+    if (homeLandedAtMs == 0)
+        return BusState::Waiting;
+    return nowMs - homeLandedAtMs <= roundMs + kBusStaleMs ? BusState::Live : BusState::Stale;
+}
+
+const char *busStateText(BusState state) {
+    switch (state) {
+    case BusState::Live:
+        return "live";
+    case BusState::Stale:
+        return "stale";
+    case BusState::NoAnswer:
+        return "no answer";
+    case BusState::BackedOff:
+        return "backed off";
+    case BusState::Waiting:
+        break;
+    }
+    return "waiting";
+}
+
 BusRound::BusRound(std::unique_ptr<PollSource> page, int pageShare)
     : m_page(std::move(page)), m_pageShare(std::max(1, pageShare)) {}
 

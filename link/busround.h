@@ -37,6 +37,17 @@ int nextBusPosition(const std::vector<BusController> &controllers, int cursor, u
 // A controller's account after one of its reads: answered, or not (then backed off).
 void noteBusOutcome(BusController &controller, bool answered, uint32_t nowTick);
 
+// What the overview says of a controller: answering (its Home record read when due), stale
+// (not read for more than 3 s past the round's length), no answer (its last read failed),
+// backed off (silent, asked again later) or not read yet.
+enum class BusState { Waiting, Live, Stale, NoAnswer, BackedOff };
+constexpr int64_t kBusStaleMs = 3000;
+// homeLandedAtMs: when its Home block last landed (mirrorClockMs; 0 never); roundMs: how long
+// one round over every controller takes.
+BusState busState(const BusController &controller, int64_t homeLandedAtMs, int64_t nowMs,
+                  uint32_t nowTick, int64_t roundMs);
+const char *busStateText(BusState state); // "live", "stale", "no answer", "backed off", "waiting"
+
 class BusRound : public PollSource {
 public:
     // page: the source the round fits in with (the page follower); pageShare page passes per

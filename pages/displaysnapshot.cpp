@@ -78,8 +78,12 @@ void takeAlarmConfig(const RegisterMirror &m, AlarmConfigRecord &r) {
 
 void takeDisplaySnapshot(DisplaySnapshot &out) {
     // One controller's mirror for the whole snapshot: the selected one when it begins.
-    out.address = deviceAddr.load(std::memory_order_acquire);
-    const RegisterMirror &m = mirrorOf(out.address);
+    takeDisplaySnapshot(out, deviceAddr.load(std::memory_order_acquire));
+}
+
+void takeDisplaySnapshot(DisplaySnapshot &out, uint8_t address) {
+    out.address = address;
+    const RegisterMirror &m = mirrorOf(address);
     copyWords(m, 0, 0, 96, out.summary);
     copyWords(m, 1, 0, kSummaryWords - 96, out.summary + 96);
     takeHost(m, out.host);

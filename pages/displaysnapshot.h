@@ -93,6 +93,8 @@ bool blockIsLive(int block, int64_t nowMs);
 
 // Fills every record of `out` from the register mirror, with the address and the liveness.
 void takeDisplaySnapshot(DisplaySnapshot &out);
+// The same for the controller at address (its own mirror), whichever is selected.
+void takeDisplaySnapshot(DisplaySnapshot &out, uint8_t address);
 
 // The snapshot the page pass of the main window paints from (GUI thread only).
 extern DisplaySnapshot displaySnapshot;

@@ -252,6 +252,16 @@ QString exportFolderToOffer() {
     return !folder.isEmpty() && QDir(folder).exists() ? folder : QStringLiteral(".");
 }
 
+void storeBusAddresses(const QString &addresses) {
+    if (storedSettingsEnabled())
+        store().setValue(QStringLiteral("bus/addresses"), addresses);
+}
+
+QString storedBusAddresses() {
+    return storedSettingsEnabled() ? store().value(QStringLiteral("bus/addresses")).toString()
+                                   : QString();
+}
+
 ScanChoices loadScanChoices() {
     ScanChoices out;
     if (!storedSettingsEnabled())

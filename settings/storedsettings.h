@@ -30,6 +30,9 @@ void storeDeviceAddress(uint8_t deviceAddress);
 void storeExportFolder(const QString &folder);
 // The folder to offer for an export: the last one used, "." when none.
 QString exportFolderToOffer();
+// The Bus window's controllers as the operator last typed them ("1-8"; empty when none).
+void storeBusAddresses(const QString &addresses);
+QString storedBusAddresses();
 
 // The device scan's choices: the rates ticked (empty when none were stored) and whether it
 // stops at the first controller found.

@@ -3,6 +3,7 @@
 // to the simulated controller.
 
 #include "battertstackthread.h"
+#include "buswindow.h"
 #include "linkmonitor.h"
 #include "linkmonitorwindow.h"
 #include "pagerecorder.h"
@@ -20,6 +21,7 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QDateTimeAxis>
 
+#include <QListWidget>
 #include <QMessageBox>
 #include <QMutex>
 #include <QPlainTextEdit>
@@ -96,6 +98,9 @@ private slots:
     void recordingWritesFreshPasses();
     void recordingStopsOnAFullDisk();
     void trendsFollowTheHomePage();
+    void busAddresses_data();
+    void busAddresses();
+    void busWindowShowsEachControllerOwnValues();
 
 private:
     std::unique_ptr<PtySimulator> m_sim;
@@ -702,6 +707,81 @@ void TestMainWindow::trendsFollowTheHomePage() {
     QCOMPARE(day.lastTime() - day.firstTime(), TrendModel::kSpanMs);
     QCOMPARE(day.value(QStringLiteral("R_Addr2Num1_text"), day.size() - 1),
              double(25 * 3600 % 101));
+}
+
+void TestMainWindow::busAddresses_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected"); // "-": refused
+    QTest::newRow("a range") << "1-4" << "1 2 3 4";
+    QTest::newRow("single ones and ranges, each once") << "5, 1-2,2" << "5 1 2";
+    QTest::newRow("0 is no controller's") << "0-3" << "-";
+    QTest::newRow("past 247") << "240-250" << "-";
+    QTest::newRow("backwards") << "3-1" << "-";
+    QTest::newRow("not a number") << "a-b" << "-";
+    QTest::newRow("empty") << "" << "-";
+}
+
+void TestMainWindow::busAddresses() {
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QVector<int> addresses{99};
+    const bool ok = parseBusAddresses(text, &addresses);
+    QStringList got;
+    for (int a : addresses)
+        got << QString::number(a);
+    QCOMPARE(ok ? got.join(QLatin1Char(' ')) : QStringLiteral("-"), expected);
+}
+
+void TestMainWindow::busWindowShowsEachControllerOwnValues() {
+    // Controllers 2 and 3 answered (SOC 55 and 77; 3 with a Level2 alarm), 4 never did: each
+    // row shows its own controller's values, the alarm becomes one event when raised and one when
+    // cleared, and a double-click selects the controller as SET ADDR does.
+    const auto landWord = [](int address, int block, int reg, uint16_t value) {
+        uint8_t words[2 * kBlockSize] = {};
+        words[2 * reg] = uint8_t(value >> 8);
+        words[2 * reg + 1] = uint8_t(value & 0xFF);
+        mirrorOf(uint8_t(address)).land(block, words, block == kHomeBlock ? 100 : 5);
+    };
+    for (int a : {2, 3, 4})
+        mirrorOf(uint8_t(a)).clear();
+    landWord(2, kHomeBlock, 1, 55);
+    landWord(3, kHomeBlock, 1, 77);
+    landWord(3, kAlarmBlock, 1, 0x0001);
+    Widget w;
+    deviceAddr = 1;
+    BusWindow *bus = w.showBus();
+    bus->setAddresses({2, 3, 4});
+    bus->refresh();
+    const auto cell = [bus](int row, int column) {
+        return bus->model()->data(bus->model()->index(row, column), Qt::DisplayRole).toString();
+    };
+    QCOMPARE(bus->model()->rowCount(), 3);
+    QCOMPARE(bus->model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("SOC (%)"));
+    QCOMPARE(cell(0, 2), QStringLiteral("55"));
+    QCOMPARE(cell(1, 2), QStringLiteral("77"));
+    QCOMPARE(cell(2, 2), QString()); // never answered: nothing, not an empty mirror's 0
+    QCOMPARE(cell(2, 1), QStringLiteral("waiting"));
+    QCOMPARE(bus->model()->rows().at(1).alarmLevel, 2);
+    QCOMPARE(bus->model()->rows().at(1).alarms, QStringList{"TEMP_High"});
+    QCOMPARE(bus->model()->rows().at(0).alarmLevel, 0);
+
+    bus->refresh(); // no new reading: no new event
+    QCOMPARE(bus->events()->count(), 1);
+    QVERIFY2(bus->events()->item(0)->text().contains(QStringLiteral("address 3  raised")),
+             qPrintable(bus->events()->item(0)->text()));
+    landWord(3, kAlarmBlock, 1, 0);
+    bus->refresh();
+    QCOMPARE(bus->events()->count(), 2);
+    QVERIFY(bus->events()->item(0)->text().contains(QStringLiteral("cleared")));
+
+    const QModelIndex row3 = bus->view()->model()->index(1, 0);
+    QCOMPARE(bus->view()->model()->data(row3).toInt(), 3);
+    emit bus->view()->activated(row3);
+    QCOMPARE(int(deviceAddr), 3);
+    QCOMPARE(w.form()->devaddrSetText->toPlainText(), QStringLiteral("3"));
+    bus->close();
+    deviceAddr = 1;
 }
 
 QTEST_MAIN(TestMainWindow)

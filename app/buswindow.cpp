@@ -1,0 +1,377 @@
+#include "buswindow.h"
+
+#include "displaysnapshot.h"
+#include "registermirror.h"
+#include "storedsettings.h"
+#include "systick.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+// The columns after the address and the state that come from the Home page's values, as the
+// Home page shows them (its captions and units head them).
+const char *const kHomeColumns[] = {
+    "R_Addr2Num1_text",  // SOC
+    "R_Addr2Num2_text",  // SOH
+    "R_Addr2Num6_text",  // Total Voltage
+    "R_Addr2Num7_text",  // Total Current
+    "R_Addr2Num12_text", // Stack Power
+    "R_Addr2Num30_text", // Max Cell
+    "R_Addr2Num33_text", // Min Cell
+    "R_Addr2Num36_text", // Max Temp
+    "R_Addr2Num38_text", // Min Temp
+    "R_Addr2Num4_text",  // System State
+};
+constexpr int kHomeColumnCount = int(sizeof kHomeColumns / sizeof *kHomeColumns);
+const char *const kTailColumns[] = {"R_Addr2Num15_text", "R_Addr2Num83_text"}; // Fault Code, SW
+
+enum Column {
+    ColAddress,
+    ColState,
+    ColFirstHome,
+    ColAlarmLevel = ColFirstHome + kHomeColumnCount,
+    ColAlarms,
+    ColFaultCode,
+    ColSoftware,
+    ColLastAnswer,
+    ColAnswered,
+    ColCount
+};
+
+const NamedValue *homeValue(const NamedGroup &home, const char *key) {
+    for (const NamedValue &v : home)
+        if (v.key == QLatin1String(key))
+            return &v;
+    return nullptr;
+}
+
+const char *keyOf(int column) {
+    if (column >= ColFirstHome && column < ColAlarmLevel)
+        return kHomeColumns[column - ColFirstHome];
+    if (column == ColFaultCode)
+        return kTailColumns[0];
+    if (column == ColSoftware)
+        return kTailColumns[1];
+    return nullptr;
+}
+
+// The Home page's captions with units, from an empty controller's values.
+const NamedGroup &homeCaptions() {
+    static const NamedGroup home = [] {
+        DisplaySnapshot empty;
+        return namedValues(empty, 0).value(0);
+    }();
+    return home;
+}
+
+QString levelText(int level) {
+    return level == 0 ? QObject::tr("none") : QObject::tr("Level%1").arg(level);
+}
+
+} // namespace
+
+bool parseBusAddresses(const QString &text, QVector<int> *addresses) {
+    QVector<int> out;
+    const QStringList parts = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return false;
+    for (const QString &part : parts) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok1 = false, ok2 = false;
+        const int first = ends.first().trimmed().toInt(&ok1);
+        const int last = ends.last().trimmed().toInt(&ok2);
+        if (ends.size() > 2 || !ok1 || !ok2 || first < 1 || last > 247 || first > last)
+            return false;
+        for (int a = first; a <= last; ++a)
+            if (!out.contains(a))
+                out << a;
+    }
+    *addresses = out;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void BusModel::setRows(const QVector<Row> &rows) {
+    if (rows.size() != m_rows.size()) {
+        beginResetModel();
+        m_rows = rows;
+        endResetModel();
+        return;
+    }
+    m_rows = rows;
+    if (!m_rows.isEmpty())
+        emit dataChanged(index(0, 0), index(m_rows.size() - 1, ColCount - 1));
+}
+
+int BusModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : m_rows.size();
+}
+
+int BusModel::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : ColCount;
+}
+
+QVariant BusModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (const char *key = keyOf(section))
+        if (const NamedValue *v = homeValue(homeCaptions(), key))
+            return v->header();
+    switch (section) {
+    case ColAddress:
+        return tr("Address");
+    case ColState:
+        return tr("State");
+    case ColAlarmLevel:
+        return tr("Alarm level");
+    case ColAlarms:
+        return tr("Active alarms");
+    case ColLastAnswer:
+        return tr("Last answer");
+    case ColAnswered:
+        return tr("Answered/asked");
+    default:
+        return QVariant();
+    }
+}
+
+QVariant BusModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return QVariant();
+    const Row &r = m_rows.at(index.row());
+    const int c = index.column();
+    // Colour carries the state and the alarm level, and the text says them too.
+    if (role == Qt::BackgroundRole) {
+        if (c == ColState)
+            switch (r.state) {
+            case BusState::Live:
+                return QBrush(QColor(0xc8, 0xf0, 0xc8));
+            case BusState::Stale:
+                return QBrush(QColor(0xff, 0xe4, 0xa0));
+            case BusState::NoAnswer:
+            case BusState::BackedOff:
+                return QBrush(QColor(0xff, 0xb8, 0xb0));
+            case BusState::Waiting:
+                break;
+            }
+        if (r.alarmLevel >= 2)
+            return QBrush(r.alarmLevel >= 3 ? QColor(0xff, 0xc8, 0xc0) : QColor(0xff, 0xe8, 0xc0));
+        return QVariant();
+    }
+    if (role != Qt::DisplayRole && role != Qt::UserRole)
+        return QVariant();
+    const bool sortKey = role == Qt::UserRole;
+    if (const char *key = keyOf(c)) {
+        const NamedValue *v = homeValue(r.home, key);
+        if (!v)
+            return QVariant();
+        if (sortKey && v->hasNumber())
+            return v->number;
+        return v->text;
+    }
+    switch (c) {
+    case ColAddress:
+        return r.address;
+    case ColState:
+        return sortKey ? QVariant(int(r.state)) : QVariant(tr(busStateText(r.state)));
+    case ColAlarmLevel:
+        return sortKey ? QVariant(r.alarmLevel) : QVariant(levelText(r.alarmLevel));
+    case ColAlarms:
+        return r.alarms.join(QStringLiteral(", "));
+    case ColLastAnswer:
+        if (sortKey)
+            return qint64(r.lastAnswerMs);
+        return r.lastAnswerMs == 0
+                   ? tr("never")
+                   : QDateTime::fromMSecsSinceEpoch(r.lastAnswerMs).toString(QStringLiteral("HH:mm:ss"));
+    case ColAnswered:
+        if (sortKey)
+            return r.asked ? double(r.answered) / double(r.asked) : -1.0;
+        return QStringLiteral("%1/%2").arg(r.answered).arg(r.asked);
+    default:
+        return QVariant();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+BusWindow::BusWindow(BusRound *round, QWidget *parent) : QWidget(parent), m_round(round) {
+    setWindowTitle(tr("Bus"));
+    resize(1300, 600);
+    m_model = new BusModel(this);
+    m_sorted = new QSortFilterProxyModel(this);
+    m_sorted->setSourceModel(m_model);
+    m_sorted->setSortRole(Qt::UserRole);
+    m_view = new QTableView(this);
+    m_view->setModel(m_sorted);
+    m_view->setSortingEnabled(true);
+    m_view->sortByColumn(ColAddress, Qt::AscendingOrder);
+    m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_view->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_view->verticalHeader()->hide();
+    m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_view->horizontalHeader()->setStretchLastSection(true);
+    m_view->setToolTip(tr("Double-click (or Enter) selects the controller, as SET ADDR does"));
+    connect(m_view, &QTableView::activated, this, &BusWindow::chooseRow);
+
+    m_addressEdit = new QLineEdit(this);
+    m_addressEdit->setPlaceholderText(tr("e.g. 1-8 or 1,3,5-7"));
+    auto *apply = new QPushButton(tr("Apply"), this);
+    connect(apply, &QPushButton::clicked, this, &BusWindow::applyAddressText);
+    connect(m_addressEdit, &QLineEdit::returnPressed, this, &BusWindow::applyAddressText);
+    m_note = new QLabel(this);
+    auto *top = new QHBoxLayout;
+    top->addWidget(new QLabel(tr("Controllers:"), this));
+    top->addWidget(m_addressEdit);
+    top->addWidget(apply);
+    top->addWidget(m_note, 1);
+
+    m_events = new QListWidget(this);
+    m_events->setToolTip(tr("Alarms raised and cleared, newest first"));
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_view);
+    split->addWidget(m_events);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(split);
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, &BusWindow::refresh);
+
+    // The last list used, else 1..N with N the device count the selected controller reports.
+    QVector<int> addresses;
+    const QString remembered = storedBusAddresses();
+    if (remembered.isEmpty() || !parseBusAddresses(remembered, &addresses))
+        for (int a = 1; a <= std::max(1, deviceCount(*registerMirror)); ++a)
+            addresses << a;
+    setAddresses(addresses);
+}
+
+void BusWindow::setAddresses(const QVector<int> &addresses) {
+    m_addresses = addresses;
+    QStringList parts;
+    for (int a : addresses)
+        parts << QString::number(a);
+    m_addressEdit->setText(parts.join(QLatin1Char(',')));
+    if (isVisible())
+        m_round->setAddresses(m_addresses);
+    refresh();
+}
+
+void BusWindow::applyAddressText() {
+    QVector<int> addresses;
+    if (!parseBusAddresses(m_addressEdit->text(), &addresses)) {
+        m_note->setText(tr("Give addresses from 1 to 247, e.g. 1-8 or 1,3,5-7."));
+        return;
+    }
+    m_note->clear();
+    storeBusAddresses(m_addressEdit->text().trimmed());
+    setAddresses(addresses);
+}
+
+void BusWindow::chooseRow(const QModelIndex &index) {
+    const QModelIndex source = m_sorted->mapToSource(index);
+    if (source.isValid() && source.row() < m_model->rows().size())
+        emit controllerChosen(m_model->rows().at(source.row()).address);
+}
+
+void BusWindow::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    m_round->setAddresses(m_addresses);
+    refresh();
+    m_timer->start();
+}
+
+void BusWindow::hideEvent(QHideEvent *event) {
+    // Closed, the round reads nothing and the line is the page's alone.
+    m_timer->stop();
+    m_round->setAddresses({});
+    QWidget::hideEvent(event);
+}
+
+void BusWindow::refresh() {
+    const std::vector<BusController> accounts = m_round->controllers();
+    const int64_t now = mirrorClockMs();
+    const int64_t wallNow = QDateTime::currentMSecsSinceEpoch();
+    const uint32_t tickNow = currentTick();
+    // One bus read after each page read: a round takes two page periods per controller asked.
+    int asking = 0;
+    for (const BusController &c : accounts)
+        asking += c.backedOff(tickNow) ? 0 : 1;
+    const int64_t roundMs =
+        int64_t(asking) * kBusReadsPerController * std::max<int32_t>(1, pollPeriod.load());
+    QVector<BusModel::Row> rows;
+    for (int address : m_addresses) {
+        BusModel::Row r;
+        r.address = address;
+        const RegisterMirror &mirror = mirrorOf(static_cast<uint8_t>(address));
+        DisplaySnapshot snapshot;
+        takeDisplaySnapshot(snapshot, static_cast<uint8_t>(address));
+        const int64_t landed = mirror.landedAtMs(kHomeBlock);
+        // A controller never read has no values to show (not an empty mirror's zeros).
+        if (landed != 0)
+            r.home = namedValues(snapshot, 0).value(0);
+        BusController account;
+        account.addr = static_cast<uint8_t>(address);
+        for (const BusController &c : accounts)
+            if (c.addr == address)
+                account = c;
+        r.asked = account.asked;
+        r.answered = account.answered;
+        r.state = busState(account, landed, now, tickNow, roundMs);
+        r.lastAnswerMs = landed == 0 ? 0 : wallNow - (now - landed);
+
+        AlarmWords words;
+        const uint32_t reads = mirror.landings(kAlarmBlock);
+        words.read = mirror.landedAtMs(kAlarmBlock) != 0;
+        for (int k = 0; k < kAlarmWords; ++k)
+            words.word[k] = static_cast<uint16_t>(mirror.cell(kAlarmBlock, k));
+        r.alarmLevel = highestAlarmLevel(words);
+        r.alarms = activeAlarms(words);
+        // A new reading of the alarm words: what changed since the last one becomes events.
+        if (words.read && reads != m_alarmReads.value(address)) {
+            for (const AlarmEvent &e :
+                 alarmEvents(address, m_lastAlarms.value(address), words, wallNow, r.home)) {
+                QString line = QStringLiteral("%1  %2  %3  %4 %5")
+                                   .arg(QDateTime::fromMSecsSinceEpoch(e.atMs)
+                                            .toString(QStringLiteral("HH:mm:ss")))
+                                   .arg(tr("address %1").arg(e.address))
+                                   .arg(e.raised ? tr("raised") : tr("cleared"))
+                                   .arg(e.levelText, e.alarm);
+                if (!e.where.isEmpty())
+                    line += QStringLiteral("  (%1)").arg(e.where);
+                m_events->insertItem(0, line);
+            }
+            while (m_events->count() > kMaxEvents)
+                delete m_events->takeItem(m_events->count() - 1);
+            m_lastAlarms[address] = words;
+            m_alarmReads[address] = reads;
+        }
+        rows << r;
+    }
+    m_model->setRows(rows);
+}

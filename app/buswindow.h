@@ -1,0 +1,93 @@
+#pragma once
+// The "Bus" window: every controller on the line at once, a row each, from each controller's own
+// mirror (read by the bus round while the window is open): its state on the link, its key
+// values, its active alarms and their highest level, and how often it answered. Alarms raised
+// and cleared appear in the Events list, newest first. Double-click (or Enter) on a row selects
+// that controller, as SET ADDR does. Costs nothing while closed: the round then has no
+// addresses and the link reads the page's plan alone.
+
+#include "alarmevents.h"
+#include "busround.h"
+
+#include <QAbstractTableModel>
+#include <QMap>
+#include <QVector>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QSortFilterProxyModel;
+class QTableView;
+class QTimer;
+
+// "1-8", "1,3,5-7": addresses 1..247 in the order given, each once; false for anything else.
+bool parseBusAddresses(const QString &text, QVector<int> *addresses);
+
+class BusModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    struct Row {
+        int address = 0;
+        BusState state = BusState::Waiting;
+        NamedGroup home; // the Home page's values from this controller's mirror
+        int alarmLevel = 0;
+        QStringList alarms;
+        int64_t lastAnswerMs = 0; // wall clock, ms since the epoch (0: never)
+        uint64_t asked = 0, answered = 0;
+    };
+    using QAbstractTableModel::QAbstractTableModel;
+    void setRows(const QVector<Row> &rows);
+    const QVector<Row> &rows() const { return m_rows; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    QVector<Row> m_rows;
+};
+
+class BusWindow : public QWidget {
+    Q_OBJECT
+public:
+    // round: the worker's bus round, given the addresses while the window is shown.
+    explicit BusWindow(BusRound *round, QWidget *parent = nullptr);
+
+    // The controllers listed (also what the round reads while shown).
+    QVector<int> addresses() const { return m_addresses; }
+    void setAddresses(const QVector<int> &addresses);
+    // Reads every listed controller's mirror into the table and the events (the window's timer
+    // calls it once a second while shown).
+    void refresh();
+
+    BusModel *model() const { return m_model; }
+    QTableView *view() const { return m_view; }
+    QListWidget *events() const { return m_events; }
+    static constexpr int kMaxEvents = 1000;
+
+signals:
+    // The operator chose this controller (double-click or Enter on its row).
+    void controllerChosen(int address);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void applyAddressText();
+    void chooseRow(const QModelIndex &index);
+
+    BusRound *m_round;
+    QVector<int> m_addresses;
+    BusModel *m_model = nullptr;
+    QSortFilterProxyModel *m_sorted = nullptr;
+    QTableView *m_view = nullptr;
+    QLineEdit *m_addressEdit = nullptr;
+    QLabel *m_note = nullptr;
+    QListWidget *m_events = nullptr;
+    QTimer *m_timer = nullptr;
+    QMap<int, AlarmWords> m_lastAlarms; // per address
+    QMap<int, uint32_t> m_alarmReads;   // landings of block 6 when last looked at
+};
