@@ -1,6 +1,7 @@
 #include "buswindow.h"
 
 #include "displaysnapshot.h"
+#include "pagerecorder.h"
 #include "registermirror.h"
 #include "storedsettings.h"
 #include "systick.h"
@@ -325,6 +326,7 @@ void BusWindow::refresh() {
     const int64_t roundMs =
         int64_t(asking) * kBusReadsPerController * std::max<int32_t>(1, pollPeriod.load());
     QVector<BusModel::Row> rows;
+    QVector<AlarmEvent> newEvents;
     for (int address : m_addresses) {
         BusModel::Row r;
         r.address = address;
@@ -356,6 +358,7 @@ void BusWindow::refresh() {
         if (words.read && reads != m_alarmReads.value(address)) {
             for (const AlarmEvent &e :
                  alarmEvents(address, m_lastAlarms.value(address), words, wallNow, r.home)) {
+                newEvents << e;
                 QString line = QStringLiteral("%1  %2  %3  %4 %5")
                                    .arg(QDateTime::fromMSecsSinceEpoch(e.atMs)
                                             .toString(QStringLiteral("HH:mm:ss")))
@@ -374,4 +377,53 @@ void BusWindow::refresh() {
         rows << r;
     }
     m_model->setRows(rows);
+    record(rows, newEvents);
+}
+
+void BusWindow::record(const QVector<BusModel::Row> &rows, const QVector<AlarmEvent> &events) {
+    if (!m_recorder || !m_recorder->isRecording())
+        return;
+    const QString now = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
+    QStringList heading{QStringLiteral("Time"), tr("Address"), tr("State")};
+    for (int c = ColFirstHome; c < ColAlarmLevel; ++c)
+        heading << m_model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    heading << tr("Alarm level") << tr("Active alarms")
+            << m_model->headerData(ColFaultCode, Qt::Horizontal, Qt::DisplayRole).toString()
+            << m_model->headerData(ColSoftware, Qt::Horizontal, Qt::DisplayRole).toString();
+    QList<QStringList> lines;
+    for (const BusModel::Row &r : rows) {
+        // A row for each round that read the controller, and when its state changes.
+        const auto homeReads = static_cast<uint32_t>(r.answered / kBusReadsPerController);
+        if (m_recordedHome.value(r.address, ~0u) == homeReads &&
+            m_recordedState.value(r.address, BusState::Waiting) == r.state)
+            continue;
+        m_recordedHome[r.address] = homeReads;
+        m_recordedState[r.address] = r.state;
+        if (r.state == BusState::Waiting)
+            continue;
+        QStringList line{now, QString::number(r.address), QLatin1String(busStateText(r.state))};
+        for (int c = ColFirstHome; c < ColAlarmLevel; ++c) {
+            const NamedValue *v = homeValue(r.home, keyOf(c));
+            line << (v ? v->text : QString());
+        }
+        line << QString::number(r.alarmLevel) << r.alarms.join(QStringLiteral(", "));
+        for (int c : {int(ColFaultCode), int(ColSoftware)}) {
+            const NamedValue *v = homeValue(r.home, keyOf(c));
+            line << (v ? v->text : QString());
+        }
+        lines << line;
+    }
+    QList<QStringList> eventLines;
+    for (const AlarmEvent &e : events)
+        eventLines << QStringList{QDateTime::fromMSecsSinceEpoch(e.atMs).toString(Qt::ISODateWithMs),
+                                  QString::number(e.address),
+                                  e.raised ? QStringLiteral("raised") : QStringLiteral("cleared"),
+                                  QString::number(e.level), e.levelText, e.alarm, e.where};
+    QString error;
+    if (!m_recorder->recordRows(QStringLiteral("bus"), heading, lines, &error) ||
+        !m_recorder->recordRows(QStringLiteral("events"),
+                                {QStringLiteral("Time"), tr("Address"), tr("Event"), tr("Level"),
+                                 tr("Level text"), tr("Alarm"), tr("Where")},
+                                eventLines, &error))
+        m_note->setText(tr("Recording stopped: %1").arg(error));
 }

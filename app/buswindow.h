@@ -14,6 +14,7 @@
 #include <QVector>
 #include <QWidget>
 
+class PageRecorder;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -62,6 +63,10 @@ public:
     // calls it once a second while shown).
     void refresh();
 
+    // While recorder records: a row per controller per reading into "bus-<time>.csv" (and when
+    // its state changes), and the alarm events into "events-<time>.csv".
+    void setRecorder(PageRecorder *recorder) { m_recorder = recorder; }
+
     BusModel *model() const { return m_model; }
     QTableView *view() const { return m_view; }
     QListWidget *events() const { return m_events; }
@@ -78,6 +83,7 @@ protected:
 private:
     void applyAddressText();
     void chooseRow(const QModelIndex &index);
+    void record(const QVector<BusModel::Row> &rows, const QVector<AlarmEvent> &events);
 
     BusRound *m_round;
     QVector<int> m_addresses;
@@ -90,4 +96,7 @@ private:
     QTimer *m_timer = nullptr;
     QMap<int, AlarmWords> m_lastAlarms; // per address
     QMap<int, uint32_t> m_alarmReads;   // landings of block 6 when last looked at
+    PageRecorder *m_recorder = nullptr;
+    QMap<int, uint32_t> m_recordedHome; // per address: rounds answered at its last recorded row
+    QMap<int, BusState> m_recordedState;
 };

@@ -297,6 +297,7 @@ LinkMonitorWindow *Widget::showLinkMonitor() {
 BusWindow *Widget::showBus() {
     if (!m_busWindow) {
         m_busWindow = new BusWindow(m_busRound, nullptr);
+        m_busWindow->setRecorder(m_recorder.get());
         connect(m_busWindow, &BusWindow::controllerChosen, this, [this](int address) {
             form(); // the dispatcher's address box
             m_dispatcher->selectController(static_cast<uint8_t>(address));

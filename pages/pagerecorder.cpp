@@ -85,6 +85,7 @@ bool PageRecorder::start(const QString &folder, QString *error) {
 void PageRecorder::stop() {
     for (auto &f : m_files)
         f.reset();
+    m_others.clear();
     m_recording = false;
 }
 
@@ -146,34 +147,65 @@ bool PageRecorder::writeLine(PageFile &f, const QStringList &cells, QString *err
     return true;
 }
 
+bool PageRecorder::openFile(std::unique_ptr<PageFile> &f, const QString &name,
+                            const QStringList &heading, QString *error) {
+    f = std::make_unique<PageFile>();
+    f->file.setFileName(QDir(m_folder).filePath(name));
+    // Unbuffered: each row reaches the file as it is written, so a crash loses at most the row
+    // being written.
+    if (!f->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f->file.fileName()),
+                                              writeErrorReason(f->file));
+        stop();
+        return false;
+    }
+    // A byte order mark, so that spreadsheets read the units' symbols as UTF-8.
+    if (f->file.size() == 0 &&
+        (f->file.write("\xEF\xBB\xBF") != 3 || !writeLine(*f, heading, error))) {
+        if (error->isEmpty())
+            *error = writeErrorReason(f->file);
+        stop();
+        return false;
+    }
+    return true;
+}
+
+bool PageRecorder::recordRows(const QString &kind, const QStringList &heading,
+                              const QList<QStringList> &rows, QString *error) {
+    if (!m_recording || rows.isEmpty())
+        return true;
+    auto &f = m_others[kind];
+    if (!f && !openFile(f,
+                        QStringLiteral("%1-%2.csv")
+                            .arg(kind, m_startedAt.toString(QStringLiteral("yyyyMMdd-HHmmss"))),
+                        heading, error))
+        return false;
+    for (const QStringList &row : rows) {
+        if (!writeLine(*f, row, error)) {
+            stop();
+            return false;
+        }
+        ++f->rows;
+    }
+    return true;
+}
+
+QString PageRecorder::otherFile(const QString &kind) const {
+    const auto it = m_others.find(kind);
+    return it != m_others.end() && it->second ? it->second->file.fileName() : QString();
+}
+
 bool PageRecorder::recordPass(const QVector<NamedGroup> &values, int tab, const QDateTime &at,
                               QString *error) {
     if (!m_recording || values.isEmpty() || tab < 0 || tab > 4 || !fresh(tab))
         return true;
     auto &f = m_files[tab];
-    if (!f) {
-        f = std::make_unique<PageFile>();
-        const QString name = QStringLiteral("%1_%2.csv")
-                                 .arg(m_startedAt.toString(QStringLiteral("yyyyMMdd-HHmmss")),
-                                      QLatin1String(kPageNames[tab]));
-        f->file.setFileName(QDir(m_folder).filePath(name));
-        // Unbuffered: each row reaches the file as it is written, so a crash loses at most
-        // the row being written.
-        if (!f->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(f->file.fileName()),
-                                                  writeErrorReason(f->file));
-            stop();
-            return false;
-        }
-        // A byte order mark, so that spreadsheets read the units' symbols as UTF-8.
-        if (f->file.size() == 0 &&
-            (f->file.write("\xEF\xBB\xBF") != 3 || !writeLine(*f, header(values), error))) {
-            if (error->isEmpty())
-                *error = writeErrorReason(f->file);
-            stop();
-            return false;
-        }
-    }
+    if (!f && !openFile(f,
+                        QStringLiteral("%1_%2.csv")
+                            .arg(m_startedAt.toString(QStringLiteral("yyyyMMdd-HHmmss")),
+                                 QLatin1String(kPageNames[tab])),
+                        header(values), error))
+        return false;
     const QString time = at.toString(Qt::ISODateWithMs);
     for (QStringList row : rows(values)) {
         row.prepend(time);

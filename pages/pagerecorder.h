@@ -17,6 +17,7 @@
 #include <QVector>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 
 class QFile;
@@ -49,6 +50,13 @@ public:
     bool recordPass(const QVector<NamedGroup> &values, int tab, const QDateTime &at,
                     QString *error);
 
+    // Rows of another kind than a page's ("bus", "events") into "<kind>-<start time>.csv",
+    // headed by heading when the file is made; each row written whole, as a page's. Returns
+    // false, stops and gives the reason in *error when the file cannot be made or written.
+    bool recordRows(const QString &kind, const QStringList &heading,
+                    const QList<QStringList> &rows, QString *error);
+    QString otherFile(const QString &kind) const;
+
     // The file tab records into (empty until it has recorded).
     QString fileFor(int tab) const;
     // Rows written so far into tab's file (table pages: one per table row).
@@ -63,12 +71,15 @@ private:
     struct PageFile;
     bool fresh(int tab);
     bool writeLine(PageFile &file, const QStringList &cells, QString *error);
+    bool openFile(std::unique_ptr<PageFile> &file, const QString &name,
+                  const QStringList &heading, QString *error);
 
     RecordFormat m_format = systemRecordFormat();
     bool m_recording = false;
     QString m_folder;
     QDateTime m_startedAt;
     std::unique_ptr<PageFile> m_files[5];
+    std::map<QString, std::unique_ptr<PageFile>> m_others;
     uint32_t m_seen[5][16] = {};
 };
 
