@@ -766,6 +766,10 @@ void TestMainWindow::busWindowShowsEachControllerOwnValues() {
     QCOMPARE(bus->model()->rows().at(1).alarms, QStringList{"TEMP_High"});
     QCOMPARE(bus->model()->rows().at(0).alarmLevel, 0);
 
+    // Recording: a row for each controller that answered, the events as they come.
+    QTemporaryDir folder;
+    QString error;
+    QVERIFY2(w.recorder()->start(folder.path(), &error), qPrintable(error));
     bus->refresh(); // no new reading: no new event
     QCOMPARE(bus->events()->count(), 1);
     QVERIFY2(bus->events()->item(0)->text().contains(QStringLiteral("address 3  raised")),
@@ -774,6 +778,22 @@ void TestMainWindow::busWindowShowsEachControllerOwnValues() {
     bus->refresh();
     QCOMPARE(bus->events()->count(), 2);
     QVERIFY(bus->events()->item(0)->text().contains(QStringLiteral("cleared")));
+    const auto lines = [&](const char *kind) {
+        QFile file(w.recorder()->otherFile(QLatin1String(kind)));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split("\r\n")
+                                              : QStringList();
+    };
+    const QStringList busRows = lines("bus");
+    QCOMPARE(busRows.size(), 4); // heading, controllers 2 and 3, and the end of the last line
+    QVERIFY(busRows.at(0).contains(QStringLiteral("Address,State,SOC (%)")));
+    QCOMPARE(busRows.at(1).section(QLatin1Char(','), 1, 1), QStringLiteral("2"));
+    QCOMPARE(busRows.at(1).section(QLatin1Char(','), 3, 3), QStringLiteral("55"));
+    QCOMPARE(busRows.at(2).section(QLatin1Char(','), 3, 3), QStringLiteral("77"));
+    const QStringList eventRows = lines("events");
+    QCOMPARE(eventRows.size(), 3);
+    QCOMPARE(eventRows.at(1).section(QLatin1Char(','), 1, 5),
+             QStringLiteral("3,cleared,2,Level2 Fault（H）,TEMP_High"));
+    w.recorder()->stop();
 
     const QModelIndex row3 = bus->view()->model()->index(1, 0);
     QCOMPARE(bus->view()->model()->data(row3).toInt(), 3);
