@@ -5,6 +5,7 @@
 // peer does. A silent gateway gives no answer within the time-out; a refused connection says so.
 // Loopback only.
 
+#include "busround.h"
 #include "fieldmap.h"
 #include "linktestsupport.h"
 #include "mbapframing.h"
@@ -337,6 +338,57 @@ private slots:
                 QCOMPARE(raw.at(k).toInt(),
                          int(uint16_t(peerRegister(cell->block + cell->index + k) +
                                       1000 * (unit - 1))));
+        }
+    }
+
+    // The bus round through a gateway holding units 1..6, listing 1..8: every unit's Home
+    // record lands in its own mirror, and the two that never answer are asked once and then
+    // left alone (backed off), not every round.
+    void busRoundOverUnits() {
+        port = freePort();
+        QVERIFY(startPeer(Peer{QStringLiteral("/usr/bin/python3"),
+                               {QStringLiteral(VADUZ_PYMODBUS_SERVER), "%1", "mbap", "1,2,3,4,5,6"},
+                               NetFramingKind::Mbap,
+                               true}));
+        useLink(NetFramingKind::Mbap);
+        QVERIFY(connectLink());
+        link.reset();
+        // The page's plan: unit 1's Fault block every 20 ms, so that rounds go quickly.
+        class FastPage : public PollSource {
+        public:
+            int64_t phase() const override { return 0; }
+            int periodMs() const override { return 20; }
+            bool next(PollRead *read) override {
+                *read = PollRead{1, kFunctionRead, 6, 5};
+                return true;
+            }
+        };
+        linktest::LinkRig::startTick();
+        resetLinkState();
+        for (int u = 1; u <= 8; ++u)
+            mirrorOf(uint8_t(u)).clear();
+        auto round = std::make_unique<BusRound>(std::make_unique<FastPage>());
+        BusRound *bus = round.get();
+        bus->setAddresses({1, 2, 3, 4, 5, 6, 7, 8});
+        Battert_Stack_Thread worker;
+        worker.setPollSource(std::move(round));
+        worker.startLink(networkLinkSetup(QStringLiteral("127.0.0.1"), port, NetFramingKind::Mbap,
+                                          lineFrom(115200, 8, 0, 1.0f)));
+        const auto answeredTwice = [bus] {
+            const std::vector<BusController> c = bus->controllers();
+            return std::all_of(c.begin(), c.begin() + 6,
+                               [](const BusController &u) { return u.answered >= 4; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(answeredTwice(), 20000);
+        worker.stopLink();
+        const std::vector<BusController> accounts = bus->controllers();
+        for (int u = 1; u <= 6; ++u)
+            QCOMPARE(uint16_t(mirrorOf(uint8_t(u)).cell(2, 1)),
+                     uint16_t(peerRegister(2 + 1) + 1000 * (u - 1)));
+        for (int u : {7, 8}) {
+            QCOMPARE(mirrorOf(uint8_t(u)).landedAtMs(2), int64_t(0));
+            QCOMPARE(accounts[u - 1].asked, quint64(1)); // then backed off for 5 s
+            QCOMPARE(accounts[u - 1].noAnswer, quint64(1));
         }
     }
 
