@@ -7,6 +7,7 @@
 #include "systick.h"
 
 #include <QBrush>
+#include <QCheckBox>
 #include <QColor>
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -17,7 +18,9 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
+#include <QScreen>
 #include <QSortFilterProxyModel>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
@@ -241,10 +244,21 @@ BusWindow::BusWindow(BusRound *round, QWidget *parent) : QWidget(parent), m_roun
     connect(apply, &QPushButton::clicked, this, &BusWindow::applyAddressText);
     connect(m_addressEdit, &QLineEdit::returnPressed, this, &BusWindow::applyAddressText);
     m_note = new QLabel(this);
+    // The page's share of the line: page reads per bus read.
+    m_pageShare = new QSpinBox(this);
+    m_pageShare->setRange(1, 10);
+    m_pageShare->setToolTip(tr("Reads of the page shown for each read of the round"));
+    connect(m_pageShare, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            [this](int share) { m_round->setPageShare(share); });
+    m_notifyLevel3 = new QCheckBox(tr("Tell me of a new Level3 alarm"), this);
+    m_notifyLevel3->setChecked(true);
     auto *top = new QHBoxLayout;
     top->addWidget(new QLabel(tr("Controllers:"), this));
     top->addWidget(m_addressEdit);
     top->addWidget(apply);
+    top->addWidget(new QLabel(tr("Page reads per bus read:"), this));
+    top->addWidget(m_pageShare);
+    top->addWidget(m_notifyLevel3);
     top->addWidget(m_note, 1);
 
     m_events = new QListWidget(this);
@@ -378,6 +392,39 @@ void BusWindow::refresh() {
     }
     m_model->setRows(rows);
     record(rows, newEvents);
+    notify(newEvents);
+}
+
+void BusWindow::notify(const QVector<AlarmEvent> &events) {
+    QStringList raised;
+    for (const AlarmEvent &e : events)
+        if (e.raised && e.level >= 3)
+            raised << tr("address %1: %2 %3").arg(e.address).arg(e.levelText, e.alarm);
+    if (raised.isEmpty() || !m_notifyLevel3->isChecked())
+        return;
+    // A note in the screen's corner that takes no focus and goes by itself: the operator's
+    // typing elsewhere is not interrupted.
+    if (!m_notice) {
+        m_notice = new QLabel(nullptr);
+        m_notice->setWindowFlags(Qt::ToolTip | Qt::FramelessWindowHint |
+                                 Qt::WindowDoesNotAcceptFocus | Qt::WindowStaysOnTopHint);
+        m_notice->setAttribute(Qt::WA_ShowWithoutActivating);
+        m_notice->setStyleSheet(QStringLiteral(
+            "QLabel { background: #b00020; color: white; padding: 10px; font-weight: bold; }"));
+        connect(this, &QObject::destroyed, m_notice, &QObject::deleteLater);
+    }
+    const int more = raised.size() - 3;
+    QString text = tr("New Level3 alarm") + QLatin1Char('\n') + raised.mid(0, 3).join(QLatin1Char('\n'));
+    if (more > 0)
+        text += QLatin1Char('\n') + tr("and %1 more (see Bus: Events)").arg(more);
+    m_notice->setText(text);
+    m_notice->adjustSize();
+    if (const QScreen *screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        m_notice->move(area.right() - m_notice->width() - 16, area.bottom() - m_notice->height() - 16);
+    }
+    m_notice->show();
+    QTimer::singleShot(8000, m_notice, &QWidget::hide);
 }
 
 void BusWindow::record(const QVector<BusModel::Row> &rows, const QVector<AlarmEvent> &events) {

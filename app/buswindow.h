@@ -16,7 +16,9 @@
 
 class PageRecorder;
 class QLabel;
+class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 class QListWidget;
 class QSortFilterProxyModel;
 class QTableView;
@@ -70,6 +72,8 @@ public:
     BusModel *model() const { return m_model; }
     QTableView *view() const { return m_view; }
     QListWidget *events() const { return m_events; }
+    // The note shown for a new Level3 alarm (nullptr before the first).
+    QLabel *notice() const { return m_notice; }
     static constexpr int kMaxEvents = 1000;
 
 signals:
@@ -84,6 +88,7 @@ private:
     void applyAddressText();
     void chooseRow(const QModelIndex &index);
     void record(const QVector<BusModel::Row> &rows, const QVector<AlarmEvent> &events);
+    void notify(const QVector<AlarmEvent> &events);
 
     BusRound *m_round;
     QVector<int> m_addresses;
@@ -93,6 +98,9 @@ private:
     QLineEdit *m_addressEdit = nullptr;
     QLabel *m_note = nullptr;
     QListWidget *m_events = nullptr;
+    QSpinBox *m_pageShare = nullptr;
+    QCheckBox *m_notifyLevel3 = nullptr;
+    QLabel *m_notice = nullptr;
     QTimer *m_timer = nullptr;
     QMap<int, AlarmWords> m_lastAlarms; // per address
     QMap<int, uint32_t> m_alarmReads;   // landings of block 6 when last looked at

@@ -795,6 +795,14 @@ void TestMainWindow::busWindowShowsEachControllerOwnValues() {
              QStringLiteral("3,cleared,2,Level2 Fault（H）,TEMP_High"));
     w.recorder()->stop();
 
+    // A new Level3 alarm is told in a note that takes no focus; a Level2 one is not.
+    QVERIFY(!bus->notice() || !bus->notice()->isVisible());
+    landWord(2, kAlarmBlock, 2, 0x0010); // word 2 bit 4: Level3 Protection1 TotVol_Low
+    bus->refresh();
+    QVERIFY(bus->notice() && bus->notice()->isVisible());
+    QVERIFY2(bus->notice()->text().contains(QStringLiteral("address 2: Level3 Protection1")),
+             qPrintable(bus->notice()->text()));
+
     const QModelIndex row3 = bus->view()->model()->index(1, 0);
     QCOMPARE(bus->view()->model()->data(row3).toInt(), 3);
     emit bus->view()->activated(row3);
