@@ -34,6 +34,8 @@ const char kUsage[] =
     "                    rate is not understood (default: any rate is)\n"
     "  --address N       answer to this address only (1-247, default 1)\n"
     "  --all             answer to every address 1..device count\n"
+    "  --distinct        with --all: each address a controller of its own (SOC, total\n"
+    "                    voltage, stack power and alarms apart by address)\n"
     "  --devices N       device count reported in cell 2:17 (1-247, default 1)\n"
     "  --bad-silent      stay silent on unknown functions and out-of-range requests\n"
     "                    (default: exception response)\n"
@@ -97,7 +99,7 @@ int main(int argc, char **argv) {
     int baud = 0, address = 1, devices = 1; // baud 0: not given
     int tcpPort = -1, dropConnection = 0;   // tcpPort -1: not given
     bool mbap = false;
-    bool all = false, badSilent = false, frozen = false, verbose = false;
+    bool all = false, distinct = false, badSilent = false, frozen = false, verbose = false;
     SimFaults faults;
 
     struct IntOption {
@@ -129,6 +131,7 @@ int main(int argc, char **argv) {
     const FlagOption flagOptions[] = {
         {"--pty", &usePty},
         {"--all", &all},
+        {"--distinct", &distinct},
         {"--bad-silent", &badSilent},
         {"--frozen", &frozen},
         {"--verbose", &verbose},
@@ -195,6 +198,7 @@ int main(int argc, char **argv) {
         controller.setAddress(static_cast<uint8_t>(address));
         controller.setDeviceCount(static_cast<uint8_t>(devices));
         controller.setAnswerAll(all);
+        controller.setDistinct(distinct);
         controller.setBadRequestReply(!badSilent);
         controller.setFrozen(frozen);
         controller.setFaults(faults);

@@ -519,6 +519,11 @@ void PtySimulator::setAnswerAll(bool all) {
     d->controller.setAnswerAll(all);
 }
 
+void PtySimulator::setDistinct(bool distinct) {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setDistinct(distinct);
+}
+
 void PtySimulator::setDeviceCount(uint8_t n) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setDeviceCount(n);

@@ -42,6 +42,7 @@ public:
     // answerAll is set.
     void setAddress(uint8_t addr);
     void setAnswerAll(bool all);
+    void setDistinct(bool distinct);
     void setDeviceCount(uint8_t n); // reported in cell 2:17 (low byte)
     // The baud rate the controller's receiver is set to: a program whose port is set to another
     // rate is not understood (the controller sees garbage and stays silent). 0 (default): any

@@ -361,11 +361,31 @@ QByteArray SimController::handleRead(uint8_t addr, const uint8_t *req, int len) 
     for (int i = 0; i < carried; ++i) {
         // An oversized answer runs on into the next block's cells (zeros past the last).
         const int index = block * kBlockRegs + i;
-        const int16_t v = index < kBlocks * kBlockRegs ? cells_[static_cast<size_t>(index)] : 0;
+        int16_t v = index < kBlocks * kBlockRegs ? cells_[static_cast<size_t>(index)] : 0;
+        if (distinct_ && answerAll_ && addr != addr_)
+            v = distinctValue(addr, index, v);
         appendBe16(out, static_cast<uint16_t>(v));
     }
     ++readsServed_;
     return finish(out);
+}
+
+int16_t SimController::distinctValue(uint8_t addr, int index, int16_t v) const {
+    const int k = addr; // apart from this controller by its address
+    switch (index) {
+    case 201: // SOC, %
+        return static_cast<int16_t>(std::max(0, v - 3 * k));
+    case 206: // total voltage, 0.1 V
+        return static_cast<int16_t>(v - 7 * k);
+    case 212: // stack power, kW
+        return static_cast<int16_t>(v + k);
+    case 600: // Level1 warnings: one bit on every third controller
+        return static_cast<int16_t>(v | (k % 3 == 0 ? 1 << (k % 8) : 0));
+    case 601: // Level2 faults: CellVolt_High on every fifth
+        return static_cast<int16_t>(v | (k % 5 == 0 ? 0x0020 : 0));
+    default:
+        return v;
+    }
 }
 
 QByteArray SimController::handleWrite(uint8_t addr, const uint8_t *req, int len, bool broadcast) {

@@ -42,6 +42,9 @@ public:
     // Answer every address 1..deviceCount() instead of address() only.
     void setAnswerAll(bool all) { answerAll_ = all; }
     bool answerAll() const { return answerAll_; }
+    // With answerAll: every other address answers as a controller of its own, its SOC, total
+    // voltage, stack power and alarm words apart from this one's by its address.
+    void setDistinct(bool distinct) { distinct_ = distinct; }
     // The device count, reported in cell 2:17 (writable as parameter 2).
     void setDeviceCount(uint8_t n);
     uint8_t deviceCount() const { return deviceCount_; }
@@ -92,6 +95,7 @@ private:
     QByteArray exceptionAnswer(uint8_t addr, uint8_t func, uint8_t code) const;
     QByteArray badRequest(uint8_t addr, uint8_t func, uint8_t code) const;
     QByteArray finish(QByteArray answer) const;
+    int16_t distinctValue(uint8_t addr, int index, int16_t value) const;
     QByteArray handleRead(uint8_t addr, const uint8_t *req, int len);
     QByteArray handleWrite(uint8_t addr, const uint8_t *req, int len, bool broadcast);
     // Stores count words (host order) written at register start. False when a value is refused
@@ -114,6 +118,7 @@ private:
     uint8_t addr_ = 1;
     uint8_t deviceCount_ = 1;
     bool answerAll_ = false;
+    bool distinct_ = false;
     bool frozen_ = false;
     int readsServed_ = 0;
     int writesServed_ = 0;

@@ -283,6 +283,11 @@ void TcpSimulator::setAnswerAll(bool all) {
     d->controller.setAnswerAll(all);
 }
 
+void TcpSimulator::setDistinct(bool distinct) {
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->controller.setDistinct(distinct);
+}
+
 void TcpSimulator::setDeviceCount(uint8_t n) {
     std::lock_guard<std::mutex> lock(d->mutex);
     d->controller.setDeviceCount(n);

@@ -32,6 +32,7 @@ public:
 
     void setAddress(uint8_t addr);
     void setAnswerAll(bool all);
+    void setDistinct(bool distinct);
     void setDeviceCount(uint8_t n);
     void setBadRequestReply(bool exception);
     void setFrozen(bool frozen);

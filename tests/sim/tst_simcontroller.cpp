@@ -462,6 +462,20 @@ void TestSimController::answerAll() {
         if (expectAnswer)
             QCOMPARE(static_cast<uint8_t>(got.at(0)), uint8_t(a));
     }
+    // Distinct: every other address a controller of its own (SOC 3 % lower per address).
+    if (!all || devices < 4)
+        return;
+    c.setFrozen(true);
+    c.setDistinct(true);
+    const auto soc = [&c](int a) {
+        QByteArray req;
+        req.append(static_cast<char>(a)).append(hex("0400020002"));
+        const QByteArray got = c.respond(withCrc(req));
+        return (uint8_t(got.at(5)) << 8) | uint8_t(got.at(6));
+    };
+    QCOMPARE(soc(2), int(uint16_t(c.reg(2, 1)))); // its own address: as it is
+    QCOMPARE(soc(4), std::max(0, int(c.reg(2, 1)) - 12));
+    QVERIFY(soc(3) != soc(4));
 }
 
 void TestSimController::liveModelStaysPlausible() {
