@@ -343,10 +343,23 @@ void ScanDialog::finish(DeviceScan::Outcome outcome, const QString &detail) {
     QString text;
     bool failed = false;
     switch (outcome) {
-    case DeviceScan::Completed:
+    case DeviceScan::Completed: {
         progress_->setValue(progress_->maximum());
         text = tr("Done: %1 found.").arg(foundCount_);
+        // The controllers found are the ones the Bus window lists next.
+        QList<int> found;
+        for (int row = 0; row < results_->rowCount(); ++row)
+            if (const QTableWidgetItem *item = results_->item(row, AddressColumn))
+                if (!found.contains(item->text().toInt()))
+                    found << item->text().toInt();
+        std::sort(found.begin(), found.end());
+        QStringList list;
+        for (int a : found)
+            list << QString::number(a);
+        if (!list.isEmpty())
+            storeBusAddresses(list.join(QLatin1Char(',')));
         break;
+    }
     case DeviceScan::Stopped:
         text = tr("Stopped: %1 found.").arg(foundCount_);
         break;
