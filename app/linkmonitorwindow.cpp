@@ -112,6 +112,20 @@ QString LinkMonitorWindow::countersText() const {
         return QString();
     const LinkStats s = m_worker->stats();
     const auto ms = [](quint64 us) { return QString::number(us / 1000.0, 'f', 1); };
+    // With more than one controller asked (the Bus window's round), a line for each.
+    QString perAddress;
+    const std::map<uint8_t, LinkStats> byAddress = m_worker->statsByAddress();
+    if (byAddress.size() > 1)
+        for (const auto &a : byAddress)
+            perAddress += tr("\nAddress %1: asked %2, answered %3, no answer %4, bad CRC %5, "
+                             "exceptions %6, wrong answers %7")
+                              .arg(a.first)
+                              .arg(a.second.requestsSent)
+                              .arg(a.second.answered)
+                              .arg(a.second.noAnswer)
+                              .arg(a.second.badCrc)
+                              .arg(a.second.exceptions)
+                              .arg(a.second.wrongAnswers);
     const QString mean = s.answered ? ms(s.rttTotalMicros / s.answered) : QStringLiteral("-");
     return tr("Requests %1   Answered %2   No answer %3   Cut short %15\n"
               "Errors: bad CRC %4, exceptions %5, wrong answers %6, bytes skipped %7, late bytes "
@@ -131,7 +145,8 @@ QString LinkMonitorWindow::countersText() const {
         .arg(s.portLosses)
         .arg(s.cutShort)
         .arg(s.secondFrames)
-        .arg(s.shortAnswers);
+        .arg(s.shortAnswers) +
+           perAddress;
 }
 
 bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {

@@ -63,6 +63,11 @@ LinkStats Battert_Stack_Thread::stats() const {
     return counters;
 }
 
+std::map<uint8_t, LinkStats> Battert_Stack_Thread::statsByAddress() const {
+    std::lock_guard<std::mutex> guard(statsLock);
+    return byAddress;
+}
+
 void Battert_Stack_Thread::makePort() {
     LinkSetup now = setupSource ? setupSource() : LinkSetup{};
     // An adapter followed to the name it came back under is opened by that name.
@@ -281,6 +286,7 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
     {
         std::lock_guard<std::mutex> guard(statsLock);
         counters.add(o);
+        byAddress[request.addr].add(o);
     }
     HealthEvent e{HealthEvent::Transaction};
     e.answered = o.gotFrame();

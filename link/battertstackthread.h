@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -48,6 +49,8 @@ public:
     void stopLink();
 
     LinkStats stats() const;
+    // The same counters for each address asked (requests, answers and errors of its requests).
+    std::map<uint8_t, LinkStats> statsByAddress() const;
 
     // What the worker reads when nothing is staged: the page follower unless another source
     // is set (while the thread is stopped). A parameter read's list goes before it.
@@ -127,4 +130,5 @@ private:
 
     mutable std::mutex statsLock; // a std::mutex, so that ThreadSanitizer sees the hand-over
     LinkStats counters;
+    std::map<uint8_t, LinkStats> byAddress;
 };

@@ -381,6 +381,11 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(answeredTwice(), 20000);
         worker.stopLink();
+        // The link's counters per address: every unit asked has its own line.
+        const std::map<uint8_t, LinkStats> byAddress = worker.statsByAddress();
+        QCOMPARE(byAddress.size(), size_t(8));
+        for (int u = 2; u <= 6; ++u)
+            QCOMPARE(byAddress.at(uint8_t(u)).answered, bus->controllers()[u - 1].answered);
         const std::vector<BusController> accounts = bus->controllers();
         for (int u = 1; u <= 6; ++u)
             QCOMPARE(uint16_t(mirrorOf(uint8_t(u)).cell(2, 1)),
