@@ -113,8 +113,8 @@ QString LinkMonitorWindow::countersText() const {
     const LinkStats s = m_worker->stats();
     const auto ms = [](quint64 us) { return QString::number(us / 1000.0, 'f', 1); };
     const QString mean = s.answered ? ms(s.rttTotalMicros / s.answered) : QStringLiteral("-");
-    return tr("Requests %1   Answered %2   No answer %3   Cut short %15\n"
-              "Errors: bad CRC %4, exceptions %5, wrong answers %6, bytes skipped %7, late bytes "
+    return tr("Requests %1   Answered %2   Wrong answer %6   No answer %3   Cut short %15\n"
+              "Errors: bad CRC %4, exceptions %5, bytes skipped %7, late bytes "
               "dropped %8, echo bytes %9, second frames %16, short answers %17\n"
               "Round trip: last %10 ms, mean %11 ms, max %12 ms   Port opens %13, losses %14")
         .arg(s.requestsSent)

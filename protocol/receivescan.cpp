@@ -10,23 +10,27 @@ namespace {
 constexpr int kExceptionLength = 5;
 constexpr int kWriteAnswerLength = 8;
 
-// Length of the answer of function func (or its exception) that starts at p, from its own
-// header; 0 when more bytes are needed to tell; -1 when these bytes cannot begin such an answer.
-int answerLength(const uint8_t *p, int available, const RxExpect &e) {
+// Length of the frame that starts at p, from its own header, when it begins an answer or
+// another Modbus answer the peer may send instead (an exception, a register read of either
+// function, a write's echo); 0 when more bytes are needed to tell; -1 when these bytes cannot
+// begin such a frame. Whether the frame answers the request is the answer check's to say.
+// *doubtful: a read answer of the function asked whose byte count it could not carry (odd, none,
+// more than asked): taken as a frame only when it is already whole with its CRC, and otherwise
+// a place to resynchronise at, so that noise never holds the wait.
+int answerLength(const uint8_t *p, int available, const RxExpect &e, bool *doubtful) {
+    *doubtful = false;
     if (available < 2)
         return 0;
-    if (p[1] == (e.func | kExceptionBit))
+    if (p[1] & kExceptionBit)
         return kExceptionLength;
-    if (p[1] != e.func)
-        return -1;
-    if (e.func == kFunctionWrite)
+    if (p[1] == kFunctionWrite || p[1] == kFunctionWriteSingle)
         return kWriteAnswerLength;
+    if (p[1] != kFunctionRead && p[1] != kFunctionReadHolding)
+        return -1;
     if (available < 3)
         return 0;
-    // A read answer brings whole registers, at least one and never more than asked.
     const int byteCount = p[2];
-    if (byteCount < 2 || byteCount % 2 != 0 || byteCount > 2 * e.maxRegs)
-        return -1;
+    *doubtful = p[1] == e.func && (byteCount < 2 || byteCount % 2 != 0 || byteCount > 2 * e.maxRegs);
     return byteCount + 5;
 }
 
@@ -63,8 +67,9 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
             }
         }
 
-        const int frameLength = answerLength(p, available, e);
-        if (frameLength < 0) {
+        bool doubtful = false;
+        const int frameLength = answerLength(p, available, e, &doubtful);
+        if (frameLength < 0 || (doubtful && (available < frameLength || !crcHolds(p, frameLength)))) {
             ++pos; // cannot begin an answer of this function: resynchronise one byte later
             continue;
         }
@@ -75,7 +80,8 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
             }
             scan.state = RxState::Partial;
             scan.skipped = pos;
-            scan.ownStart = available >= 2 && p[0] == e.addr;
+            scan.ownStart = available >= 2 && p[0] == e.addr &&
+                            (p[1] == e.func || p[1] == (e.func | kExceptionBit));
             return scan;
         }
         if (!crcHolds(p, frameLength)) {
@@ -87,13 +93,6 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
             scan.skipped = pos;
             scan.length = frameLength;
             return scan;
-        }
-        // A write's answer names the register and count it confirms: the echo of another
-        // write (a late answer to an earlier request) is no answer to this one.
-        if (p[1] == kFunctionWrite && e.requestLength >= 6 &&
-            std::memcmp(p + 2, e.request + 2, 4) != 0) {
-            pos += frameLength;
-            continue;
         }
         scan.state = RxState::Answer;
         scan.skipped = pos;

@@ -19,8 +19,8 @@ struct RxExpect {
 enum class RxState {
     Waiting, // nothing that could begin the answer yet (all skipped)
     Partial, // the answer (or the echo) has begun and is incomplete
-    Answer,  // a complete, CRC-correct frame answering this request (or its exception)
-    Foreign, // a complete, CRC-correct answer of this function from another address
+    Answer,  // a complete, CRC-correct frame from the address asked (the answer check decides)
+    Foreign, // a complete, CRC-correct frame from another address
 };
 
 struct RxScan {
