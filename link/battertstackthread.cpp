@@ -173,8 +173,14 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
         makePort();
         QString reason;
         if (port->open(&reason)) {
-            qCDebug(lcLink) << "Serial opened on thread:" << QThread::currentThread();
-            setLinkProblem(follower.note().constData());
+            // A gateway or another port is named by what it is, a serial port as the system
+            // has always logged it.
+            if (setup.makePort)
+                qCDebug(lcLink).noquote() << "Connected:" << port->description();
+            else
+                qCDebug(lcLink) << "Serial opened on thread:" << QThread::currentThread();
+            linkNote = follower.note();
+            publishLinkProblem();
             if (!setup.makePort)
                 follower.opened(setup.portName);
             openRetryArmed = false;
@@ -186,7 +192,8 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
             openRetryArmed = false; // the same adapter under its new name: opened at once
         } else {
             qCDebug(lcLink).noquote() << "Serial open failed:" << port->errorText();
-            setLinkProblem(reason.toUtf8().constData());
+            linkNote = reason.toUtf8();
+            publishLinkProblem();
             port->close();
             updateHealth({HealthEvent::OpenFailed});
             openRetryArmed = true;
@@ -260,6 +267,11 @@ void Battert_Stack_Thread::updateHealth(const HealthEvent &event) {
                           (event.kind == HealthEvent::ReadStarts && !health.held);
     if (!holdStarted && !reassert && health.state == before.state && health.detail == before.detail)
         return;
+    const QByteArray hint = healthHint(health, currentTick());
+    if (hint != healthHintShown) {
+        healthHintShown = hint;
+        publishLinkProblem();
+    }
     const QByteArray text = healthText(health);
     char current[kStatusTextSize];
     readStatusText(current);
@@ -268,6 +280,14 @@ void Battert_Stack_Thread::updateHealth(const HealthEvent &event) {
         linkHealthState.store(health.state, std::memory_order_relaxed);
         setStatusText(text.constData());
     }
+}
+
+void Battert_Stack_Thread::publishLinkProblem() {
+    QByteArray problem = linkNote;
+    if (!problem.isEmpty() && !healthHintShown.isEmpty())
+        problem += '\n';
+    problem += healthHintShown;
+    setLinkProblem(problem.constData());
 }
 
 Outcome Battert_Stack_Thread::transact(const Request &request, const char *success) {
@@ -284,7 +304,13 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
     }
     HealthEvent e{HealthEvent::Transaction};
     e.answered = o.gotFrame();
-    e.counted = o.counted();
+    // A cut connection fails the link like silence does; only a stop is nobody's failure.
+    e.counted = o.kind != Outcome::Stopped;
+    e.cause = o.kind == Outcome::PortLost  ? LinkHealth::Closed
+              : o.kind == Outcome::BadCrc ? LinkHealth::BadCrc
+              : o.kind != Outcome::WrongAnswer ? LinkHealth::Silence
+              : o.fault == AnswerFault::OtherUnit ? LinkHealth::WrongUnit
+                                                  : LinkHealth::WrongAnswer;
     updateHealth(e);
     traceOutcome(request, o, success);
     return o;

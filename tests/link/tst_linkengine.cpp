@@ -6,6 +6,7 @@
 
 #include "battertstackthread.h"
 #include "fakeport.h"
+#include "linkhealth.h"
 #include "linkstats.h"
 #include "mbapframing.h"
 #include "linkmonitor.h"
@@ -144,6 +145,8 @@ private slots:
     void outcome();
     void wrongAnswer_data();
     void wrongAnswer();
+    void health_data();
+    void health();
     void answerShapes_data();
     void answerShapes();
     void lateAnswersAreDrainedBeforeTheNextRequest();
@@ -370,6 +373,53 @@ void TestLinkEngine::wrongAnswer() {
     QCOMPARE(stats.wrongAnswers, quint64(attempts));
     QCOMPARE(stats.answered, quint64(0));
     QCOMPARE(stats.requestsSent, stats.answered + stats.wrongAnswers + stats.noAnswer + stats.cutShort);
+}
+
+void TestLinkEngine::health_data() {
+    // Transactions one second apart, each "a" (answered) or by what came back instead:
+    // "s" silence, "c" bad CRC, "u" another unit, "w" a wrong answer, "x" a cut connection.
+    QTest::addColumn<QString>("transactions");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("answered") << "aaa" << "Refreshing Data" << "";
+    QTest::newRow("two failures stay below the threshold") << "acc" << "Refreshing Data" << "";
+    QTest::newRow("silence") << "sss" << "No answer" << "";
+    QTest::newRow("bad CRC on every answer") << "ccc" << "No answer"
+        << "Every answer has a bad CRC: check baud rate, parity and wiring.";
+    QTest::newRow("bad CRC among silence names no cause") << "scc" << "No answer" << "";
+    QTest::newRow("another unit answers") << "uuu" << "No answer"
+        << "Answers come from another unit: another device answers at this address.";
+    QTest::newRow("wrong answers") << "www" << "No answer"
+        << "Answers do not match the requests (another function, register or byte count): "
+           "check the gateway's settings.";
+    QTest::newRow("accept and close") << "xxx" << "No answer"
+        << "The gateway closes the connection.\nConnection closed by the gateway 3 times in the "
+           "last minute.";
+    QTest::newRow("every fifth connection cut, answered between") << "aaaaxaaaax"
+        << "Refreshing Data" << "Connection closed by the gateway 2 times in the last minute.";
+    QTest::newRow("a cut over a minute ago is forgotten") << "x" + QString(61, QLatin1Char('a'))
+        << "Refreshing Data" << "";
+    QTest::newRow("answers again after failing") << "wwwa" << "Refreshing Data" << "";
+}
+
+void TestLinkEngine::health() {
+    QFETCH(QString, transactions);
+    LinkHealth h;
+    uint32_t now = 0;
+    for (const QChar c : transactions) {
+        now += 1000;
+        h = nextHealth(h, {HealthEvent::ReadStarts}, now);
+        HealthEvent e{HealthEvent::Transaction};
+        e.answered = c == QLatin1Char('a');
+        const int at = QStringLiteral("scuwx").indexOf(c);
+        const LinkHealth::Cause causes[] = {LinkHealth::Silence, LinkHealth::BadCrc,
+                                            LinkHealth::WrongUnit, LinkHealth::WrongAnswer,
+                                            LinkHealth::Closed};
+        e.cause = at >= 0 ? causes[at] : LinkHealth::Silence;
+        h = nextHealth(h, e, now);
+    }
+    QTEST(QString::fromLatin1(healthText(h)), "status");
+    QTEST(QString::fromLatin1(healthHint(h, now)), "hint");
 }
 
 void TestLinkEngine::answerShapes_data() {
