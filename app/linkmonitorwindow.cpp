@@ -154,9 +154,9 @@ bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {
 }
 
 void LinkMonitorWindow::saveAs() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save the link monitor"),
-                                                      QStringLiteral("link-monitor.txt"),
-                                                      tr("Text files (*.txt)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save the link monitor"),
+                                     QStringLiteral("link-monitor.txt"), tr("Text files (*.txt)"));
     if (path.isEmpty())
         return;
     QString error;

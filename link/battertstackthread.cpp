@@ -231,8 +231,7 @@ void Battert_Stack_Thread::loopStep() {
     const int32_t stepOp = linkOp.load(std::memory_order_acquire);
     const uint32_t period = static_cast<uint32_t>(std::max(1, source.periodMs()));
     PollRead read;
-    const bool readDue =
-        timerExpired(&pollTimer, period) == 0 && stepOp == 0 && source.next(&read);
+    const bool readDue = timerExpired(&pollTimer, period) == 0 && stepOp == 0 && source.next(&read);
     afterPollDecision();
 
     updateHealth({HealthEvent::Tick});
@@ -306,9 +305,9 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
     e.answered = o.gotFrame();
     // A cut connection fails the link like silence does; only a stop is nobody's failure.
     e.counted = o.kind != Outcome::Stopped;
-    e.cause = o.kind == Outcome::PortLost  ? LinkHealth::Closed
-              : o.kind == Outcome::BadCrc ? LinkHealth::BadCrc
-              : o.kind != Outcome::WrongAnswer ? LinkHealth::Silence
+    e.cause = o.kind == Outcome::PortLost         ? LinkHealth::Closed
+              : o.kind == Outcome::BadCrc         ? LinkHealth::BadCrc
+              : o.kind != Outcome::WrongAnswer    ? LinkHealth::Silence
               : o.fault == AnswerFault::OtherUnit ? LinkHealth::WrongUnit
                                                   : LinkHealth::WrongAnswer;
     updateHealth(e);
@@ -356,7 +355,7 @@ int Battert_Stack_Thread::readTransaction(const PollRead &read) {
 }
 
 int Battert_Stack_Thread::writeTransaction(uint8_t addr, uint8_t function, uint16_t start,
-                                          uint8_t count) {
+                                           uint8_t count) {
     Request request = Request::write(addr, start, writeData, count);
     request.function = function;
     const Outcome o = transact(request, "confirmed");

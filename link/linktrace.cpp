@@ -64,9 +64,9 @@ void LinkTrace::refused(const Request &r, const uint8_t *bytes, int length, Answ
                               << r.start << "refused:" << answerFaultName(fault) << "in"
                               << bytesOf(bytes, length).toHex(' ');
     // The frame's own line is already there; this says why it was not taken.
-    recordMonitorEvent(MonitorEvent::Skipped, nullptr, QByteArray(),
-                       QStringLiteral("wrong answer refused: %1")
-                           .arg(QLatin1String(answerFaultName(fault))));
+    recordMonitorEvent(
+        MonitorEvent::Skipped, nullptr, QByteArray(),
+        QStringLiteral("wrong answer refused: %1").arg(QLatin1String(answerFaultName(fault))));
 }
 
 void LinkTrace::lateDropped(const QByteArray &late) {

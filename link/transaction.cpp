@@ -39,7 +39,8 @@ QString outcomeText(const Outcome &o) {
     case Outcome::WrongAnswer:
         return o.fault == AnswerFault::OtherUnit
                    ? QStringLiteral("wrong answer (address %1)").arg(o.fromAddr)
-                   : QStringLiteral("wrong answer (%1)").arg(QLatin1String(answerFaultName(o.fault)));
+                   : QStringLiteral("wrong answer (%1)")
+                         .arg(QLatin1String(answerFaultName(o.fault)));
     case Outcome::BadCrc:
         return QStringLiteral("no valid answer (bad CRC)");
     case Outcome::NoAnswer:

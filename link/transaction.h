@@ -50,12 +50,12 @@ struct Outcome {
     uint8_t exceptionCode = 0;
     uint8_t fromAddr = 0;
     AnswerFault fault = AnswerFault::None; // WrongAnswer: what the last wrong frame got wrong
-    int attempts = 0;      // requests written (or tried)
+    int attempts = 0;                      // requests written (or tried)
     int timedOut = 0;      // of them, attempts whose wait ran out without any valid frame
     int wrongAttempts = 0; // attempts that ended without the answer but with a wrong frame
-    int64_t rttUs = 0;    // answered kinds: last request written to answer taken
-    int echoBytes = 0;    // the adapter's echo of the request, skipped
-    int skippedBytes = 0; // other bytes skipped before the answer
+    int64_t rttUs = 0;     // answered kinds: last request written to answer taken
+    int echoBytes = 0;     // the adapter's echo of the request, skipped
+    int skippedBytes = 0;  // other bytes skipped before the answer
     int badCrcAttempts = 0;
     int secondFrames = 0; // further complete frames that came with the answer
     Frame answer;         // answered kinds: the frame taken
@@ -147,7 +147,7 @@ private:
     int64_t lastByteUs_ = 0;
     int64_t lastLeftUs_ = 0;
     bool answerBegun_ = false;
-    bool answerOwn_ = false; // what has begun starts with the asked address and function
+    bool answerOwn_ = false;    // what has begun starts with the asked address and function
     bool attemptWrong_ = false; // the attempt in progress got a frame that is no answer
-    int lateAnswers_ = 0; // attempts of the last transaction that may still be answered
+    int lateAnswers_ = 0;       // attempts of the last transaction that may still be answered
 };

@@ -30,7 +30,8 @@ int answerLength(const uint8_t *p, int available, const RxExpect &e, bool *doubt
     if (available < 3)
         return 0;
     const int byteCount = p[2];
-    *doubtful = p[1] == e.func && (byteCount < 2 || byteCount % 2 != 0 || byteCount > 2 * e.maxRegs);
+    *doubtful =
+        p[1] == e.func && (byteCount < 2 || byteCount % 2 != 0 || byteCount > 2 * e.maxRegs);
     return byteCount + 5;
 }
 
@@ -69,7 +70,8 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
 
         bool doubtful = false;
         const int frameLength = answerLength(p, available, e, &doubtful);
-        if (frameLength < 0 || (doubtful && (available < frameLength || !crcHolds(p, frameLength)))) {
+        if (frameLength < 0 ||
+            (doubtful && (available < frameLength || !crcHolds(p, frameLength)))) {
             ++pos; // cannot begin an answer of this function: resynchronise one byte later
             continue;
         }
