@@ -92,7 +92,8 @@ void traceOutcome(const Request &request, const Outcome &o, const char *success)
     if (o.secondFrames > 0)
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            QStringLiteral("%1: second frame in one answer").arg(what()));
-    if (linkMonitor().enabled() && o.counted())
+    // A cut connection ends its request too, with a line of its own; a stop is the operator's.
+    if (linkMonitor().enabled() && o.kind != Outcome::Stopped)
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            o.kind == Outcome::Answered
                                ? QStringLiteral("%1: %2 in %3 ms")
