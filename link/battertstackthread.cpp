@@ -8,6 +8,7 @@
 #include "portfollow.h"
 #include "serialport.h"
 #include "systick.h"
+#include "tcpport.h"
 
 #include <QElapsedTimer>
 
@@ -303,10 +304,12 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
     }
     HealthEvent e{HealthEvent::Transaction};
     e.answered = o.gotFrame();
-    // A cut connection fails the link like silence does; only a stop is nobody's failure.
-    e.counted = o.kind != Outcome::Stopped;
-    e.cause = o.kind == Outcome::PortLost         ? LinkHealth::Closed
-              : o.kind == Outcome::BadCrc         ? LinkHealth::BadCrc
+    // A gateway's cut connection fails the link like silence does (a serial port that goes is
+    // told by its failing reopening).
+    const bool gateway = dynamic_cast<TcpLinkPort *>(port.get()) != nullptr;
+    e.counted = o.counted() || (gateway && o.kind == Outcome::PortLost);
+    e.cause = o.kind == Outcome::PortLost ? (gateway ? LinkHealth::Closed : LinkHealth::Silence)
+              : o.kind == Outcome::BadCrc ? LinkHealth::BadCrc
               : o.kind != Outcome::WrongAnswer    ? LinkHealth::Silence
               : o.fault == AnswerFault::OtherUnit ? LinkHealth::WrongUnit
                                                   : LinkHealth::WrongAnswer;

@@ -37,7 +37,10 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t
     case HealthEvent::Transaction:
         if (e.cause == LinkHealth::Closed)
             h.closedAt[h.closes++ % LinkHealth::kClosesKept] = now;
-        if (e.answered) {
+        if (e.cause == LinkHealth::WrongUnit) {
+            // Another unit's answers neither prove nor disprove this one: named, not counted.
+            h.cause = LinkHealth::WrongUnit;
+        } else if (e.answered) {
             const bool wasSilent = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions;
             h.noAnswerStreak = 0;
             h.cause = LinkHealth::Silence;
@@ -74,15 +77,15 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t
 
 QByteArray healthHint(const LinkHealth &h, uint32_t now) {
     QByteArray hint;
-    if (h.state == LinkHealth::NoAnswer) {
+    if (h.cause == LinkHealth::WrongUnit)
+        hint = "Answers come from another unit: another device answers at this address.";
+    else if (h.state == LinkHealth::NoAnswer) {
         switch (h.cause) {
         case LinkHealth::Silence:
+        case LinkHealth::WrongUnit:
             break;
         case LinkHealth::BadCrc:
             hint = "Every answer has a bad CRC: check baud rate, parity and wiring.";
-            break;
-        case LinkHealth::WrongUnit:
-            hint = "Answers come from another unit: another device answers at this address.";
             break;
         case LinkHealth::WrongAnswer:
             hint = "Answers do not match the requests (another function, register or byte "

@@ -180,6 +180,14 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
     for (;;) {
         const auto *bytes = reinterpret_cast<const uint8_t *>(rx_.constData());
         const RxScan scan = framing_.scan(bytes, rx_.size(), *request_, sent_, lineQuiet);
+        if (scan.refused > 0 && outcome) {
+            // Frames the framing stepped over as no answer to this request: wrong answers.
+            outcome->fault = scan.refusedFault;
+            outcome->fromAddr = request_->addr;
+            attemptWrong_ = true;
+            if (trace_)
+                trace_->refused(*request_, bytes, scan.skipped, scan.refusedFault);
+        }
         if (scan.skipped > 0) {
             if (scan.echoBytes > 0 && trace_)
                 trace_->echo(*request_, sent_);
@@ -222,7 +230,8 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
             flushSkipped(outcome);
             if (trace_) {
                 trace_->received(*request_, bytes, scan.length);
-                trace_->refused(*request_, bytes, scan.length, fault);
+                if (own) // another address's frame is told by the outcome it ends in
+                    trace_->refused(*request_, bytes, scan.length, fault);
             }
             outcome->fault = fault;
             outcome->fromAddr = answer.addr;
