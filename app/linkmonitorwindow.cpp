@@ -127,8 +127,8 @@ QString LinkMonitorWindow::countersText() const {
                               .arg(a.second.exceptions)
                               .arg(a.second.wrongAnswers);
     const QString mean = s.answered ? ms(s.rttTotalMicros / s.answered) : QStringLiteral("-");
-    return tr("Requests %1   Answered %2   No answer %3   Cut short %15\n"
-              "Errors: bad CRC %4, exceptions %5, wrong answers %6, bytes skipped %7, late bytes "
+    return tr("Requests %1   Answered %2   Wrong answer %6   No answer %3   Cut short %15\n"
+              "Errors: bad CRC %4, exceptions %5, bytes skipped %7, late bytes "
               "dropped %8, echo bytes %9, second frames %16, short answers %17\n"
               "Round trip: last %10 ms, mean %11 ms, max %12 ms   Port opens %13, losses %14")
         .arg(s.requestsSent)
@@ -169,9 +169,9 @@ bool LinkMonitorWindow::saveTo(const QString &path, QString *error) {
 }
 
 void LinkMonitorWindow::saveAs() {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save the link monitor"),
-                                                      QStringLiteral("link-monitor.txt"),
-                                                      tr("Text files (*.txt)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, tr("Save the link monitor"),
+                                     QStringLiteral("link-monitor.txt"), tr("Text files (*.txt)"));
     if (path.isEmpty())
         return;
     QString error;

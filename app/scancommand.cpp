@@ -152,13 +152,18 @@ std::optional<int> runScanCommand(int argc, char **argv) {
     // address being asked when a second has passed since the last line.
     QElapsedTimer sinceProgress;
     QObject::connect(&scan, &DeviceScan::progress, &app,
-                     [&sinceProgress](int address, int baud, int done, int total, int found) {
+                     [&sinceProgress, &target, &plan](int address, int baud, int done, int total,
+                                                      int found) {
                          if (sinceProgress.isValid() && sinceProgress.elapsed() < 1000)
                              return;
                          sinceProgress.start();
-                         printErr(QStringLiteral("Scanning: %1 baud, address %2 (%3 of %4 asked), "
+                         // A gateway has no baud rate to report: it is named instead.
+                         const QString where = plan.network()
+                                                   ? QStringLiteral("%1, unit").arg(target)
+                                                   : QStringLiteral("%1 baud, address").arg(baud);
+                         printErr(QStringLiteral("Scanning: %1 %2 (%3 of %4 asked), "
                                                  "found so far: %5\n")
-                                      .arg(baud)
+                                      .arg(where)
                                       .arg(address)
                                       .arg(done)
                                       .arg(total)

@@ -8,6 +8,7 @@
 #include "portfollow.h"
 #include "serialport.h"
 #include "systick.h"
+#include "tcpport.h"
 
 #include <QElapsedTimer>
 
@@ -178,8 +179,14 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
         makePort();
         QString reason;
         if (port->open(&reason)) {
-            qCDebug(lcLink) << "Serial opened on thread:" << QThread::currentThread();
-            setLinkProblem(follower.note().constData());
+            // A gateway or another port is named by what it is, a serial port as the system
+            // has always logged it.
+            if (setup.makePort)
+                qCDebug(lcLink).noquote() << "Connected:" << port->description();
+            else
+                qCDebug(lcLink) << "Serial opened on thread:" << QThread::currentThread();
+            linkNote = follower.note();
+            publishLinkProblem();
             if (!setup.makePort)
                 follower.opened(setup.portName);
             openRetryArmed = false;
@@ -191,7 +198,8 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
             openRetryArmed = false; // the same adapter under its new name: opened at once
         } else {
             qCDebug(lcLink).noquote() << "Serial open failed:" << port->errorText();
-            setLinkProblem(reason.toUtf8().constData());
+            linkNote = reason.toUtf8();
+            publishLinkProblem();
             port->close();
             updateHealth({HealthEvent::OpenFailed});
             openRetryArmed = true;
@@ -229,8 +237,7 @@ void Battert_Stack_Thread::loopStep() {
     const int32_t stepOp = linkOp.load(std::memory_order_acquire);
     const uint32_t period = static_cast<uint32_t>(std::max(1, source.periodMs()));
     PollRead read;
-    const bool readDue =
-        timerExpired(&pollTimer, period) == 0 && stepOp == 0 && source.next(&read);
+    const bool readDue = timerExpired(&pollTimer, period) == 0 && stepOp == 0 && source.next(&read);
     afterPollDecision();
 
     updateHealth({HealthEvent::Tick});
@@ -265,6 +272,11 @@ void Battert_Stack_Thread::updateHealth(const HealthEvent &event) {
                           (event.kind == HealthEvent::ReadStarts && !health.held);
     if (!holdStarted && !reassert && health.state == before.state && health.detail == before.detail)
         return;
+    const QByteArray hint = healthHint(health, currentTick());
+    if (hint != healthHintShown) {
+        healthHintShown = hint;
+        publishLinkProblem();
+    }
     const QByteArray text = healthText(health);
     char current[kStatusTextSize];
     readStatusText(current);
@@ -273,6 +285,14 @@ void Battert_Stack_Thread::updateHealth(const HealthEvent &event) {
         linkHealthState.store(health.state, std::memory_order_relaxed);
         setStatusText(text.constData());
     }
+}
+
+void Battert_Stack_Thread::publishLinkProblem() {
+    QByteArray problem = linkNote;
+    if (!problem.isEmpty() && !healthHintShown.isEmpty())
+        problem += '\n';
+    problem += healthHintShown;
+    setLinkProblem(problem.constData());
 }
 
 Outcome Battert_Stack_Thread::transact(const Request &request, const char *success) {
@@ -290,7 +310,15 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
     }
     HealthEvent e{HealthEvent::Transaction};
     e.answered = o.gotFrame();
-    e.counted = o.counted();
+    // A gateway's cut connection fails the link like silence does (a serial port that goes is
+    // told by its failing reopening).
+    const bool gateway = dynamic_cast<TcpLinkPort *>(port.get()) != nullptr;
+    e.counted = o.counted() || (gateway && o.kind == Outcome::PortLost);
+    e.cause = o.kind == Outcome::PortLost ? (gateway ? LinkHealth::Closed : LinkHealth::Silence)
+              : o.kind == Outcome::BadCrc ? LinkHealth::BadCrc
+              : o.kind != Outcome::WrongAnswer    ? LinkHealth::Silence
+              : o.fault == AnswerFault::OtherUnit ? LinkHealth::WrongUnit
+                                                  : LinkHealth::WrongAnswer;
     updateHealth(e);
     traceOutcome(request, o, success);
     return o;
@@ -336,7 +364,7 @@ int Battert_Stack_Thread::readTransaction(const PollRead &read) {
 }
 
 int Battert_Stack_Thread::writeTransaction(uint8_t addr, uint8_t function, uint16_t start,
-                                          uint8_t count) {
+                                           uint8_t count) {
     Request request = Request::write(addr, start, writeData, count);
     request.function = function;
     const Outcome o = transact(request, "confirmed");

@@ -97,6 +97,9 @@ private:
     void resumeStagedWrite();
     // Moves the health on by event and publishes the status text when it changed.
     void updateHealth(const HealthEvent &event);
+    // The link problem text: what the opening or the adapter's move said, then the health's
+    // likely cause of failing transactions.
+    void publishLinkProblem();
     // The port, framing and engine for the setup asked for now; kept while it is unchanged.
     void makePort();
     // After an open failed: moves to the port that carries the last opened port's USB
@@ -115,6 +118,8 @@ private:
 
     // Worker-thread state.
     LinkHealth health;
+    QByteArray linkNote;        // the opening's reason or the adapter's move
+    QByteArray healthHintShown; // healthHint() as last published
     bool openRetryArmed = false;
     const PollSource *lastSource = nullptr;
     int64_t lastPhase = -1;

@@ -1,5 +1,7 @@
 #include "linkhealth.h"
 
+#include <algorithm>
+
 namespace {
 
 LinkHealth held(LinkHealth h, LinkHealth::State state, const QByteArray &detail, uint32_t now) {
@@ -33,12 +35,21 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t
                           : LinkHealth::Refreshing;
         break;
     case HealthEvent::Transaction:
-        if (e.answered) {
+        if (e.cause == LinkHealth::Closed)
+            h.closedAt[h.closes++ % LinkHealth::kClosesKept] = now;
+        if (e.cause == LinkHealth::WrongUnit) {
+            // Another unit's answers neither prove nor disprove this one: named, not counted.
+            h.cause = LinkHealth::WrongUnit;
+        } else if (e.answered) {
             const bool wasSilent = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions;
             h.noAnswerStreak = 0;
+            h.cause = LinkHealth::Silence;
             if (wasSilent && !h.held)
                 h.state = LinkHealth::Refreshing;
         } else if (e.counted) {
+            // Bad CRC is named only when no failure of the streak had another cause.
+            if (h.noAnswerStreak == 0 || e.cause != LinkHealth::BadCrc)
+                h.cause = e.cause;
             if (++h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions && !h.held)
                 h.state = LinkHealth::NoAnswer;
         }
@@ -62,6 +73,40 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t
         break;
     }
     return h;
+}
+
+QByteArray healthHint(const LinkHealth &h, uint32_t now) {
+    QByteArray hint;
+    if (h.cause == LinkHealth::WrongUnit)
+        hint = "Answers come from another unit: another device answers at this address.";
+    else if (h.state == LinkHealth::NoAnswer) {
+        switch (h.cause) {
+        case LinkHealth::Silence:
+        case LinkHealth::WrongUnit:
+            break;
+        case LinkHealth::BadCrc:
+            hint = "Every answer has a bad CRC: check baud rate, parity and wiring.";
+            break;
+        case LinkHealth::WrongAnswer:
+            hint = "Answers do not match the requests (another function, register or byte "
+                   "count): check the gateway's settings.";
+            break;
+        case LinkHealth::Closed:
+            hint = "The gateway closes the connection.";
+            break;
+        }
+    }
+    int recent = 0;
+    for (uint32_t i = 0; i < std::min<uint32_t>(h.closes, LinkHealth::kClosesKept); ++i)
+        recent += now - h.closedAt[i] < LinkHealth::kCloseWindowTicks ? 1 : 0;
+    if (recent > 0) {
+        if (!hint.isEmpty())
+            hint += '\n';
+        hint += "Connection closed by the gateway " + QByteArray::number(recent) +
+                (recent == 1 ? " time" : " times") + " in the last minute" +
+                (recent == LinkHealth::kClosesKept ? " or more." : ".");
+    }
+    return hint;
 }
 
 QByteArray healthText(const LinkHealth &h) {

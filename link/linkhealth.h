@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <cstdint>
 
 struct LinkHealth {
@@ -18,14 +19,27 @@ struct LinkHealth {
         SettingFailed,     // "Setting failed: <detail>", held
         ListFailed,        // "Setting failed: n of m writes", held
     };
+    // What the failed transactions got back, for the likely cause the operator is told.
+    enum Cause : uint8_t {
+        Silence,     // nothing valid
+        BadCrc,      // answers damaged in transit
+        WrongUnit,   // frames from another address or unit
+        WrongAnswer, // frames that did not match the request
+        Closed,      // the connection was cut during the transaction
+    };
     static constexpr uint32_t kHoldTicks = 1500;
     static constexpr uint32_t kNoAnswerTransactions = 3;
+    static constexpr uint32_t kCloseWindowTicks = 60000;
+    static constexpr int kClosesKept = 32;
 
     State state = Idle;
     QByteArray detail;           // SettingFailed: why; ListFailed: "n of m"
     bool held = false;           // a write's result stands against "Refreshing Data"
     uint32_t heldSince = 0;      // tick the hold began
     uint32_t noAnswerStreak = 0; // transactions in a row without any answer
+    Cause cause = Silence;       // of the failures in the streak: BadCrc only if all were
+    std::array<uint32_t, kClosesKept> closedAt{}; // ticks of the latest cut connections
+    uint32_t closes = 0;                          // cut connections since the link started
 };
 
 struct HealthEvent {
@@ -43,6 +57,7 @@ struct HealthEvent {
     Kind kind = Tick;
     bool answered = false;
     bool counted = true;
+    LinkHealth::Cause cause = LinkHealth::Silence; // Transaction: what came back instead
     bool ok = false;
     bool inList = false;
     int failures = 0;
@@ -54,3 +69,6 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &event, uint
 // The status text: "Idle", "Refreshing Data", "No answer", "Serial open failed",
 // "Disconnected", "Setting Successful", "Setting failed: ...".
 QByteArray healthText(const LinkHealth &health);
+// The likely cause of a failing link in plain words, and the connections cut in the last
+// minute; empty while all is well.
+QByteArray healthHint(const LinkHealth &health, uint32_t now);

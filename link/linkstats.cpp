@@ -7,9 +7,9 @@ void LinkStats::add(const Outcome &o) {
     const int gotFrame = o.gotFrame() ? 1 : 0;
     answered += static_cast<quint64>(gotFrame);
     noAnswer += static_cast<quint64>(o.timedOut);
-    cutShort += static_cast<quint64>(o.attempts - gotFrame - o.timedOut);
+    wrongAnswers += static_cast<quint64>(o.wrongAttempts);
+    cutShort += static_cast<quint64>(o.attempts - gotFrame - o.wrongAttempts - o.timedOut);
     exceptions += o.kind == Outcome::Exception ? 1 : 0;
-    wrongAnswers += o.kind == Outcome::WrongAnswer ? 1 : 0;
     badCrc += static_cast<quint64>(o.badCrcAttempts);
     echoBytes += static_cast<quint64>(o.echoBytes);
     skippedBytes += static_cast<quint64>(o.skippedBytes);

@@ -59,6 +59,16 @@ void LinkTrace::received(const Request &r, const uint8_t *bytes, int length) {
         onReceived();
 }
 
+void LinkTrace::refused(const Request &r, const uint8_t *bytes, int length, AnswerFault fault) {
+    qCDebug(lcLink).noquote() << "Answer to" << (r.isRead() ? "read of block" : "write of register")
+                              << r.start << "refused:" << answerFaultName(fault) << "in"
+                              << bytesOf(bytes, length).toHex(' ');
+    // The frame's own line is already there; this says why it was not taken.
+    recordMonitorEvent(
+        MonitorEvent::Skipped, nullptr, QByteArray(),
+        QStringLiteral("wrong answer refused: %1").arg(QLatin1String(answerFaultName(fault))));
+}
+
 void LinkTrace::lateDropped(const QByteArray &late) {
     qCDebug(lcLink).noquote() << "Late answer dropped:" << late.left(16).toHex(' ');
     recordMonitorEvent(MonitorEvent::LateDropped, nullptr, late);
@@ -67,7 +77,7 @@ void LinkTrace::lateDropped(const QByteArray &late) {
 }
 
 void traceOutcome(const Request &request, const Outcome &o, const char *success) {
-    if (o.gotFrame() && o.kind != Outcome::Answered)
+    if (o.kind == Outcome::Exception)
         qCDebug(lcLink).noquote() << (request.isRead() ? "Read of block" : "Write of register")
                                   << request.start << "rejected:"
                                   << bytesOf(o.answer.bytes, o.answer.length).toHex(' ');
@@ -82,7 +92,8 @@ void traceOutcome(const Request &request, const Outcome &o, const char *success)
     if (o.secondFrames > 0)
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            QStringLiteral("%1: second frame in one answer").arg(what()));
-    if (linkMonitor().enabled() && o.counted())
+    // A cut connection ends its request too, with a line of its own; a stop is the operator's.
+    if (linkMonitor().enabled() && o.kind != Outcome::Stopped)
         recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
                            o.kind == Outcome::Answered
                                ? QStringLiteral("%1: %2 in %3 ms")

@@ -13,6 +13,7 @@ public:
     void echo(const Request &r, const Frame &f) override;
     void skipped(const Request &r, const QByteArray &bytes, bool damaged) override;
     void received(const Request &r, const uint8_t *bytes, int length) override;
+    void refused(const Request &r, const uint8_t *bytes, int length, AnswerFault fault) override;
     void lateDropped(const QByteArray &late) override;
 
     std::function<void()> onReceived; // after an answer was taken

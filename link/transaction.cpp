@@ -37,7 +37,10 @@ QString outcomeText(const Outcome &o) {
     case Outcome::Exception:
         return exceptionName(o.exceptionCode);
     case Outcome::WrongAnswer:
-        return QStringLiteral("wrong answer (address %1)").arg(o.fromAddr);
+        return o.fault == AnswerFault::OtherUnit
+                   ? QStringLiteral("wrong answer (address %1)").arg(o.fromAddr)
+                   : QStringLiteral("wrong answer (%1)")
+                         .arg(QLatin1String(answerFaultName(o.fault)));
     case Outcome::BadCrc:
         return QStringLiteral("no valid answer (bad CRC)");
     case Outcome::NoAnswer:
@@ -87,6 +90,7 @@ Outcome TransactionEngine::run(const Request &request, const TransactionTiming &
             trace_->sent(request, sent_);
         ++outcome.attempts;
         const int64_t sentAt = port_.nowUs();
+        attemptWrong_ = false;
         if (!port_.write(sent_.bytes, sent_.length, sentAt + timing.writeUs)) {
             // The port dropped what it could not send; the attempt is over.
             outcome.timedOut += ending() ? 0 : 1;
@@ -98,7 +102,7 @@ Outcome TransactionEngine::run(const Request &request, const TransactionTiming &
         result = awaitAnswer(leftAt, timing.wait, outcome);
         flushSkipped(&outcome);
         if (result != 1 && !ending())
-            ++outcome.timedOut;
+            ++(attemptWrong_ ? outcome.wrongAttempts : outcome.timedOut);
         if (result == 1) {
             outcome.rttUs = std::max<int64_t>(0, port_.nowUs() - sentAt);
             outcome.secondFrames = framesLeft();
@@ -109,6 +113,7 @@ Outcome TransactionEngine::run(const Request &request, const TransactionTiming &
     if (result != 1) {
         outcome.kind = port_.lost() || !port_.isOpen() ? Outcome::PortLost
                        : stop_ && stop_()              ? Outcome::Stopped
+                       : outcome.wrongAttempts > 0     ? Outcome::WrongAnswer
                        : outcome.badCrcAttempts > 0    ? Outcome::BadCrc
                                                        : Outcome::NoAnswer;
     }
@@ -175,6 +180,14 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
     for (;;) {
         const auto *bytes = reinterpret_cast<const uint8_t *>(rx_.constData());
         const RxScan scan = framing_.scan(bytes, rx_.size(), *request_, sent_, lineQuiet);
+        if (scan.refused > 0 && outcome) {
+            // Frames the framing stepped over as no answer to this request: wrong answers.
+            outcome->fault = scan.refusedFault;
+            outcome->fromAddr = request_->addr;
+            attemptWrong_ = true;
+            if (trace_)
+                trace_->refused(*request_, bytes, scan.skipped, scan.refusedFault);
+        }
         if (scan.skipped > 0) {
             if (scan.echoBytes > 0 && trace_)
                 trace_->echo(*request_, sent_);
@@ -209,6 +222,26 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
             rx_.remove(0, scan.length);
             continue;
         }
+        const AnswerFault fault = checkAnswer(*request_, answer);
+        if (fault != AnswerFault::None) {
+            // Not the answer: a late answer, another talker or a gateway that mixed up its
+            // requests. Nothing of it is taken; from the address asked it is waited past like
+            // silence, from another address it ends the attempt.
+            flushSkipped(outcome);
+            if (trace_) {
+                trace_->received(*request_, bytes, scan.length);
+                if (own) // another address's frame is told by the outcome it ends in
+                    trace_->refused(*request_, bytes, scan.length, fault);
+            }
+            outcome->fault = fault;
+            outcome->fromAddr = answer.addr;
+            attemptWrong_ = true;
+            answerBegun_ = answerOwn_ = false;
+            rx_.remove(0, scan.length);
+            if (own)
+                continue;
+            return -1;
+        }
         if (scan.length > kFrameBufSize) {
             qCDebug(lcLink).noquote()
                 << "Frame dropped:" << scan.length << "bytes do not fit the receive buffer";
@@ -220,9 +253,7 @@ int TransactionEngine::take(bool lineQuiet, Outcome *outcome) {
         outcome->answer.length = scan.length;
         if (trace_)
             trace_->received(*request_, bytes, scan.length);
-        outcome->kind = own && !answer.isException() ? Outcome::Answered
-                        : own                        ? Outcome::Exception
-                                                     : Outcome::WrongAnswer;
+        outcome->kind = answer.isException() ? Outcome::Exception : Outcome::Answered;
         outcome->exceptionCode = answer.exceptionCode();
         outcome->fromAddr = answer.addr;
         answerBegun_ = answerOwn_ = false;

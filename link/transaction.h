@@ -39,7 +39,8 @@ struct Outcome {
     enum Kind : uint8_t {
         Answered,    // the answer to the request
         Exception,   // the controller's exception answer (exceptionCode)
-        WrongAnswer, // a valid frame from another address (fromAddr): fails at once
+        WrongAnswer, // only frames that are no answer to it (fault): one from another
+                     // address (fromAddr) fails at once, others are waited past like silence
         BadCrc,      // no valid answer; at least one attempt got one damaged in transit
         NoAnswer,    // silence, or only bytes that formed no answer
         PortLost,    // the port went away during the transaction
@@ -48,23 +49,25 @@ struct Outcome {
     Kind kind = NoAnswer;
     uint8_t exceptionCode = 0;
     uint8_t fromAddr = 0;
-    int attempts = 0;     // requests written (or tried)
-    int timedOut = 0;     // of them, attempts whose wait ran out without an answer
-    int64_t rttUs = 0;    // answered kinds: last request written to answer taken
-    int echoBytes = 0;    // the adapter's echo of the request, skipped
-    int skippedBytes = 0; // other bytes skipped before the answer
+    AnswerFault fault = AnswerFault::None; // WrongAnswer: what the last wrong frame got wrong
+    int attempts = 0;                      // requests written (or tried)
+    int timedOut = 0;      // of them, attempts whose wait ran out without any valid frame
+    int wrongAttempts = 0; // attempts that ended without the answer but with a wrong frame
+    int64_t rttUs = 0;     // answered kinds: last request written to answer taken
+    int echoBytes = 0;     // the adapter's echo of the request, skipped
+    int skippedBytes = 0;  // other bytes skipped before the answer
     int badCrcAttempts = 0;
     int secondFrames = 0; // further complete frames that came with the answer
     Frame answer;         // answered kinds: the frame taken
 
-    // A valid frame came back (the controller is there, whatever it said).
-    bool gotFrame() const { return kind == Answered || kind == Exception || kind == WrongAnswer; }
+    // The answer to the request came back (the controller is there, whatever it said).
+    bool gotFrame() const { return kind == Answered || kind == Exception; }
     // The silence of the controller rather than of the link (not stopped, port not lost).
     bool counted() const { return kind != PortLost && kind != Stopped; }
 };
 
-// "answered", "exception 2 (illegal data address)", "wrong answer (address 7)", "no valid
-// answer (bad CRC)", "no answer", "port lost", "stopped"
+// "answered", "exception 2 (illegal data address)", "wrong answer (address 7)", "wrong answer
+// (another function)", "no valid answer (bad CRC)", "no answer", "port lost", "stopped"
 QString outcomeText(const Outcome &outcome);
 
 // What the engine saw, as it happened (the link monitor, the frame log). Every call has a
@@ -76,6 +79,8 @@ public:
     virtual void echo(const Request &, const Frame &) {}
     virtual void skipped(const Request &, const QByteArray &, bool damagedAnswer) {}
     virtual void received(const Request &, const uint8_t *, int) {}
+    // The frame just received is no answer to the request, for fault.
+    virtual void refused(const Request &, const uint8_t *, int, AnswerFault) {}
     virtual void lateDropped(const QByteArray &) {}
 };
 
@@ -119,8 +124,9 @@ private:
     bool receive(int64_t deadlineUs);
     // Appends what the port has received to the bytes gathered; false when it had nothing.
     bool takeIn();
-    // Runs the received bytes through the framing's scan: 1 a frame taken into *outcome (own
-    // answer or another address's), -1 a frame that fails the attempt, 0 nothing complete.
+    // Runs the received bytes through the framing's scan: 1 the answer taken into *outcome,
+    // -1 a frame that fails the attempt (another address's), 0 nothing complete. A frame from
+    // the address asked that fails the answer check is dropped and the wait goes on.
     // Without an outcome (listening), every frame goes to the foreign handler.
     int take(bool lineQuiet, Outcome *outcome);
     void flushSkipped(Outcome *outcome);
@@ -141,6 +147,7 @@ private:
     int64_t lastByteUs_ = 0;
     int64_t lastLeftUs_ = 0;
     bool answerBegun_ = false;
-    bool answerOwn_ = false; // what has begun starts with the asked address and function
-    int lateAnswers_ = 0; // attempts of the last transaction that may still be answered
+    bool answerOwn_ = false;    // what has begun starts with the asked address and function
+    bool attemptWrong_ = false; // the attempt in progress got a frame that is no answer
+    int lateAnswers_ = 0;       // attempts of the last transaction that may still be answered
 };

@@ -35,6 +35,39 @@ bool crcHolds(const uint8_t *p, int length) {
     return p[length - 2] == (crc & 0xFF) && p[length - 1] == (crc >> 8);
 }
 
+// Length of a whole frame at p from the address asked that a peer may send instead of the
+// answer (any exception, a register read of either function, a write's echo), or 0.
+int otherFrameLength(const uint8_t *p, int available, const RxExpect &e) {
+    if (available < 4 || p[0] != e.addr)
+        return 0;
+    int length = 0;
+    if (p[1] & kExceptionBit)
+        length = 5;
+    else if (p[1] == kFunctionWrite || p[1] == kFunctionWriteSingle)
+        length = kWriteAnswerLength;
+    else if (p[1] == kFunctionRead || p[1] == kFunctionReadHolding)
+        length = p[2] + 5;
+    return length > 0 && available >= length && crcHolds(p, length) ? length : 0;
+}
+
+// Steps over a frame that is no answer to e, with the answer check's name for its fault.
+AnswerFault refusal(const uint8_t *p, int length, const RxExpect &e) {
+    Request asked;
+    asked.addr = e.addr;
+    asked.function = e.func;
+    asked.count = static_cast<uint16_t>(e.maxRegs);
+    if (e.requestLength >= 6) {
+        asked.start = static_cast<uint16_t>((e.request[2] << 8) | e.request[3]);
+        asked.count = static_cast<uint16_t>((e.request[4] << 8) | e.request[5]);
+    }
+    Answer a;
+    a.addr = p[0];
+    a.function = p[1];
+    a.pdu = p + 1;
+    a.pduLength = length - 3;
+    return checkAnswer(asked, a);
+}
+
 } // namespace
 
 RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool lineQuiet) {
@@ -64,6 +97,13 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
         }
 
         const int frameLength = answerLength(p, available, e);
+        const int other = frameLength < 0 ? otherFrameLength(p, available, e) : 0;
+        if (other > 0) {
+            ++scan.refused;
+            scan.refusedFault = refusal(p, other, e);
+            pos += other;
+            continue;
+        }
         if (frameLength < 0) {
             ++pos; // cannot begin an answer of this function: resynchronise one byte later
             continue;
@@ -92,6 +132,8 @@ RxScan scanReceived(const uint8_t *bytes, int length, const RxExpect &e, bool li
         // write (a late answer to an earlier request) is no answer to this one.
         if (p[1] == kFunctionWrite && e.requestLength >= 6 &&
             std::memcmp(p + 2, e.request + 2, 4) != 0) {
+            ++scan.refused;
+            scan.refusedFault = AnswerFault::OtherEcho;
             pos += frameLength;
             continue;
         }

@@ -5,6 +5,8 @@
 // the complete answer and tell how long the line may still take. No Qt, no I/O, no allocation:
 // the link worker and the fuzzer share them.
 
+#include "request.h"
+
 #include <cstdint>
 
 // What the bytes received so far are expected to answer.
@@ -19,8 +21,8 @@ struct RxExpect {
 enum class RxState {
     Waiting, // nothing that could begin the answer yet (all skipped)
     Partial, // the answer (or the echo) has begun and is incomplete
-    Answer,  // a complete, CRC-correct frame answering this request (or its exception)
-    Foreign, // a complete, CRC-correct answer of this function from another address
+    Answer,  // a complete, CRC-correct frame from the address asked (the answer check decides)
+    Foreign, // a complete, CRC-correct frame from another address
 };
 
 struct RxScan {
@@ -31,6 +33,11 @@ struct RxScan {
     // Partial: the run begins with the address and function asked (the answer's header, or
     // the echo's). Such a run is worth waiting for through a pause; the CRC still decides.
     bool ownStart = false;
+    // Whole, CRC-correct frames from the address asked that were skipped because they answer
+    // no such request (another function, a byte count it cannot carry, another write's echo),
+    // and what the last of them got wrong by the answer check.
+    int refused = 0;
+    AnswerFault refusedFault = AnswerFault::None;
 };
 
 // Scans length bytes received for the request e. With lineQuiet set (the line has been quiet

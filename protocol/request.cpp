@@ -36,3 +36,40 @@ int Request::encodePdu(uint8_t *out) const {
     std::memcpy(out + 6, data, static_cast<size_t>(n));
     return 6 + n;
 }
+
+AnswerFault checkAnswer(const Request &request, const Answer &answer) {
+    if (!answer.pdu || answer.pduLength < 1 || answer.addr != request.addr)
+        return AnswerFault::OtherUnit;
+    const uint8_t *pdu = answer.pdu;
+    if (answer.function == (request.function | kExceptionBit))
+        return answer.pduLength == 2 ? AnswerFault::None : AnswerFault::ByteCount;
+    if (answer.function != request.function)
+        return AnswerFault::OtherFunction;
+    if (request.function == kFunctionWrite) {
+        const bool echoes = answer.pduLength == 5 && ((pdu[1] << 8) | pdu[2]) == request.start &&
+                            ((pdu[3] << 8) | pdu[4]) == request.count;
+        return echoes ? AnswerFault::None : AnswerFault::OtherEcho;
+    }
+    if (answer.pduLength < 2)
+        return AnswerFault::ByteCount;
+    const int byteCount = pdu[1];
+    const bool fits = byteCount >= 2 && byteCount % 2 == 0 && byteCount <= 2 * request.count &&
+                      answer.pduLength == 2 + byteCount;
+    return fits ? AnswerFault::None : AnswerFault::ByteCount;
+}
+
+const char *answerFaultName(AnswerFault fault) {
+    switch (fault) {
+    case AnswerFault::None:
+        return "";
+    case AnswerFault::OtherUnit:
+        return "another address";
+    case AnswerFault::OtherFunction:
+        return "another function";
+    case AnswerFault::ByteCount:
+        return "wrong byte count";
+    case AnswerFault::OtherEcho:
+        return "echo of another register or count";
+    }
+    return "";
+}

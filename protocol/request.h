@@ -12,6 +12,10 @@ constexpr int kMaxWriteRegs = 123;
 constexpr int kFunctionRead = 4;   // read input registers: start is a block number
 constexpr int kFunctionWrite = 16; // write multiple registers: start is a register number
 constexpr uint8_t kExceptionBit = 0x80;
+// Functions this link never asks for, known so that an answer carrying one is recognised as a
+// frame (and refused) rather than taken for noise.
+constexpr int kFunctionReadHolding = 3;
+constexpr int kFunctionWriteSingle = 6;
 
 struct Request {
     uint8_t addr = 0;
@@ -53,3 +57,20 @@ struct Answer {
     const uint8_t *registerData() const { return pdu + 2; }
     int registersCarried() const { return pduLength > 2 ? (pduLength - 2) / 2 : 0; }
 };
+
+// Why a frame that came back for a request is not its answer.
+enum class AnswerFault : uint8_t {
+    None,
+    OtherUnit,     // from another address or unit
+    OtherFunction, // neither the function asked nor its exception
+    ByteCount,     // a read answer's byte count disagrees with its data or the count asked
+    OtherEcho,     // a write answer echoes another register or count
+};
+
+// The one check of an answer against its request, whatever framing carried it: the address,
+// the function or its exception (two bytes), a read answer's byte count (whole registers, at
+// least one and no more than asked, and exactly the data that follows), a write answer's echo
+// of the register and count written.
+AnswerFault checkAnswer(const Request &request, const Answer &answer);
+// "another address", "another function", "wrong byte count", "echo of another register or count"
+const char *answerFaultName(AnswerFault fault);

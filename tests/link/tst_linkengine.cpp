@@ -7,6 +7,9 @@
 #include "battertstackthread.h"
 #include "busround.h"
 #include "fakeport.h"
+#include "linkhealth.h"
+#include "linkstats.h"
+#include "mbapframing.h"
 #include "linkmonitor.h"
 #include "pollplan.h"
 #include "pollsource.h"
@@ -74,6 +77,9 @@ public:
     void received(const Request &, const uint8_t *, int n) override {
         events << QStringLiteral("received %1").arg(n);
     }
+    void refused(const Request &, const uint8_t *, int, AnswerFault) override {
+        events << "refused";
+    }
     void lateDropped(const QByteArray &b) override {
         events << "late";
         lateBytes += b.size();
@@ -134,12 +140,17 @@ Q_DECLARE_METATYPE(Row)
 Q_DECLARE_METATYPE(SimFaults)
 Q_DECLARE_METATYPE(Pieces)
 Q_DECLARE_METATYPE(Outcome::Kind)
+Q_DECLARE_METATYPE(AnswerFault)
 
 class TestLinkEngine : public QObject {
     Q_OBJECT
 private slots:
     void outcome_data();
     void outcome();
+    void wrongAnswer_data();
+    void wrongAnswer();
+    void health_data();
+    void health();
     void answerShapes_data();
     void answerShapes();
     void lateAnswersAreDrainedBeforeTheNextRequest();
@@ -295,6 +306,126 @@ void TestLinkEngine::outcome() {
     if (o.gotFrame())
         QCOMPARE(o.timedOut, o.attempts - 1);
     QVERIFY(o.attempts >= o.timedOut + (o.gotFrame() ? 1 : 0));
+}
+
+void TestLinkEngine::wrongAnswer_data() {
+    QTest::addColumn<bool>("mbap");
+    QTest::addColumn<bool>("write");   // a write of 0x0064 to register 5; else a read of block 6, 2
+    QTest::addColumn<QByteArray>("pdu"); // address (unit) and PDU of every answer the peer sends
+    QTest::addColumn<AnswerFault>("fault");
+    QTest::addColumn<int>("attempts");
+    struct Case {
+        const char *name;
+        bool write;
+        const char *pdu;
+        AnswerFault fault;
+        int attempts;
+    };
+    const Case cases[] = {
+        {"write: echo of another register", true, "011000090001", AnswerFault::OtherEcho, 3},
+        {"write: echo of another count", true, "011000050002", AnswerFault::OtherEcho, 3},
+        {"write: a function-4 answer", true, "0104020064", AnswerFault::OtherFunction, 3},
+        {"write: a function-3 answer", true, "0103020064", AnswerFault::OtherFunction, 3},
+        {"write: echo from another unit", true, "021000050001", AnswerFault::OtherUnit, 1},
+        {"read: a function-16 echo", false, "011000060002", AnswerFault::OtherFunction, 3},
+        {"read: a function-3 answer", false, "010304000a000b", AnswerFault::OtherFunction, 3},
+        {"read: byte count above the count asked", false, "010406000a000b000c",
+         AnswerFault::ByteCount, 3},
+        {"read: odd byte count", false, "010403000a00", AnswerFault::ByteCount, 3},
+        {"read: answer from another unit", false, "020404000a000b", AnswerFault::OtherUnit, 1},
+    };
+    for (const bool mbap : {false, true})
+        for (const Case &c : cases)
+            QTest::newRow(qPrintable(QStringLiteral("%1, %2")
+                                         .arg(QLatin1String(mbap ? "Modbus TCP" : "RTU"),
+                                              QLatin1String(c.name))))
+                << mbap << c.write << QByteArray::fromHex(c.pdu) << c.fault << c.attempts;
+}
+
+void TestLinkEngine::wrongAnswer() {
+    // Every attempt is answered with a well-formed frame that is no answer to the request: it
+    // is never taken (nothing to confirm or land), the attempt is retried like an unanswered
+    // one (one from another unit fails at once), and the counters call it a wrong answer.
+    QFETCH(bool, mbap);
+    QFETCH(bool, write);
+    QFETCH(QByteArray, pdu);
+    QFETCH(int, attempts);
+    // Modbus TCP: the request's transaction id and protocol, the length, unit and PDU.
+    const auto wrap = [mbap, pdu](const QByteArray &request) {
+        if (!mbap)
+            return withCrc(pdu);
+        return request.left(4) + char(pdu.size() >> 8) + char(pdu.size() & 0xFF) + pdu;
+    };
+    EngineRig rig([wrap](int, const QByteArray &request) {
+        return Pieces{{2 * kMs, wrap(request)}};
+    });
+    MbapFraming tcp;
+    Recorder trace;
+    TransactionEngine engine(rig.port, mbap ? static_cast<Framing &>(tcp) : rig.rtu, {}, &trace);
+    const uint8_t value[2] = {0x00, 0x64};
+    const Request request = write ? Request::write(1, 5, value, 1) : Request::read(1, 6, 2);
+
+    const Outcome o = engine.run(request, serialTiming(kRespTimeoutMs, 0, 9));
+
+    QCOMPARE(o.kind, Outcome::WrongAnswer);
+    QTEST(o.fault, "fault");
+    QCOMPARE(o.attempts, attempts);
+    QCOMPARE(rig.log->writes.size(), attempts);
+    QFETCH(AnswerFault, fault);
+    QCOMPARE(trace.events.count(QStringLiteral("refused")),
+             fault == AnswerFault::OtherUnit ? 0 : attempts);
+    LinkStats stats;
+    stats.add(o);
+    QCOMPARE(stats.wrongAnswers, quint64(attempts));
+    QCOMPARE(stats.answered, quint64(0));
+    QCOMPARE(stats.requestsSent, stats.answered + stats.wrongAnswers + stats.noAnswer + stats.cutShort);
+}
+
+void TestLinkEngine::health_data() {
+    // Transactions one second apart, each "a" (answered) or by what came back instead:
+    // "s" silence, "c" bad CRC, "u" another unit, "w" a wrong answer, "x" a cut connection.
+    QTest::addColumn<QString>("transactions");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("answered") << "aaa" << "Refreshing Data" << "";
+    QTest::newRow("two failures stay below the threshold") << "acc" << "Refreshing Data" << "";
+    QTest::newRow("silence") << "sss" << "No answer" << "";
+    QTest::newRow("bad CRC on every answer") << "ccc" << "No answer"
+        << "Every answer has a bad CRC: check baud rate, parity and wiring.";
+    QTest::newRow("bad CRC among silence names no cause") << "scc" << "No answer" << "";
+    QTest::newRow("another unit answers") << "uuu" << "Refreshing Data"
+        << "Answers come from another unit: another device answers at this address.";
+    QTest::newRow("wrong answers") << "www" << "No answer"
+        << "Answers do not match the requests (another function, register or byte count): "
+           "check the gateway's settings.";
+    QTest::newRow("accept and close") << "xxx" << "No answer"
+        << "The gateway closes the connection.\nConnection closed by the gateway 3 times in the "
+           "last minute.";
+    QTest::newRow("every fifth connection cut, answered between") << "aaaaxaaaax"
+        << "Refreshing Data" << "Connection closed by the gateway 2 times in the last minute.";
+    QTest::newRow("a cut over a minute ago is forgotten") << "x" + QString(61, QLatin1Char('a'))
+        << "Refreshing Data" << "";
+    QTest::newRow("answers again after failing") << "wwwa" << "Refreshing Data" << "";
+}
+
+void TestLinkEngine::health() {
+    QFETCH(QString, transactions);
+    LinkHealth h;
+    uint32_t now = 0;
+    for (const QChar c : transactions) {
+        now += 1000;
+        h = nextHealth(h, {HealthEvent::ReadStarts}, now);
+        HealthEvent e{HealthEvent::Transaction};
+        e.answered = c == QLatin1Char('a');
+        const int at = QStringLiteral("scuwx").indexOf(c);
+        const LinkHealth::Cause causes[] = {LinkHealth::Silence, LinkHealth::BadCrc,
+                                            LinkHealth::WrongUnit, LinkHealth::WrongAnswer,
+                                            LinkHealth::Closed};
+        e.cause = at >= 0 ? causes[at] : LinkHealth::Silence;
+        h = nextHealth(h, e, now);
+    }
+    QTEST(QString::fromLatin1(healthText(h)), "status");
+    QTEST(QString::fromLatin1(healthHint(h, now)), "hint");
 }
 
 void TestLinkEngine::answerShapes_data() {

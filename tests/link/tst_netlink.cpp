@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -229,6 +230,58 @@ private slots:
         QCOMPARE(s.readsOk > 0, status == QLatin1String("Refreshing Data"));
         if (dropEvery > 0)
             QVERIFY(s.portLosses >= 2 && gateway.connectionCount() >= 3);
+        worker->stopLink();
+    }
+
+    // A hostile Modbus TCP gateway in front of the simulated one: it passes every frame through
+    // but rewrites the answers to writes. No write is confirmed, and the status says so.
+    void hostileGatewayConfirmsNoWrite_data() {
+        QTest::addColumn<int>("offset"); // of the byte rewritten in a function-16 answer
+        QTest::addColumn<int>("value");
+        QTest::newRow("echo of another register") << 9 << 0x06;
+        QTest::newRow("function-3 answer") << 7 << 0x03;
+    }
+    void hostileGatewayConfirmsNoWrite() {
+        QFETCH(int, offset);
+        QFETCH(int, value);
+        TcpSimulator gateway;
+        gateway.setFrozen(true);
+        QVERIFY(gateway.start(0, TcpSimulator::Framing::Mbap));
+        QTcpServer hostile;
+        QVERIFY(hostile.listen(QHostAddress::LocalHost, 0));
+        connect(&hostile, &QTcpServer::newConnection, &hostile, [&] {
+            QTcpSocket *client = hostile.nextPendingConnection();
+            auto *upstream = new QTcpSocket(client);
+            auto *pending = new QByteArray;
+            connect(client, &QObject::destroyed, upstream, [pending] { delete pending; });
+            upstream->connectToHost(QHostAddress::LocalHost, gateway.port());
+            connect(client, &QTcpSocket::readyRead, upstream,
+                    [client, upstream] { upstream->write(client->readAll()); });
+            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+            connect(upstream, &QTcpSocket::readyRead, client, [=] {
+                pending->append(upstream->readAll());
+                while (pending->size() >= 8) {
+                    const int size = 6 + ((uint8_t(pending->at(4)) << 8) | uint8_t(pending->at(5)));
+                    if (pending->size() < size)
+                        break;
+                    QByteArray frame = pending->left(size);
+                    pending->remove(0, size);
+                    if (uint8_t(frame.at(7)) == 16 && size > offset)
+                        frame[offset] = char(value);
+                    client->write(frame);
+                }
+            });
+        });
+        auto worker = startWorker(hostile.serverPort(), NetFramingKind::Mbap);
+        QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk >= 1, 10000);
+        const uint8_t data[2] = {0x00, 0x64};
+        stageWriteRequest(16, 5, 1, data, 2);
+        QTRY_COMPARE_WITH_TIMEOUT(worker->stats().writesFailed, quint64(1), 10000);
+        QCOMPARE(linktest::statusText(), QStringLiteral("Setting failed: wrong answer"));
+        const LinkStats s = worker->stats();
+        QCOMPARE(s.writesOk, quint64(0));
+        QVERIFY(s.wrongAnswers >= 3);
+        QCOMPARE(s.requestsSent, s.answered + s.wrongAnswers + s.noAnswer + s.cutShort);
         worker->stopLink();
     }
 
