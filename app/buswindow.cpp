@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QDateTime>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -52,11 +53,11 @@ enum Column {
     ColState,
     ColFirstHome,
     ColAlarmLevel = ColFirstHome + kHomeColumnCount,
-    ColAlarms,
     ColFaultCode,
     ColSoftware,
     ColLastAnswer,
     ColAnswered,
+    ColAlarms, // last: the one that stretches
     ColCount
 };
 
@@ -137,9 +138,11 @@ int BusModel::columnCount(const QModelIndex &parent) const {
 QVariant BusModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
+    // The unit under the caption: the columns stay narrow enough for a laptop's screen.
     if (const char *key = keyOf(section))
         if (const NamedValue *v = homeValue(homeCaptions(), key))
-            return v->header();
+            return v->unit.isEmpty() ? v->caption
+                                     : QStringLiteral("%1\n(%2)").arg(v->caption, v->unit);
     switch (section) {
     case ColAddress:
         return tr("Address");
@@ -220,7 +223,9 @@ QVariant BusModel::data(const QModelIndex &index, int role) const {
 
 BusWindow::BusWindow(BusRound *round, QWidget *parent) : QWidget(parent), m_round(round) {
     setWindowTitle(tr("Bus"));
-    resize(1300, 600);
+    // Wide enough for every column, within the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    resize(std::min(1580, screen.width() - 20), std::min(600, screen.height() - 60));
     m_model = new BusModel(this);
     m_sorted = new QSortFilterProxyModel(this);
     m_sorted->setSourceModel(m_model);
@@ -432,11 +437,15 @@ void BusWindow::record(const QVector<BusModel::Row> &rows, const QVector<AlarmEv
         return;
     const QString now = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
     QStringList heading{QStringLiteral("Time"), tr("Address"), tr("State")};
+    // The recording's columns are headed as the pages' recordings are: caption (unit).
+    const auto header = [](int c) {
+        const NamedValue *v = homeValue(homeCaptions(), keyOf(c));
+        return v ? v->header() : QString();
+    };
     for (int c = ColFirstHome; c < ColAlarmLevel; ++c)
-        heading << m_model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
-    heading << tr("Alarm level") << tr("Active alarms")
-            << m_model->headerData(ColFaultCode, Qt::Horizontal, Qt::DisplayRole).toString()
-            << m_model->headerData(ColSoftware, Qt::Horizontal, Qt::DisplayRole).toString();
+        heading << header(c);
+    heading << tr("Alarm level") << tr("Active alarms") << header(ColFaultCode)
+            << header(ColSoftware);
     QList<QStringList> lines;
     for (const BusModel::Row &r : rows) {
         // A row for each round that read the controller, and when its state changes.

@@ -757,7 +757,7 @@ void TestMainWindow::busWindowShowsEachControllerOwnValues() {
     };
     QCOMPARE(bus->model()->rowCount(), 3);
     QCOMPARE(bus->model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
-             QStringLiteral("SOC (%)"));
+             QStringLiteral("SOC\n(%)"));
     QCOMPARE(cell(0, 2), QStringLiteral("55"));
     QCOMPARE(cell(1, 2), QStringLiteral("77"));
     QCOMPARE(cell(2, 2), QString()); // never answered: nothing, not an empty mirror's 0
