@@ -39,8 +39,10 @@ void PageFollower::done(const PollRead &read, int landed) {
 namespace {
 
 std::mutex listLock;
-uint32_t listGeneration = 0;
-bool listActive = false;
+// Written under listLock; atomics so that the worker's every step can ask whether a list waits
+// without taking the lock.
+std::atomic<uint32_t> listGeneration{0};
+std::atomic<bool> listActive{false};
 uint8_t listAddr = 0;
 int listSize = 0;
 PlanRead listReads[kReadListEntries];
@@ -82,15 +84,9 @@ uint32_t readListLanded(uint32_t generation) {
                : 0;
 }
 
-bool ReadListSource::active() const {
-    std::lock_guard<std::mutex> guard(listLock);
-    return listActive;
-}
+bool ReadListSource::active() const { return listActive.load(std::memory_order_acquire); }
 
-int64_t ReadListSource::phase() const {
-    std::lock_guard<std::mutex> guard(listLock);
-    return listGeneration;
-}
+int64_t ReadListSource::phase() const { return listGeneration.load(std::memory_order_acquire); }
 
 bool ReadListSource::next(PollRead *read) {
     std::lock_guard<std::mutex> guard(listLock);

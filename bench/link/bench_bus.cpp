@@ -8,6 +8,7 @@
 //   bench_bus [rounds=1]
 
 #include "battertstackthread.h"
+#include "benchwait.h"
 #include "busround.h"
 #include "linetiming.h"
 #include "pollplan.h"
@@ -18,28 +19,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <ctime>
 #include <cstdio>
-#include <functional>
 #include <memory>
 
 namespace {
 
 constexpr int kControllers = 16;
 constexpr int kPagePeriodMs = 500;
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(2);
-    }
-    return true;
-}
 
 double processCpuSeconds() {
     timespec ts{};

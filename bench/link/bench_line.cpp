@@ -7,6 +7,7 @@
 //   bench_line [cycles=3]
 
 #include "battertstackthread.h"
+#include "benchwait.h"
 #include "pollplan.h"
 #include "ptysimulator.h"
 #include "receivescan.h"
@@ -26,17 +27,6 @@
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::usleep(500);
-    }
-    return true;
-}
 
 struct Page {
     const char *name;
@@ -71,14 +61,14 @@ Figures measure(PtySimulator &sim, int baud, const Page &page, int cycles) {
     pollMode.store(page.mode);
     worker->startLink(linkSetupFromSettings);
     Figures f;
-    if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 10000))
+    if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 10000, 500))
         return f;
     // From one read to the read a whole number of cycles later.
     const LinkStats a = worker->stats();
     QElapsedTimer t;
     t.start();
     const quint64 reads = quint64(cycles) * page.counts.size();
-    waitFor([&] { return worker->stats().readsOk >= a.readsOk + reads; }, 120000);
+    waitFor([&] { return worker->stats().readsOk >= a.readsOk + reads; }, 120000, 500);
     const double ms = double(t.nsecsElapsed()) / 1e6;
     const LinkStats b = worker->stats();
     worker->stopLink();
@@ -98,7 +88,7 @@ Figures measureWalk(PtySimulator &sim, int baud) {
     pollMode.store(kModeFault);
     worker->startLink(linkSetupFromSettings);
     Figures f;
-    if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 10000))
+    if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 10000, 500))
         return f;
     const LinkStats a = worker->stats();
     faultCount.store(63);
@@ -107,7 +97,7 @@ Figures measureWalk(PtySimulator &sim, int baud) {
     pollPeriod.store(kWalkPeriod);
     QElapsedTimer t;
     t.start();
-    waitFor([&] { return faultWalk.load() == 0; }, 120000);
+    waitFor([&] { return faultWalk.load() == 0; }, 120000, 500);
     f.cycleMs = double(t.nsecsElapsed()) / 1e6;
     const LinkStats b = worker->stats();
     worker->stopLink();

@@ -11,6 +11,7 @@
 //   bench_link [reads=200] [idle-seconds=20]
 
 #include "battertstackthread.h"
+#include "benchwait.h"
 #include "pollplan.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
@@ -34,17 +35,6 @@
 #include <vector>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // CPU seconds (user + system) of this process's threads whose name starts with prefix.
 double threadCpuSeconds(const QByteArray &prefix) {
@@ -125,13 +115,13 @@ int main(int argc, char **argv) {
         pollPeriod.store(1000);
         worker->startLink(linkSetupFromSettings);
         pollMode.store(kModeHome);
-        if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 5000)) {
+        if (!waitFor([&] { return worker->stats().readsOk >= 1; }, 5000, 5000)) {
             std::fprintf(stderr, "the link does not read\n");
             return 1;
         }
         pollPeriod.store(5); // after the mode entry: a read every 5 ms instead of every 500 ms
         const LinkStats base = worker->stats();
-        waitFor([&] { return worker->stats().readsOk >= base.readsOk + quint64(perRound); }, 60000);
+        waitFor([&] { return worker->stats().readsOk >= base.readsOk + quint64(perRound); }, 60000, 5000);
         const LinkStats done = worker->stats();
         worker->stopLink();
         worker.reset();
@@ -246,7 +236,7 @@ int main(int argc, char **argv) {
     auto worker = std::make_unique<Battert_Stack_Thread>();
     pollMode.store(kModeData); // a page change, so the worker enters Home again below
     worker->startLink(linkSetupFromSettings);
-    waitFor([&] { return worker->stats().readsOk >= 1; }, 5000);
+    waitFor([&] { return worker->stats().readsOk >= 1; }, 5000, 5000);
     pollMode.store(kModeHome);
     QThread::msleep(600);
 

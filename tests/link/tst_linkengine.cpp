@@ -682,12 +682,14 @@ void TestLinkEngine::workerShowsAShortAnswerAsNotLive() {
              qPrintable(outcomes.join(QLatin1String("; "))));
 }
 
-void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
-    // Every address answers, register i of any block holding address * 1000 + i. The page's
-    // plan reads the Home block of the selected controller (1) while a read list reads blocks
-    // 2 and 3 of address 2: each answer lands in its own controller's mirror only.
-    const auto peer = [](int, const QByteArray &request) {
+namespace {
+
+// Every address but silent answers a read, register i of any block holding address * 1000 + i.
+fake::FakePort::Peer answerAsAddress(int silent) {
+    return [silent](int, const QByteArray &request) {
         const int addr = uint8_t(request[0]);
+        if (addr == silent)
+            return Pieces{};
         const int count = uint8_t(request[5]);
         QByteArray answer;
         answer.append(char(addr)).append(char(4)).append(char(2 * count));
@@ -699,6 +701,14 @@ void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
         answer.append(char(crc & 0xFF)).append(char(crc >> 8));
         return Pieces{Piece{1 * kMs, answer}};
     };
+}
+
+} // namespace
+
+void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
+    // Every address answers, register i of any block holding address * 1000 + i. The page's
+    // plan reads the Home block of the selected controller (1) while a read list reads blocks
+    // 2 and 3 of address 2: each answer lands in its own controller's mirror only.
     SysTimerThread tickThread;
     tickThread.start();
     resetLinkState();
@@ -711,7 +721,7 @@ void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
     const uint32_t homeOfAddress1 = mirrorOf(1).landings(2);
     auto log = std::make_shared<fake::Log>();
     LinkSetup setup;
-    setup.makePort = [&] { return std::make_unique<FakePort>(peer, log); };
+    setup.makePort = [&] { return std::make_unique<FakePort>(answerAsAddress(0), log); };
     Battert_Stack_Thread worker;
     worker.startLink(setup);
     const PlanRead reads[2] = {{2, 100}, {3, 20}};
@@ -734,23 +744,6 @@ void TestLinkEngine::eachAddressLandsInItsOwnMirror() {
 
 namespace {
 
-// Any address but 3 answers a read, register i holding address * 1000 + i.
-Pieces answerEveryAddressBut3(int, const QByteArray &request) {
-    const int addr = uint8_t(request[0]);
-    if (addr == 3)
-        return Pieces{};
-    const int count = uint8_t(request[5]);
-    QByteArray answer;
-    answer.append(char(addr)).append(char(4)).append(char(2 * count));
-    for (int i = 0; i < count; ++i) {
-        const int v = addr * 1000 + i;
-        answer.append(char(v >> 8)).append(char(v & 0xFF));
-    }
-    const uint16_t crc = referenceCrc(answer);
-    answer.append(char(crc & 0xFF)).append(char(crc >> 8));
-    return Pieces{Piece{1 * kMs, answer}};
-}
-
 // A page plan reading block 1 of address 9 every 30 ms.
 class EveryThirtyMs : public PollSource {
 public:
@@ -772,7 +765,7 @@ void TestLinkEngine::busRoundFitsBetweenPageReads() {
     resetLinkState();
     auto log = std::make_shared<fake::Log>();
     LinkSetup setup;
-    setup.makePort = [&] { return std::make_unique<FakePort>(answerEveryAddressBut3, log); };
+    setup.makePort = [&] { return std::make_unique<FakePort>(answerAsAddress(3), log); };
     auto round = std::make_unique<BusRound>(std::make_unique<EveryThirtyMs>());
     BusRound *bus = round.get();
     bus->setAddresses({1, 2, 3});
