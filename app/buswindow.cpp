@@ -93,26 +93,6 @@ QString levelText(int level) {
 
 } // namespace
 
-bool parseBusAddresses(const QString &text, QVector<int> *addresses) {
-    QVector<int> out;
-    const QStringList parts = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (parts.isEmpty())
-        return false;
-    for (const QString &part : parts) {
-        const QStringList ends = part.split(QLatin1Char('-'));
-        bool ok1 = false, ok2 = false;
-        const int first = ends.first().trimmed().toInt(&ok1);
-        const int last = ends.last().trimmed().toInt(&ok2);
-        if (ends.size() > 2 || !ok1 || !ok2 || first < 1 || last > 247 || first > last)
-            return false;
-        for (int a = first; a <= last; ++a)
-            if (!out.contains(a))
-                out << a;
-    }
-    *addresses = out;
-    return true;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 void BusModel::setRows(const QVector<Row> &rows) {
@@ -471,15 +451,11 @@ void BusWindow::record(const QVector<BusModel::Row> &rows, const QVector<AlarmEv
     }
     QList<QStringList> eventLines;
     for (const AlarmEvent &e : events)
-        eventLines << QStringList{QDateTime::fromMSecsSinceEpoch(e.atMs).toString(Qt::ISODateWithMs),
-                                  QString::number(e.address),
-                                  e.raised ? QStringLiteral("raised") : QStringLiteral("cleared"),
-                                  QString::number(e.level), e.levelText, e.alarm, e.where};
+        eventLines << alarmEventRow(e);
     QString error;
     if (!m_recorder->recordRows(QStringLiteral("bus"), heading, lines, &error) ||
         !m_recorder->recordRows(QStringLiteral("events"),
-                                {QStringLiteral("Time"), tr("Address"), tr("Event"), tr("Level"),
-                                 tr("Level text"), tr("Alarm"), tr("Where")},
+                                alarmEventHeading(),
                                 eventLines, &error))
         m_note->setText(tr("Recording stopped: %1").arg(error));
 }

@@ -24,9 +24,6 @@ class QSortFilterProxyModel;
 class QTableView;
 class QTimer;
 
-// "1-8", "1,3,5-7": addresses 1..247 in the order given, each once; false for anything else.
-bool parseBusAddresses(const QString &text, QVector<int> *addresses);
-
 class BusModel : public QAbstractTableModel {
     Q_OBJECT
 public:

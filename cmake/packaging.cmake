@@ -7,7 +7,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Host tool for stacked battery systems")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Vaduz talks to a stacked battery's management controller over one serial port\n"
     "(Modbus-RTU framing), shows and sets its values and exports its fault records\n"
-    "to an Excel workbook. vaduz-sim plays the controller on a pseudo-terminal.")
+    "to an Excel workbook. vaduz-sim plays the controller on a pseudo-terminal.\n"
+    "vaduz-logger records every controller of a line without a display and\n"
+    "publishes it to an MQTT broker; it comes with systemd units.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_INSTALL_DIRECTORY vaduz)
 set(CPACK_STRIP_FILES ON)

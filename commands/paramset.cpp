@@ -130,6 +130,11 @@ QString paramReadBackText(int n, const QVector<uint16_t> &raw) {
     return formatField(*format, RawRecord(read->index, raw), read->index);
 }
 
+ControllerIdentity controllerIdentity(const RegisterMirror &mirror) {
+    return {mirrorText(mirror, kSerialNumber), mirrorText(mirror, kSoftwareVersion),
+            mirrorText(mirror, kHardwareVersion), mirrorText(mirror, kProjectName)};
+}
+
 ParamSet paramSetFromMirror(const QString &program, const QString &port, int address) {
     ParamSet set;
     set.program = program;

@@ -53,6 +53,15 @@ const QVector<int> &paramSetBlocks();
 // number) is kept in the file but never copied onto another controller.
 bool paramIsRestored(int n);
 
+// A controller's identity strings as its mirror holds them (empty where not read).
+struct ControllerIdentity {
+    QString serialNumber;
+    QString softwareVersion;
+    QString hardwareVersion;
+    QString projectName;
+};
+ControllerIdentity controllerIdentity(const RegisterMirror &mirror);
+
 // The set as the register mirror holds it now, stamped with now, port and address.
 ParamSet paramSetFromMirror(const QString &program, const QString &port, int address);
 // Read-back text of parameter n from raw register value(s), as the Settings page shows it.

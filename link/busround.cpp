@@ -2,6 +2,8 @@
 
 #include "systick.h"
 
+#include <QStringList>
+
 #include <algorithm>
 
 bool BusController::backedOff(uint32_t nowTick) const {
@@ -156,4 +158,24 @@ void BusRound::done(const PollRead &read, int landed) {
         }
     }
     m_page->done(read, landed);
+}
+
+bool parseBusAddresses(const QString &text, QVector<int> *addresses) {
+    QVector<int> out;
+    const QStringList parts = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (parts.isEmpty())
+        return false;
+    for (const QString &part : parts) {
+        const QStringList ends = part.split(QLatin1Char('-'));
+        bool ok1 = false, ok2 = false;
+        const int first = ends.first().trimmed().toInt(&ok1);
+        const int last = ends.last().trimmed().toInt(&ok2);
+        if (ends.size() > 2 || !ok1 || !ok2 || first < 1 || last > 247 || first > last)
+            return false;
+        for (int a = first; a <= last; ++a)
+            if (!out.contains(a))
+                out << a;
+    }
+    *addresses = out;
+    return true;
 }

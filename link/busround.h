@@ -7,6 +7,7 @@
 
 #include "pollsource.h"
 
+#include <QString>
 #include <QVector>
 
 #include <cstdint>
@@ -47,6 +48,9 @@ constexpr int64_t kBusStaleMs = 3000;
 BusState busState(const BusController &controller, int64_t homeLandedAtMs, int64_t nowMs,
                   uint32_t nowTick, int64_t roundMs);
 const char *busStateText(BusState state); // "live", "stale", "no answer", "backed off", "waiting"
+
+// "1-8", "1,3,5-7": addresses 1..247 in the order given, each once; false for anything else.
+bool parseBusAddresses(const QString &text, QVector<int> *addresses);
 
 class BusRound : public PollSource {
 public:

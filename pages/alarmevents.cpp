@@ -2,6 +2,8 @@
 
 #include "fieldmap.h"
 
+#include <QDateTime>
+
 namespace {
 
 // Bit b of word k sits in the grid's row 2k (bits 0..7) or 2k + 1 (bits 8..15).
@@ -82,4 +84,20 @@ QVector<AlarmEvent> alarmEvents(int address, const AlarmWords &before, const Ala
         }
     }
     return events;
+}
+
+QStringList alarmEventHeading() {
+    return {QStringLiteral("Time"),  QStringLiteral("Address"),    QStringLiteral("Event"),
+            QStringLiteral("Level"), QStringLiteral("Level text"), QStringLiteral("Alarm"),
+            QStringLiteral("Where")};
+}
+
+QStringList alarmEventRow(const AlarmEvent &e) {
+    return {QDateTime::fromMSecsSinceEpoch(e.atMs).toString(Qt::ISODateWithMs),
+            QString::number(e.address),
+            e.raised ? QStringLiteral("raised") : QStringLiteral("cleared"),
+            QString::number(e.level),
+            e.levelText,
+            e.alarm,
+            e.where};
 }

@@ -43,3 +43,8 @@ QStringList activeAlarms(const AlarmWords &words);
 // at the time of after (namedValues(snapshot, 0).first()); may be empty.
 QVector<AlarmEvent> alarmEvents(int address, const AlarmWords &before, const AlarmWords &after,
                                 int64_t atMs, const NamedGroup &home = NamedGroup());
+
+// An event as a row of the events file ("Time", "Address", "Event", "Level", "Level text",
+// "Alarm", "Where"), and that heading.
+QStringList alarmEventHeading();
+QStringList alarmEventRow(const AlarmEvent &event);

@@ -22,12 +22,14 @@ BUILD_PACKAGES=(
     build-essential cmake ccache
     "${QT_PACKAGES[@]}"
     libxlsxwriter-dev zlib1g-dev
+    libmosquitto-dev pkg-config
     fonts-crosextra-carlito fonts-liberation2
 )
 # What the tests, the benchmarks and the window's pictures need besides.
 PACKAGES=(
     "${BUILD_PACKAGES[@]}"
-    pkg-config libmodbus-dev
+    libmodbus-dev
+    mosquitto mosquitto-clients openssl
     python3 python3-openpyxl python3-pymodbus python3-serial python3-serial-asyncio
     desktop-file-utils appstream
     xvfb xauth xdotool imagemagick
