@@ -79,18 +79,27 @@ LoggerRound::Slot *LoggerRound::slotFor(uint8_t addr) {
 void LoggerRound::beginRound(uint32_t now) {
     m_pending.clear();
     m_at = 0;
+    // Every controller's Home record and alarm words first: the round ends with them, so that
+    // what is published after it is never held back by the slower blocks, which follow in the
+    // round's tail before the next round begins.
+    QVector<PollRead> tail;
     for (Slot &s : m_slots) {
         if (s.account.backedOff(now))
             continue;
         const bool data = reached(now, s.dataDueTick);
         const bool pack = reached(now, s.packDueTick);
-        m_pending += loggerReads(s.account.addr, data, pack);
+        const QVector<PollRead> reads = loggerReads(s.account.addr, data, pack);
+        m_pending += reads.mid(0, kBusReadsPerController);
+        tail += reads.mid(kBusReadsPerController);
         if (data)
             s.dataDueTick = now + static_cast<uint32_t>(std::max(1, m_periods.dataMs));
         if (pack)
             s.packDueTick = now + static_cast<uint32_t>(std::max(1, m_periods.packMs));
     }
+    m_endOfRound = m_pending.size();
+    m_pending += tail;
     m_inRound = true;
+    m_roundCounted = false;
     // Rounds keep their rhythm; a round that ran long is followed by the next at once, never
     // by a burst of rounds to catch up.
     m_nextRoundTick = reached(now, m_nextRoundTick + m_periods.roundMs)
@@ -115,6 +124,7 @@ bool LoggerRound::next(PollRead *read) {
         beginRound(now);
     }
     while (m_at < m_pending.size()) {
+        endRoundAt(m_endOfRound);
         const PollRead r = m_pending.at(m_at++);
         const Slot *s = slotFor(r.addr);
         // A controller that failed earlier in this round is not asked again until its back-off
@@ -126,18 +136,28 @@ bool LoggerRound::next(PollRead *read) {
         *read = r;
         return true;
     }
+    endRoundAt(m_pending.size());
     m_inRound = false;
-    m_rounds.fetch_add(1, std::memory_order_acq_rel);
     return false;
+}
+
+void LoggerRound::endRoundAt(int position) {
+    // Under m_lock. Counted once per round, when the reads up to position have been handed
+    // out and answered (or skipped).
+    if (!m_roundCounted && m_at >= position) {
+        m_roundCounted = true;
+        m_rounds.fetch_add(1, std::memory_order_acq_rel);
+    }
 }
 
 void LoggerRound::done(const PollRead &read, int landed) {
     std::lock_guard<std::mutex> guard(m_lock);
     if (Slot *s = slotFor(read.addr))
         noteBusOutcome(s->account, landed >= 0, currentTick());
-    // The round ends with its last read's outcome, not a period later.
-    if (m_inRound && m_at >= m_pending.size()) {
-        m_inRound = false;
-        m_rounds.fetch_add(1, std::memory_order_acq_rel);
+    // The round ends with the outcome of its last Home or alarm read, not a pass later.
+    if (m_inRound) {
+        endRoundAt(m_endOfRound);
+        if (m_at >= m_pending.size())
+            m_inRound = false;
     }
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The logger's schedule on the link: a round over every listed controller, one round per round
 // period (or back to back when the line is slower than that). Each round reads every controller's
-// Home record and alarm words, as the Bus window's round does, and, when their slower periods
-// are due, its Data blocks with its identity block and its Pack blocks. A controller that does
+// Home record and alarm words, as the Bus window's round does; the round counts as done once
+// they are read. When their slower periods are due, each controller's Data blocks with its
+// identity block and its Pack blocks follow in the round's tail. A controller that does
 // not answer is skipped for 5 s, then for 30 s at a time, with the bus round's own accounting,
 // so a dead address cannot eat the line; the rest of its reads in that round are dropped.
 
@@ -48,6 +49,7 @@ private:
         uint32_t packDueTick = 0;
     };
     void beginRound(uint32_t now);
+    void endRoundAt(int position);
     Slot *slotFor(uint8_t addr);
 
     LoggerPeriods m_periods;
@@ -55,6 +57,8 @@ private:
     std::vector<Slot> m_slots;
     QVector<PollRead> m_pending; // the round's reads not yet handed out
     int m_at = 0;
+    int m_endOfRound = 0;       // reads before it: every controller's Home and alarm words
+    bool m_roundCounted = true; // roundsDone() counts the round in progress
     bool m_inRound = false;
     uint32_t m_nextRoundTick = 0;
     std::atomic<uint64_t> m_rounds{0};

@@ -61,6 +61,13 @@ LoggerService::LoggerService(const LoggerConfig &config, QObject *parent)
 LoggerService::~LoggerService() { stop(); }
 
 bool LoggerService::start(QString *error) {
+    if (!startOutputs(error))
+        return false;
+    startLink();
+    return true;
+}
+
+bool LoggerService::startOutputs(QString *error) {
     SerialSettings s;
     s.checkBit = 0;
     s = settingsWithOptions(s, m_config.link);
@@ -105,7 +112,13 @@ bool LoggerService::start(QString *error) {
         if (!m_mqtt->start(error))
             return false;
     }
+    return true;
+}
 
+void LoggerService::startLink() {
+    SerialSettings s;
+    s.checkBit = 0;
+    s = settingsWithOptions(s, m_config.link);
     resetLinkState();
     m_session = std::make_unique<LinkSession>();
     auto round = std::make_unique<LoggerRound>(m_config.addresses, m_config.periods);
@@ -128,7 +141,6 @@ bool LoggerService::start(QString *error) {
                                      : QString()));
     m_lastRoundMs = mirrorClockMs();
     m_timer.start();
-    return true;
 }
 
 void LoggerService::stop() {
@@ -182,7 +194,7 @@ void LoggerService::check() {
     const uint64_t rounds = m_round->roundsDone();
     if (rounds != m_roundsSeen) {
         m_roundsSeen = rounds;
-        onRound();
+        processRound(QDateTime::currentDateTime());
         return;
     }
     // No round ends while the link is down (a gateway gone, a port that does not open): each
@@ -217,9 +229,8 @@ void LoggerService::write(DayCsv &file, const QDate &date, const QStringList &he
     m_writeProblem = error;
 }
 
-void LoggerService::onRound() {
+void LoggerService::processRound(const QDateTime &wall) {
     const int64_t now = mirrorClockMs();
-    const QDateTime wall = QDateTime::currentDateTime();
     const int64_t wallMs = wall.toMSecsSinceEpoch();
     const QDate date = wall.date();
     const QString time = wall.toString(Qt::ISODateWithMs);

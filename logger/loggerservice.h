@@ -30,9 +30,15 @@ public:
     explicit LoggerService(const LoggerConfig &config, QObject *parent = nullptr);
     ~LoggerService() override;
 
-    // Starts the link and the broker connection; false with the reason when a part cannot be
-    // set up at all.
+    // Starts the outputs and then the link; false with the reason when a part cannot be set up
+    // at all.
     bool start(QString *error);
+    // The two halves of start(): the files and the broker connection, and the link with the
+    // logger's round and the watch over it.
+    bool startOutputs(QString *error);
+    void startLink();
+    // What a round's end does, at wall time now: files, events, availability, publishing.
+    void processRound(const QDateTime &now);
     // Stops the link (the port is released), writes and syncs the files and leaves the broker
     // with a clean "offline".
     void stop();
@@ -58,7 +64,6 @@ private:
     };
 
     void check();
-    void onRound();
     void noteRound(Unit &unit, const QDateTime &now, bool answered);
     void publishDiscovery(Unit &unit, bool force);
     void publishAvailability(Unit &unit, bool online, bool force);
