@@ -126,7 +126,7 @@ void MqttLink::run() {
             const auto stopAt = std::chrono::steady_clock::now();
             bool stopSeen = false;
             auto stopSince = stopAt;
-            while ((rc = mosquitto_loop(m_client, 200, 1)) == MOSQ_ERR_SUCCESS && !m_refused) {
+            while ((rc = mosquitto_loop(m_client, 1000, 1)) == MOSQ_ERR_SUCCESS && !m_refused) {
                 if (m_stopping && !stopSeen) {
                     stopSeen = true;
                     stopSince = std::chrono::steady_clock::now();
