@@ -37,17 +37,16 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t
     case HealthEvent::Transaction:
         if (e.cause == LinkHealth::Closed)
             h.closedAt[h.closes++ % LinkHealth::kClosesKept] = now;
-        if (e.cause == LinkHealth::WrongUnit) {
-            // Another unit's answers neither prove nor disprove this one: named, not counted.
-            h.cause = LinkHealth::WrongUnit;
-        } else if (e.answered) {
+        if (e.answered) {
             const bool wasSilent = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions;
             h.noAnswerStreak = 0;
             h.cause = LinkHealth::Silence;
             if (wasSilent && !h.held)
                 h.state = LinkHealth::Refreshing;
         } else if (e.counted) {
-            // Bad CRC is named only when no failure of the streak had another cause.
+            // A frame from another unit is no answer from this one: it fails the link like
+            // silence, and the cause is named. Bad CRC is named only when no failure of the
+            // streak had another cause.
             if (h.noAnswerStreak == 0 || e.cause != LinkHealth::BadCrc)
                 h.cause = e.cause;
             if (++h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions && !h.held)
