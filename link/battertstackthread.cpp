@@ -87,6 +87,7 @@ void Battert_Stack_Thread::makePort() {
     port = setup.makePort ? setup.makePort()
                           : std::make_unique<SerialLinePort>(setup.portName, setup.line);
     framing = setup.makeFraming ? setup.makeFraming() : std::make_unique<RtuFraming>();
+    // The monitor reads the frames in the framing they were sent in.
     if (trace)
         trace->framing = dynamic_cast<MbapFraming *>(framing.get()) ? MonitorFraming::Mbap
                                                                     : MonitorFraming::Rtu;
@@ -103,8 +104,6 @@ void Battert_Stack_Thread::run() {
         counters.lateBytes += static_cast<quint64>(bytes);
     };
     makePort();
-    trace->framing = dynamic_cast<MbapFraming *>(framing.get()) ? MonitorFraming::Mbap
-                                                                : MonitorFraming::Rtu;
     health = LinkHealth{};
     noAnswerStreak.store(0);
     setLinkProblem("");
