@@ -406,6 +406,16 @@ void TestLinkEngine::health_data() {
     QTest::newRow("a cut over a minute ago is forgotten") << "x" + QString(61, QLatin1Char('a'))
         << "Refreshing Data" << "";
     QTest::newRow("answers again after failing") << "wwwa" << "Refreshing Data" << "";
+    QTest::newRow("two requests in three lost: failing between answers")
+        << QString(QStringLiteral("sas")).repeated(4) << "No answer"
+        << "Only 3 of the last 10 requests were answered.";
+    QTest::newRow("half lost is not most") << QString(QStringLiteral("as")).repeated(5)
+                                           << "Refreshing Data" << "";
+    QTest::newRow("a third lost") << QString(QStringLiteral("aas")).repeated(4) << "Refreshing Data"
+                                  << "";
+    QTest::newRow("mostly failing, then answering again")
+        << QString(QStringLiteral("sas")).repeated(4) + QStringLiteral("aaa") << "Refreshing Data"
+        << "";
 }
 
 void TestLinkEngine::health() {
