@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QColor>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -23,6 +24,7 @@
 #include <QSortFilterProxyModel>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -118,24 +120,26 @@ int BusModel::columnCount(const QModelIndex &parent) const {
 QVariant BusModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QAbstractTableModel::headerData(section, orientation, role);
-    // The unit under the caption: the columns stay narrow enough for a laptop's screen.
+    // A word of the caption on each line and the unit under it: the columns are as wide as
+    // their values, and every one of them fits on a 1366-pixel laptop screen.
     if (const char *key = keyOf(section))
-        if (const NamedValue *v = homeValue(homeCaptions(), key))
-            return v->unit.isEmpty() ? v->caption
-                                     : QStringLiteral("%1\n(%2)").arg(v->caption, v->unit);
+        if (const NamedValue *v = homeValue(homeCaptions(), key)) {
+            const QString caption = QString(v->caption).replace(QLatin1Char(' '), QLatin1Char('\n'));
+            return v->unit.isEmpty() ? caption : QStringLiteral("%1\n(%2)").arg(caption, v->unit);
+        }
     switch (section) {
     case ColAddress:
         return tr("Address");
     case ColState:
         return tr("State");
     case ColAlarmLevel:
-        return tr("Alarm level");
+        return tr("Alarm\nlevel");
     case ColAlarms:
         return tr("Active alarms");
     case ColLastAnswer:
-        return tr("Last answer");
+        return tr("Last\nanswer");
     case ColAnswered:
-        return tr("Answered/asked");
+        return tr("Answered/\nasked");
     default:
         return QVariant();
     }
@@ -164,6 +168,10 @@ QVariant BusModel::data(const QModelIndex &index, int role) const {
             return QBrush(r.alarmLevel >= 3 ? QColor(0xff, 0xc8, 0xc0) : QColor(0xff, 0xe8, 0xc0));
         return QVariant();
     }
+    // The active alarms' column takes the width left and cuts its text short: the whole list
+    // is in its tooltip.
+    if (role == Qt::ToolTipRole && c == ColAlarms && !r.alarms.isEmpty())
+        return r.alarms.join(QLatin1Char('\n'));
     if (role != Qt::DisplayRole && role != Qt::UserRole)
         return QVariant();
     const bool sortKey = role == Qt::UserRole;
@@ -218,10 +226,17 @@ BusWindow::BusWindow(BusRound *round, QWidget *parent) : QWidget(parent), m_roun
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
     m_view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_view->verticalHeader()->hide();
-    m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_view->horizontalHeader()->setStretchLastSection(true);
+    // Sized by fitColumns: the header's own fit would keep room for the sort arrow in every
+    // column, a fifth of a laptop screen over the whole row.
+    m_view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    m_view->horizontalHeader()->setSectionResizeMode(ColAlarms, QHeaderView::Stretch);
+    m_view->horizontalHeader()->setDefaultAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    m_view->setTextElideMode(Qt::ElideRight);
+    m_view->setWordWrap(false);
     m_view->setToolTip(tr("Double-click (or Enter) selects the controller, as SET ADDR does"));
     connect(m_view, &QTableView::activated, this, &BusWindow::chooseRow);
+    connect(m_view->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            &BusWindow::fitColumns);
 
     m_addressEdit = new QLineEdit(this);
     m_addressEdit->setPlaceholderText(tr("e.g. 1-8 or 1,3,5-7"));
@@ -376,8 +391,30 @@ void BusWindow::refresh() {
         rows << r;
     }
     m_model->setRows(rows);
+    fitColumns();
     record(rows, newEvents);
     notify(newEvents);
+}
+
+void BusWindow::fitColumns() {
+    QHeaderView *header = m_view->horizontalHeader();
+    const QFontMetrics metrics(header->font());
+    const int margins = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 6;
+    for (int c = 0; c < ColCount; ++c) {
+        if (c == ColAlarms)
+            continue;
+        int width = static_cast<const QAbstractItemView *>(m_view)->sizeHintForColumn(c);
+        const QString caption = m_model->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        // The sorted column's header draws its arrow beside the caption.
+        const int arrow = c == header->sortIndicatorSection()
+                              ? style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) +
+                                    margins / 2
+                              : 0;
+        for (const QString &line : caption.split(QLatin1Char('\n')))
+            width = std::max(width, metrics.horizontalAdvance(line) + margins + arrow);
+        if (header->sectionSize(c) != width)
+            header->resizeSection(c, width);
+    }
 }
 
 void BusWindow::notify(const QVector<AlarmEvent> &events) {

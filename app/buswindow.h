@@ -84,6 +84,8 @@ protected:
 private:
     void applyAddressText();
     void chooseRow(const QModelIndex &index);
+    // Each column as wide as its widest value or header line, the active alarms the rest.
+    void fitColumns();
     void record(const QVector<BusModel::Row> &rows, const QVector<AlarmEvent> &events);
     void notify(const QVector<AlarmEvent> &events);
 

@@ -4,6 +4,7 @@
 
 #include "linkmonitor.h"
 #include "linktrace.h"
+#include "mbapframing.h"
 #include "pollplan.h"
 #include "portfollow.h"
 #include "serialport.h"
@@ -86,6 +87,10 @@ void Battert_Stack_Thread::makePort() {
     port = setup.makePort ? setup.makePort()
                           : std::make_unique<SerialLinePort>(setup.portName, setup.line);
     framing = setup.makeFraming ? setup.makeFraming() : std::make_unique<RtuFraming>();
+    // The monitor reads the frames in the framing they were sent in.
+    if (trace)
+        trace->framing = dynamic_cast<MbapFraming *>(framing.get()) ? MonitorFraming::Mbap
+                                                                    : MonitorFraming::Rtu;
     engine = std::make_unique<TransactionEngine>(
         *port, *framing, [] { return linkRunning.load(std::memory_order_acquire) == 0; },
         trace.get());
@@ -112,7 +117,11 @@ void Battert_Stack_Thread::run() {
         if (port->lost()) {
             // The device is gone (adapter unplugged, pseudo-terminal closed). Close it so the
             // open path retries and the link resumes by itself once the port is back.
-            qCDebug(lcLink).noquote() << "Serial closed:" << port->errorText();
+            if (setup.makePort)
+                qCDebug(lcLink).noquote()
+                    << "Connection lost:" << port->description() + ":" << port->errorText();
+            else
+                qCDebug(lcLink).noquote() << "Serial closed:" << port->errorText();
             port->close();
             engine->discardInput();
             std::lock_guard<std::mutex> guard(statsLock);
@@ -166,7 +175,7 @@ bool Battert_Stack_Thread::followReplugged() {
     if (to.isEmpty())
         return false;
     qCDebug(lcLink).noquote() << "Serial port moved:" << from << "->" << to;
-    recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+    recordMonitorEvent(MonitorEvent::Note, nullptr, QByteArray(),
                        QStringLiteral("port moved from %1 to %2 (same adapter)").arg(from, to));
     notePortMoved(to);
     return true;
@@ -197,7 +206,11 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
             port->close();
             openRetryArmed = false; // the same adapter under its new name: opened at once
         } else {
-            qCDebug(lcLink).noquote() << "Serial open failed:" << port->errorText();
+            if (setup.makePort)
+                qCDebug(lcLink).noquote()
+                    << "Connection failed:" << port->description() + ":" << port->errorText();
+            else
+                qCDebug(lcLink).noquote() << "Serial open failed:" << port->errorText();
             linkNote = reason.toUtf8();
             publishLinkProblem();
             port->close();
@@ -207,7 +220,10 @@ void Battert_Stack_Thread::openOrClosePort(bool wantOpen) {
         }
     } else if (!wantOpen && port->isOpen()) {
         port->close();
-        qCDebug(lcLink) << "Serial closed";
+        if (setup.makePort)
+            qCDebug(lcLink).noquote() << "Disconnected:" << port->description();
+        else
+            qCDebug(lcLink) << "Serial closed";
     }
 }
 
@@ -320,7 +336,7 @@ Outcome Battert_Stack_Thread::transact(const Request &request, const char *succe
               : o.fault == AnswerFault::OtherUnit ? LinkHealth::WrongUnit
                                                   : LinkHealth::WrongAnswer;
     updateHealth(e);
-    traceOutcome(request, o, success);
+    traceOutcome(request, o, success, o.kind == Outcome::PortLost ? port->errorText() : QString());
     return o;
 }
 
@@ -347,7 +363,7 @@ int Battert_Stack_Thread::readTransaction(const PollRead &read) {
     mirror.setShort(read.block, shortAnswer);
     const int n = landReadAnswer(mirror, read.block, read.count, answer);
     if (shortAnswer) {
-        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
+        recordMonitorEvent(MonitorEvent::Note, nullptr, QByteArray(),
                            QStringLiteral("read block %1: short answer: %2 of %3 registers")
                                .arg(read.block)
                                .arg(answer.registersCarried())

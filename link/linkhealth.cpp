@@ -12,7 +12,26 @@ LinkHealth held(LinkHealth h, LinkHealth::State state, const QByteArray &detail,
     return h;
 }
 
+// Records a counted transaction's result among the latest ones.
+void noteRecent(LinkHealth &h, bool failed) {
+    constexpr uint32_t mask = (1u << LinkHealth::kRecentTransactions) - 1;
+    h.recentFailed = ((h.recentFailed << 1) | (failed ? 1u : 0u)) & mask;
+    h.recentCount = std::min(h.recentCount + 1, LinkHealth::kRecentTransactions);
+}
+
 } // namespace
+
+int LinkHealth::recentAnswered() const {
+    int failed = 0;
+    for (uint32_t bits = recentFailed; bits != 0; bits &= bits - 1)
+        ++failed;
+    return recentCount - failed;
+}
+
+bool LinkHealth::failing() const {
+    return noAnswerStreak >= kNoAnswerTransactions ||
+           (recentCount == kRecentTransactions && 2 * recentAnswered() < kRecentTransactions);
+}
 
 LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t now) {
     LinkHealth h = previous;
@@ -30,27 +49,27 @@ LinkHealth nextHealth(const LinkHealth &previous, const HealthEvent &e, uint32_t
         break;
     case HealthEvent::ReadStarts:
         if (!h.held)
-            h.state = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions
-                          ? LinkHealth::NoAnswer
-                          : LinkHealth::Refreshing;
+            h.state = h.failing() ? LinkHealth::NoAnswer : LinkHealth::Refreshing;
         break;
     case HealthEvent::Transaction:
         if (e.cause == LinkHealth::Closed)
             h.closedAt[h.closes++ % LinkHealth::kClosesKept] = now;
-        if (e.cause == LinkHealth::WrongUnit) {
-            // Another unit's answers neither prove nor disprove this one: named, not counted.
-            h.cause = LinkHealth::WrongUnit;
-        } else if (e.answered) {
-            const bool wasSilent = h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions;
+        if (e.answered) {
+            const bool wasFailing = h.failing();
             h.noAnswerStreak = 0;
             h.cause = LinkHealth::Silence;
-            if (wasSilent && !h.held)
+            noteRecent(h, false);
+            if (wasFailing && !h.failing() && !h.held)
                 h.state = LinkHealth::Refreshing;
         } else if (e.counted) {
-            // Bad CRC is named only when no failure of the streak had another cause.
+            // A frame from another unit is no answer from this one: it fails the link like
+            // silence, and the cause is named. Bad CRC is named only when no failure of the
+            // streak had another cause.
             if (h.noAnswerStreak == 0 || e.cause != LinkHealth::BadCrc)
                 h.cause = e.cause;
-            if (++h.noAnswerStreak >= LinkHealth::kNoAnswerTransactions && !h.held)
+            ++h.noAnswerStreak;
+            noteRecent(h, true);
+            if (h.failing() && !h.held)
                 h.state = LinkHealth::NoAnswer;
         }
         break;
@@ -95,6 +114,14 @@ QByteArray healthHint(const LinkHealth &h, uint32_t now) {
             hint = "The gateway closes the connection.";
             break;
         }
+    }
+    // Answers between the failures: the streak alone would not tell.
+    if (h.state == LinkHealth::NoAnswer &&
+        h.noAnswerStreak < LinkHealth::kNoAnswerTransactions) {
+        if (!hint.isEmpty())
+            hint += '\n';
+        hint += "Only " + QByteArray::number(h.recentAnswered()) + " of the last " +
+                QByteArray::number(LinkHealth::kRecentTransactions) + " requests were answered.";
     }
     int recent = 0;
     for (uint32_t i = 0; i < std::min<uint32_t>(h.closes, LinkHealth::kClosesKept); ++i)

@@ -31,6 +31,8 @@ struct LinkHealth {
     static constexpr uint32_t kNoAnswerTransactions = 3;
     static constexpr uint32_t kCloseWindowTicks = 60000;
     static constexpr int kClosesKept = 32;
+    // A line that fails most of the last kRecentTransactions is failing, streak or not.
+    static constexpr int kRecentTransactions = 10;
 
     State state = Idle;
     QByteArray detail;           // SettingFailed: why; ListFailed: "n of m"
@@ -40,6 +42,12 @@ struct LinkHealth {
     Cause cause = Silence;       // of the failures in the streak: BadCrc only if all were
     std::array<uint32_t, kClosesKept> closedAt{}; // ticks of the latest cut connections
     uint32_t closes = 0;                          // cut connections since the link started
+    uint32_t recentFailed = 0; // the latest counted transactions, newest in bit 0: 1 failed
+    int recentCount = 0;       // how many of them there are (up to kRecentTransactions)
+
+    // kNoAnswerTransactions in a row without an answer, or most of the latest ones.
+    bool failing() const;
+    int recentAnswered() const; // of the latest kRecentTransactions (all of them seen)
 };
 
 struct HealthEvent {

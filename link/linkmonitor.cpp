@@ -55,50 +55,69 @@ QString exceptionName(uint8_t code) {
     return text;
 }
 
-QString describeFrame(const QByteArray &frame, bool fromHost, uint16_t requestStart) {
+namespace {
+
+// The meaning of a PDU (function byte on) of which avail bytes are there; who names the sender
+// or the addressee, tail is added to the end.
+QString describePdu(const QString &who, const uint8_t *pdu, int avail, int frameBytes,
+                    bool fromHost, uint16_t requestStart, const QString &tail) {
+    const uint8_t func = pdu[0];
+    const auto word = [pdu](int at) { return (pdu[at] << 8) | pdu[at + 1]; };
+    if ((func & 0x80) && avail >= 2)
+        return QStringLiteral("%1 %2 to function %3%4")
+            .arg(who, exceptionName(pdu[1]))
+            .arg(func & 0x7F)
+            .arg(tail);
+    if (func == 4) {
+        if (fromHost && avail >= 5)
+            return QStringLiteral("%1 read block %2, %3 registers%4")
+                .arg(who)
+                .arg(word(1))
+                .arg(word(3))
+                .arg(tail);
+        if (!fromHost && avail >= 2)
+            return QStringLiteral("%1 answer to block %2: %3 registers%4")
+                .arg(who)
+                .arg(requestStart)
+                .arg(pdu[1] / 2)
+                .arg(tail);
+    }
+    if (func == 16 && avail >= 5)
+        return QString::fromLatin1(fromHost ? "%1 write register %2, %3 registers%4"
+                                            : "%1 write confirmed: register %2, %3 registers%4")
+            .arg(who)
+            .arg(word(1))
+            .arg(word(3))
+            .arg(tail);
+    return QStringLiteral("%1 function %2, %3 bytes%4").arg(who).arg(func).arg(frameBytes).arg(tail);
+}
+
+} // namespace
+
+QString describeFrame(const QByteArray &frame, bool fromHost, uint16_t requestStart,
+                      MonitorFraming framing) {
     const auto *p = reinterpret_cast<const uint8_t *>(frame.constData());
     const int n = frame.size();
+    if (framing == MonitorFraming::Mbap) {
+        // Transaction (2), protocol (2), length (2: unit and PDU), unit, PDU; no CRC.
+        if (n < 8)
+            return QStringLiteral("%1 bytes, too short for a frame").arg(n);
+        const int length = (p[4] << 8) | p[5];
+        QString tail;
+        if (p[2] != 0 || p[3] != 0)
+            tail += QStringLiteral(", protocol %1").arg((p[2] << 8) | p[3]);
+        if (length != n - 6)
+            tail += QStringLiteral(", length field %1 for %2 bytes").arg(length).arg(n - 6);
+        const QString who =
+            QStringLiteral("transaction %1 unit %2").arg((p[0] << 8) | p[1]).arg(p[6]);
+        return describePdu(who, p + 7, n - 7, n, fromHost, requestStart, tail);
+    }
     if (n < 4)
         return QStringLiteral("%1 bytes, too short for a frame").arg(n);
-    const QString addr = QStringLiteral("addr %1").arg(p[0]);
-    const uint8_t func = p[1];
-    const bool crcOk = isFrameComplete(p, n);
-    const QString crc = crcOk ? QString() : QStringLiteral(", bad CRC");
-    const auto word = [p](int at) { return (p[at] << 8) | p[at + 1]; };
-
-    if (func & 0x80)
-        return QStringLiteral("%1 %2 to function %3%4")
-            .arg(addr, exceptionName(p[2]))
-            .arg(func & 0x7F)
-            .arg(crc);
-    if (func == 4) {
-        if (fromHost && n >= 8)
-            return QStringLiteral("%1 read block %2, %3 registers%4")
-                .arg(addr)
-                .arg(word(2))
-                .arg(word(4))
-                .arg(crc);
-        if (!fromHost)
-            return QStringLiteral("%1 answer to block %2: %3 registers%4")
-                .arg(addr)
-                .arg(requestStart)
-                .arg(p[2] / 2)
-                .arg(crc);
-    }
-    if (func == 16 && n >= 8) {
-        if (fromHost)
-            return QStringLiteral("%1 write register %2, %3 registers%4")
-                .arg(addr)
-                .arg(word(2))
-                .arg(word(4))
-                .arg(crc);
-        return QStringLiteral("%1 write confirmed: register %2, %3 registers%4")
-            .arg(addr)
-            .arg(word(2))
-            .arg(word(4))
-            .arg(crc);
-    }
-    return QStringLiteral("%1 function %2, %3 bytes%4").arg(addr).arg(func).arg(n).arg(crc);
+    const QString crc = isFrameComplete(p, n) ? QString() : QStringLiteral(", bad CRC");
+    // The CRC's two bytes are there too: a short frame is told by its CRC, as on the wire.
+    return describePdu(QStringLiteral("addr %1").arg(p[0]), p + 1, n - 1, n, fromHost,
+                       requestStart, crc);
 }
 
 QString formatMonitorLine(const MonitorEvent &e) {
@@ -111,10 +130,10 @@ QString formatMonitorLine(const MonitorEvent &e) {
     switch (e.kind) {
     case MonitorEvent::Sent:
         direction = QStringLiteral("TX");
-        meaning = describeFrame(e.bytes, true, 0);
+        meaning = describeFrame(e.bytes, true, 0, e.framing);
         break;
     case MonitorEvent::Received:
-        meaning = describeFrame(e.bytes, false, e.requestStart);
+        meaning = describeFrame(e.bytes, false, e.requestStart, e.framing);
         break;
     case MonitorEvent::Echo:
         meaning = QStringLiteral("echo of the request, skipped");
@@ -129,6 +148,8 @@ QString formatMonitorLine(const MonitorEvent &e) {
         break;
     case MonitorEvent::Outcome:
         return QStringLiteral("%1  --  %2").arg(time, e.text);
+    case MonitorEvent::Note:
+        return QStringLiteral("%1  ..  %2").arg(time, e.text);
     }
     return QStringLiteral("%1  %2  %3  | %4").arg(time, direction, meaning, hex);
 }

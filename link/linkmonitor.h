@@ -12,6 +12,10 @@
 #include <deque>
 #include <mutex>
 
+// How the frames of an event are laid out: Modbus RTU (address, PDU, CRC) or Modbus TCP
+// (transaction, protocol, length, unit, PDU).
+enum class MonitorFraming : uint8_t { Rtu, Mbap };
+
 struct MonitorEvent {
     enum Kind : uint8_t {
         Sent,        // a request as written to the port
@@ -19,7 +23,8 @@ struct MonitorEvent {
         Echo,        // the adapter's echo of the request, skipped
         Skipped,     // bytes that were no part of a valid answer (glitch, noise, bad CRC)
         LateDropped, // an answer to an earlier attempt, thrown away before a new request
-        Outcome,     // how a transaction ended
+        Outcome,     // how a transaction ended: one per request
+        Note,        // what the link noticed besides (a short answer, a port that moved)
     };
     quint64 seq = 0;
     qint64 wallMs = 0; // local wall clock, ms since the epoch
@@ -29,6 +34,7 @@ struct MonitorEvent {
     uint8_t requestFunc = 0;
     uint16_t requestStart = 0;
     QString text; // Outcome: what happened
+    MonitorFraming framing = MonitorFraming::Rtu;
 };
 
 class LinkMonitorLog {
@@ -58,8 +64,10 @@ LinkMonitorLog &linkMonitor();
 
 // One line telling what a frame means: "addr 1 read block 2, 100 registers", "addr 1 answer
 // to block 2: 100 registers", "addr 1 write register 74, 6 registers", "addr 1 exception 2
-// (illegal data address) to function 16", ...
-QString describeFrame(const QByteArray &frame, bool fromHost, uint16_t requestStart);
+// (illegal data address) to function 16", ...; a Modbus TCP frame by its transaction and unit:
+// "transaction 5 unit 1 read block 2, 100 registers".
+QString describeFrame(const QByteArray &frame, bool fromHost, uint16_t requestStart,
+                      MonitorFraming framing = MonitorFraming::Rtu);
 // "exception 2 (illegal data address)"
 QString exceptionName(uint8_t code);
 // The monitor's line for an event: time, direction, hex and meaning.

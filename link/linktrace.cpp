@@ -15,7 +15,7 @@ void logFrame(const char *direction, const uint8_t *bytes, int length) {
 } // namespace
 
 void recordMonitorEvent(MonitorEvent::Kind kind, const Request *request, QByteArray bytes,
-                        QString text) {
+                        QString text, MonitorFraming framing) {
     if (!linkMonitor().enabled())
         return;
     MonitorEvent e;
@@ -27,6 +27,7 @@ void recordMonitorEvent(MonitorEvent::Kind kind, const Request *request, QByteAr
         e.requestStart = request->start;
     }
     e.text = std::move(text);
+    e.framing = framing;
     linkMonitor().record(std::move(e));
 }
 
@@ -36,7 +37,7 @@ QByteArray bytesOf(const uint8_t *bytes, int length) {
 
 void LinkTrace::sent(const Request &r, const Frame &f) {
     logFrame("SEND:", f.bytes, f.length);
-    recordMonitorEvent(MonitorEvent::Sent, &r, bytesOf(f.bytes, f.length));
+    recordMonitorEvent(MonitorEvent::Sent, &r, bytesOf(f.bytes, f.length), QString(), framing);
 }
 
 void LinkTrace::echo(const Request &, const Frame &f) {
@@ -54,7 +55,7 @@ void LinkTrace::skipped(const Request &, const QByteArray &bytes, bool damaged) 
 
 void LinkTrace::received(const Request &r, const uint8_t *bytes, int length) {
     logFrame("RECV:", bytes, length);
-    recordMonitorEvent(MonitorEvent::Received, &r, bytesOf(bytes, length));
+    recordMonitorEvent(MonitorEvent::Received, &r, bytesOf(bytes, length), QString(), framing);
     if (onReceived)
         onReceived();
 }
@@ -76,7 +77,8 @@ void LinkTrace::lateDropped(const QByteArray &late) {
         onLate(late.size());
 }
 
-void traceOutcome(const Request &request, const Outcome &o, const char *success) {
+void traceOutcome(const Request &request, const Outcome &o, const char *success,
+                  const QString &lostReason) {
     if (o.kind == Outcome::Exception)
         qCDebug(lcLink).noquote() << (request.isRead() ? "Read of block" : "Write of register")
                                   << request.start << "rejected:"
@@ -87,17 +89,20 @@ void traceOutcome(const Request &request, const Outcome &o, const char *success)
             .arg(QLatin1String(request.isRead() ? "read block" : "write register"))
             .arg(request.start);
     };
+    if (!linkMonitor().enabled())
+        return;
+    // Exactly one line per request, however it ended: a cut connection and the operator's stop
+    // included.
+    QString text = o.kind == Outcome::Answered
+                       ? QStringLiteral("%1: %2 in %3 ms")
+                             .arg(what(), QLatin1String(success))
+                             .arg(o.rttUs / 1000.0, 0, 'f', 1)
+                       : QStringLiteral("%1: %2").arg(what(), outcomeText(o));
+    if (o.kind == Outcome::PortLost && !lostReason.isEmpty())
+        text += QStringLiteral(" (%1)").arg(lostReason);
     // Two frames in one attempt: one of them was nobody's answer to this request, and which
     // one cannot be told.
     if (o.secondFrames > 0)
-        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
-                           QStringLiteral("%1: second frame in one answer").arg(what()));
-    // A cut connection ends its request too, with a line of its own; a stop is the operator's.
-    if (linkMonitor().enabled() && o.kind != Outcome::Stopped)
-        recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(),
-                           o.kind == Outcome::Answered
-                               ? QStringLiteral("%1: %2 in %3 ms")
-                                     .arg(what(), QLatin1String(success))
-                                     .arg(o.rttUs / 1000.0, 0, 'f', 1)
-                               : QStringLiteral("%1: %2").arg(what(), outcomeText(o)));
+        text += QStringLiteral("; second frame in one answer");
+    recordMonitorEvent(MonitorEvent::Outcome, nullptr, QByteArray(), text);
 }

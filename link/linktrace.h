@@ -16,6 +16,7 @@ public:
     void refused(const Request &r, const uint8_t *bytes, int length, AnswerFault fault) override;
     void lateDropped(const QByteArray &late) override;
 
+    MonitorFraming framing = MonitorFraming::Rtu; // how the frames sent and taken are laid out
     std::function<void()> onReceived; // after an answer was taken
     std::function<void(int)> onLate;  // bytes of late answers dropped
 };
@@ -23,8 +24,9 @@ public:
 // Records an event in the link monitor (nothing while none is open); request: the request the
 // bytes answer, when they answer one.
 void recordMonitorEvent(MonitorEvent::Kind kind, const Request *request, QByteArray bytes,
-                        QString text = QString());
+                        QString text = QString(), MonitorFraming framing = MonitorFraming::Rtu);
 QByteArray bytesOf(const uint8_t *bytes, int length);
 // Logs a rejected answer and tells the monitor how a transaction ended ("read block 2: answered
-// in 0.3 ms", success being "answered").
-void traceOutcome(const Request &request, const Outcome &o, const char *success);
+// in 0.3 ms", success being "answered"); lostReason: why the port went, when it did.
+void traceOutcome(const Request &request, const Outcome &o, const char *success,
+                  const QString &lostReason = QString());

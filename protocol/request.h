@@ -29,7 +29,8 @@ struct Request {
     static Request read(uint8_t addr, uint16_t block, uint16_t count);
     static Request write(uint8_t addr, uint16_t reg, const uint8_t *data, uint16_t count);
 
-    bool isRead() const { return function == kFunctionRead; }
+    // Either read function: its answer is a byte count and registers, not a write's echo.
+    bool isRead() const { return function == kFunctionRead || function == kFunctionReadHolding; }
     // The protocol data unit: function, start, count and, for a write, byte count and data.
     // Writes at most 5 + 2 * 123 bytes to out; returns the length.
     int encodePdu(uint8_t *out) const;

@@ -303,8 +303,19 @@ void ScanDialog::setNote(const QString &text) {
 void ScanDialog::showProgress(int address, int baud, int done, int total, int found) {
     progress_->setMaximum(total);
     progress_->setValue(done);
-    statusLabel_->setText(
-        tr("Asking address %1 at %2 baud; found so far: %3.").arg(address).arg(baud).arg(found));
+    // A gateway has no baud rate to tell: it is named with its framing instead.
+    if (!host_.isEmpty())
+        statusLabel_->setText(tr("Asking unit %1 at %2 (%3); found so far: %4.")
+                                  .arg(address)
+                                  .arg(portName_, framing_ == NetFramingKind::Mbap
+                                                      ? QStringLiteral("Modbus TCP")
+                                                      : QStringLiteral("RTU over TCP"))
+                                  .arg(found));
+    else
+        statusLabel_->setText(tr("Asking address %1 at %2 baud; found so far: %3.")
+                                  .arg(address)
+                                  .arg(baud)
+                                  .arg(found));
 }
 
 void ScanDialog::addFound(const ScanHit &hit) {
@@ -328,8 +339,10 @@ void ScanDialog::addFound(const ScanHit &hit) {
     auto *use = new QPushButton(tr("Use"), results_);
     use->setObjectName(QStringLiteral("scan_use_btn"));
     use->setAutoDefault(false);
-    use->setToolTip(
-        tr("Take address %1 and %2 baud into the serial settings").arg(hit.address).arg(hit.baud));
+    use->setToolTip(hit.baud ? tr("Take address %1 and %2 baud into the serial settings")
+                                   .arg(hit.address)
+                                   .arg(hit.baud)
+                             : tr("Take address %1 into the serial settings").arg(hit.address));
     const int address = hit.address;
     const int baud = hit.baud;
     connect(use, &QPushButton::clicked, this, [this, address, baud] {

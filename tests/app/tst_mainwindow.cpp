@@ -34,6 +34,10 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextFrame>
+#include <QHeaderView>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QTableView>
 #include <QtTest>
 
 #include <memory>
@@ -744,6 +748,12 @@ void TestMainWindow::busWindowShowsEachControllerOwnValues() {
     };
     for (int a : {2, 3, 4})
         mirrorOf(uint8_t(a)).clear();
+    // The program's own font, as its entry sets it: the columns are sized in it.
+    const QFont testFont = QApplication::font();
+    QFont programFont(QStringLiteral("Calibri"));
+    programFont.setPixelSize(12);
+    QApplication::setFont(programFont);
+    const auto restoreFont = qScopeGuard([&testFont] { QApplication::setFont(testFont); });
     landWord(2, kHomeBlock, 1, 55);
     landWord(3, kHomeBlock, 1, 77);
     landWord(3, kAlarmBlock, 1, 0x0001);
@@ -765,6 +775,15 @@ void TestMainWindow::busWindowShowsEachControllerOwnValues() {
     QCOMPARE(bus->model()->rows().at(1).alarmLevel, 2);
     QCOMPARE(bus->model()->rows().at(1).alarms, QStringList{"TEMP_High"});
     QCOMPARE(bus->model()->rows().at(0).alarmLevel, 0);
+    // On a 1366-pixel laptop screen every column shows without scrolling sideways; the active
+    // alarms take what is left, their whole list in the tooltip.
+    bus->resize(1346, 600);
+    bus->refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(bus->view()->horizontalScrollBar()->maximum(), 0, 2000);
+    const int alarmsColumn = bus->model()->columnCount() - 1;
+    QVERIFY(bus->view()->horizontalHeader()->sectionSize(alarmsColumn) >= 200);
+    QCOMPARE(bus->model()->data(bus->model()->index(1, alarmsColumn), Qt::ToolTipRole).toString(),
+             QStringLiteral("TEMP_High"));
 
     // Recording: a row for each controller that answered, the events as they come.
     QTemporaryDir folder;

@@ -2,6 +2,7 @@
 #include "framing.h"
 #include "linetiming.h"
 #include "linkmonitor.h"
+#include "mbapframing.h"
 #include "receivescan.h"
 #include "registermirror.h"
 
@@ -231,32 +232,75 @@ private slots:
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<bool>("fromHost");
         QTest::addColumn<QString>("meaning");
+        QTest::addColumn<bool>("mbap");
         const QByteArray answer = withCrc(QByteArray::fromHex("010406") + QByteArray(6, '\0'));
         QByteArray badCrc = answer;
         badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x5A);
         QTest::newRow("read request") << QByteArray::fromHex("010400020064"
                                                              "5021")
-                                      << true << "addr 1 read block 2, 100 registers";
-        QTest::newRow("read answer") << answer << false << "addr 1 answer to block 7: 3 registers";
+                                      << true << "addr 1 read block 2, 100 registers" << false;
+        QTest::newRow("read answer") << answer << false << "addr 1 answer to block 7: 3 registers" << false;
         QTest::newRow("read answer, bad CRC")
-            << badCrc << false << "addr 1 answer to block 7: 3 registers, bad CRC";
+            << badCrc << false << "addr 1 answer to block 7: 3 registers, bad CRC" << false;
         QTest::newRow("write request") << withCrc(QByteArray::fromHex("0110004a0001020007")) << true
-                                       << "addr 1 write register 74, 1 registers";
+                                       << "addr 1 write register 74, 1 registers" << false;
         QTest::newRow("write confirmed") << withCrc(QByteArray::fromHex("0110004a0001")) << false
-                                         << "addr 1 write confirmed: register 74, 1 registers";
+                                         << "addr 1 write confirmed: register 74, 1 registers" << false;
         QTest::newRow("exception") << withCrc(QByteArray::fromHex("019002")) << false
-                                   << "addr 1 exception 2 (illegal data address) to function 16";
+                                   << "addr 1 exception 2 (illegal data address) to function 16" << false;
         QTest::newRow("unknown exception code") << withCrc(QByteArray::fromHex("078409")) << false
-                                                << "addr 7 exception 9 to function 4";
+                                                << "addr 7 exception 9 to function 4" << false;
         QTest::newRow("other function")
-            << withCrc(QByteArray::fromHex("0103020001")) << false << "addr 1 function 3, 7 bytes";
+            << withCrc(QByteArray::fromHex("0103020001")) << false << "addr 1 function 3, 7 bytes" << false;
         QTest::newRow("fragment") << QByteArray::fromHex("0104") << false
-                                  << "2 bytes, too short for a frame";
+                                  << "2 bytes, too short for a frame" << false;
+        // Modbus TCP: transaction, protocol 0, length, unit, PDU.
+        QTest::newRow("Modbus TCP read request")
+            << QByteArray::fromHex("0005000000060104000200" "64") << true
+            << "transaction 5 unit 1 read block 2, 100 registers" << true;
+        QTest::newRow("Modbus TCP read answer")
+            << QByteArray::fromHex("000500000009010406000100020003") << false
+            << "transaction 5 unit 1 answer to block 7: 3 registers" << true;
+        QTest::newRow("Modbus TCP write confirmed")
+            << QByteArray::fromHex("002a0000000603100005" "0001") << false
+            << "transaction 42 unit 3 write confirmed: register 5, 1 registers" << true;
+        QTest::newRow("Modbus TCP exception")
+            << QByteArray::fromHex("0102000000030184" "02") << false
+            << "transaction 258 unit 1 exception 2 (illegal data address) to function 4" << true;
+        QTest::newRow("Modbus TCP other function, length field wrong")
+            << QByteArray::fromHex("00070000000901690203e8") << false
+            << "transaction 7 unit 1 function 105, 11 bytes, length field 9 for 5 bytes" << true;
+        QTest::newRow("Modbus TCP header only") << QByteArray::fromHex("00070000000101") << false
+                                                << "7 bytes, too short for a frame" << true;
     }
+
     void monitorDecodes() {
         QFETCH(QByteArray, frame);
         QFETCH(bool, fromHost);
-        QTEST(describeFrame(frame, fromHost, 7), "meaning");
+        QFETCH(bool, mbap);
+        QTEST(describeFrame(frame, fromHost, 7, mbap ? MonitorFraming::Mbap : MonitorFraming::Rtu),
+              "meaning");
+    }
+
+    // The longest answer a request can bring bounds the wait for it: a read of either function
+    // brings its byte count and registers, a write the echo of register and count.
+    void maxAnswerBytes_data() {
+        QTest::addColumn<int>("function");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("rtu");
+        QTest::addColumn<int>("mbap");
+        QTest::newRow("read input registers, 100") << 4 << 100 << 205 << 209;
+        QTest::newRow("read holding registers, 100") << 3 << 100 << 205 << 209;
+        QTest::newRow("read holding registers, 1") << 3 << 1 << 7 << 11;
+        QTest::newRow("write of 6 registers") << 16 << 6 << 8 << 12;
+    }
+    void maxAnswerBytes() {
+        QFETCH(int, function);
+        QFETCH(int, count);
+        Request r = Request::read(1, 2, uint16_t(count));
+        r.function = uint8_t(function);
+        QTEST(RtuFraming().maxAnswerBytes(r), "rtu");
+        QTEST(MbapFraming().maxAnswerBytes(r), "mbap");
     }
 };
 

@@ -393,7 +393,7 @@ void TestLinkEngine::health_data() {
     QTest::newRow("bad CRC on every answer") << "ccc" << "No answer"
         << "Every answer has a bad CRC: check baud rate, parity and wiring.";
     QTest::newRow("bad CRC among silence names no cause") << "scc" << "No answer" << "";
-    QTest::newRow("another unit answers") << "uuu" << "Refreshing Data"
+    QTest::newRow("another unit answers") << "uuu" << "No answer"
         << "Answers come from another unit: another device answers at this address.";
     QTest::newRow("wrong answers") << "www" << "No answer"
         << "Answers do not match the requests (another function, register or byte count): "
@@ -406,6 +406,16 @@ void TestLinkEngine::health_data() {
     QTest::newRow("a cut over a minute ago is forgotten") << "x" + QString(61, QLatin1Char('a'))
         << "Refreshing Data" << "";
     QTest::newRow("answers again after failing") << "wwwa" << "Refreshing Data" << "";
+    QTest::newRow("two requests in three lost: failing between answers")
+        << QString(QStringLiteral("sas")).repeated(4) << "No answer"
+        << "Only 3 of the last 10 requests were answered.";
+    QTest::newRow("half lost is not most") << QString(QStringLiteral("as")).repeated(5)
+                                           << "Refreshing Data" << "";
+    QTest::newRow("a third lost") << QString(QStringLiteral("aas")).repeated(4) << "Refreshing Data"
+                                  << "";
+    QTest::newRow("mostly failing, then answering again")
+        << QString(QStringLiteral("sas")).repeated(4) + QStringLiteral("aaa") << "Refreshing Data"
+        << "";
 }
 
 void TestLinkEngine::health() {
@@ -675,11 +685,13 @@ void TestLinkEngine::workerShowsAShortAnswerAsNotLive() {
     QCOMPARE(mirrorCell(2, 50), kSentinel);
     quint64 seq = 0;
     QStringList outcomes;
+    QStringList notes;
     for (const MonitorEvent &e : linkMonitor().takeSince(&seq))
-        if (e.kind == MonitorEvent::Outcome)
-            outcomes << e.text;
-    QVERIFY2(outcomes.contains(QStringLiteral("read block 2: short answer: 50 of 100 registers")),
-             qPrintable(outcomes.join(QLatin1String("; "))));
+        (e.kind == MonitorEvent::Outcome ? outcomes : notes) << e.text;
+    QVERIFY2(notes.contains(QStringLiteral("read block 2: short answer: 50 of 100 registers")),
+             qPrintable(notes.join(QLatin1String("; "))));
+    // One outcome line per read, the one the stop cut short included.
+    QCOMPARE(quint64(outcomes.size()), worker.stats().readsOk + worker.stats().readsFailed);
 }
 
 namespace {

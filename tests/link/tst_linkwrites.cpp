@@ -192,9 +192,10 @@ void TestLinkWrites::writeOutcome() {
         QVERIFY2(gap >= 80 && gap < 400, qPrintable(QString::number(gap)));
     }
     // Held like a success, then the reads take the footer back: a silent controller does not
-    // answer them either.
-    QTRY_COMPARE_WITH_TIMEOUT(statusText(), faults.silent ? QStringLiteral("No answer")
-                                                          : QStringLiteral("Refreshing Data"),
+    // answer them either, nor does the neighbour's answer count as one.
+    QTRY_COMPARE_WITH_TIMEOUT(statusText(),
+                              faults.silent || faults.wrongAddr ? QStringLiteral("No answer")
+                                                                : QStringLiteral("Refreshing Data"),
                               3000);
 }
 

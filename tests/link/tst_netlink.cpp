@@ -8,6 +8,7 @@
 #include "busround.h"
 #include "fieldmap.h"
 #include "linktestsupport.h"
+#include "linkmonitor.h"
 #include "mbapframing.h"
 #include "tcpport.h"
 #include "tcpsimulator.h"
@@ -233,32 +234,83 @@ private slots:
         worker->stopLink();
     }
 
-    // A hostile Modbus TCP gateway in front of the simulated one: it passes every frame through
-    // but rewrites the answers to writes. No write is confirmed, and the status says so.
-    void hostileGatewayConfirmsNoWrite_data() {
-        QTest::addColumn<int>("offset"); // of the byte rewritten in a function-16 answer
+    // A hostile gateway in front of the simulated one, in either framing: it rewrites the
+    // answers to writes, or accepts a connection and closes it at once, or closes every k-th
+    // connection at once and the others once they have carried `serve` requests (cut with the
+    // next request in flight). Nothing it did not answer truly is confirmed or landed, the
+    // status is not green once every request fails, the monitor has one outcome line per request
+    // and its frames decoded in the framing spoken, and the counters add up.
+    void hostileGateway_data() {
+        QTest::addColumn<bool>("mbap");
+        QTest::addColumn<int>("offset"); // of the byte rewritten in a function-16 answer (0: none)
         QTest::addColumn<int>("value");
-        QTest::newRow("echo of another register") << 9 << 0x06;
-        QTest::newRow("function-3 answer") << 7 << 0x03;
+        QTest::addColumn<int>("dropEvery"); // every k-th connection closed at once (0: none)
+        QTest::addColumn<int>("serve");     // requests a connection carries (-1: all)
+        QTest::addColumn<bool>("readsLand");
+        QTest::addColumn<QString>("status"); // once the write's result has been shown
+        QTest::newRow("Modbus TCP, echo of another register")
+            << true << 9 << 0x06 << 0 << -1 << true << "Refreshing Data";
+        QTest::newRow("Modbus TCP, function-3 answer")
+            << true << 7 << 0x03 << 0 << -1 << true << "Refreshing Data";
+        QTest::newRow("Modbus TCP, accepts and closes")
+            << true << 0 << 0 << 1 << -1 << false << "No answer";
+        QTest::newRow("RTU over TCP, accepts and closes")
+            << false << 0 << 0 << 1 << -1 << false << "No answer";
+        // Every request fails: one connection in two is closed at once, the other cut under
+        // its first request.
+        QTest::newRow("Modbus TCP, every 2nd connection dropped, the others cut")
+            << true << 0 << 0 << 2 << 0 << false << "No answer";
+        QTest::newRow("RTU over TCP, every 2nd connection dropped, the others cut")
+            << false << 0 << 0 << 2 << 0 << false << "No answer";
+        // Two requests of every four answered: no streak reaches the failure threshold, what
+        // lands is the gateway's, and the tooltip counts the cuts.
+        QTest::newRow("Modbus TCP, every 2nd connection dropped, the others carry 2")
+            << true << 0 << 0 << 2 << 2 << true << "Refreshing Data";
+        QTest::newRow("RTU over TCP, every 2nd connection dropped, the others carry 2")
+            << false << 0 << 0 << 2 << 2 << true << "Refreshing Data";
     }
-    void hostileGatewayConfirmsNoWrite() {
+    void hostileGateway() {
+        QFETCH(bool, mbap);
         QFETCH(int, offset);
         QFETCH(int, value);
+        QFETCH(int, dropEvery);
+        QFETCH(int, serve);
+        QFETCH(bool, readsLand);
+        QFETCH(QString, status);
         TcpSimulator gateway;
         gateway.setFrozen(true);
-        QVERIFY(gateway.start(0, TcpSimulator::Framing::Mbap));
+        QVERIFY(gateway.start(0, mbap ? TcpSimulator::Framing::Mbap : TcpSimulator::Framing::Rtu));
         QTcpServer hostile;
         QVERIFY(hostile.listen(QHostAddress::LocalHost, 0));
+        int connections = 0;
         connect(&hostile, &QTcpServer::newConnection, &hostile, [&] {
             QTcpSocket *client = hostile.nextPendingConnection();
+            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+            if (dropEvery > 0 && ++connections % dropEvery == 0) {
+                client->disconnectFromHost();
+                return;
+            }
             auto *upstream = new QTcpSocket(client);
             auto *pending = new QByteArray;
-            connect(client, &QObject::destroyed, upstream, [pending] { delete pending; });
+            auto *carried = new int(0);
+            connect(client, &QObject::destroyed, upstream, [pending, carried] {
+                delete pending;
+                delete carried;
+            });
             upstream->connectToHost(QHostAddress::LocalHost, gateway.port());
-            connect(client, &QTcpSocket::readyRead, upstream,
-                    [client, upstream] { upstream->write(client->readAll()); });
-            connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+            connect(client, &QTcpSocket::readyRead, upstream, [=] {
+                const QByteArray request = client->readAll();
+                if (serve >= 0 && (*carried)++ >= serve) {
+                    client->disconnectFromHost();
+                    return;
+                }
+                upstream->write(request);
+            });
             connect(upstream, &QTcpSocket::readyRead, client, [=] {
+                if (!mbap || offset == 0) {
+                    client->write(upstream->readAll());
+                    return;
+                }
                 pending->append(upstream->readAll());
                 while (pending->size() >= 8) {
                     const int size = 6 + ((uint8_t(pending->at(4)) << 8) | uint8_t(pending->at(5)));
@@ -272,17 +324,62 @@ private slots:
                 }
             });
         });
-        auto worker = startWorker(hostile.serverPort(), NetFramingKind::Mbap);
-        QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk >= 1, 10000);
+        linkMonitor().clear();
+        linkMonitor().setEnabled(true);
+        auto worker = startWorker(hostile.serverPort(),
+                                  mbap ? NetFramingKind::Mbap : NetFramingKind::RtuOverTcp);
+        // Past the failure threshold, or the first reads landed.
+        QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk + worker->stats().readsFailed >= 4, 10000);
+        QCOMPARE(worker->stats().readsOk > 0, readsLand);
         const uint8_t data[2] = {0x00, 0x64};
         stageWriteRequest(16, 5, 1, data, 2);
-        QTRY_COMPARE_WITH_TIMEOUT(worker->stats().writesFailed, quint64(1), 10000);
-        QCOMPARE(linktest::statusText(), QStringLiteral("Setting failed: wrong answer"));
-        const LinkStats s = worker->stats();
-        QCOMPARE(s.writesOk, quint64(0));
-        QVERIFY(s.wrongAnswers >= 3);
-        QCOMPARE(s.requestsSent, s.answered + s.wrongAnswers + s.noAnswer + s.cutShort);
+        QTRY_COMPARE_WITH_TIMEOUT(worker->stats().writesOk + worker->stats().writesFailed,
+                                  quint64(1), 10000);
+        // A write is confirmed only when the gateway's controller holds it and said so truly.
+        QCOMPARE(worker->stats().writesOk, quint64(offset == 0 && gateway.writtenRegister(5) == 100));
+        if (offset != 0)
+            QCOMPARE(linktest::statusText(), QStringLiteral("Setting failed: wrong answer"));
+        QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), status, 5000);
+        char problem[2 * kStatusTextSize];
+        readLinkProblem(problem);
+        if (dropEvery > 0)
+            QVERIFY2(QByteArray(problem).contains("Connection closed by the gateway"), problem);
         worker->stopLink();
+        linkMonitor().setEnabled(false);
+
+        const LinkStats s = worker->stats();
+        if (!readsLand) {
+            QCOMPARE(s.readsOk, quint64(0));
+            QCOMPARE(s.writesOk, quint64(0));
+            QCOMPARE(gateway.writtenRegister(5), uint16_t(0));
+            for (int i = 0; i < 100; ++i)
+                QCOMPARE(mirrorCell(2, i), int16_t(0));
+        }
+        if (offset != 0)
+            QVERIFY(s.wrongAnswers >= 3);
+        QCOMPARE(s.requestsSent, s.answered + s.wrongAnswers + s.noAnswer + s.cutShort);
+        // One outcome line per request; a cut names the gateway's close; frames in the
+        // framing spoken.
+        quint64 seq = 0;
+        int outcomes = 0;
+        bool cutTold = false;
+        int sent = 0;
+        for (const MonitorEvent &e : linkMonitor().takeSince(&seq)) {
+            if (e.kind == MonitorEvent::Outcome) {
+                ++outcomes;
+                cutTold = cutTold || e.text.contains(QLatin1String("closed by the gateway"));
+            }
+            if (e.kind == MonitorEvent::Sent) {
+                ++sent;
+                const QString line = formatMonitorLine(e);
+                QVERIFY2(line.contains(mbap ? QLatin1String("  TX  transaction ")
+                                            : QLatin1String("  TX  addr 1 ")),
+                         qPrintable(line));
+            }
+        }
+        QCOMPARE(quint64(outcomes), s.readsOk + s.readsFailed + s.writesOk + s.writesFailed);
+        QCOMPARE(quint64(sent), s.requestsSent);
+        QCOMPARE(cutTold, dropEvery > 0);
     }
 
     void peers_data() { addPeerRows(true); }

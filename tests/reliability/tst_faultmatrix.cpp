@@ -276,7 +276,7 @@ void TestFaultMatrix::faultMatrix_data() {
     }) << int(kLineStays) << kBlockSize << kWriteEchoed << refreshing;
     QTest::newRow("neighbour answers from address 7: nothing lands, no write reported")
         << faultsWith([](SimFaults &f) { f.wrongAddr = 7; }) << int(kLineStays) << kReadsFail
-        << kWriteFails << refreshing;
+        << kWriteFails << noAnswer;
     QTest::newRow("exception answers: nothing lands, no write reported")
         << faultsWith([](SimFaults &f) { f.exception = true; }) << int(kLineStays) << kReadsFail
         << kWriteFails << refreshing;
