@@ -210,6 +210,43 @@ try:
     check(lg.returncode == 0 and sub3.wait(lambda m: m[-1][2] == "offline", 5),
           "SIGTERM: exit 0 and a clean offline")
 
+    # --- Four units on one serial line (the peer on a pseudo-terminal): unit 3 silenced goes
+    # offline within three rounds while the others stay online, and comes back ---------------
+    control = os.path.join(WORK, "line-control")
+    open(control, "w").close()
+    line_peer = start(["/usr/bin/python3", PEER, "pty", "rtu", "1,2,3,4", control], "line-peer")
+    path = None
+    end = time.time() + 10
+    while path is None and time.time() < end:
+        for text_line in log_text("line-peer").splitlines():
+            if text_line.startswith("LINE "):
+                path = text_line.split(" ", 1)[1].strip()
+        time.sleep(0.05)
+    check(path is not None, "pymodbus on a pseudo-terminal: %s" % path)
+    line_sub = Sub(mqtt, ["line/#"])
+    lg = logger(["--port", path, "--addresses", "1-4", "--mqtt", "127.0.0.1:%d" % mqtt,
+                 "--mqtt-base", "line", "--round-ms", "500"], "logger-line")
+    on_line = lambda m, u: [p for t, _, p in m if t == "line/%d/availability" % u][-1:] or [None]
+    check(line_sub.wait(lambda m: all(on_line(m, u) == ["online"] for u in range(1, 5)), 20),
+          "every unit on the serial line online")
+    line_states = {int(t.split("/")[1]): json.loads(p) for t, _, p in line_sub.messages()
+                   if t.startswith("line/") and t.endswith("/state")}
+    check(sorted(line_states) == [1, 2, 3, 4] and
+          [line_states[u]["soc"] for u in range(1, 5)] == [98 + 1000 * (u - 1) for u in range(1, 5)],
+          "each unit's own SOC over the serial line")
+    with open(control, "w") as f:
+        f.write("silent 3\n")
+    silenced = time.time()
+    check(line_sub.wait(lambda m: on_line(m, 3) == ["offline"], 10),
+          "unit 3 silenced: offline after %.1f s (rounds of 0.5 s, its first retry 5 s on)"
+          % (time.time() - silenced))
+    check(all(on_line(line_sub.messages(), u) == ["online"] for u in (1, 2, 4)),
+          "units 1, 2 and 4 stay online")
+    open(control, "w").close()
+    check(line_sub.wait(lambda m: on_line(m, 3) == ["online"], 45), "unit 3 online again")
+    stop(lg)
+    stop(line_peer)
+
     # --- TLS with a CA and a client certificate made here ---------------------------------------
     ssl = lambda *a: subprocess.run(["openssl"] + list(a), cwd=WORK, check=True,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
