@@ -6,6 +6,9 @@
 #include "fieldtables.h"
 #include "paramtable.h"
 
+#include "serialsettings.h"
+
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
@@ -128,6 +131,27 @@ QString paramReadBackText(int n, const QVector<uint16_t> &raw) {
     if (!format)
         return QString::number(word0(raw));
     return formatField(*format, RawRecord(read->index, raw), read->index);
+}
+
+QString controllerSerialNumber(int address) {
+    const RegisterMirror &mirror = mirrorOf(static_cast<uint8_t>(address));
+    if (mirror.landedAtMs(kSerialNumber.block) < linkStartedAtMs.load(std::memory_order_acquire) ||
+        mirror.landedAtMs(kSerialNumber.block) == 0)
+        return QString();
+    return mirrorText(mirror, kSerialNumber).trimmed();
+}
+
+QString controllerTargetText(int address) {
+    const QString serial = controllerSerialNumber(address);
+    const QString target = linkTargetText(serialSettings());
+    return serial.isEmpty()
+               ? QCoreApplication::translate("Widget", "Controller at address %1 on %2")
+                     .arg(address)
+                     .arg(target)
+               : QCoreApplication::translate("Widget",
+                                             "Controller at address %1, serial number %2, on %3")
+                     .arg(address)
+                     .arg(serial, target);
 }
 
 ParamSet paramSetFromMirror(const QString &program, const QString &port, int address) {

@@ -53,6 +53,13 @@ const QVector<int> &paramSetBlocks();
 // number) is kept in the file but never copied onto another controller.
 bool paramIsRestored(int n);
 
+// The serial number the controller at address reported on this link; empty before its identity
+// block has been read since the last Connect.
+QString controllerSerialNumber(int address);
+// The controller a command or write will reach, for a confirmation: "Controller at address 3,
+// serial number SN123, on /dev/ttyUSB0" (the serial number only where it was read).
+QString controllerTargetText(int address);
+
 // The set as the register mirror holds it now, stamped with now, port and address.
 ParamSet paramSetFromMirror(const QString &program, const QString &port, int address);
 // Read-back text of parameter n from raw register value(s), as the Settings page shows it.

@@ -41,6 +41,8 @@ struct BoxSeen {
     QString text;
     QString informativeText;
     QStringList buttons;
+    QString defaultButton;
+    QString escapeButton;
     Qt::WindowFlags flags;
     QString styleSheet;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -78,6 +80,8 @@ private:
             seen.text = box->text();
             seen.informativeText = box->informativeText();
             seen.icon = box->icon();
+            seen.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+            seen.escapeButton = box->escapeButton() ? box->escapeButton()->text() : QString();
             QAbstractButton *target = nullptr;
             for (QAbstractButton *b : box->buttons()) {
                 seen.buttons << b->text();
@@ -88,6 +92,8 @@ private:
                 QTest::mouseClick(target, Qt::LeftButton);
             else if (button == QLatin1String("Escape"))
                 QTest::keyClick(box, Qt::Key_Escape);
+            else if (button == QLatin1String("Return"))
+                QTest::keyClick(box, Qt::Key_Return);
             else
                 box->reject();
         } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
@@ -369,6 +375,12 @@ void TestDispatcher::command_data() {
                                   << "Note: The BPU switch will trip" << "No";
     QTest::newRow("shutdown, Escape") << 83 << "System ShutDown"
                                       << "Note: The BPU switch will trip" << "Escape";
+    // Return takes the default button: No, so a stray key press sends nothing.
+    QTest::newRow("restore factory, Return") << 81 << "Restore Factory"
+                                             << "Note: The host ID will be changed to 1"
+                                             << "Return";
+    QTest::newRow("relay close, Return") << 82 << "Forced Relay Close"
+                                         << "Note:Relay forced closure" << "Return";
 }
 
 void TestDispatcher::command() {
@@ -379,14 +391,20 @@ void TestDispatcher::command() {
     const bool yes = answer == QLatin1String("Yes");
 
     pretendConnected();
+    deviceAddr.store(7);
     stageSentinel();
     answerer->answer(answer);
     click(ui->writeButton(n));
     const BoxSeen &seen = answerer->seen;
     QVERIFY(seen.seen);
     QCOMPARE(seen.text, text);
-    QCOMPARE(seen.informativeText, note);
+    // The note, then the controller the command reaches (address 7 over the set port).
+    QCOMPARE(seen.informativeText,
+             note + QStringLiteral("\n\nController at address 7 on %1")
+                        .arg(linkTargetText(serialSettings())));
     QCOMPARE(seen.buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+    QCOMPARE(seen.defaultButton, QStringLiteral("No"));
+    QCOMPARE(seen.escapeButton, QStringLiteral("No"));
     QCOMPARE(int(seen.flags), 0x803);
     QCOMPARE(seen.icon, QMessageBox::Warning);
     QVERIFY(seen.styleSheet.contains(QStringLiteral("#1F1F1F")));

@@ -5,6 +5,7 @@
 #include "auditlog.h"
 #include "battertstackthread.h"
 #include "paramset.h"
+#include "auditlogwindow.h"
 #include "paramsettools.h"
 #include "paramtable.h"
 #include "ptysimulator.h"
@@ -22,6 +23,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -75,6 +77,8 @@ private slots:
     void loadRefused();
     void everyFactoryValueRestoresExactly();
     void failedFileWritesNameTheReason();
+    void auditLogRefusesWhatIsNoFile_data();
+    void auditLogRefusesWhatIsNoFile();
 
     void readCompareWriteVerify();
     void controllerKeepingOldValuesIsNotTaken();
@@ -193,20 +197,37 @@ void TestParamSets::failedFileWritesNameTheReason() {
     QVERIFY(
         !saveParamSet(dir.filePath(QStringLiteral("no/such/folder/set.json")), ParamSet(), &error));
     QVERIFY2(!error.isEmpty() && !error.contains(QStringLiteral("Unknown")), qPrintable(error));
+}
 
-    // A full disk: the line is kept, and written with the next one once there is room.
-    const QString folder = dir.filePath(QStringLiteral("full"));
+void TestParamSets::auditLogRefusesWhatIsNoFile_data() {
+    QTest::addColumn<QString>("obstacle");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("symbolic link") << "link" << "is a symbolic link";
+    QTest::newRow("folder") << "folder" << "is a folder, not a file";
+}
+
+// A link or a folder where the log should be is refused with the reason; the lines are kept
+// and written, in order, once a file can take them.
+void TestParamSets::auditLogRefusesWhatIsNoFile() {
+    QFETCH(QString, obstacle);
+    QFETCH(QString, reason);
+    const QString folder = dir.filePath(QStringLiteral("obstacle-") + obstacle);
     QVERIFY(QDir().mkpath(folder));
     const QString path = QDir(folder).filePath(QLatin1String(AuditLog::kFileName));
-    QVERIFY(QFile::link(QStringLiteral("/dev/full"), path));
+    const QString target = dir.filePath(QStringLiteral("target-") + obstacle);
+    if (obstacle == QLatin1String("link"))
+        QVERIFY(QFile::link(target, path));
+    else
+        QVERIFY(QDir().mkpath(path));
     AuditLog log(folder);
     AuditEntry e;
     e.param = 58;
-    e.sent = QStringLiteral("5");
+    QString error;
     QVERIFY(!log.append(e, &error));
-    QCOMPARE(error, QString::fromLocal8Bit(strerror(ENOSPC)));
+    QVERIFY2(error.contains(reason), qPrintable(error));
     QCOMPARE(log.pendingCount(), 1);
-    QVERIFY(QFile::remove(path));
+    QVERIFY(!QFile::exists(target)); // nothing went through the link
+    QVERIFY(QFile::remove(path) || QDir(path).removeRecursively());
     e.param = 59;
     QVERIFY(log.append(e, &error));
     const QStringList lines = auditLines(path);
@@ -257,22 +278,30 @@ void TestParamSets::readCompareWriteVerify() {
     QCOMPARE(w->resultGrid()->item(0, 1)->text(), QStringLiteral("taken (2 written)"));
 
     // One audit line per write with the value before and the value sent, then the checks.
-    tools->auditRecorder()->poll();
     const QStringList lines = auditLines(tools->auditLog()->path());
     QCOMPARE(lines.size(), 5);
-    QVERIFY2(
-        lines.at(1).endsWith(QStringLiteral(",1,24,Cell OV Warning (V),3.600,3.550,confirmed")),
-        qPrintable(lines.at(1)));
-    QVERIFY2(lines.at(2).endsWith(QStringLiteral(",1,58,OV Warning Delay (s),9,5,confirmed")),
+    // The link as the operator sees it, and who worked the program, on every line.
+    const QString tail = QLatin1Char(',') + AuditLog::loginName();
+    const QString link = sim->slavePath() + QStringLiteral(",1,");
+    QVERIFY2(lines.at(1).endsWith(link + QStringLiteral("24,Cell OV Warning (V),3.600,3.550,"
+                                                        "confirmed") +
+                                  tail),
+             qPrintable(lines.at(1)));
+    QVERIFY2(lines.at(2).endsWith(link + QStringLiteral("58,OV Warning Delay (s),9,5,confirmed") +
+                                  tail),
              qPrintable(lines.at(2)));
-    QVERIFY2(lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified")),
+    QVERIFY2(lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified") +
+                                  tail),
              qPrintable(lines.at(3)));
-    QVERIFY(lines.at(4).endsWith(QStringLiteral("verified")));
-    // The window shows the same lines, caption cells whole.
-    QTableWidget *shown = tools->showAuditLog()->table();
-    QCOMPARE(shown->rowCount(), 4);
-    QCOMPARE(shown->item(1, 4)->text(), QStringLiteral("OV Warning Delay (s)"));
-    QCOMPARE(shown->item(1, 7)->text(), QStringLiteral("confirmed"));
+    QVERIFY(lines.at(4).endsWith(QStringLiteral("verified") + tail));
+    // The window shows the same lines, newest first, caption cells whole.
+    AuditLogWindow *shown = tools->showAuditLog();
+    QTRY_VERIFY(!shown->isLoading());
+    QAbstractItemModel *model = shown->table()->model();
+    QCOMPARE(model->rowCount(), 4);
+    QCOMPARE(model->index(2, 4).data().toString(), QStringLiteral("OV Warning Delay (s)"));
+    QCOMPARE(model->index(2, 7).data().toString(), QStringLiteral("confirmed"));
+    QCOMPARE(model->index(0, 7).data().toString(), QStringLiteral("verified"));
 
     // The comparison exported: a header and a row per parameter.
     const QString csv = dir.filePath(QStringLiteral("compare.csv"));
@@ -301,10 +330,9 @@ void TestParamSets::controllerKeepingOldValuesIsNotTaken() {
     QCOMPARE(r.checks.first().read, QStringLiteral("9"));
     QCOMPARE(w->resultGrid()->item(0, 1)->text(),
              QStringLiteral("not taken 1: 58 OV Warning Delay (s): expected 5, read 9"));
-    tools->auditRecorder()->poll();
     QVERIFY(auditLines(tools->auditLog()->path())
                 .last()
-                .endsWith(QStringLiteral("not taken (read 9)")));
+                .endsWith(QStringLiteral("not taken (read 9),") + AuditLog::loginName()));
 }
 
 void TestParamSets::restoreToEveryAddressFillsTheGrid() {
