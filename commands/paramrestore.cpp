@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QDir>
 
+#include <algorithm>
+
 int RestoreResult::notTaken() const {
     int n = 0;
     for (const ParamCheck &c : checks)
@@ -37,11 +39,16 @@ bool ParamRestore::start(QString *error) {
         return false;
     for (const ParamValue &p : m_file.params) {
         WriteListEntry e;
-        if (paramIsRestored(p.number) && !paramEntryFromRaw(p.number, p.raw, &e)) {
+        if (paramIsRestored(p.number, m_hostId) && !paramEntryFromRaw(p.number, p.raw, &e)) {
             *error = paramInputTip(p.number) +
                      tr(" The file holds %1.").arg(paramFieldText(p.number, p.raw));
             return false;
         }
+    }
+    if (m_hostId && m_addresses.size() > 1) {
+        *error = tr("The Host ID is written to one controller at a time: every address would "
+                    "get the same one. Nothing was sent.");
+        return false;
     }
     if (m_backupFolder.isEmpty()) {
         *error = tr("There is no folder for the backup. Nothing was sent.");
@@ -83,8 +90,9 @@ void ParamRestore::readDone(bool ok, const QString &error) {
         return;
     }
     m_current.answered = true;
-    const ParamSet now =
-        paramSetFromMirror(m_program, AuditRecorder::portName(), m_current.address);
+    const ParamSet now = paramSetFromMirror(
+        m_program, AuditRecorder::portName(),
+        m_state == State::ReadAfter ? m_readBackAddress : m_current.address);
     if (m_state == State::ReadBefore) {
         // Nothing is written before the controller's own set is safe on disk.
         QString saveError;
@@ -101,12 +109,20 @@ void ParamRestore::readDone(bool ok, const QString &error) {
         WriteListEntry entries[kWriteListEntries];
         int n = 0;
         m_written.clear();
-        for (const ParamDifference &d : compareParamSets(m_file, now)) {
-            if (!d.differs || !paramIsRestored(d.number) || n >= kWriteListEntries)
+        m_readBackAddress = m_current.address;
+        QVector<ParamDifference> differences = compareParamSets(m_file, now);
+        // A new Host ID moves the controller to another address: written last, so that every
+        // other write reaches it where it is, and read back where it goes.
+        std::stable_partition(differences.begin(), differences.end(),
+                              [](const ParamDifference &d) { return d.number != kHostIdParam; });
+        for (const ParamDifference &d : differences) {
+            if (!d.differs || !paramIsRestored(d.number, m_hostId) || n >= kWriteListEntries)
                 continue;
             if (paramEntryFromRaw(d.number, d.fileRaw, &entries[n])) {
                 ++n;
                 m_written << d.number;
+                if (d.number == kHostIdParam && !d.fileRaw.isEmpty())
+                    m_readBackAddress = d.fileRaw.first();
             }
         }
         m_current.written = n;
@@ -146,8 +162,8 @@ void ParamRestore::pollWrites() {
     }
     m_writeTimer.stop();
     m_state = State::ReadAfter;
-    emit progress(tr("Address %1: reading back").arg(m_current.address));
-    if (!m_reader.start(m_current.address))
+    emit progress(tr("Address %1: reading back").arg(m_readBackAddress));
+    if (!m_reader.start(m_readBackAddress))
         finishAddress(tr("Not connected"));
 }
 

@@ -75,6 +75,8 @@ private slots:
 
     void loadRefused_data();
     void loadRefused();
+    void thresholdsOutOfOrder_data();
+    void thresholdsOutOfOrder();
     void everyFactoryValueRestoresExactly();
     void failedFileWritesNameTheReason();
     void auditLogRefusesWhatIsNoFile_data();
@@ -157,6 +159,69 @@ void TestParamSets::loadRefused_data() {
         << "parameter 79 has 2 raw values, not 3";
     QTest::newRow("command") << head + R"(1,"parameters":[{"number":81,"raw":[1]}]})"
                              << "parameter 81 is no writable parameter";
+    // The file is checked whole: the first bad entry names the refusal.
+    QTest::newRow("version 1.5") << head + "1.5}"
+                                 << "format version 1.5 is newer than this program reads (1)";
+    QTest::newRow("version as text") << head + R"("1"})"
+                                     << "format version (none) is not one this program reads";
+    QTest::newRow("parameters an object")
+        << head + R"(1,"parameters":{"number":24,"raw":[3550]}})"
+        << "\"parameters\" is not a list";
+    QTest::newRow("entry no object") << head + R"(1,"parameters":[7]})"
+                                     << "entry 1 of \"parameters\" is no parameter";
+    QTest::newRow("number missing") << head + R"(1,"parameters":[{"raw":[1]}]})"
+                                    << "entry 1 of \"parameters\" has no parameter number";
+    QTest::newRow("duplicate, second value differs")
+        << head + R"(1,"parameters":[{"number":24,"raw":[3550]},{"number":58,"raw":[5]},)"
+                  R"({"number":24,"raw":[3600]}]})"
+        << "parameter 24 appears twice (entries 1 and 3)";
+    QByteArray many = head + R"(1,"parameters":[)";
+    for (int i = 0; i < 200; ++i)
+        many += QByteArray(i ? "," : "") + R"({"number":24,"raw":[3550]})";
+    QTest::newRow("200 times one number")
+        << many + "]}" << "the file holds 200 parameters; a controller has 99";
+    QTest::newRow("raw not a list") << head + R"(1,"parameters":[{"number":58,"raw":5}]})"
+                                    << "parameter 58: \"raw\" is not a list";
+    QTest::newRow("raw a fraction") << head + R"(1,"parameters":[{"number":58,"raw":[5.5]}]})"
+                                    << "parameter 58: a raw value is no 16-bit register value";
+    QTest::newRow("out of range") << head + R"(1,"parameters":[{"number":9,"raw":[101]}]})"
+                                  << "parameter 9: SOC Upper Limit (%) takes";
+    // "AB", BEL, "C": a control byte before the text's end.
+    QTest::newRow("control byte in a text")
+        << head + R"(1,"parameters":[{"number":79,"raw":[16706,1859,0]}]})"
+        << "parameter 79 (Region Code): the text holds the control byte 0x07";
+}
+
+void TestParamSets::thresholdsOutOfOrder_data() {
+    QTest::addColumn<QVector<int>>("numbers");
+    QTest::addColumn<QVector<int>>("raws");
+    QTest::addColumn<QStringList>("problems");
+    QTest::newRow("in order") << QVector<int>{24, 25, 26} << QVector<int>{3550, 3450, 3650}
+                              << QStringList();
+    QTest::newRow("warning release above warning and fault")
+        << QVector<int>{24, 25, 26} << QVector<int>{3550, 3700, 3650}
+        << QStringList{"Cell OV Warning Release (V) 3.700 is not below Cell OV Warning (V) 3.550"};
+    QTest::newRow("under-voltage release below its level")
+        << QVector<int>{30, 31} << QVector<int>{2800, 2700}
+        << QStringList{"Cell UV Warning (V) 2.800 is not below Cell UV Warning Release (V) 2.700"};
+    QTest::newRow("SOC limits crossed") << QVector<int>{9, 11} << QVector<int>{20, 90}
+                                        << QStringList{"SOC Lower Limit (%) 90 is not below SOC "
+                                                       "Upper Limit (%) 20"};
+}
+
+// Thresholds in the wrong order are named before writing (the operator may still go on).
+void TestParamSets::thresholdsOutOfOrder() {
+    QFETCH(QVector<int>, numbers);
+    QFETCH(QVector<int>, raws);
+    QFETCH(QStringList, problems);
+    ParamSet set;
+    for (int i = 0; i < numbers.size(); ++i) {
+        ParamValue v;
+        v.number = numbers.at(i);
+        v.raw = {uint16_t(raws.at(i))};
+        set.params << v;
+    }
+    QCOMPARE(paramOrderProblems(set), problems);
 }
 
 void TestParamSets::loadRefused() {
@@ -177,6 +242,16 @@ void TestParamSets::everyFactoryValueRestoresExactly() {
             setMirrorCell(b * kBlockSize + r, controller.reg(b, r));
     const ParamSet set = paramSetFromMirror(QStringLiteral("t"), QString(), 1);
     QCOMPARE(set.params.size(), paramSetNumbers().size());
+    // The Home page's configuration is part of the set; the clock and identity are kept, the
+    // Host ID written only when asked for.
+    QVERIFY(set.find(1) && set.find(23) && set.find(73) && set.find(74) && set.find(84));
+    QVERIFY(!paramIsRestored(74) && !paramIsRestored(75) && !paramIsRestored(78));
+    QVERIFY(!paramIsRestored(kHostIdParam) && paramIsRestored(kHostIdParam, true));
+    // A controller's own set passes the file's checks.
+    ParamSet back;
+    QString error;
+    QVERIFY2(paramSetFromJson(paramSetToJson(set), &back, &error), qPrintable(error));
+    QCOMPARE(back.params.size(), set.params.size());
     for (const ParamValue &v : set.params) {
         if (!paramIsRestored(v.number))
             continue;

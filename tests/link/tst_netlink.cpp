@@ -380,8 +380,14 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonObject set = QJsonDocument::fromJson(file.readAll()).object();
         QCOMPARE(set.value("address").toInt(), unit);
+        QCOMPARE(set.value("port").toString(),
+                 QStringLiteral("127.0.0.1:%1 (%2)")
+                     .arg(port)
+                     .arg(framing == QLatin1String("rtu") ? "RTU over TCP" : "Modbus TCP"));
+        // The whole configuration: the Home page's parameters with the Settings pages'.
         const QJsonArray params = set.value("parameters").toArray();
-        QVERIFY(params.size() > 20);
+        QVERIFY2(params.size() >= 95, qPrintable(QString::number(params.size())));
+        QCOMPARE(params.first().toObject().value("number").toInt(), 1);
         for (const QJsonValue &v : params) {
             const QJsonObject param = v.toObject();
             const FieldDef *cell = paramReadField(param.value("number").toInt());
