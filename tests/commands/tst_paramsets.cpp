@@ -8,6 +8,7 @@
 #include "auditlogwindow.h"
 #include "paramsettools.h"
 #include "paramtable.h"
+#include "platform.h"
 #include "ptysimulator.h"
 #include "registermirror.h"
 #include "serialline.h"
@@ -28,7 +29,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +90,8 @@ private slots:
     void controllerKeepingOldValuesIsNotTaken();
     void restoreToEveryAddressFillsTheGrid();
     void commandLineWritesTheSameFile();
+    void auditMatchesWhatThePeerReceived_data();
+    void auditMatchesWhatThePeerReceived();
 
 private:
     void connectToSimulator();
@@ -468,6 +474,88 @@ void TestParamSets::commandLineWritesTheSameFile() {
     QFile a(windowPath), b(cliPath);
     QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
     QCOMPARE(withoutTime(b.readAll()), withoutTime(a.readAll()));
+}
+
+void TestParamSets::auditMatchesWhatThePeerReceived_data() {
+    QTest::addColumn<int>("sig");
+    QTest::addColumn<bool>("unwritable");
+    QTest::newRow("SIGTERM mid-list") << int(SIGTERM) << false;
+    QTest::newRow("SIGINT mid-list") << int(SIGINT) << false;
+    QTest::newRow("log not writable") << 0 << true;
+}
+
+// A list to every address while the window's thread is too busy to look (as while the Audit
+// window reads a large log): each write the controller received has its line, made at its own
+// address, whether the program is ended by a signal in the middle or the log cannot be written
+// (then the lines wait, and reach the file once it can take them).
+void TestParamSets::auditMatchesWhatThePeerReceived() {
+    QFETCH(int, sig);
+    QFETCH(bool, unwritable);
+    constexpr int kAddresses = 100;
+    constexpr int kEntries = 13;
+    tools->auditLog()->setFolder(dir.filePath(QString::fromLatin1(QTest::currentDataTag())));
+    connectToSimulator();
+    sim->setAnswerAll(true);
+    sim->setDeviceCount(kAddresses);
+    QTRY_COMPARE_WITH_TIMEOUT(deviceCount(mirrorOf(1)), kAddresses, 10000);
+    const QString path = tools->auditLog()->path();
+    if (unwritable)
+        QVERIFY(QDir().mkpath(path));
+    sim->clearRequests();
+    WriteListEntry entries[kEntries];
+    for (int i = 0; i < kEntries; ++i) {
+        entries[i].reg = uint16_t(58 + i); // delays, retries and counts: whole numbers
+        entries[i].count = 1;
+        entries[i].data[1] = uint8_t(5 + i);
+    }
+    queueWriteList(entries, kEntries, 3, 1);
+    const int all = kAddresses * kEntries;
+    SimFaults slow;
+    slow.delayMs = 2; // about 4 s for the list: time for a signal in its middle
+    sim->setFaults(slow);
+    if (sig != 0) {
+        auto quitter = quitOnTerminationSignals(qApp);
+        QTimer trigger;
+        trigger.setInterval(5);
+        connect(&trigger, &QTimer::timeout, this, [&] {
+            if (writeFrames(*sim).size() >= all / 2) {
+                trigger.stop();
+                ::kill(::getpid(), sig);
+                QThread::msleep(1000); // the slow consumer: the window's thread is busy
+            }
+        });
+        trigger.start();
+        QTimer::singleShot(60000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        window.reset(); // the program's way out after its loop: the window and its link go
+    } else {
+        QTimer::singleShot(0, [] { QThread::msleep(1000); }); // the slow consumer
+        QTRY_COMPARE_WITH_TIMEOUT(writeFrames(*sim).size(), all, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(linkOp.load()), 0, 10000);
+        // Kept, every one, while the file cannot take them; written once it can.
+        QCOMPARE(tools->auditLog()->pendingCount(), all);
+        QVERIFY(QDir(path).removeRecursively());
+        tools->flushAudit();
+        QCOMPARE(tools->auditLog()->pendingCount(), 0);
+    }
+    QMap<QPair<int, int>, int> received;
+    for (const QByteArray &f : writeFrames(*sim))
+        ++received[{uint8_t(f[0]), (uint8_t(f[2]) << 8) | uint8_t(f[3])}];
+    QMap<QPair<int, int>, int> logged;
+    const QStringList lines = auditLines(path);
+    for (int i = 1; i < lines.size(); ++i) {
+        const QStringList cells = lines.at(i).split(QLatin1Char(','));
+        ++logged[{cells.at(2).toInt(), cells.at(3).toInt()}];
+        // Nothing read at the other addresses: no value from another controller stands in.
+        if (cells.at(2) != QLatin1String("1"))
+            QCOMPARE(cells.at(5), QStringLiteral("unknown"));
+    }
+    int count = 0;
+    for (int n : received)
+        count += n;
+    qInfo("%d of %d writes received", count, all);
+    QVERIFY(sig == 0 ? count == all : count < all);
+    QCOMPARE(logged, received);
 }
 
 QTEST_MAIN(TestParamSets)
