@@ -15,6 +15,7 @@
 #include "serialsettings.h"
 #include "stagewrite.h"
 #include "widget.h"
+#include "writejournal.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -159,6 +160,7 @@ private slots:
     void setAddress();
     void command_data();
     void command();
+    void confirmationNamesTheSerialNumber();
     void confirmationReplacesBox();
     void writeButton_data();
     void writeButton();
@@ -393,6 +395,7 @@ void TestDispatcher::command() {
     pretendConnected();
     deviceAddr.store(7);
     stageSentinel();
+    uint64_t noted = lastWriteOutcomeSeq();
     answerer->answer(answer);
     click(ui->writeButton(n));
     const BoxSeen &seen = answerer->seen;
@@ -421,6 +424,29 @@ void TestDispatcher::command() {
         QCOMPARE(int(w.start), 999); // the earlier request stays staged
         QCOMPARE(int(linkOp), 0);
     }
+    // A cancelled command is noted for the audit log as such; a confirmed one by the link.
+    const std::vector<WriteOutcome> outcomes = writeOutcomesSince(&noted);
+    QCOMPARE(int(outcomes.size()), yes ? 0 : 1);
+    if (!yes) {
+        QVERIFY(outcomes.front().cancelled);
+        QCOMPARE(int(outcomes.front().addr), 7);
+        QCOMPARE(int(outcomes.front().start), n);
+    }
+}
+
+// Where the controller's identity has been read on this link, the box names its serial number.
+void TestDispatcher::confirmationNamesTheSerialNumber() {
+    pretendConnected();
+    deviceAddr.store(7);
+    QByteArray block(200, '\0');
+    block.replace(2 * 27, 6, "SN4711");
+    mirrorOf(7).land(86, reinterpret_cast<const uint8_t *>(block.constData()), 100);
+    answerer->answer(QStringLiteral("No"));
+    click(ui->W_Addr83_btn);
+    QVERIFY2(answerer->seen.informativeText.endsWith(
+                 QStringLiteral("Controller at address 7, serial number SN4711, on %1")
+                     .arg(linkTargetText(serialSettings()))),
+             qPrintable(answerer->seen.informativeText));
 }
 
 void TestDispatcher::confirmationReplacesBox() {

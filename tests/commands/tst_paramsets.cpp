@@ -6,6 +6,7 @@
 #include "battertstackthread.h"
 #include "paramset.h"
 #include "auditlogwindow.h"
+#include "csvcell.h"
 #include "paramsettools.h"
 #include "paramtable.h"
 #include "platform.h"
@@ -90,6 +91,9 @@ private slots:
     void controllerKeepingOldValuesIsNotTaken();
     void restoreToEveryAddressFillsTheGrid();
     void commandLineWritesTheSameFile();
+    void csvRecords_data();
+    void csvRecords();
+    void auditWindowFollowsTheFile();
     void auditMatchesWhatThePeerReceived_data();
     void auditMatchesWhatThePeerReceived();
 
@@ -474,6 +478,56 @@ void TestParamSets::commandLineWritesTheSameFile() {
     QFile a(windowPath), b(cliPath);
     QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
     QCOMPARE(withoutTime(b.readAll()), withoutTime(a.readAll()));
+}
+
+void TestParamSets::csvRecords_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QList<QStringList>>("records");
+    QTest::addColumn<int>("consumed");
+    QTest::newRow("plain") << QByteArray("a,b\nc,d\n")
+                           << QList<QStringList>{{"a", "b"}, {"c", "d"}} << 8;
+    QTest::newRow("quoted comma and quote") << QByteArray("\"x,\"\"y\"\"\",2\r\n")
+                                            << QList<QStringList>{{"x,\"y\"", "2"}} << 13;
+    QTest::newRow("line break inside quotes")
+        << QByteArray("1,\"two\nlines\",3\n") << QList<QStringList>{{"1", "two\nlines", "3"}}
+        << 16;
+    QTest::newRow("record not yet complete")
+        << QByteArray("a\n\"open\nstill") << QList<QStringList>{{"a"}} << 2;
+    QTest::newRow("empty cells") << QByteArray(",,\n") << QList<QStringList>{{"", "", ""}} << 3;
+}
+
+void TestParamSets::csvRecords() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QList<QStringList>, records);
+    QFETCH(int, consumed);
+    QVector<QStringList> out;
+    QCOMPARE(readCsvRecords(bytes, &out), consumed);
+    QCOMPARE(out.toList(), records);
+}
+
+// The Audit window: newest line first, quoted cells whole (a line break inside one included),
+// and lines added to the file while it is open shown on top.
+void TestParamSets::auditWindowFollowsTheFile() {
+    AuditLog *log = tools->auditLog();
+    AuditEntry e;
+    e.param = 58;
+    e.caption = QStringLiteral("comma, quoted");
+    QString error;
+    QVERIFY(log->append(e, &error));
+    QFile file(log->path());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("t,p,1,59,\"two\nlines\",b,s,o,op\n");
+    file.flush();
+    AuditLogWindow *w = tools->showAuditLog();
+    QTRY_VERIFY(!w->isLoading());
+    QAbstractItemModel *model = w->table()->model();
+    QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, 4).data().toString(), QStringLiteral("two\nlines"));
+    QCOMPARE(model->index(1, 4).data().toString(), e.caption);
+    e.param = 60;
+    QVERIFY(log->append(e, &error));
+    QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(), 3, 5000);
+    QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("60"));
 }
 
 void TestParamSets::auditMatchesWhatThePeerReceived_data() {
