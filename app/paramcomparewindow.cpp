@@ -238,13 +238,13 @@ QString ParamCompareWindow::writeQuestion(bool allAddresses) const {
     QString text =
         allAddresses
             ? tr("Write the parameters that differ from the file (%1 at the controller read) to "
-                 "each of addresses %2-%3 (%4 controllers) on %5?")
+                 "addresses %2-%3, %4 controllers on %5?")
                   .arg(differing)
                   .arg(addresses.value(0))
                   .arg(addresses.isEmpty() ? 0 : addresses.last())
                   .arg(addresses.size())
                   .arg(linkTargetText(serialSettings()))
-            : tr("Write %1 parameters that differ from the file to the %2?")
+            : tr("Write %1 parameters that differ from the file?\n%2")
                   .arg(differing)
                   .arg(controllerTargetText(addresses.value(0)));
     const QStringList order = paramOrderProblems(m_file);

@@ -156,7 +156,7 @@ AuditRecorder::AuditRecorder(AuditLog *log, QObject *parent) : QObject(parent), 
 }
 
 AuditRecorder::~AuditRecorder() {
-    setWriteOutcomeSink(nullptr);
+    removeWriteOutcomeSink(this);
 }
 
 QString AuditRecorder::portName() {

@@ -106,9 +106,9 @@ void ParamRestore::readDone(bool ok, const QString &error) {
             return;
         }
         m_current.backupPath = path;
-        WriteListEntry entries[kWriteListEntries];
-        int n = 0;
         m_written.clear();
+        m_entries.clear();
+        m_nextEntry = 0;
         m_readBackAddress = m_current.address;
         QVector<ParamDifference> differences = compareParamSets(m_file, now);
         // A new Host ID moves the controller to another address: written last, so that every
@@ -116,24 +116,25 @@ void ParamRestore::readDone(bool ok, const QString &error) {
         std::stable_partition(differences.begin(), differences.end(),
                               [](const ParamDifference &d) { return d.number != kHostIdParam; });
         for (const ParamDifference &d : differences) {
-            if (!d.differs || !paramIsRestored(d.number, m_hostId) || n >= kWriteListEntries)
+            WriteListEntry e;
+            if (!d.differs || !paramIsRestored(d.number, m_hostId) ||
+                !paramEntryFromRaw(d.number, d.fileRaw, &e))
                 continue;
-            if (paramEntryFromRaw(d.number, d.fileRaw, &entries[n])) {
-                ++n;
-                m_written << d.number;
-                if (d.number == kHostIdParam && !d.fileRaw.isEmpty())
-                    m_readBackAddress = d.fileRaw.first();
-            }
+            m_entries << e;
+            m_written << d.number;
+            if (d.number == kHostIdParam && !d.fileRaw.isEmpty())
+                m_readBackAddress = d.fileRaw.first();
         }
-        m_current.written = n;
-        if (n == 0) {
+        m_current.written = m_entries.size();
+        if (m_entries.isEmpty()) {
             finishAddress(QString());
             return;
         }
         m_state = State::Writing;
-        emit progress(tr("Address %1: writing %2 parameters").arg(m_current.address).arg(n));
-        m_writeStartMs = mirrorClockMs();
-        queueWriteList(entries, n, 2, m_current.address);
+        emit progress(tr("Address %1: writing %2 parameters")
+                          .arg(m_current.address)
+                          .arg(m_entries.size()));
+        queueNextWrites();
         m_writeTimer.start();
         return;
     }
@@ -153,11 +154,24 @@ void ParamRestore::readDone(bool ok, const QString &error) {
     finishAddress(QString());
 }
 
+void ParamRestore::queueNextWrites() {
+    // A whole set can differ in more parameters than one list holds: the rest follow in further
+    // lists, none left out.
+    const int n = std::min<int>(kWriteListEntries, m_entries.size() - m_nextEntry);
+    m_writeStartMs = mirrorClockMs();
+    queueWriteList(m_entries.constData() + m_nextEntry, n, 2, m_current.address);
+    m_nextEntry += n;
+}
+
 void ParamRestore::pollWrites() {
     if (linkOp.load(std::memory_order_acquire) != 0 ||
         writeListCount.load(std::memory_order_acquire) != 0) {
         if (mirrorClockMs() - m_writeStartMs > kWriteTimeoutMs || !portEnabled.load())
             finishAddress(tr("The writes did not finish"));
+        return;
+    }
+    if (m_nextEntry < m_entries.size()) {
+        queueNextWrites();
         return;
     }
     m_writeTimer.stop();

@@ -62,6 +62,7 @@ private:
     void beginAddress();
     void readDone(bool ok, const QString &error);
     void pollWrites();
+    void queueNextWrites();
     void finishAddress(const QString &error);
 
     ParamSet m_file;
@@ -77,6 +78,8 @@ private:
     bool m_hostId = false;
     int m_readBackAddress = 0; // the address after the writes (a new Host ID moves it)
     QVector<int> m_written;
+    QVector<WriteListEntry> m_entries; // the writes of this address, in order
+    int m_nextEntry = 0;               // the first not yet queued
     RestoreResult m_current;
     QVector<RestoreResult> m_results;
 };

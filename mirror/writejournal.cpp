@@ -2,6 +2,7 @@
 
 #include "registermirror.h"
 
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 
@@ -11,16 +12,25 @@ std::mutex journalLock;
 std::deque<WriteOutcome> journal;
 uint64_t nextSeq = 1;
 
-// Held while the sink is called and while it is changed, so that a sink is never called after
-// it was removed. The sink only formats and appends a line: it never calls back in here.
+// The sink is called without the lock held (it writes a file and may emit a signal); removing
+// it waits until no call is in progress, so a sink is never called after it was removed.
 std::mutex sinkLock;
+std::condition_variable sinkIdle;
 WriteOutcomeSink *outcomeSink = nullptr;
+int sinkCalls = 0;
 
 } // namespace
 
 void setWriteOutcomeSink(WriteOutcomeSink *sink) {
     std::lock_guard<std::mutex> guard(sinkLock);
     outcomeSink = sink;
+}
+
+void removeWriteOutcomeSink(WriteOutcomeSink *sink) {
+    std::unique_lock<std::mutex> lock(sinkLock);
+    sinkIdle.wait(lock, [] { return sinkCalls == 0; });
+    if (outcomeSink == sink)
+        outcomeSink = nullptr;
 }
 
 void noteWriteOutcome(WriteOutcome w) {
@@ -32,9 +42,19 @@ void noteWriteOutcome(WriteOutcome w) {
         while (journal.size() > static_cast<size_t>(kWriteJournalSize))
             journal.pop_front();
     }
+    WriteOutcomeSink *sink = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(sinkLock);
+        sink = outcomeSink;
+        if (sink)
+            ++sinkCalls;
+    }
+    if (!sink)
+        return;
+    sink->writeNoted(w);
     std::lock_guard<std::mutex> guard(sinkLock);
-    if (outcomeSink)
-        outcomeSink->writeNoted(w);
+    if (--sinkCalls == 0)
+        sinkIdle.notify_all();
 }
 
 void noteWriteOutcome(uint8_t addr, uint16_t start, uint8_t count, const uint8_t *data,

@@ -28,8 +28,11 @@ public:
     virtual ~WriteOutcomeSink() = default;
     virtual void writeNoted(const WriteOutcome &outcome) = 0;
 };
-// The one sink (nullptr: none). Removing it waits for a call in progress to return.
+// The one sink, in place of any other.
 void setWriteOutcomeSink(WriteOutcomeSink *sink);
+// Removes sink when it is the one set, after every call in progress has returned: no call
+// reaches it afterwards.
+void removeWriteOutcomeSink(WriteOutcomeSink *sink);
 
 // Notes one outcome: seq and atMs are stamped here. The journal keeps the latest
 // kWriteJournalSize notes for a look back; the sink gets every one.

@@ -6,6 +6,7 @@
 #include "battertstackthread.h"
 #include "paramset.h"
 #include "auditlogwindow.h"
+#include "fieldmap.h"
 #include "csvcell.h"
 #include "paramsettools.h"
 #include "paramtable.h"
@@ -23,6 +24,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -89,6 +91,7 @@ private slots:
 
     void readCompareWriteVerify();
     void controllerKeepingOldValuesIsNotTaken();
+    void wholeSetRestoresEveryParameter();
     void restoreToEveryAddressFillsTheGrid();
     void commandLineWritesTheSameFile();
     void csvRecords_data();
@@ -337,7 +340,26 @@ void TestParamSets::readCompareWriteVerify() {
             differing << QStringLiteral("%1 %2 -> %3").arg(d.number).arg(d.deviceText, d.fileText);
     QCOMPARE(differing, (QStringList{"24 3.600 -> 3.550", "58 9 -> 5"}));
 
+    // One question first, No unless Yes is chosen: how many, to which controller, over what.
+    QCOMPARE(w->writeQuestion(false),
+             QStringLiteral("Write 2 parameters that differ from the file?\nController at address "
+                            "1, serial number %1, on %2")
+                 .arg(controllerSerialNumber(1), sim->slavePath()));
+    QString asked;
+    QTimer::singleShot(0, this, [&asked] {
+        QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        asked = box->defaultButton()->text() + QLatin1Char('/') + box->escapeButton()->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
     sim->clearRequests();
+    for (QPushButton *b : w->findChildren<QPushButton *>())
+        if (b->text() == QLatin1String("Write differences"))
+            b->click();
+    QCOMPARE(asked, QStringLiteral("&No/&No"));
+    QCOMPARE(writeFrames(*sim).size(), 0);
+    QVERIFY(!w->isBusy());
+
     QSignalSpy done(w, &ParamCompareWindow::restoreFinished);
     QString error;
     QVERIFY2(w->writeDifferences(false, &error), qPrintable(error));
@@ -418,6 +440,36 @@ void TestParamSets::controllerKeepingOldValuesIsNotTaken() {
     QVERIFY(auditLines(tools->auditLog()->path())
                 .last()
                 .endsWith(QStringLiteral("not taken (read 9),") + AuditLog::loginName()));
+}
+
+// A controller that differs in every parameter (more than one write list holds) gets every one
+// written back, the Home page's configuration included, but not its clock, identity or Host ID.
+void TestParamSets::wholeSetRestoresEveryParameter() {
+    connectToSimulator();
+    const QString path = readInto(QStringLiteral("set.json"));
+    QVERIFY(!path.isEmpty());
+    int restorable = 0;
+    for (int n : paramSetNumbers()) {
+        const FieldDef *cell = paramReadField(n);
+        sim->setReg(cell->block, cell->index, int16_t(sim->reg(cell->block, cell->index) + 1));
+        restorable += paramIsRestored(n) ? 1 : 0;
+    }
+    QVERIFY(restorable > kWriteListEntries);
+    ParamCompareWindow *w = compare(path);
+    QVERIFY(w);
+    sim->clearRequests();
+    QSignalSpy done(w, &ParamCompareWindow::restoreFinished);
+    QString error;
+    QVERIFY2(w->writeDifferences(false, &error), qPrintable(error));
+    QVERIFY(done.wait(60000));
+    QSet<int> written;
+    for (const QByteArray &f : writeFrames(*sim))
+        written << ((uint8_t(f[2]) << 8) | uint8_t(f[3]));
+    QCOMPARE(written.size(), restorable);
+    QVERIFY(written.contains(1) && written.contains(23) && written.contains(73));
+    QVERIFY(!written.contains(74) && !written.contains(78) && !written.contains(kHostIdParam));
+    QCOMPARE(w->resultGrid()->item(0, 1)->text(),
+             QStringLiteral("taken (%1 written)").arg(restorable));
 }
 
 void TestParamSets::restoreToEveryAddressFillsTheGrid() {
@@ -509,6 +561,7 @@ void TestParamSets::csvRecords() {
 // and lines added to the file while it is open shown on top.
 void TestParamSets::auditWindowFollowsTheFile() {
     AuditLog *log = tools->auditLog();
+    log->setFolder(dir.filePath(QStringLiteral("follow")));
     AuditEntry e;
     e.param = 58;
     e.caption = QStringLiteral("comma, quoted");
