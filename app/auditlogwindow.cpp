@@ -183,10 +183,10 @@ void AuditLogWindow::takeLoaded(const std::shared_ptr<Loaded> &result) {
     m_model->reset(result->records);
     m_offset = result->offset;
     m_total = result->total;
-    m_status->setText(m_total > AuditLogModel::kMaxRows
-                          ? tr("%1 lines; the newest %2 shown").arg(m_total).arg(
-                                AuditLogModel::kMaxRows)
-                          : tr("%1 lines").arg(m_total));
+    m_status->setText(
+        m_total > AuditLogModel::kMaxRows
+            ? tr("%1 lines; the newest %2 shown").arg(m_total).arg(AuditLogModel::kMaxRows)
+            : tr("%1 lines").arg(m_total));
     if (m_reloadAgain) {
         m_reloadAgain = false;
         reload();

@@ -5,8 +5,8 @@
 #include "ui_widget.h"
 
 #include "auditlog.h"
-#include "linksession.h"
 #include "faultexport.h"
+#include "linksession.h"
 #include "paramset.h"
 #include "paramtable.h"
 #include "registermirror.h"
@@ -281,8 +281,7 @@ void CommandDispatcher::runCommand(int n) {
         const uint8_t addr = deviceAddr.load(std::memory_order_acquire);
         if (!confirm(trWidget(command.text), note)) {
             // The audit log tells a command refused at its box from one never asked for.
-            noteCancelledCommand(addr, static_cast<uint16_t>(n),
-                                 linkTargetText(serialSettings()));
+            noteCancelledCommand(addr, static_cast<uint16_t>(n), linkTargetText(serialSettings()));
             return;
         }
         if (linkReady())

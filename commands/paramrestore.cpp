@@ -90,9 +90,9 @@ void ParamRestore::readDone(bool ok, const QString &error) {
         return;
     }
     m_current.answered = true;
-    const ParamSet now = paramSetFromMirror(
-        m_program, AuditRecorder::portName(),
-        m_state == State::ReadAfter ? m_readBackAddress : m_current.address);
+    const ParamSet now =
+        paramSetFromMirror(m_program, AuditRecorder::portName(),
+                           m_state == State::ReadAfter ? m_readBackAddress : m_current.address);
     if (m_state == State::ReadBefore) {
         // Nothing is written before the controller's own set is safe on disk.
         QString saveError;
@@ -131,9 +131,8 @@ void ParamRestore::readDone(bool ok, const QString &error) {
             return;
         }
         m_state = State::Writing;
-        emit progress(tr("Address %1: writing %2 parameters")
-                          .arg(m_current.address)
-                          .arg(m_entries.size()));
+        emit progress(
+            tr("Address %1: writing %2 parameters").arg(m_current.address).arg(m_entries.size()));
         queueNextWrites();
         m_writeTimer.start();
         return;

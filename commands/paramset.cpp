@@ -139,17 +139,33 @@ struct OrderedPair {
 };
 constexpr OrderedPair kOrderedPairs[] = {
     // Cell over-voltage: each release below its level, warning <= fault <= protection.
-    {25, 24, true}, {27, 26, true}, {29, 28, true}, {24, 26, false}, {26, 28, false},
+    {25, 24, true},
+    {27, 26, true},
+    {29, 28, true},
+    {24, 26, false},
+    {26, 28, false},
     // Cell under-voltage: each release above its level, protection <= fault <= warning.
-    {30, 31, true}, {32, 33, true}, {34, 35, true}, {32, 30, false}, {34, 32, false},
+    {30, 31, true},
+    {32, 33, true},
+    {34, 35, true},
+    {32, 30, false},
+    {34, 32, false},
     // Cell difference, total voltages, currents.
-    {36, 37, false}, {37, 38, false},
-    {41, 43, false}, {43, 45, false}, {44, 42, false}, {46, 44, false},
-    {47, 49, false}, {48, 50, false},
+    {36, 37, false},
+    {37, 38, false},
+    {41, 43, false},
+    {43, 45, false},
+    {44, 42, false},
+    {46, 44, false},
+    {47, 49, false},
+    {48, 50, false},
     // Temperatures: low limits below high ones.
-    {54, 51, true}, {56, 55, true},
+    {54, 51, true},
+    {56, 55, true},
     // State of charge.
-    {66, 65, false}, {65, 64, true}, {11, 9, true},
+    {66, 65, false},
+    {65, 64, true},
+    {11, 9, true},
 };
 
 double rawValue(int n, const QVector<uint16_t> &raw) {
@@ -173,7 +189,8 @@ QStringList paramOrderProblems(const ParamSet &set) {
             continue;
         out << QCoreApplication::translate("ParamSet", "%1 %2 is not below %3 %4")
                    .arg(paramCaptionWithUnit(pair.lower), paramReadBackText(pair.lower, lower->raw),
-                        paramCaptionWithUnit(pair.upper), paramReadBackText(pair.upper, upper->raw));
+                        paramCaptionWithUnit(pair.upper),
+                        paramReadBackText(pair.upper, upper->raw));
     }
     return out;
 }
@@ -363,7 +380,8 @@ bool paramSetFromJson(const QByteArray &json, ParamSet *out, QString *error) {
         const QJsonObject o = entries.at(i).toObject();
         const QJsonValue number = o.value("number");
         if (!number.isDouble() || number.toDouble() != std::floor(number.toDouble())) {
-            *error = QStringLiteral("entry %1 of \"parameters\" has no parameter number").arg(i + 1);
+            *error =
+                QStringLiteral("entry %1 of \"parameters\" has no parameter number").arg(i + 1);
             return false;
         }
         ParamValue p;

@@ -7,11 +7,11 @@
 
 LinkSetup linkSetupFor(const SerialSettings &settings) {
     if (settings.link == LinkKind::Network) {
-        LinkSetup setup = networkLinkSetup(
-            settings.host, settings.tcpPort,
-            settings.framing == NetFraming::Mbap ? NetFramingKind::Mbap
-                                                 : NetFramingKind::RtuOverTcp,
-            serialLineOf(settings));
+        LinkSetup setup =
+            networkLinkSetup(settings.host, settings.tcpPort,
+                             settings.framing == NetFraming::Mbap ? NetFramingKind::Mbap
+                                                                  : NetFramingKind::RtuOverTcp,
+                             serialLineOf(settings));
         setup.name = linkTargetText(settings);
         return setup;
     }

@@ -382,7 +382,8 @@ void TestDispatcher::command_data() {
                                              << "Note: The host ID will be changed to 1"
                                              << "Return";
     QTest::newRow("relay close, Return") << 82 << "Forced Relay Close"
-                                         << "Note:Relay forced closure" << "Return";
+                                         << "Note:Relay forced closure"
+                                         << "Return";
 }
 
 void TestDispatcher::command() {
@@ -402,9 +403,8 @@ void TestDispatcher::command() {
     QVERIFY(seen.seen);
     QCOMPARE(seen.text, text);
     // The note, then the controller the command reaches (address 7 over the set port).
-    QCOMPARE(seen.informativeText,
-             note + QStringLiteral("\n\nController at address 7 on %1")
-                        .arg(linkTargetText(serialSettings())));
+    QCOMPARE(seen.informativeText, note + QStringLiteral("\n\nController at address 7 on %1")
+                                              .arg(linkTargetText(serialSettings())));
     QCOMPARE(seen.buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
     QCOMPARE(seen.defaultButton, QStringLiteral("No"));
     QCOMPARE(seen.escapeButton, QStringLiteral("No"));

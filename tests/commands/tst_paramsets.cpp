@@ -3,11 +3,11 @@
 // compare, write the differences with a backup first, verify, restore to several addresses, and
 // the same file from `vaduz --read-params` without a window.
 #include "auditlog.h"
-#include "battertstackthread.h"
-#include "paramset.h"
 #include "auditlogwindow.h"
-#include "fieldmap.h"
+#include "battertstackthread.h"
 #include "csvcell.h"
+#include "fieldmap.h"
+#include "paramset.h"
 #include "paramsettools.h"
 #include "paramtable.h"
 #include "platform.h"
@@ -23,8 +23,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -177,9 +177,8 @@ void TestParamSets::loadRefused_data() {
                                  << "format version 1.5 is newer than this program reads (1)";
     QTest::newRow("version as text") << head + R"("1"})"
                                      << "format version (none) is not one this program reads";
-    QTest::newRow("parameters an object")
-        << head + R"(1,"parameters":{"number":24,"raw":[3550]}})"
-        << "\"parameters\" is not a list";
+    QTest::newRow("parameters an object") << head + R"(1,"parameters":{"number":24,"raw":[3550]}})"
+                                          << "\"parameters\" is not a list";
     QTest::newRow("entry no object") << head + R"(1,"parameters":[7]})"
                                      << "entry 1 of \"parameters\" is no parameter";
     QTest::newRow("number missing") << head + R"(1,"parameters":[{"raw":[1]}]})"
@@ -191,8 +190,8 @@ void TestParamSets::loadRefused_data() {
     QByteArray many = head + R"(1,"parameters":[)";
     for (int i = 0; i < 200; ++i)
         many += QByteArray(i ? "," : "") + R"({"number":24,"raw":[3550]})";
-    QTest::newRow("200 times one number")
-        << many + "]}" << "the file holds 200 parameters; a controller has 99";
+    QTest::newRow("200 times one number") << many + "]}"
+                                          << "the file holds 200 parameters; a controller has 99";
     QTest::newRow("raw not a list") << head + R"(1,"parameters":[{"number":58,"raw":5}]})"
                                     << "parameter 58: \"raw\" is not a list";
     QTest::newRow("raw a fraction") << head + R"(1,"parameters":[{"number":58,"raw":[5.5]}]})"
@@ -290,8 +289,10 @@ void TestParamSets::failedFileWritesNameTheReason() {
 void TestParamSets::auditLogRefusesWhatIsNoFile_data() {
     QTest::addColumn<QString>("obstacle");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("symbolic link") << "link" << "is a symbolic link";
-    QTest::newRow("folder") << "folder" << "is a folder, not a file";
+    QTest::newRow("symbolic link") << "link"
+                                   << "is a symbolic link";
+    QTest::newRow("folder") << "folder"
+                            << "is a folder, not a file";
 }
 
 // A link or a folder where the log should be is refused with the reason; the lines are kept
@@ -390,16 +391,17 @@ void TestParamSets::readCompareWriteVerify() {
     // The link as the operator sees it, and who worked the program, on every line.
     const QString tail = QLatin1Char(',') + AuditLog::loginName();
     const QString link = sim->slavePath() + QStringLiteral(",1,");
-    QVERIFY2(lines.at(1).endsWith(link + QStringLiteral("24,Cell OV Warning (V),3.600,3.550,"
-                                                        "confirmed") +
+    QVERIFY2(lines.at(1).endsWith(link +
+                                  QStringLiteral("24,Cell OV Warning (V),3.600,3.550,"
+                                                 "confirmed") +
                                   tail),
              qPrintable(lines.at(1)));
-    QVERIFY2(lines.at(2).endsWith(link + QStringLiteral("58,OV Warning Delay (s),9,5,confirmed") +
-                                  tail),
-             qPrintable(lines.at(2)));
-    QVERIFY2(lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified") +
-                                  tail),
-             qPrintable(lines.at(3)));
+    QVERIFY2(
+        lines.at(2).endsWith(link + QStringLiteral("58,OV Warning Delay (s),9,5,confirmed") + tail),
+        qPrintable(lines.at(2)));
+    QVERIFY2(
+        lines.at(3).endsWith(QStringLiteral(",24,Cell OV Warning (V),3.550,3.550,verified") + tail),
+        qPrintable(lines.at(3)));
     QVERIFY(lines.at(4).endsWith(QStringLiteral("verified") + tail));
     // The window shows the same lines, newest first, caption cells whole.
     AuditLogWindow *shown = tools->showAuditLog();
@@ -536,13 +538,12 @@ void TestParamSets::csvRecords_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QList<QStringList>>("records");
     QTest::addColumn<int>("consumed");
-    QTest::newRow("plain") << QByteArray("a,b\nc,d\n")
-                           << QList<QStringList>{{"a", "b"}, {"c", "d"}} << 8;
-    QTest::newRow("quoted comma and quote") << QByteArray("\"x,\"\"y\"\"\",2\r\n")
-                                            << QList<QStringList>{{"x,\"y\"", "2"}} << 13;
+    QTest::newRow("plain") << QByteArray("a,b\nc,d\n") << QList<QStringList>{{"a", "b"}, {"c", "d"}}
+                           << 8;
+    QTest::newRow("quoted comma and quote")
+        << QByteArray("\"x,\"\"y\"\"\",2\r\n") << QList<QStringList>{{"x,\"y\"", "2"}} << 13;
     QTest::newRow("line break inside quotes")
-        << QByteArray("1,\"two\nlines\",3\n") << QList<QStringList>{{"1", "two\nlines", "3"}}
-        << 16;
+        << QByteArray("1,\"two\nlines\",3\n") << QList<QStringList>{{"1", "two\nlines", "3"}} << 16;
     QTest::newRow("record not yet complete")
         << QByteArray("a\n\"open\nstill") << QList<QStringList>{{"a"}} << 2;
     QTest::newRow("empty cells") << QByteArray(",,\n") << QList<QStringList>{{"", "", ""}} << 3;
