@@ -7,9 +7,6 @@
 #include "ui_widget.h"
 #include "widget.h"
 
-#include "auditlog.h"
-#include "paramsettools.h"
-
 #include "bundledfonts.h"
 #include "buswindow.h"
 #include "commandline.h"
@@ -178,7 +175,6 @@ int main(int argc, char *argv[]) {
         applyStoredSettings();
         applyCommandLine(cl, simulatorEntry);
         applyCommandLineAddress(cl, simulatorEntry);
-        w.paramSetTools()->auditLog()->setOperator(storedOperatorName());
         // The settings window opens with the address in use.
         if (deviceAddr.load() != 0)
             w.settingsDialog()->showDeviceAddress(deviceAddr.load());

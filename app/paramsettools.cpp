@@ -2,6 +2,7 @@
 
 #include "ui_widget.h"
 
+#include "storedsettings.h"
 #include "windowtable.h"
 
 #include <QFileDialog>
@@ -12,6 +13,9 @@
 
 ParamSetTools::ParamSetTools(QWidget *window, Ui::Widget *form, const QString &auditFolder)
     : QObject(window), m_window(window), m_form(form), m_log(auditFolder), m_recorder(&m_log) {
+    // The operator's name as set once in the Audit log window (the form is completed after the
+    // remembered settings are on).
+    m_log.setOperator(storedOperatorName());
     // Emitted from the link worker: queued to this window's thread.
     connect(&m_recorder, &AuditRecorder::writeFailed, this, [this](const QString &reason) {
         tips(tr("The audit log %1 could not be written: %2. The lines are kept and written as "

@@ -536,26 +536,26 @@ void TestParamSets::commandLineWritesTheSameFile() {
 
 void TestParamSets::csvRecords_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QList<QStringList>>("records");
+    QTest::addColumn<QVector<QStringList>>("records");
     QTest::addColumn<int>("consumed");
-    QTest::newRow("plain") << QByteArray("a,b\nc,d\n") << QList<QStringList>{{"a", "b"}, {"c", "d"}}
+    QTest::newRow("plain") << QByteArray("a,b\nc,d\n") << QVector<QStringList>{{"a", "b"}, {"c", "d"}}
                            << 8;
     QTest::newRow("quoted comma and quote")
-        << QByteArray("\"x,\"\"y\"\"\",2\r\n") << QList<QStringList>{{"x,\"y\"", "2"}} << 13;
+        << QByteArray("\"x,\"\"y\"\"\",2\r\n") << QVector<QStringList>{{"x,\"y\"", "2"}} << 13;
     QTest::newRow("line break inside quotes")
-        << QByteArray("1,\"two\nlines\",3\n") << QList<QStringList>{{"1", "two\nlines", "3"}} << 16;
+        << QByteArray("1,\"two\nlines\",3\n") << QVector<QStringList>{{"1", "two\nlines", "3"}} << 16;
     QTest::newRow("record not yet complete")
-        << QByteArray("a\n\"open\nstill") << QList<QStringList>{{"a"}} << 2;
-    QTest::newRow("empty cells") << QByteArray(",,\n") << QList<QStringList>{{"", "", ""}} << 3;
+        << QByteArray("a\n\"open\nstill") << QVector<QStringList>{{"a"}} << 2;
+    QTest::newRow("empty cells") << QByteArray(",,\n") << QVector<QStringList>{{"", "", ""}} << 3;
 }
 
 void TestParamSets::csvRecords() {
     QFETCH(QByteArray, bytes);
-    QFETCH(QList<QStringList>, records);
+    QFETCH(QVector<QStringList>, records);
     QFETCH(int, consumed);
     QVector<QStringList> out;
     QCOMPARE(readCsvRecords(bytes, &out), consumed);
-    QCOMPARE(out.toList(), records);
+    QCOMPARE(out, records);
 }
 
 // The Audit window: newest line first, quoted cells whole (a line break inside one included),
@@ -658,12 +658,13 @@ void TestParamSets::auditMatchesWhatThePeerReceived() {
         if (cells.at(2) != QLatin1String("1"))
             QCOMPARE(cells.at(5), QStringLiteral("unknown"));
     }
-    int count = 0;
-    for (int n : received)
-        count += n;
-    qInfo("%d of %d writes received", count, all);
-    QVERIFY(sig == 0 ? count == all : count < all);
-    QCOMPARE(logged, received);
+    // Each write once in the log; the controller may have received one twice when an answer
+    // came late and the link asked again (one transaction, one line).
+    qInfo("%d of %d writes received", int(received.size()), all);
+    QVERIFY(sig == 0 ? received.size() == all : received.size() < all);
+    QCOMPARE(logged.keys(), received.keys());
+    for (int lines : logged)
+        QCOMPARE(lines, 1);
 }
 
 QTEST_MAIN(TestParamSets)
