@@ -12,6 +12,7 @@
 #include "tcpport.h"
 #include "tcpsimulator.h"
 #include "transaction.h"
+#include "writejournal.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -274,10 +275,17 @@ private slots:
         });
         auto worker = startWorker(hostile.serverPort(), NetFramingKind::Mbap);
         QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk >= 1, 10000);
+        uint64_t noted = lastWriteOutcomeSeq();
         const uint8_t data[2] = {0x00, 0x64};
         stageWriteRequest(16, 5, 1, data, 2);
         QTRY_COMPARE_WITH_TIMEOUT(worker->stats().writesFailed, quint64(1), 10000);
         QCOMPARE(linktest::statusText(), QStringLiteral("Setting failed: wrong answer"));
+        // The audit's account names the gateway as the operator does, and the failure.
+        const std::vector<WriteOutcome> outcomes = writeOutcomesSince(&noted);
+        QCOMPARE(int(outcomes.size()), 1);
+        QCOMPARE(QString::fromStdString(outcomes.front().link),
+                 QStringLiteral("127.0.0.1:%1 (Modbus TCP)").arg(hostile.serverPort()));
+        QVERIFY(!outcomes.front().confirmed);
         const LinkStats s = worker->stats();
         QCOMPARE(s.writesOk, quint64(0));
         QVERIFY(s.wrongAnswers >= 3);
