@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -122,6 +121,9 @@ AuditLogWindow::AuditLogWindow(AuditLog *log) : QWidget(nullptr), m_log(log) {
     buttons->addWidget(m_operator);
     layout->addLayout(buttons);
 
+    m_loadCheck = new QTimer(this);
+    m_loadCheck->setInterval(50);
+    connect(m_loadCheck, &QTimer::timeout, this, &AuditLogWindow::checkLoaded);
     auto *followTimer = new QTimer(this);
     followTimer->setInterval(1000);
     connect(followTimer, &QTimer::timeout, this, &AuditLogWindow::follow);
@@ -130,15 +132,14 @@ AuditLogWindow::AuditLogWindow(AuditLog *log) : QWidget(nullptr), m_log(log) {
 }
 
 AuditLogWindow::~AuditLogWindow() {
-    if (m_loader) {
+    if (m_loader.joinable()) {
         m_cancel.store(true);
-        m_loader->wait();
-        delete m_loader;
+        m_loader.join();
     }
 }
 
 void AuditLogWindow::reload() {
-    if (m_loader) {
+    if (m_loader.joinable()) {
         m_reloadAgain = true; // the file changed under the loader: read it again when done
         return;
     }
@@ -146,14 +147,16 @@ void AuditLogWindow::reload() {
     m_path->setText(tr("File: %1").arg(path));
     m_status->setText(tr("Reading…"));
     m_cancel.store(false);
+    m_loadDone.store(false);
     auto result = std::make_shared<Loaded>();
+    m_loaded = result;
     std::atomic<bool> *cancel = &m_cancel;
-    m_loader = QThread::create([path, result, cancel] {
+    std::atomic<bool> *done = &m_loadDone;
+    m_loader = std::thread([path, result, cancel, done] {
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return; // nothing written yet
         QByteArray pending;
-        while (!cancel->load()) {
+        const bool exists = file.open(QIODevice::ReadOnly); // not: nothing written yet
+        while (exists && !cancel->load()) {
             const QByteArray chunk = file.read(kChunkBytes);
             if (chunk.isEmpty())
                 break;
@@ -171,15 +174,17 @@ void AuditLogWindow::reload() {
                     result->records.pop_front();
             }
         }
+        done->store(true, std::memory_order_release);
     });
-    connect(m_loader, &QThread::finished, this, [this, result] { takeLoaded(result); });
-    m_loader->start();
+    m_loadCheck->start();
 }
 
-void AuditLogWindow::takeLoaded(const std::shared_ptr<Loaded> &result) {
-    m_loader->wait();
-    delete m_loader;
-    m_loader = nullptr;
+void AuditLogWindow::checkLoaded() {
+    if (!m_loader.joinable() || !m_loadDone.load(std::memory_order_acquire))
+        return;
+    m_loader.join();
+    m_loadCheck->stop();
+    const std::shared_ptr<Loaded> result = std::move(m_loaded);
     m_model->reset(result->records);
     m_offset = result->offset;
     m_total = result->total;
@@ -196,7 +201,7 @@ void AuditLogWindow::takeLoaded(const std::shared_ptr<Loaded> &result) {
 }
 
 void AuditLogWindow::follow() {
-    if (m_loader || !isVisible())
+    if (m_loader.joinable() || !isVisible())
         return;
     QFile file(m_log->path());
     if (!file.open(QIODevice::ReadOnly))

@@ -11,11 +11,12 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <thread>
 
 class QLabel;
 class QLineEdit;
 class QTableView;
-class QThread;
+class QTimer;
 
 // The log's records, newest first; at most kMaxRows of the newest are kept.
 class AuditLogModel : public QAbstractTableModel {
@@ -45,7 +46,7 @@ public:
     void reload();
     QTableView *table() const { return m_table; }
     AuditLogModel *model() const { return m_model; }
-    bool isLoading() const { return m_loader != nullptr; }
+    bool isLoading() const { return m_loader.joinable(); }
     QLabel *statusLabel() const { return m_status; }
 
 signals:
@@ -54,7 +55,8 @@ signals:
 
 private:
     struct Loaded;
-    void takeLoaded(const std::shared_ptr<Loaded> &result);
+    // While loading: takes the loader's result once it is done.
+    void checkLoaded();
     void follow();
 
     AuditLog *m_log;
@@ -63,8 +65,13 @@ private:
     QLabel *m_path = nullptr;
     QLabel *m_status = nullptr;
     QLineEdit *m_operator = nullptr;
-    QThread *m_loader = nullptr;
+    // The loader is joined (a plain thread, so that the hand-over is one the tools checking for
+    // races can see) once it has set m_loadDone.
+    std::thread m_loader;
+    std::shared_ptr<Loaded> m_loaded;
+    std::atomic<bool> m_loadDone{false};
     std::atomic<bool> m_cancel{false};
+    QTimer *m_loadCheck = nullptr;
     bool m_reloadAgain = false;
     qint64 m_offset = 0; // the bytes read: new records start here
     qint64 m_total = 0;  // records in the file

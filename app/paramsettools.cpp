@@ -16,7 +16,6 @@ ParamSetTools::ParamSetTools(QWidget *window, Ui::Widget *form, const QString &a
     // The operator's name as set once in the Audit log window (the form is completed after the
     // remembered settings are on).
     m_log.setOperator(storedOperatorName());
-    // Emitted from the link worker: queued to this window's thread.
     connect(&m_recorder, &AuditRecorder::writeFailed, this, [this](const QString &reason) {
         tips(tr("The audit log %1 could not be written: %2. The lines are kept and written as "
                 "soon as the file takes them again.")

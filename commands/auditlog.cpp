@@ -152,6 +152,10 @@ bool AuditLog::writePending(QString *error) {
 }
 
 AuditRecorder::AuditRecorder(AuditLog *log, QObject *parent) : QObject(parent), m_log(log) {
+    // The worker never signals the window: it notes the failure, and the window looks.
+    m_failureCheck.setInterval(kFailureCheckMs);
+    connect(&m_failureCheck, &QTimer::timeout, this, &AuditRecorder::tellFailure);
+    m_failureCheck.start();
     setWriteOutcomeSink(this);
 }
 
@@ -233,22 +237,36 @@ int AuditRecorder::flush(QString *error) {
 
 void AuditRecorder::write(const AuditEntry &entry) {
     QString error;
-    if (m_log->append(entry, &error)) {
-        std::lock_guard<std::mutex> guard(m_failureLock);
-        m_lastFailure.clear();
-        return;
-    }
-    // Told once per kind of failure, not for every line that waits behind it: on the terminal
-    // at once (the window may be busy), and to the window.
+    const bool written = m_log->append(entry, &error);
     {
         std::lock_guard<std::mutex> guard(m_failureLock);
+        if (written) {
+            m_lastFailure.clear();
+            return;
+        }
+        // Told once per kind of failure, not for every line that waits behind it.
         if (error == m_lastFailure)
             return;
         m_lastFailure = error;
+        m_failureToTell = error;
+        ++m_failures;
     }
+    // On the terminal at once (the window may be busy), in the window at its next look.
     std::fprintf(stderr, "vaduz: the audit log %s could not be written: %s\n",
                  qPrintable(m_log->path()), qPrintable(error));
-    emit writeFailed(error);
+}
+
+void AuditRecorder::tellFailure() {
+    QString reason;
+    {
+        std::lock_guard<std::mutex> guard(m_failureLock);
+        if (m_failures == m_failuresTold)
+            return;
+        m_failuresTold = m_failures;
+        reason = m_failureToTell;
+    }
+    if (!reason.isEmpty())
+        emit writeFailed(reason);
 }
 
 void noteCancelledCommand(uint8_t addr, uint16_t start, const QString &link) {

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <cstdint>
 #include <mutex>
@@ -93,14 +94,22 @@ public:
     static QString portName();
 
 signals:
-    // A line could not be written; reason says why. Emitted from the thread that wrote.
+    // A line could not be written; reason says why. Emitted in the recorder's (the window's)
+    // thread within kFailureCheckMs, once per kind of failure.
     void writeFailed(const QString &reason);
 
 private:
+    static constexpr int kFailureCheckMs = 200;
     void write(const AuditEntry &entry);
+    // The window's thread: tells a failure the link worker met.
+    void tellFailure();
     AuditLog *m_log;
+    QTimer m_failureCheck;
     std::mutex m_failureLock;
-    QString m_lastFailure;
+    QString m_lastFailure;    // the failure last met (empty: the last line was written)
+    QString m_failureToTell;  // the newest kind of failure, for the window
+    uint32_t m_failures = 0;  // new kinds of failure met
+    uint32_t m_failuresTold = 0;
 };
 
 // Notes a command the operator cancelled at its confirmation: nothing was sent to addr.

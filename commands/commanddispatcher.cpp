@@ -272,13 +272,13 @@ void CommandDispatcher::runCommand(int n) {
     for (const CommandText &command : kCommands) {
         if (command.n != n)
             continue;
-        // The box names the controller the command reaches, so the operator can tell it from
-        // the one they meant before pressing Yes.
-        const QString note = trWidget(command.note) + QStringLiteral("\n\n") +
-                             controllerTargetText(deviceAddr.load(std::memory_order_acquire));
         if (!linkReady())
             return;
+        // The box names the controller the command reaches, so the operator can tell it from
+        // the one they meant before pressing Yes.
         const uint8_t addr = deviceAddr.load(std::memory_order_acquire);
+        const QString note =
+            trWidget(command.note) + QStringLiteral("\n\n") + controllerTargetText(addr);
         if (!confirm(trWidget(command.text), note)) {
             // The audit log tells a command refused at its box from one never asked for.
             noteCancelledCommand(addr, static_cast<uint16_t>(n), linkTargetText(serialSettings()));
