@@ -18,6 +18,7 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -92,6 +93,7 @@ private slots:
     void readCompareWriteVerify();
     void controllerKeepingOldValuesIsNotTaken();
     void wholeSetRestoresEveryParameter();
+    void hostIdOnlyWhenTicked();
     void restoreToEveryAddressFillsTheGrid();
     void commandLineWritesTheSameFile();
     void csvRecords_data();
@@ -472,6 +474,36 @@ void TestParamSets::wholeSetRestoresEveryParameter() {
     QVERIFY(!written.contains(74) && !written.contains(78) && !written.contains(kHostIdParam));
     QCOMPARE(w->resultGrid()->item(0, 1)->text(),
              QStringLiteral("taken (%1 written)").arg(restorable));
+}
+
+// The Host ID is written only when ticked, to one address at a time, after every other write.
+void TestParamSets::hostIdOnlyWhenTicked() {
+    connectToSimulator();
+    sim->setAnswerAll(true);
+    sim->setDeviceCount(3);
+    const QString path = readInto(QStringLiteral("set.json"));
+    QVERIFY(!path.isEmpty());
+    const FieldDef *hostId = paramReadField(kHostIdParam);
+    const int16_t own = sim->reg(hostId->block, hostId->index);
+    sim->setReg(hostId->block, hostId->index, int16_t(own + 6));
+    sim->setReg(kDelayCell.block, kDelayCell.reg, 9);
+    ParamCompareWindow *w = compare(path);
+    QVERIFY(w);
+    w->hostIdBox()->setChecked(true);
+    QString error;
+    QVERIFY(!w->writeDifferences(true, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("The Host ID is written to one controller at a time")),
+             qPrintable(error));
+    sim->clearRequests();
+    QSignalSpy done(w, &ParamCompareWindow::restoreFinished);
+    QVERIFY2(w->writeDifferences(false, &error), qPrintable(error));
+    QVERIFY(done.wait(30000));
+    QList<int> written;
+    for (const QByteArray &f : writeFrames(*sim))
+        written << ((uint8_t(f[2]) << 8) | uint8_t(f[3]));
+    QCOMPARE(written, (QList<int>{58, kHostIdParam}));
+    QCOMPARE(sim->reg(hostId->block, hostId->index), own);
+    QCOMPARE(w->resultGrid()->item(0, 1)->text(), QStringLiteral("taken (2 written)"));
 }
 
 void TestParamSets::restoreToEveryAddressFillsTheGrid() {
