@@ -40,6 +40,10 @@ namespace {
 // static objects they use are destroyed.
 Widget *g_window = nullptr;
 
+// The built-in simulated controller answers at address 1, on a 9600 8N1 line.
+constexpr uint8_t kSimulatorAddress = 1;
+constexpr int kSimulatorBaud = 9600;
+
 void stopThreadsAtExit() {
     if (g_window) {
         g_window->stopForExit();
@@ -61,8 +65,25 @@ void applyCommandLine(const CommandLine &cl, const QString &simulatorEntry) {
     if (simulated) {
         s.comName = simulatorEntry;
         s.link = LinkKind::Serial;
+        // The simulated controller's own line: a rate or framing remembered from a real
+        // controller would make it deaf; --baud still chooses another.
+        s.baudRate = kSimulatorBaud;
+        s.dataBits = 8;
+        s.stopBits = 1.0f;
+        s.checkBit = 0;
     }
     setSerialSettings(settingsWithOptions(s, cl.link));
+}
+
+// The address the controller is asked at: --address, else the simulated controller's own when
+// it is the one chosen, else the remembered one.
+void applyCommandLineAddress(const CommandLine &cl, const QString &simulatorEntry) {
+    const bool simulated =
+        cl.link.ports.isEmpty() && !cl.link.network() && !simulatorEntry.isEmpty();
+    if (cl.link.address != 0)
+        deviceAddr.store(static_cast<uint8_t>(cl.link.address));
+    else if (simulated)
+        deviceAddr.store(kSimulatorAddress);
 }
 
 } // namespace
@@ -153,11 +174,13 @@ int main(int argc, char *argv[]) {
         enableStoredSettings(true);
         applyStoredSettings();
         applyCommandLine(cl, simulatorEntry);
-        if (cl.link.address != 0)
-            deviceAddr.store(static_cast<uint8_t>(cl.link.address));
+        applyCommandLineAddress(cl, simulatorEntry);
         // The settings window opens with the address in use.
         if (deviceAddr.load() != 0)
             w.settingsDialog()->showDeviceAddress(deviceAddr.load());
+        // Closing the main window ends the program, whatever tool window would stay open.
+        QObject::connect(&w, &Widget::closed, app.get(), &QCoreApplication::quit,
+                         Qt::QueuedConnection);
         w.show();
         qCInfo(lcApp) << "Main window shown";
         if (cl.connect) {

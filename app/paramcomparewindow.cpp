@@ -5,6 +5,7 @@
 #include "csvcell.h"
 #include "paramtable.h"
 #include "registermirror.h"
+#include "serialsettings.h"
 #include "windowtable.h"
 #include "writeerror.h"
 
@@ -12,6 +13,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
@@ -34,6 +36,10 @@ ParamCompareWindow::ParamCompareWindow(Ui::Widget *form, const ParamSet &file,
     m_onlyDifferences = new QCheckBox(tr("Only differences"), this);
     connect(m_onlyDifferences, &QCheckBox::toggled, this, &ParamCompareWindow::applyFilter);
     layout->addWidget(m_onlyDifferences);
+    // The controller's own address is copied only on purpose: a clone with the address of the
+    // original would answer in its place.
+    m_hostId = new QCheckBox(tr("Write Host ID too (the controller's address)"), this);
+    layout->addWidget(m_hostId);
     m_table = makeTable(this, {tr("Number"), tr("Caption"), tr("Unit"), tr("File"),
                                tr("Controller"), tr("Differs")});
     layout->addWidget(m_table, 3);
@@ -177,7 +183,7 @@ int ParamCompareWindow::loadIntoFields() {
     int filled = 0;
     for (const ParamValue &p : m_file.params) {
         QPlainTextEdit *field = m_form->editField(p.number);
-        if (!field || !paramIsRestored(p.number))
+        if (!field || !paramIsRestored(p.number, m_hostId->isChecked()))
             continue;
         field->setPlainText(paramFieldText(p.number, p.raw));
         ++filled;
@@ -185,23 +191,29 @@ int ParamCompareWindow::loadIntoFields() {
     return filled;
 }
 
+QVector<int> ParamCompareWindow::writeAddresses(bool allAddresses, QString *error) const {
+    QVector<int> addresses;
+    if (!allAddresses)
+        return {deviceAddr.load()};
+    const int count = deviceCount(*registerMirror);
+    if (m_rows.isEmpty() || m_rows.first().deviceRaw.isEmpty() || count == 0) {
+        *error = tr("The number of devices is not known yet: read the controller first.");
+        return {};
+    }
+    for (int a = 1; a <= count; ++a)
+        addresses << a;
+    return addresses;
+}
+
 bool ParamCompareWindow::writeDifferences(bool allAddresses, QString *error) {
     if (isBusy())
         return false;
-    QVector<int> addresses;
-    if (allAddresses) {
-        const int count = deviceCount(*registerMirror);
-        if (m_rows.isEmpty() || m_rows.first().deviceRaw.isEmpty() || count == 0) {
-            *error = tr("The number of devices is not known yet: read the controller first.");
-            return false;
-        }
-        for (int a = 1; a <= count; ++a)
-            addresses << a;
-    } else {
-        addresses << deviceAddr.load();
-    }
+    const QVector<int> addresses = writeAddresses(allAddresses, error);
+    if (addresses.isEmpty())
+        return false;
     m_restore = std::make_unique<ParamRestore>(m_file, addresses, m_audit->log()->folder(),
                                                QStringLiteral(VADUZ_VERSION), m_audit);
+    m_restore->setWriteHostId(m_hostId->isChecked());
     connect(m_restore.get(), &ParamRestore::progress, m_status, &QLabel::setText);
     connect(m_restore.get(), &ParamRestore::addressDone, this, &ParamCompareWindow::addResult);
     connect(m_restore.get(), &ParamRestore::finished, this, [this] {
@@ -217,8 +229,45 @@ bool ParamCompareWindow::writeDifferences(bool allAddresses, QString *error) {
     return true;
 }
 
+QString ParamCompareWindow::writeQuestion(bool allAddresses) const {
+    int differing = 0;
+    for (const ParamDifference &d : m_rows)
+        differing += d.differs && paramIsRestored(d.number, m_hostId->isChecked()) ? 1 : 0;
+    QString error;
+    const QVector<int> addresses = writeAddresses(allAddresses, &error);
+    QString text =
+        allAddresses
+            ? tr("Write the parameters that differ from the file (%1 at the controller read) to "
+                 "addresses %2-%3, %4 controllers on %5?")
+                  .arg(differing)
+                  .arg(addresses.value(0))
+                  .arg(addresses.isEmpty() ? 0 : addresses.last())
+                  .arg(addresses.size())
+                  .arg(linkTargetText(serialSettings()))
+            : tr("Write %1 parameters that differ from the file?\n%2")
+                  .arg(differing)
+                  .arg(controllerTargetText(addresses.value(0)));
+    const QStringList order = paramOrderProblems(m_file);
+    if (!order.isEmpty())
+        text += QStringLiteral("\n\n") +
+                tr("The file's thresholds are out of order:\n%1\nWrite them all the same?")
+                    .arg(order.join(QLatin1Char('\n')));
+    return text;
+}
+
 void ParamCompareWindow::askWrite(bool allAddresses) {
     QString error;
+    if (writeAddresses(allAddresses, &error).isEmpty()) {
+        showTips(this, error);
+        return;
+    }
+    // One question for the whole run, No unless Yes is chosen.
+    QMessageBox box(QMessageBox::Warning, tr("Write differences"), writeQuestion(allAddresses),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes)
+        return;
     if (!writeDifferences(allAddresses, &error) && !error.isEmpty())
         showTips(this, error);
 }

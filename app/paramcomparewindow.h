@@ -44,6 +44,11 @@ public:
     // Writes the differing parameters to the current address, or to addresses 1..N (N the
     // device count the controller reports) in turn; false with the reason when nothing starts.
     bool writeDifferences(bool allAddresses, QString *error);
+    // The one question asked before Write differences: how many parameters go to which
+    // controller(s) over which link, and the file's thresholds that stand in the wrong order.
+    QString writeQuestion(bool allAddresses) const;
+    // "Write Host ID": the file's Host ID is written too (one address only).
+    QCheckBox *hostIdBox() const { return m_hostId; }
 
 signals:
     void compared();
@@ -56,6 +61,8 @@ private:
     void setBusy(bool busy);
     void askExport();
     void askWrite(bool allAddresses);
+    // The addresses Write differences goes to; empty with the reason when not known.
+    QVector<int> writeAddresses(bool allAddresses, QString *error) const;
 
     Ui::Widget *m_form;
     ParamSet m_file;
@@ -66,6 +73,7 @@ private:
     QTableWidget *m_table = nullptr;
     QTableWidget *m_grid = nullptr;
     QCheckBox *m_onlyDifferences = nullptr;
+    QCheckBox *m_hostId = nullptr;
     QLabel *m_status = nullptr;
     QList<QPushButton *> m_actions;
     QPushButton *m_stop = nullptr;

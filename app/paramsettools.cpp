@@ -2,19 +2,26 @@
 
 #include "ui_widget.h"
 
+#include "storedsettings.h"
 #include "windowtable.h"
 
 #include <QFileDialog>
 #include <QProgressDialog>
 #include <QToolButton>
 
+#include <cstdio>
+
 ParamSetTools::ParamSetTools(QWidget *window, Ui::Widget *form, const QString &auditFolder)
     : QObject(window), m_window(window), m_form(form), m_log(auditFolder), m_recorder(&m_log) {
+    // The operator's name as set once in the Audit log window (the form is completed after the
+    // remembered settings are on).
+    m_log.setOperator(storedOperatorName());
     connect(&m_recorder, &AuditRecorder::writeFailed, this, [this](const QString &reason) {
         tips(tr("The audit log %1 could not be written: %2. The lines are kept and written as "
                 "soon as the file takes them again.")
                  .arg(m_log.path(), reason));
     });
+
     connect(&m_reader, &ParamReader::progress, this, [this](int done, int total) {
         if (m_progress) {
             m_progress->setMaximum(total);
@@ -74,6 +81,18 @@ ParamSetTools::ParamSetTools(QWidget *window, Ui::Widget *form, const QString &a
 ParamSetTools::~ParamSetTools() {
     delete m_compare;
     delete m_auditWindow;
+    flushAudit();
+}
+
+void ParamSetTools::flushAudit() {
+    QString error;
+    const int kept = m_recorder.flush(&error);
+    if (kept == 0 || kept == m_keptTold)
+        return;
+    // The program is ending: what the log could not take is said once more, with its count.
+    m_keptTold = kept;
+    std::fprintf(stderr, "vaduz: %d audit log line(s) were not written to %s: %s\n", kept,
+                 qPrintable(m_log.path()), qPrintable(error));
 }
 
 void ParamSetTools::tips(const QString &text) {
@@ -141,7 +160,6 @@ void ParamSetTools::openAuditLog() {
 }
 
 AuditLogWindow *ParamSetTools::showAuditLog() {
-    m_recorder.poll();
     if (!m_auditWindow)
         m_auditWindow = new AuditLogWindow(&m_log);
     m_auditWindow->reload();

@@ -35,6 +35,9 @@ public:
     ParamCompareWindow *compareWindow() const { return m_compare; }
     ParamReader *reader() { return &m_reader; }
     void setQuiet(bool quiet) { m_quiet = quiet; }
+    // Writes what the audit log still keeps; what it cannot take is told on stderr with its
+    // count (every way out of the program passes here).
+    void flushAudit();
 
 signals:
     void readFinished(bool ok, const QString &error);
@@ -55,4 +58,5 @@ private:
     QPointer<ParamCompareWindow> m_compare;
     QPointer<AuditLogWindow> m_auditWindow;
     bool m_quiet = false;
+    int m_keptTold = 0;
 };

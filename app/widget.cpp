@@ -25,6 +25,7 @@
 #include "trendwindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -260,9 +261,26 @@ Widget::~Widget() {
     ui = nullptr;
 }
 
+void Widget::closeEvent(QCloseEvent *event) {
+    QWidget::closeEvent(event);
+    // One way out: the tool windows (shown, minimised or behind others) go with the main
+    // window, which cannot be brought back once closed; the link stops and lets go of the port
+    // and its lock file before the event loop ends.
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top != this && top->isVisible())
+            top->close();
+    if (m_worker && m_worker->isRunning())
+        m_link->stop();
+    if (m_paramSetTools)
+        m_paramSetTools->flushAudit();
+    emit closed();
+}
+
 void Widget::stopForExit() {
     if (m_worker && m_worker->isRunning())
         m_worker->stopLink();
+    if (m_paramSetTools)
+        m_paramSetTools->flushAudit();
     m_recorder->stop();
     stopProcessTick();
 }

@@ -85,11 +85,15 @@ public:
 
 signals:
     void NeedToConfigCom();
+    // The main window was closed: its tool windows are closed and the link is stopped; the
+    // program ends (main quits the event loop on it).
+    void closed();
     // Every page is built now.
     void formCompleted();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void slotmainBtnClicked();

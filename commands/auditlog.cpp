@@ -9,22 +9,34 @@
 #include "registermirror.h"
 #include "serialsettings.h"
 #include "storedsettings.h"
-#include "writejournal.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <cstdio>
 
 QString AuditLog::defaultFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
 }
 
-AuditLog::AuditLog(const QString &folder) : m_folder(folder) {}
+AuditLog::AuditLog(const QString &folder) : m_folder(folder), m_operator(loginName()) {}
 
-QString AuditLog::folder() const {
+QString AuditLog::folderLocked() const {
     if (!m_folder.isEmpty())
         return m_folder;
     return storedSettingsEnabled() ? defaultFolder() : QString();
+}
+
+QString AuditLog::folder() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return folderLocked();
+}
+
+void AuditLog::setFolder(const QString &folder) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_folder = folder;
 }
 
 QString AuditLog::path() const {
@@ -32,10 +44,37 @@ QString AuditLog::path() const {
     return dir.isEmpty() ? QString() : QDir(dir).filePath(QLatin1String(kFileName));
 }
 
+QString AuditLog::loginName() {
+    for (const char *name : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString login = qEnvironmentVariable(name);
+        if (!login.isEmpty())
+            return login;
+    }
+    return QDir::home().dirName();
+}
+
+void AuditLog::setOperator(const QString &name) {
+    const QString who = name.trimmed().isEmpty()
+                            ? loginName()
+                            : QStringLiteral("%1 (%2)").arg(loginName(), name.trimmed());
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_operator = who;
+}
+
+QString AuditLog::operatorName() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_operator;
+}
+
+int AuditLog::pendingCount() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_pending.size();
+}
+
 QStringList AuditLog::header() {
     return {QStringLiteral("Time"),      QStringLiteral("Port"),    QStringLiteral("Address"),
             QStringLiteral("Parameter"), QStringLiteral("Caption"), QStringLiteral("Before"),
-            QStringLiteral("Sent"),      QStringLiteral("Outcome")};
+            QStringLiteral("Sent"),      QStringLiteral("Outcome"), QStringLiteral("Operator")};
 }
 
 QStringList AuditLog::cells(const AuditEntry &e) {
@@ -46,20 +85,48 @@ QStringList AuditLog::cells(const AuditEntry &e) {
             e.caption,
             e.before,
             e.sent,
-            e.outcome};
+            e.outcome,
+            e.operatorName};
 }
 
 bool AuditLog::append(const AuditEntry &entry, QString *error) {
-    const QString dir = folder();
-    if (dir.isEmpty())
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (folderLocked().isEmpty())
         return true; // no place for a log in this run
-    m_pending << csvRow(cells(entry));
+    AuditEntry stamped = entry;
+    if (stamped.operatorName.isEmpty())
+        stamped.operatorName = m_operator;
+    m_pending << csvRow(cells(stamped));
+    return writePending(error);
+}
+
+bool AuditLog::retry(QString *error) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_pending.isEmpty() || writePending(error);
+}
+
+bool AuditLog::writePending(QString *error) {
+    const QString dir = folderLocked();
     if (!QDir().mkpath(dir)) {
         *error = QStringLiteral("cannot create the folder %1").arg(dir);
         return false;
     }
-    QFile file(path());
-    const bool fresh = !file.exists() || file.size() == 0;
+    const QString path = QDir(dir).filePath(QLatin1String(kFileName));
+    // A folder or a link in the file's place is nobody's audit log: a link would send the lines
+    // to wherever it points, a folder takes none.
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        *error = QStringLiteral("%1 is a symbolic link; the audit log is written only to a file "
+                                "of its own (remove the link)")
+                     .arg(path);
+        return false;
+    }
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("%1 is a folder, not a file (move it away)").arg(path);
+        return false;
+    }
+    QFile file(path);
+    const bool fresh = !info.exists() || info.size() == 0;
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         *error = file.errorString();
         return false;
@@ -84,17 +151,20 @@ bool AuditLog::append(const AuditEntry &entry, QString *error) {
     return true;
 }
 
-AuditRecorder::AuditRecorder(AuditLog *log, QObject *parent)
-    : QObject(parent), m_log(log), m_seq(lastWriteOutcomeSeq()) {
-    m_timer.setInterval(50);
-    connect(&m_timer, &QTimer::timeout, this, &AuditRecorder::poll);
-    m_timer.start();
+AuditRecorder::AuditRecorder(AuditLog *log, QObject *parent) : QObject(parent), m_log(log) {
+    // The worker never signals the window: it notes the failure, and the window looks.
+    m_failureCheck.setInterval(kFailureCheckMs);
+    connect(&m_failureCheck, &QTimer::timeout, this, &AuditRecorder::tellFailure);
+    m_failureCheck.start();
+    setWriteOutcomeSink(this);
+}
+
+AuditRecorder::~AuditRecorder() {
+    removeWriteOutcomeSink(this);
 }
 
 QString AuditRecorder::portName() {
-    const QString entry = serialSettings().comName;
-    const int colon = entry.indexOf(QLatin1Char(':'));
-    return colon < 0 ? entry : entry.left(colon);
+    return linkTargetText(serialSettings());
 }
 
 AuditEntry AuditRecorder::entryFor(const WriteOutcome &w, const QString &port) {
@@ -135,15 +205,14 @@ AuditEntry AuditRecorder::entryFor(const WriteOutcome &w, const QString &port) {
             e.before = paramReadBackText(w.start, before);
         }
     }
-    e.outcome = w.confirmed ? QStringLiteral("confirmed")
-                            : QStringLiteral("failed: %1").arg(QString::fromStdString(w.failure));
+    e.outcome = w.cancelled   ? QStringLiteral("cancelled")
+                : w.confirmed ? QStringLiteral("confirmed")
+                              : QStringLiteral("failed: %1").arg(QString::fromStdString(w.failure));
     return e;
 }
 
-void AuditRecorder::poll() {
-    const QString port = portName();
-    for (const WriteOutcome &w : writeOutcomesSince(&m_seq))
-        write(entryFor(w, port));
+void AuditRecorder::writeNoted(const WriteOutcome &w) {
+    write(entryFor(w, w.link.empty() ? portName() : QString::fromStdString(w.link)));
 }
 
 void AuditRecorder::noteVerification(int addr, int n, const QString &expected, const QString &read,
@@ -161,15 +230,52 @@ void AuditRecorder::noteVerification(int addr, int n, const QString &expected, c
     write(e);
 }
 
+int AuditRecorder::flush(QString *error) {
+    m_log->retry(error);
+    return m_log->pendingCount();
+}
+
 void AuditRecorder::write(const AuditEntry &entry) {
     QString error;
-    if (m_log->append(entry, &error)) {
-        m_lastFailure.clear();
-        return;
-    }
-    // Told once per kind of failure, not for every line that waits behind it.
-    if (error != m_lastFailure) {
+    const bool written = m_log->append(entry, &error);
+    {
+        std::lock_guard<std::mutex> guard(m_failureLock);
+        if (written) {
+            m_lastFailure.clear();
+            return;
+        }
+        // Told once per kind of failure, not for every line that waits behind it.
+        if (error == m_lastFailure)
+            return;
         m_lastFailure = error;
-        emit writeFailed(error);
+        m_failureToTell = error;
+        ++m_failures;
     }
+    // On the terminal at once (the window may be busy), in the window at its next look.
+    std::fprintf(stderr, "vaduz: the audit log %s could not be written: %s\n",
+                 qPrintable(m_log->path()), qPrintable(error));
+}
+
+void AuditRecorder::tellFailure() {
+    QString reason;
+    {
+        std::lock_guard<std::mutex> guard(m_failureLock);
+        if (m_failures == m_failuresTold)
+            return;
+        m_failuresTold = m_failures;
+        reason = m_failureToTell;
+    }
+    if (!reason.isEmpty())
+        emit writeFailed(reason);
+}
+
+void noteCancelledCommand(uint8_t addr, uint16_t start, const QString &link) {
+    WriteOutcome w;
+    w.addr = addr;
+    w.start = start;
+    w.count = 1;
+    w.data = {0, 1};
+    w.cancelled = true;
+    w.link = link.toStdString();
+    noteWriteOutcome(std::move(w));
 }

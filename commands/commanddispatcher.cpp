@@ -4,8 +4,10 @@
 
 #include "ui_widget.h"
 
-#include "linksession.h"
+#include "auditlog.h"
 #include "faultexport.h"
+#include "linksession.h"
+#include "paramset.h"
 #include "paramtable.h"
 #include "registermirror.h"
 #include "serialconfig.h"
@@ -173,6 +175,9 @@ bool CommandDispatcher::confirm(const QString &text, const QString &informativeT
     box->setInformativeText(informativeText);
     QPushButton *yes = box->addButton(trWidget("Yes"), QMessageBox::AcceptRole);
     QPushButton *no = box->addButton(trWidget("No"), QMessageBox::RejectRole);
+    // Return and Escape both answer No: only a deliberate click on Yes acts on the controller.
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
     yes->setCursor(Qt::PointingHandCursor);
     no->setCursor(Qt::PointingHandCursor);
     box->setStyleSheet(QLatin1String(kConfirmStyle));
@@ -267,7 +272,19 @@ void CommandDispatcher::runCommand(int n) {
     for (const CommandText &command : kCommands) {
         if (command.n != n)
             continue;
-        if (linkReady() && confirm(trWidget(command.text), trWidget(command.note)) && linkReady())
+        if (!linkReady())
+            return;
+        // The box names the controller the command reaches, so the operator can tell it from
+        // the one they meant before pressing Yes.
+        const uint8_t addr = deviceAddr.load(std::memory_order_acquire);
+        const QString note =
+            trWidget(command.note) + QStringLiteral("\n\n") + controllerTargetText(addr);
+        if (!confirm(trWidget(command.text), note)) {
+            // The audit log tells a command refused at its box from one never asked for.
+            noteCancelledCommand(addr, static_cast<uint16_t>(n), linkTargetText(serialSettings()));
+            return;
+        }
+        if (linkReady())
             stageCommand(static_cast<uint16_t>(n));
         return;
     }

@@ -20,3 +20,40 @@ QString csvRow(const QStringList &cells) {
         out << csvCell(cell);
     return out.join(QLatin1Char(','));
 }
+
+int readCsvRecords(const QByteArray &bytes, QVector<QStringList> *out) {
+    int consumed = 0;
+    QStringList record;
+    QByteArray cell;
+    bool quoted = false;
+    const int n = bytes.size();
+    for (int i = 0; i < n; ++i) {
+        const char c = bytes.at(i);
+        if (quoted) {
+            if (c != '"') {
+                cell.append(c);
+            } else if (i + 1 < n && bytes.at(i + 1) == '"') {
+                cell.append('"');
+                ++i;
+            } else {
+                quoted = false;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            record << QString::fromUtf8(cell);
+            cell.clear();
+        } else if (c == '\n') {
+            if (cell.endsWith('\r'))
+                cell.chop(1);
+            record << QString::fromUtf8(cell);
+            cell.clear();
+            out->append(record);
+            record.clear();
+            consumed = i + 1;
+        } else {
+            cell.append(c);
+        }
+    }
+    return consumed;
+}

@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QDir>
 
+#include <algorithm>
+
 int RestoreResult::notTaken() const {
     int n = 0;
     for (const ParamCheck &c : checks)
@@ -37,11 +39,16 @@ bool ParamRestore::start(QString *error) {
         return false;
     for (const ParamValue &p : m_file.params) {
         WriteListEntry e;
-        if (paramIsRestored(p.number) && !paramEntryFromRaw(p.number, p.raw, &e)) {
+        if (paramIsRestored(p.number, m_hostId) && !paramEntryFromRaw(p.number, p.raw, &e)) {
             *error = paramInputTip(p.number) +
                      tr(" The file holds %1.").arg(paramFieldText(p.number, p.raw));
             return false;
         }
+    }
+    if (m_hostId && m_addresses.size() > 1) {
+        *error = tr("The Host ID is written to one controller at a time: every address would "
+                    "get the same one. Nothing was sent.");
+        return false;
     }
     if (m_backupFolder.isEmpty()) {
         *error = tr("There is no folder for the backup. Nothing was sent.");
@@ -84,7 +91,8 @@ void ParamRestore::readDone(bool ok, const QString &error) {
     }
     m_current.answered = true;
     const ParamSet now =
-        paramSetFromMirror(m_program, AuditRecorder::portName(), m_current.address);
+        paramSetFromMirror(m_program, AuditRecorder::portName(),
+                           m_state == State::ReadAfter ? m_readBackAddress : m_current.address);
     if (m_state == State::ReadBefore) {
         // Nothing is written before the controller's own set is safe on disk.
         QString saveError;
@@ -98,26 +106,34 @@ void ParamRestore::readDone(bool ok, const QString &error) {
             return;
         }
         m_current.backupPath = path;
-        WriteListEntry entries[kWriteListEntries];
-        int n = 0;
         m_written.clear();
-        for (const ParamDifference &d : compareParamSets(m_file, now)) {
-            if (!d.differs || !paramIsRestored(d.number) || n >= kWriteListEntries)
+        m_entries.clear();
+        m_nextEntry = 0;
+        m_readBackAddress = m_current.address;
+        QVector<ParamDifference> differences = compareParamSets(m_file, now);
+        // A new Host ID moves the controller to another address: written last, so that every
+        // other write reaches it where it is, and read back where it goes.
+        std::stable_partition(differences.begin(), differences.end(),
+                              [](const ParamDifference &d) { return d.number != kHostIdParam; });
+        for (const ParamDifference &d : differences) {
+            WriteListEntry e;
+            if (!d.differs || !paramIsRestored(d.number, m_hostId) ||
+                !paramEntryFromRaw(d.number, d.fileRaw, &e))
                 continue;
-            if (paramEntryFromRaw(d.number, d.fileRaw, &entries[n])) {
-                ++n;
-                m_written << d.number;
-            }
+            m_entries << e;
+            m_written << d.number;
+            if (d.number == kHostIdParam && !d.fileRaw.isEmpty())
+                m_readBackAddress = d.fileRaw.first();
         }
-        m_current.written = n;
-        if (n == 0) {
+        m_current.written = m_entries.size();
+        if (m_entries.isEmpty()) {
             finishAddress(QString());
             return;
         }
         m_state = State::Writing;
-        emit progress(tr("Address %1: writing %2 parameters").arg(m_current.address).arg(n));
-        m_writeStartMs = mirrorClockMs();
-        queueWriteList(entries, n, 2, m_current.address);
+        emit progress(
+            tr("Address %1: writing %2 parameters").arg(m_current.address).arg(m_entries.size()));
+        queueNextWrites();
         m_writeTimer.start();
         return;
     }
@@ -137,6 +153,15 @@ void ParamRestore::readDone(bool ok, const QString &error) {
     finishAddress(QString());
 }
 
+void ParamRestore::queueNextWrites() {
+    // A whole set can differ in more parameters than one list holds: the rest follow in further
+    // lists, none left out.
+    const int n = std::min<int>(kWriteListEntries, m_entries.size() - m_nextEntry);
+    m_writeStartMs = mirrorClockMs();
+    queueWriteList(m_entries.constData() + m_nextEntry, n, 2, m_current.address);
+    m_nextEntry += n;
+}
+
 void ParamRestore::pollWrites() {
     if (linkOp.load(std::memory_order_acquire) != 0 ||
         writeListCount.load(std::memory_order_acquire) != 0) {
@@ -144,10 +169,14 @@ void ParamRestore::pollWrites() {
             finishAddress(tr("The writes did not finish"));
         return;
     }
+    if (m_nextEntry < m_entries.size()) {
+        queueNextWrites();
+        return;
+    }
     m_writeTimer.stop();
     m_state = State::ReadAfter;
-    emit progress(tr("Address %1: reading back").arg(m_current.address));
-    if (!m_reader.start(m_current.address))
+    emit progress(tr("Address %1: reading back").arg(m_readBackAddress));
+    if (!m_reader.start(m_readBackAddress))
         finishAddress(tr("Not connected"));
 }
 

@@ -40,6 +40,9 @@ public:
     // Checks that every parameter of the file can be written as it is (range included); false
     // with the first refused parameter's reason, and nothing starts.
     bool start(QString *error);
+    // Writes the controller's own address (Host ID) too when it differs, last of all, and reads
+    // back at the new address. Only for one address at a time.
+    void setWriteHostId(bool write) { m_hostId = write; }
     void stop();
     bool isRunning() const { return m_state != State::Idle; }
     const QVector<RestoreResult> &results() const { return m_results; }
@@ -59,6 +62,7 @@ private:
     void beginAddress();
     void readDone(bool ok, const QString &error);
     void pollWrites();
+    void queueNextWrites();
     void finishAddress(const QString &error);
 
     ParamSet m_file;
@@ -71,7 +75,11 @@ private:
     int64_t m_writeStartMs = 0;
     State m_state = State::Idle;
     int m_index = 0;
+    bool m_hostId = false;
+    int m_readBackAddress = 0; // the address after the writes (a new Host ID moves it)
     QVector<int> m_written;
+    QVector<WriteListEntry> m_entries; // the writes of this address, in order
+    int m_nextEntry = 0;               // the first not yet queued
     RestoreResult m_current;
     QVector<RestoreResult> m_results;
 };

@@ -6,12 +6,19 @@
 #include "fieldtables.h"
 #include "paramtable.h"
 
+#include "serialsettings.h"
+
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -103,8 +110,7 @@ const QVector<int> &paramSetNumbers() {
         int count = 0;
         const ParamInfo *table = paramTable(&count);
         for (int i = 0; i < count; ++i)
-            if (table[i].page == ParamPage::SettingsPage1 ||
-                table[i].page == ParamPage::SettingsPage2)
+            if (table[i].encoding != ParamEncoding::Command && paramReadField(table[i].number))
                 out << table[i].number;
         return out;
     }();
@@ -116,8 +122,77 @@ const QVector<int> &paramSetBlocks() {
     return blocks;
 }
 
-bool paramIsRestored(int n) {
-    return n != 75 && n != 78; // IMEI, SN
+bool paramIsRestored(int n, bool withHostId) {
+    if (n == kHostIdParam)
+        return withHostId;
+    return n != 74 && n != 75 && n != 78; // Date and Time, IMEI, SN
+}
+
+namespace {
+
+// Two thresholds of one quantity: lower must stay below upper (strict: a release level needs
+// its gap; else equal is allowed).
+struct OrderedPair {
+    int lower;
+    int upper;
+    bool strict;
+};
+constexpr OrderedPair kOrderedPairs[] = {
+    // Cell over-voltage: each release below its level, warning <= fault <= protection.
+    {25, 24, true},
+    {27, 26, true},
+    {29, 28, true},
+    {24, 26, false},
+    {26, 28, false},
+    // Cell under-voltage: each release above its level, protection <= fault <= warning.
+    {30, 31, true},
+    {32, 33, true},
+    {34, 35, true},
+    {32, 30, false},
+    {34, 32, false},
+    // Cell difference, total voltages, currents.
+    {36, 37, false},
+    {37, 38, false},
+    {41, 43, false},
+    {43, 45, false},
+    {44, 42, false},
+    {46, 44, false},
+    {47, 49, false},
+    {48, 50, false},
+    // Temperatures: low limits below high ones.
+    {54, 51, true},
+    {56, 55, true},
+    // State of charge.
+    {66, 65, false},
+    {65, 64, true},
+    {11, 9, true},
+};
+
+double rawValue(int n, const QVector<uint16_t> &raw) {
+    const ParamInfo *info = paramInfo(n);
+    const uint16_t w = raw.isEmpty() ? 0 : raw.first();
+    return info && info->isSigned ? static_cast<int16_t>(w) : w;
+}
+
+} // namespace
+
+QStringList paramOrderProblems(const ParamSet &set) {
+    QStringList out;
+    for (const OrderedPair &pair : kOrderedPairs) {
+        const ParamValue *lower = set.find(pair.lower);
+        const ParamValue *upper = set.find(pair.upper);
+        if (!lower || !upper)
+            continue;
+        const double lo = rawValue(pair.lower, lower->raw);
+        const double hi = rawValue(pair.upper, upper->raw);
+        if (pair.strict ? lo < hi : lo <= hi)
+            continue;
+        out << QCoreApplication::translate("ParamSet", "%1 %2 is not below %3 %4")
+                   .arg(paramCaptionWithUnit(pair.lower), paramReadBackText(pair.lower, lower->raw),
+                        paramCaptionWithUnit(pair.upper),
+                        paramReadBackText(pair.upper, upper->raw));
+    }
+    return out;
 }
 
 QString paramReadBackText(int n, const QVector<uint16_t> &raw) {
@@ -133,6 +208,27 @@ QString paramReadBackText(int n, const QVector<uint16_t> &raw) {
 ControllerIdentity controllerIdentity(const RegisterMirror &mirror) {
     return {mirrorText(mirror, kSerialNumber), mirrorText(mirror, kSoftwareVersion),
             mirrorText(mirror, kHardwareVersion), mirrorText(mirror, kProjectName)};
+}
+
+QString controllerSerialNumber(int address) {
+    const RegisterMirror &mirror = mirrorOf(static_cast<uint8_t>(address));
+    if (mirror.landedAtMs(kSerialNumber.block) < linkStartedAtMs.load(std::memory_order_acquire) ||
+        mirror.landedAtMs(kSerialNumber.block) == 0)
+        return QString();
+    return mirrorText(mirror, kSerialNumber).trimmed();
+}
+
+QString controllerTargetText(int address) {
+    const QString serial = controllerSerialNumber(address);
+    const QString target = linkTargetText(serialSettings());
+    return serial.isEmpty()
+               ? QCoreApplication::translate("Widget", "Controller at address %1 on %2")
+                     .arg(address)
+                     .arg(target)
+               : QCoreApplication::translate("Widget",
+                                             "Controller at address %1, serial number %2, on %3")
+                     .arg(address)
+                     .arg(serial, target);
 }
 
 ParamSet paramSetFromMirror(const QString &program, const QString &port, int address) {
@@ -191,6 +287,43 @@ QByteArray paramSetToJson(const ParamSet &set) {
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// Why raw is no value parameter n can hold, or empty. Texts: printable up to their end (the first
+// zero byte). Numbers: of the register's kind and within the range their meaning allows. The
+// clock and the identity, never written back, and the Host ID, checked when it is written,
+// are taken as read.
+QString paramValueProblem(int n, const QVector<uint16_t> &raw) {
+    const ParamInfo *info = paramInfo(n);
+    if (!paramIsRestored(n, true))
+        return QString();
+    if (info->encoding == ParamEncoding::Text) {
+        for (uint16_t w : raw) {
+            for (const int byte : {w >> 8, w & 0xFF}) {
+                if (byte == 0)
+                    return QString();
+                if (byte < 0x20 || byte == 0x7F)
+                    return QStringLiteral("parameter %1 (%2): the text holds the control byte "
+                                          "0x%3")
+                        .arg(n)
+                        .arg(paramCaption(n))
+                        .arg(byte, 2, 16, QLatin1Char('0'));
+            }
+        }
+        return QString();
+    }
+    if (n == kHostIdParam)
+        return QString();
+    WriteListEntry e;
+    if (!paramEntryFromRaw(n, raw, &e))
+        return QStringLiteral("parameter %1: %2 The file holds %3.")
+            .arg(n)
+            .arg(paramInputTip(n), paramFieldText(n, raw));
+    return QString();
+}
+
+} // namespace
+
 bool paramSetFromJson(const QByteArray &json, ParamSet *out, QString *error) {
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
@@ -203,15 +336,23 @@ bool paramSetFromJson(const QByteArray &json, ParamSet *out, QString *error) {
         *error = QStringLiteral("not a parameter set file");
         return false;
     }
-    const int version = root.value("formatVersion").toInt(0);
-    if (version < 1 || version > kParamSetFormatVersion) {
-        *error = QStringLiteral("format version %1 is newer than this program reads (%2)")
-                     .arg(version)
-                     .arg(kParamSetFormatVersion);
+    // A version is a whole number; 1.5 is named as it stands, not read as 1 or 0.
+    const QJsonValue versionValue = root.value("formatVersion");
+    const double version = versionValue.toDouble(0);
+    if (!versionValue.isDouble() || version != std::floor(version) || version < 1 ||
+        version > kParamSetFormatVersion) {
+        *error = version > kParamSetFormatVersion
+                     ? QStringLiteral("format version %1 is newer than this program reads (%2)")
+                           .arg(QString::number(version))
+                           .arg(kParamSetFormatVersion)
+                     : QStringLiteral("format version %1 is not one this program reads (%2)")
+                           .arg(versionValue.isDouble() ? QString::number(version)
+                                                        : QStringLiteral("(none)"))
+                           .arg(kParamSetFormatVersion);
         return false;
     }
     ParamSet set;
-    set.formatVersion = version;
+    set.formatVersion = static_cast<int>(version);
     set.program = root.value("program").toString();
     set.time = root.value("time").toString();
     set.port = root.value("port").toString();
@@ -221,21 +362,59 @@ bool paramSetFromJson(const QByteArray &json, ParamSet *out, QString *error) {
     set.softwareVersion = identity.value("softwareVersion").toString();
     set.hardwareVersion = identity.value("hardwareVersion").toString();
     set.projectName = identity.value("projectName").toString();
-    for (const QJsonValue &value : root.value("parameters").toArray()) {
-        const QJsonObject o = value.toObject();
+    // The whole list is checked before anything is taken from it: a fault names the first bad
+    // entry and the file is refused, so nothing of it is ever written.
+    const QJsonValue list = root.value("parameters");
+    if (!list.isArray()) {
+        *error = QStringLiteral("\"parameters\" is not a list");
+        return false;
+    }
+    const QJsonArray entries = list.toArray();
+    if (entries.size() > paramSetNumbers().size()) {
+        *error = QStringLiteral("the file holds %1 parameters; a controller has %2")
+                     .arg(entries.size())
+                     .arg(paramSetNumbers().size());
+        return false;
+    }
+    QMap<int, int> entryOf; // parameter number -> entry (1-based)
+    for (int i = 0; i < entries.size(); ++i) {
+        if (!entries.at(i).isObject()) {
+            *error = QStringLiteral("entry %1 of \"parameters\" is no parameter").arg(i + 1);
+            return false;
+        }
+        const QJsonObject o = entries.at(i).toObject();
+        const QJsonValue number = o.value("number");
+        if (!number.isDouble() || number.toDouble() != std::floor(number.toDouble())) {
+            *error =
+                QStringLiteral("entry %1 of \"parameters\" has no parameter number").arg(i + 1);
+            return false;
+        }
         ParamValue p;
-        p.number = o.value("number").toInt();
+        p.number = number.toInt();
         const ParamInfo *info = paramInfo(p.number);
-        if (!info || info->encoding == ParamEncoding::Command) {
+        if (!info || !paramSetNumbers().contains(p.number)) {
             *error = QStringLiteral("parameter %1 is no writable parameter").arg(p.number);
             return false;
         }
+        if (entryOf.contains(p.number)) {
+            *error = QStringLiteral("parameter %1 appears twice (entries %2 and %3)")
+                         .arg(p.number)
+                         .arg(entryOf.value(p.number))
+                         .arg(i + 1);
+            return false;
+        }
+        entryOf.insert(p.number, i + 1);
         p.caption = o.value("caption").toString();
         p.unit = o.value("unit").toString();
         p.text = o.value("text").toString();
-        for (const QJsonValue &w : o.value("raw").toArray()) {
-            const int word = w.toInt(-1);
-            if (word < 0 || word > 0xFFFF) {
+        const QJsonValue raw = o.value("raw");
+        if (!raw.isArray()) {
+            *error = QStringLiteral("parameter %1: \"raw\" is not a list").arg(p.number);
+            return false;
+        }
+        for (const QJsonValue &w : raw.toArray()) {
+            const double word = w.toDouble(-1);
+            if (!w.isDouble() || word != std::floor(word) || word < 0 || word > 0xFFFF) {
                 *error = QStringLiteral("parameter %1: a raw value is no 16-bit register value")
                              .arg(p.number);
                 return false;
@@ -249,8 +428,15 @@ bool paramSetFromJson(const QByteArray &json, ParamSet *out, QString *error) {
                          .arg(info->regs);
             return false;
         }
+        const QString problem = paramValueProblem(p.number, p.raw);
+        if (!problem.isEmpty()) {
+            *error = problem;
+            return false;
+        }
         set.params << p;
     }
+    std::sort(set.params.begin(), set.params.end(),
+              [](const ParamValue &a, const ParamValue &b) { return a.number < b.number; });
     *out = set;
     return true;
 }

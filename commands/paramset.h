@@ -10,11 +10,15 @@
 //                   "projectName": ... },
 //     "parameters": [ { "number": 24, "caption": "Cell OV Warning", "unit": "V",
 //                       "raw": [3550], "text": "3.550" }, ... ] }
-// A reader takes any formatVersion up to its own and ignores members it does not know.
+// A reader takes any formatVersion up to its own and ignores members it does not know. The file
+// is checked whole before anything is taken from it: "parameters" a list of at most what a
+// controller has, each number known and there once, each raw value a register value of the
+// parameter's count, numbers within their range and texts without control bytes.
 
 #include "registermirror.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <cstdint>
@@ -44,14 +48,30 @@ struct ParamSet {
     const ParamValue *find(int number) const;
 };
 
-// The parameters of the Settings pages, in number order.
+// Every parameter with an edit field, in number order: the Home page's configuration
+// (1-23, 73, 74, 84) and the two Settings pages.
 const QVector<int> &paramSetNumbers();
-// The blocks a parameter set is read from: the Home block (identity) and the Settings blocks.
+// The blocks a parameter set is read from: the Home block (configuration, identity) and the
+// Settings blocks.
 const QVector<int> &paramSetBlocks();
 
+// The controller's own address.
+constexpr int kHostIdParam = 84;
 // Whether a parameter is written back from a set: the device's own identity (IMEI and serial
-// number) is kept in the file but never copied onto another controller.
-bool paramIsRestored(int n);
+// number) and its clock are kept in the file but never copied onto another controller; its own
+// address (Host ID) only when the operator asks for it (withHostId).
+bool paramIsRestored(int n, bool withHostId = false);
+
+// Threshold pairs a set holds in the wrong order: "Cell OV Warning Release (V) 3.600 is not below
+// Cell OV Warning (V) 3.550". Empty when every pair is in order (or not in the set).
+QStringList paramOrderProblems(const ParamSet &set);
+
+// The serial number the controller at address reported on this link; empty before its identity
+// block has been read since the last Connect.
+QString controllerSerialNumber(int address);
+// The controller a command or write will reach, for a confirmation: "Controller at address 3,
+// serial number SN123, on /dev/ttyUSB0" (the serial number only where it was read).
+QString controllerTargetText(int address);
 
 // A controller's identity strings as its mirror holds them (empty where not read).
 struct ControllerIdentity {

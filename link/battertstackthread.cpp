@@ -398,9 +398,13 @@ int Battert_Stack_Thread::writeTransaction(uint8_t addr, uint8_t function, uint1
                : o.kind == Outcome::WrongAnswer ? QByteArrayLiteral("wrong answer")
                                                 : QByteArrayLiteral("no answer");
     updateHealth(e);
-    // The audit log's account of the write.
+    // The audit log's account of the write, made now that its outcome is known: the audit's
+    // writer has it before the next transaction starts.
+    const QString link = !setup.makePort         ? setup.portName
+                         : !setup.name.isEmpty() ? setup.name
+                                                 : port->description();
     noteWriteOutcome(request.addr, start, count, writeData, ok,
-                     ok ? "" : outcomeText(o).toLatin1().constData());
+                     ok ? "" : outcomeText(o).toLatin1().constData(), link.toUtf8().constData());
     std::lock_guard<std::mutex> guard(statsLock);
     ++(ok ? counters.writesOk : counters.writesFailed);
     return ok ? 0 : -1;

@@ -6,11 +6,15 @@
 #include <QCommandLineParser>
 
 LinkSetup linkSetupFor(const SerialSettings &settings) {
-    if (settings.link == LinkKind::Network)
-        return networkLinkSetup(settings.host, settings.tcpPort,
-                                settings.framing == NetFraming::Mbap ? NetFramingKind::Mbap
-                                                                     : NetFramingKind::RtuOverTcp,
-                                serialLineOf(settings));
+    if (settings.link == LinkKind::Network) {
+        LinkSetup setup =
+            networkLinkSetup(settings.host, settings.tcpPort,
+                             settings.framing == NetFraming::Mbap ? NetFramingKind::Mbap
+                                                                  : NetFramingKind::RtuOverTcp,
+                             serialLineOf(settings));
+        setup.name = linkTargetText(settings);
+        return setup;
+    }
     return LinkSetup::serial(portNameOf(settings), serialLineOf(settings));
 }
 

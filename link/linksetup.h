@@ -21,6 +21,9 @@ struct LinkSetup {
     }
 
     QString portName; // the port's own name ("/dev/ttyUSB0", "COM3"), no description
+    // The link as the operator sees it where it is no serial port of its own name
+    // ("10.0.0.5:502 (Modbus TCP)"); empty: portName, or the port's description.
+    QString name;
     SerialLine line;
     // Another port than the serial line above (a network socket, a test's fake port), made in
     // the worker's thread when the link starts.

@@ -172,6 +172,13 @@ LinkSetup networkLinkSetup(const QString &host, uint16_t port, NetFramingKind fr
     LinkSetup s;
     s.portName = host;
     s.line = line;
+    // As the operator names a gateway: "10.0.0.5:502 (Modbus TCP)", "[::1]:502 (RTU over TCP)".
+    s.name = QStringLiteral("%1:%2 (%3)")
+                 .arg(host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']')
+                                                      : host)
+                 .arg(port)
+                 .arg(framing == NetFramingKind::Mbap ? QStringLiteral("Modbus TCP")
+                                                      : QStringLiteral("RTU over TCP"));
     auto roundTrip = std::make_shared<std::atomic<int64_t>>(0);
     s.makePort = [host, port, framing, roundTrip]() -> std::unique_ptr<LinkPort> {
         return std::make_unique<TcpLinkPort>(host, port, framing, roundTrip);

@@ -262,6 +262,16 @@ QString storedBusAddresses() {
                                    : QString();
 }
 
+void storeOperatorName(const QString &name) {
+    if (storedSettingsEnabled())
+        store().setValue(QStringLiteral("audit/operator"), name.trimmed());
+}
+
+QString storedOperatorName() {
+    return storedSettingsEnabled() ? store().value(QStringLiteral("audit/operator")).toString()
+                                   : QString();
+}
+
 ScanChoices loadScanChoices() {
     ScanChoices out;
     if (!storedSettingsEnabled())

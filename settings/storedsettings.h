@@ -33,6 +33,9 @@ QString exportFolderToOffer();
 // The Bus window's controllers as the operator last typed them ("1-8"; empty when none).
 void storeBusAddresses(const QString &addresses);
 QString storedBusAddresses();
+// The operator's name the audit log puts beside the login name (empty when none was set).
+void storeOperatorName(const QString &name);
+QString storedOperatorName();
 
 // The device scan's choices: the rates ticked (empty when none were stored) and whether it
 // stops at the first controller found.

@@ -4,6 +4,7 @@
 
 #include "battertstackthread.h"
 #include "buswindow.h"
+#include "faultrecordswindow.h"
 #include "linkmonitor.h"
 #include "linkmonitorwindow.h"
 #include "pagerecorder.h"
@@ -95,6 +96,7 @@ private slots:
     void statusLabelRepaintsOnlyOnChange();
     void nothingIsSentBeforeConnect();
     void closingWhileConnectedStopsTheWorkerFirst();
+    void closingTheWindowEndsTheProgram();
     void linkHealthOnStatusAndFields();
     void openFailureTellsWhy_data();
     void openFailureTellsWhy();
@@ -427,6 +429,38 @@ void TestMainWindow::closingWhileConnectedStopsTheWorkerFirst() {
     const int sent = m_sim->requestCount();
     QTest::qWait(300);
     QCOMPARE(m_sim->requestCount(), sent);
+}
+
+// One way out: closing the main window with tool windows open (one minimised) closes them,
+// stops the link, lets go of the port and its lock file, and ends the event loop.
+void TestMainWindow::closingTheWindowEndsTheProgram() {
+    auto w = std::make_unique<Widget>();
+    w->show();
+    useSerialLine(m_sim->slavePath());
+    setComConfigured(true);
+    deviceAddr = 1;
+    QTest::mouseClick(w->form()->com_open_close_btn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->answerCount() > 0, 10000);
+    QList<QWidget *> tools;
+    tools << w->showLinkMonitor() << w->showTrends() << w->showFaultRecords() << w->showBus();
+    tools.last()->showMinimized();
+    bool loopEnded = false;
+    QTimer::singleShot(0, w.get(), &QWidget::close);
+    // The guard ends a loop that would not end by itself, and the test then fails.
+    QTimer::singleShot(20000, qApp, [&loopEnded] {
+        if (!loopEnded)
+            QCoreApplication::exit(1);
+    });
+    const int result = QApplication::exec();
+    loopEnded = true;
+    QCOMPARE(result, 0);
+    for (QWidget *tool : tools)
+        QVERIFY2(!tool->isVisible(), tool->metaObject()->className());
+    QVERIFY(!w->worker()->isRunning());
+    QCOMPARE(int(portEnabled.load()), 0);
+    // The lock is gone: another program opens the port.
+    QSerialPort other(m_sim->slavePath());
+    QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
 }
 
 // The status text and colour, and the dimming of the Home page's values, through a controller

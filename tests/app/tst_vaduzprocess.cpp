@@ -115,11 +115,18 @@ void TestVaduzProcess::commandLine() {
     QVERIFY2((onStdout ? out : err).contains(expected.toUtf8()), (out + err).constData());
 }
 
-// --simulator --connect: the link runs at start, and --verbose puts its frames on the terminal.
+// --simulator --connect: the link runs at start on the simulated controller's address and rate
+// whatever was remembered from another controller, and --verbose puts its frames on the
+// terminal.
 void TestVaduzProcess::connectsAtStartWithTheSimulator() {
+    QDir().mkpath(m_config.filePath(QStringLiteral("Kelvane")));
+    QFile remembered(m_config.filePath(QStringLiteral("Kelvane/Vaduz.conf")));
+    QVERIFY(remembered.open(QIODevice::WriteOnly));
+    remembered.write("[serial]\nport=/dev/ttyUSB7:USB serial\naddress=9\nbaud=19200\nparity=2\n");
+    remembered.close();
     QProcess p;
     startVaduz(p, {QStringLiteral("--simulator"), QStringLiteral("--connect"),
-                   QStringLiteral("--verbose"), QStringLiteral("--address"), QStringLiteral("1")});
+                   QStringLiteral("--verbose")});
     QVERIFY(p.waitForStarted(10000));
     QByteArray err;
     QTRY_VERIFY_WITH_TIMEOUT((err += p.readAllStandardError()).contains("RECV: 205 01 04 c8"),
@@ -128,6 +135,7 @@ void TestVaduzProcess::connectsAtStartWithTheSimulator() {
     QCOMPARE(::kill(pid_t(p.processId()), SIGTERM), 0);
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitCode(), 0);
+    QFile::remove(remembered.fileName());
 }
 
 void TestVaduzProcess::portDisplayAndProcessEndTogether_data() {

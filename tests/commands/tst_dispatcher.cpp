@@ -15,6 +15,7 @@
 #include "serialsettings.h"
 #include "stagewrite.h"
 #include "widget.h"
+#include "writejournal.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -41,6 +42,8 @@ struct BoxSeen {
     QString text;
     QString informativeText;
     QStringList buttons;
+    QString defaultButton;
+    QString escapeButton;
     Qt::WindowFlags flags;
     QString styleSheet;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -78,6 +81,8 @@ private:
             seen.text = box->text();
             seen.informativeText = box->informativeText();
             seen.icon = box->icon();
+            seen.defaultButton = box->defaultButton() ? box->defaultButton()->text() : QString();
+            seen.escapeButton = box->escapeButton() ? box->escapeButton()->text() : QString();
             QAbstractButton *target = nullptr;
             for (QAbstractButton *b : box->buttons()) {
                 seen.buttons << b->text();
@@ -88,6 +93,8 @@ private:
                 QTest::mouseClick(target, Qt::LeftButton);
             else if (button == QLatin1String("Escape"))
                 QTest::keyClick(box, Qt::Key_Escape);
+            else if (button == QLatin1String("Return"))
+                QTest::keyClick(box, Qt::Key_Return);
             else
                 box->reject();
         } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
@@ -153,6 +160,7 @@ private slots:
     void setAddress();
     void command_data();
     void command();
+    void confirmationNamesTheSerialNumber();
     void confirmationReplacesBox();
     void writeButton_data();
     void writeButton();
@@ -369,6 +377,13 @@ void TestDispatcher::command_data() {
                                   << "Note: The BPU switch will trip" << "No";
     QTest::newRow("shutdown, Escape") << 83 << "System ShutDown"
                                       << "Note: The BPU switch will trip" << "Escape";
+    // Return takes the default button: No, so a stray key press sends nothing.
+    QTest::newRow("restore factory, Return") << 81 << "Restore Factory"
+                                             << "Note: The host ID will be changed to 1"
+                                             << "Return";
+    QTest::newRow("relay close, Return") << 82 << "Forced Relay Close"
+                                         << "Note:Relay forced closure"
+                                         << "Return";
 }
 
 void TestDispatcher::command() {
@@ -379,14 +394,20 @@ void TestDispatcher::command() {
     const bool yes = answer == QLatin1String("Yes");
 
     pretendConnected();
+    deviceAddr.store(7);
     stageSentinel();
+    uint64_t noted = lastWriteOutcomeSeq();
     answerer->answer(answer);
     click(ui->writeButton(n));
     const BoxSeen &seen = answerer->seen;
     QVERIFY(seen.seen);
     QCOMPARE(seen.text, text);
-    QCOMPARE(seen.informativeText, note);
+    // The note, then the controller the command reaches (address 7 over the set port).
+    QCOMPARE(seen.informativeText, note + QStringLiteral("\n\nController at address 7 on %1")
+                                              .arg(linkTargetText(serialSettings())));
     QCOMPARE(seen.buttons, (QStringList{QStringLiteral("Yes"), QStringLiteral("No")}));
+    QCOMPARE(seen.defaultButton, QStringLiteral("No"));
+    QCOMPARE(seen.escapeButton, QStringLiteral("No"));
     QCOMPARE(int(seen.flags), 0x803);
     QCOMPARE(seen.icon, QMessageBox::Warning);
     QVERIFY(seen.styleSheet.contains(QStringLiteral("#1F1F1F")));
@@ -403,6 +424,29 @@ void TestDispatcher::command() {
         QCOMPARE(int(w.start), 999); // the earlier request stays staged
         QCOMPARE(int(linkOp), 0);
     }
+    // A cancelled command is noted for the audit log as such; a confirmed one by the link.
+    const std::vector<WriteOutcome> outcomes = writeOutcomesSince(&noted);
+    QCOMPARE(int(outcomes.size()), yes ? 0 : 1);
+    if (!yes) {
+        QVERIFY(outcomes.front().cancelled);
+        QCOMPARE(int(outcomes.front().addr), 7);
+        QCOMPARE(int(outcomes.front().start), n);
+    }
+}
+
+// Where the controller's identity has been read on this link, the box names its serial number.
+void TestDispatcher::confirmationNamesTheSerialNumber() {
+    pretendConnected();
+    deviceAddr.store(7);
+    QByteArray block(200, '\0');
+    block.replace(2 * 27, 6, "SN4711");
+    mirrorOf(7).land(86, reinterpret_cast<const uint8_t *>(block.constData()), 100);
+    answerer->answer(QStringLiteral("No"));
+    click(ui->W_Addr83_btn);
+    QVERIFY2(answerer->seen.informativeText.endsWith(
+                 QStringLiteral("Controller at address 7, serial number SN4711, on %1")
+                     .arg(linkTargetText(serialSettings()))),
+             qPrintable(answerer->seen.informativeText));
 }
 
 void TestDispatcher::confirmationReplacesBox() {

@@ -13,6 +13,7 @@
 #include "tcpport.h"
 #include "tcpsimulator.h"
 #include "transaction.h"
+#include "writejournal.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -331,12 +332,21 @@ private slots:
         // Past the failure threshold, or the first reads landed.
         QTRY_VERIFY_WITH_TIMEOUT(worker->stats().readsOk + worker->stats().readsFailed >= 4, 10000);
         QCOMPARE(worker->stats().readsOk > 0, readsLand);
+        uint64_t noted = lastWriteOutcomeSeq();
         const uint8_t data[2] = {0x00, 0x64};
         stageWriteRequest(16, 5, 1, data, 2);
         QTRY_COMPARE_WITH_TIMEOUT(worker->stats().writesOk + worker->stats().writesFailed,
                                   quint64(1), 10000);
         // A write is confirmed only when the gateway's controller holds it and said so truly.
         QCOMPARE(worker->stats().writesOk, quint64(offset == 0 && gateway.writtenRegister(5) == 100));
+        // The audit's account names the gateway as the operator does, and the outcome.
+        const std::vector<WriteOutcome> written = writeOutcomesSince(&noted);
+        QCOMPARE(int(written.size()), 1);
+        QCOMPARE(QString::fromStdString(written.front().link),
+                 QStringLiteral("127.0.0.1:%1 (%2)")
+                     .arg(hostile.serverPort())
+                     .arg(mbap ? QStringLiteral("Modbus TCP") : QStringLiteral("RTU over TCP")));
+        QCOMPARE(written.front().confirmed, worker->stats().writesOk == 1);
         if (offset != 0)
             QCOMPARE(linktest::statusText(), QStringLiteral("Setting failed: wrong answer"));
         QTRY_COMPARE_WITH_TIMEOUT(linktest::statusText(), status, 5000);
@@ -477,8 +487,14 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonObject set = QJsonDocument::fromJson(file.readAll()).object();
         QCOMPARE(set.value("address").toInt(), unit);
+        QCOMPARE(set.value("port").toString(),
+                 QStringLiteral("127.0.0.1:%1 (%2)")
+                     .arg(port)
+                     .arg(framing == QLatin1String("rtu") ? "RTU over TCP" : "Modbus TCP"));
+        // The whole configuration: the Home page's parameters with the Settings pages'.
         const QJsonArray params = set.value("parameters").toArray();
-        QVERIFY(params.size() > 20);
+        QVERIFY2(params.size() >= 95, qPrintable(QString::number(params.size())));
+        QCOMPARE(params.first().toObject().value("number").toInt(), 1);
         for (const QJsonValue &v : params) {
             const QJsonObject param = v.toObject();
             const FieldDef *cell = paramReadField(param.value("number").toInt());
