@@ -446,8 +446,10 @@ void TestMainWindow::closingTheWindowEndsTheProgram() {
     tools.last()->showMinimized();
     bool loopEnded = false;
     QTimer::singleShot(0, w.get(), &QWidget::close);
-    // The guard ends a loop that would not end by itself, and the test then fails.
-    QTimer::singleShot(20000, qApp, [&loopEnded] {
+    // The guard ends a loop that would not end by itself, and the test then fails. It lives
+    // no longer than this test: its timer must not fire into a later one.
+    QObject guard;
+    QTimer::singleShot(20000, &guard, [&loopEnded] {
         if (!loopEnded)
             QCoreApplication::exit(1);
     });
