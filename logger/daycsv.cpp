@@ -1,6 +1,7 @@
 #include "daycsv.h"
 
 #include "platform.h"
+#include "writeerror.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -92,7 +93,7 @@ bool DayCsv::open(const QDate &date, const QStringList &heading, QString *error)
         if (file->size() == 0) {
             const QByteArray start = QByteArray(kBom) + head;
             if (file->write(start) != start.size()) {
-                *error = QStringLiteral("%1: %2").arg(name, file->errorString());
+                *error = QStringLiteral("%1: %2").arg(name, writeErrorReason(*file));
                 file->resize(0);
                 return false;
             }
@@ -127,7 +128,7 @@ bool DayCsv::append(const QDate &date, const QStringList &heading,
     m_file->seek(before);
     const qint64 written = m_file->write(text);
     if (written != text.size()) {
-        *error = QStringLiteral("%1: %2").arg(m_file->fileName(), m_file->errorString());
+        *error = QStringLiteral("%1: %2").arg(m_file->fileName(), writeErrorReason(*m_file));
         // Half a row never stays: cut back to where this call began. The file is reopened at
         // the next call, when the disk may have room again.
         m_file->resize(before);

@@ -10,10 +10,11 @@ namespace {
 // Ticks are unsigned and wrap: a is at or after b when the signed difference says so.
 bool reached(uint32_t now, uint32_t due) { return static_cast<int32_t>(now - due) >= 0; }
 
-constexpr PlanRead kDataReads[] = {{0, 100}, {1, 100}, {86, 50}};
-constexpr int kPackFirst = 7;
-constexpr int kPackBlocks = 15;
+// As many registers as the pages read: the Data page's blocks 100, the Pack page's 92, the
+// identity block as the Settings cycle reads it.
+constexpr uint8_t kDataRegs = 100;
 constexpr uint8_t kPackRegs = 92;
+constexpr int kIdentityBlock = 86;
 
 } // namespace
 
@@ -29,12 +30,17 @@ QVector<PollRead> loggerReads(uint8_t addr, bool withData, bool withPack) {
     };
     for (const PlanRead &r : kBusReads)
         add(r.block, r.count);
-    if (withData)
-        for (const PlanRead &r : kDataReads)
-            add(r.block, r.count);
+    int blocks[16];
+    if (withData) {
+        for (int i = 0, n = pageBlocks(kModeData, blocks); i < n; ++i)
+            add(blocks[i], kDataRegs);
+        for (const PlanRead &r : kSettingsCycle)
+            if (r.block == kIdentityBlock)
+                add(r.block, r.count);
+    }
     if (withPack)
-        for (int k = 0; k < kPackBlocks; ++k)
-            add(kPackFirst + k, kPackRegs);
+        for (int i = 0, n = pageBlocks(kModePack, blocks); i < n; ++i)
+            add(blocks[i], kPackRegs);
     return reads;
 }
 
@@ -126,13 +132,13 @@ bool LoggerRound::next(PollRead *read) {
     while (m_at < m_pending.size()) {
         endRoundAt(m_endOfRound);
         const PollRead r = m_pending.at(m_at++);
-        const Slot *s = slotFor(r.addr);
+        Slot *s = slotFor(r.addr);
         // A controller that failed earlier in this round is not asked again until its back-off
         // has passed.
         if (s && s->account.backedOff(now))
             continue;
-        if (Slot *w = slotFor(r.addr))
-            ++w->account.asked;
+        if (s)
+            ++s->account.asked;
         *read = r;
         return true;
     }

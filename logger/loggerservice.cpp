@@ -6,6 +6,7 @@
 #include "loggerround.h"
 #include "mqttlink.h"
 #include "paramset.h"
+#include "pollplan.h"
 #include "registermirror.h"
 #include "serialsettings.h"
 
@@ -18,9 +19,16 @@
 namespace {
 
 constexpr int kSilentRoundsOffline = 3;
-constexpr int kDataBlocks[] = {0, 1};
-constexpr int kPackFirstBlock = 7;
-constexpr int kPackBlocks = 15;
+
+// Landings of the blocks a page shows, summed: changes whenever any of them was read again.
+uint32_t pageLandings(const RegisterMirror &mirror, int mode) {
+    int blocks[16];
+    const int n = pageBlocks(mode, blocks);
+    uint32_t sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += mirror.landings(blocks[i]);
+    return sum;
+}
 
 // An identity string as the controller holds it, when it reads as one: printable ASCII of at
 // least 3 characters. Anything else (cells never written, a controller that fills them with
@@ -67,11 +75,15 @@ bool LoggerService::start(QString *error) {
     return true;
 }
 
-bool LoggerService::startOutputs(QString *error) {
+SerialSettings LoggerService::linkSettings() const {
+    // Only what the configuration gives: no remembered settings.
     SerialSettings s;
     s.checkBit = 0;
-    s = settingsWithOptions(s, m_config.link);
-    m_line = linkTargetText(s);
+    return settingsWithOptions(s, m_config.link);
+}
+
+bool LoggerService::startOutputs(QString *error) {
+    m_line = linkTargetText(linkSettings());
 
     for (int address : m_config.addresses) {
         auto unit = std::make_unique<Unit>();
@@ -116,15 +128,12 @@ bool LoggerService::startOutputs(QString *error) {
 }
 
 void LoggerService::startLink() {
-    SerialSettings s;
-    s.checkBit = 0;
-    s = settingsWithOptions(s, m_config.link);
     resetLinkState();
     m_session = std::make_unique<LinkSession>();
     auto round = std::make_unique<LoggerRound>(m_config.addresses, m_config.periods);
     m_round = round.get();
     m_session->worker()->setPollSource(std::move(round));
-    m_session->start(s);
+    m_session->start(linkSettings());
     QStringList addresses;
     for (int a : m_config.addresses)
         addresses << QString::number(a);
@@ -203,9 +212,8 @@ void LoggerService::check() {
     const int64_t roundMs = std::max<int64_t>(m_config.periods.roundMs, m_roundLengthMs);
     if (now - m_lastRoundMs > roundMs + 1000) {
         m_lastRoundMs = now;
-        const QDateTime wall = QDateTime::currentDateTime();
         for (auto &entry : m_units)
-            noteRound(*entry.second, wall, false);
+            noteRound(*entry.second, false);
     }
 }
 
@@ -292,17 +300,13 @@ void LoggerService::processRound(const QDateTime &wall) {
             u.report.alarms = words;
         }
         // The slower blocks: a row per rack or pack whenever they were read again.
-        uint32_t data = 0, pack = 0;
-        for (int b : kDataBlocks)
-            data += mirror.landings(b);
-        for (int k = 0; k < kPackBlocks; ++k)
-            pack += mirror.landings(kPackFirstBlock + k);
         const struct {
             uint32_t now;
             uint32_t *seen;
             DayCsv *file;
             int tab;
-        } slow[] = {{data, &u.dataLandings, u.data.get(), 1}, {pack, &u.packLandings, u.pack.get(), 4}};
+        } slow[] = {{pageLandings(mirror, kModeData), &u.dataLandings, u.data.get(), kModeData},
+                    {pageLandings(mirror, kModePack), &u.packLandings, u.pack.get(), kModePack}};
         for (const auto &s : slow) {
             if (s.now == *s.seen)
                 continue;
@@ -319,7 +323,7 @@ void LoggerService::processRound(const QDateTime &wall) {
             }
             write(*s.file, date, PageRecorder::header(groups), rows);
         }
-        noteRound(u, wall, answered);
+        noteRound(u, answered);
         if (answered && m_mqtt) {
             publishDiscovery(u, false);
             m_mqtt->publish(QStringLiteral("%1/%2/state").arg(m_config.mqttBase).arg(u.address),
@@ -338,7 +342,7 @@ void LoggerService::processRound(const QDateTime &wall) {
         m_events->sync(&error);
 }
 
-void LoggerService::noteRound(Unit &u, const QDateTime &, bool answered) {
+void LoggerService::noteRound(Unit &u, bool answered) {
     u.silentRounds = answered ? 0 : u.silentRounds + 1;
     const bool online = u.lastAnswerMs != 0 && u.silentRounds < kSilentRoundsOffline;
     if (u.online == int(online))

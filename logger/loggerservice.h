@@ -7,6 +7,7 @@
 
 #include "loggerconfig.h"
 #include "loggerpublish.h"
+#include "serialsettings.h"
 
 #include <QDate>
 #include <QObject>
@@ -63,8 +64,9 @@ private:
         std::unique_ptr<DayCsv> home, data, pack;
     };
 
+    SerialSettings linkSettings() const;
     void check();
-    void noteRound(Unit &unit, const QDateTime &now, bool answered);
+    void noteRound(Unit &unit, bool answered);
     void publishDiscovery(Unit &unit, bool force);
     void publishAvailability(Unit &unit, bool online, bool force);
     void write(DayCsv &file, const QDate &date, const QStringList &heading,
